@@ -1,0 +1,187 @@
+// GTK implementations of the UI hooks: the log pane, the window title, the
+// status-bar counters and activity dot, and the two kinds of modal box.
+#include <gtk/gtk.h>
+
+#include <cstdarg>
+#include <string>
+
+#include "app/app_state.h"
+#include "app/gtk_ui.h"
+#include "app/ui_hooks.h"
+#include "app/text_format.h"
+#include "app/widgets.h"
+
+MainWidgets w;
+
+GtkWidget* widget_by_id(const char* id)
+{
+    GObject* o = object_by_id(id);
+    return o && GTK_IS_WIDGET(o) ? GTK_WIDGET(o) : nullptr;
+}
+
+GObject* object_by_id(const char* id)
+{
+    return w.builder ? gtk_builder_get_object(w.builder, id) : nullptr;
+}
+
+namespace {
+
+const char* tag_name(LogTag tag)
+{
+    switch (tag) {
+    case norm_text: return "norm_text";
+    case err_text: return "err_text";
+    case send_text: return "send_text";
+    case recv_text: return "recv_text";
+    }
+    return "norm_text";
+}
+
+void g_lock() { gdk_threads_enter(); }
+void g_unlock() { gdk_threads_leave(); }
+
+void g_append_log(LogTag tag, const char* text)
+{
+    if (!w.log_buffer)
+        return;
+    GtkTextIter end;
+    gtk_text_buffer_get_end_iter(w.log_buffer, &end);
+    gtk_text_buffer_insert_with_tags_by_name(w.log_buffer, &end, text, -1, tag_name(tag), nullptr);
+    gtk_text_buffer_get_end_iter(w.log_buffer, &end);
+    GtkTextMark* mark = gtk_text_buffer_create_mark(w.log_buffer, "log_scroll", &end, TRUE);
+    gtk_text_buffer_move_mark(w.log_buffer, mark, &end);
+    if (w.log_view)
+        gtk_text_view_scroll_mark_onscreen(GTK_TEXT_VIEW(w.log_view), mark);
+    gtk_text_buffer_delete_mark(w.log_buffer, mark);
+}
+
+void g_set_title(const char* title)
+{
+    if (w.main_window)
+        gtk_window_set_title(GTK_WINDOW(w.main_window), title);
+}
+
+void g_set_activity(ActivityDot dot)
+{
+    if (!w.net_active)
+        return;
+    switch (dot) {
+    case ActivityDot::Hidden:
+        gtk_widget_hide(w.net_active);
+        break;
+    case ActivityDot::Shown:
+        gtk_widget_show(w.net_active);
+        break;
+    case ActivityDot::Sending:
+        gtk_label_set_markup(GTK_LABEL(w.net_active), "<span color=\"#4040FF\" face=\"bold\">●</span>");
+        break;
+    case ActivityDot::Receiving:
+        gtk_label_set_markup(GTK_LABEL(w.net_active), "<span color=\"#00AA00\" face=\"bold\">●</span>");
+        break;
+    }
+}
+
+void g_set_counters(uint64_t sent, uint64_t received)
+{
+    if (w.transferred_send)
+        gtk_label_set_text(GTK_LABEL(w.transferred_send), format_byte_count(sent).c_str());
+    if (w.transferred_recv)
+        gtk_label_set_text(GTK_LABEL(w.transferred_recv), format_byte_count(received).c_str());
+}
+
+void g_set_connect_controls(int disconnected) { set_connect_controls(disconnected); }
+
+void g_show_message(MessageKind kind, const char* text)
+{
+    GtkMessageType type = GTK_MESSAGE_INFO;
+    switch (kind) {
+    case MessageKind::Info: type = GTK_MESSAGE_INFO; break;
+    case MessageKind::Warning: type = GTK_MESSAGE_WARNING; break;
+    case MessageKind::Question: type = GTK_MESSAGE_QUESTION; break;
+    case MessageKind::Error: type = GTK_MESSAGE_ERROR; break;
+    }
+    show_message(type, "%s", text);
+}
+
+int g_ask_question(const char* markup)
+{
+    return ask_question(GTK_MESSAGE_QUESTION, GTK_BUTTONS_YES_NO, "%s", markup) == GTK_RESPONSE_YES;
+}
+
+const char* g_device_address()
+{
+    return w.device_address ? gtk_entry_get_text(GTK_ENTRY(w.device_address)) : "";
+}
+
+}  // namespace
+
+void gtk_ui_install()
+{
+    ui_install(UiHooks{g_lock, g_unlock, g_append_log, g_set_title, g_set_activity, g_set_counters,
+                       g_set_connect_controls, g_show_message, g_ask_question, g_device_address});
+}
+
+void create_log_tags(GtkTextBuffer* buffer)
+{
+    gtk_text_buffer_create_tag(buffer, "send_text", "foreground", "blue", "pixels-above-lines", 3,
+                               "weight", PANGO_WEIGHT_NORMAL, nullptr);
+    gtk_text_buffer_create_tag(buffer, "recv_text", "foreground", "green", "pixels-above-lines", 3,
+                               "weight", PANGO_WEIGHT_NORMAL, nullptr);
+    gtk_text_buffer_create_tag(buffer, "err_text", "foreground", "red", "pixels-above-lines", 3,
+                               "weight", 700, nullptr);
+    gtk_text_buffer_create_tag(buffer, "norm_text", "foreground", "black", "pixels-above-lines", 3,
+                               "weight", PANGO_WEIGHT_NORMAL, nullptr);
+}
+
+void show_message(GtkMessageType kind, const char* fmt, ...)
+{
+    va_list args;
+    va_start(args, fmt);
+    std::string text = vformat(fmt, args);
+    va_end(args);
+    GtkWidget* dialog = gtk_message_dialog_new(w.main_window ? GTK_WINDOW(w.main_window) : nullptr,
+                                               GTK_DIALOG_DESTROY_WITH_PARENT, kind, GTK_BUTTONS_OK,
+                                               "%s", text.c_str());
+    set_accessible_id(dialog, "MessageDialog");
+    gtk_dialog_run(GTK_DIALOG(dialog));
+    gtk_widget_destroy(dialog);
+}
+
+int ask_question(GtkMessageType kind, GtkButtonsType buttons, const char* markup_format, ...)
+{
+    va_list args;
+    va_start(args, markup_format);
+    std::string markup = vformat(markup_format, args);
+    va_end(args);
+    GtkWidget* dialog = gtk_message_dialog_new(w.main_window ? GTK_WINDOW(w.main_window) : nullptr,
+                                               GTK_DIALOG_MODAL, kind, buttons, nullptr);
+    gtk_message_dialog_set_markup(GTK_MESSAGE_DIALOG(dialog), markup.c_str());
+    gtk_window_set_title(GTK_WINDOW(dialog), "RARUR Service");
+    set_accessible_id(dialog, "QuestionDialog");
+    int response = gtk_dialog_run(GTK_DIALOG(dialog));
+    gtk_widget_destroy(dialog);
+    return response;
+}
+
+void set_accessible_id(GtkWidget* widget, const char* id)
+{
+    if (!widget || !id)
+        return;
+    AtkObject* acc = gtk_widget_get_accessible(widget);
+    if (acc)
+        atk_object_set_accessible_id(acc, id);
+    // Also kept on the widget itself, so that the test driver finds widgets made
+    // in code (dialogs, the status label) by the same id.
+    g_object_set_data_full(G_OBJECT(widget), "rarur-id", g_strdup(id), g_free);
+}
+
+void set_connect_controls(int disconnected)
+{
+    for (GtkWidget* item : w.kind_items)
+        if (item)
+            gtk_widget_set_sensitive(item, disconnected ? TRUE : FALSE);
+    if (w.connect_item)
+        gtk_widget_set_sensitive(w.connect_item, disconnected ? TRUE : FALSE);
+    if (w.disconnect_item)
+        gtk_widget_set_sensitive(w.disconnect_item, disconnected ? FALSE : TRUE);
+}

@@ -1,0 +1,20 @@
+// GTK side of the shell: message boxes, log tags, accessibility ids, the
+// connect controls. Called on the GUI thread or under the GDK lock.
+#pragma once
+
+#include <gtk/gtk.h>
+
+void gtk_ui_install();
+void create_log_tags(GtkTextBuffer* buffer);
+
+// Modal box over the main window, one OK button, plain text.
+void show_message(GtkMessageType kind, const char* format, ...) __attribute__((format(printf, 2, 3)));
+// Modal box with Pango markup; returns the response id.
+int ask_question(GtkMessageType kind, GtkButtonsType buttons, const char* markup_format, ...)
+    __attribute__((format(printf, 3, 4)));
+
+void set_accessible_id(GtkWidget* widget, const char* id);
+
+// "Подключиться" and the link kinds are sensitive exactly when no link is
+// open; "Отключиться" exactly when one is.
+void set_connect_controls(int disconnected);

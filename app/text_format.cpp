@@ -1,0 +1,65 @@
+#include "app/text_format.h"
+
+#include <cstdio>
+#include <vector>
+
+std::string vformat(const char* format, va_list args)
+{
+    va_list copy;
+    va_copy(copy, args);
+    char small[512];
+    int n = std::vsnprintf(small, sizeof small, format, copy);
+    va_end(copy);
+    if (n < 0)
+        return {};
+    if (static_cast<size_t>(n) < sizeof small)
+        return std::string(small, static_cast<size_t>(n));
+    std::vector<char> big(static_cast<size_t>(n) + 1);
+    std::vsnprintf(big.data(), big.size(), format, args);
+    return std::string(big.data(), static_cast<size_t>(n));
+}
+
+std::string format(const char* fmt, ...)
+{
+    va_list args;
+    va_start(args, fmt);
+    std::string s = vformat(fmt, args);
+    va_end(args);
+    return s;
+}
+
+std::string hex_dump_text(const uint8_t* bytes, long length)
+{
+    std::string out;
+    if (length <= 0 || bytes == nullptr)
+        return out;
+    long n = length < kHexDumpLimit ? length : kHexDumpLimit;
+    static const char digits[] = "0123456789ABCDEF";
+    out.reserve(static_cast<size_t>(n) * 3);
+    for (long i = 0; i < n; ++i) {
+        out += digits[bytes[i] >> 4];
+        out += digits[bytes[i] & 0x0F];
+        out += ' ';
+    }
+    return out;
+}
+
+void format_byte_count(char* out, size_t out_size, uint64_t value)
+{
+    static const char* const units[] = {"Б", "киБ", "МиБ", "ГиБ", "ТиБ", "ПиБ", "ЭиБ"};
+    double v = static_cast<double>(value);
+    int unit = 0;
+    // Strictly greater: an exact power of 1024 stays in the smaller unit.
+    while (v / 1024.0 > 1.0 && unit < 6) {
+        v /= 1024.0;
+        ++unit;
+    }
+    std::snprintf(out, out_size, unit == 0 ? "%0.0f%s" : "%0.3f%s", v, units[unit]);
+}
+
+std::string format_byte_count(uint64_t value)
+{
+    char buf[64];
+    format_byte_count(buf, sizeof buf, value);
+    return buf;
+}

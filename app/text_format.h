@@ -1,0 +1,18 @@
+// Small text helpers shared by every layer.
+#pragma once
+
+#include <cstdarg>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+std::string vformat(const char* format, va_list args);
+std::string format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// "%02X " per byte of the first min(length, 260) bytes; empty for length <= 0.
+constexpr long kHexDumpLimit = 260;
+std::string hex_dump_text(const uint8_t* bytes, long length);
+
+// Text of a 64-bit byte count: "1023Б", "1.001киБ", ... in the process's locale.
+void format_byte_count(char* out, size_t out_size, uint64_t value);
+std::string format_byte_count(uint64_t value);
