@@ -28,7 +28,7 @@ constexpr int kMaxHoldingRequest = 100;
 constexpr auto kAbandonPause = std::chrono::milliseconds(250);
 constexpr auto kCyclePause = std::chrono::milliseconds(1000);
 
-int no_reader(uint16_t, uint16_t, uint8_t*, uint8_t) { return -3; }
+int no_reader(uint16_t, unsigned, uint8_t*, uint8_t) { return -3; }
 void clear_link_open() { app.link_open = 0; }
 
 std::atomic<RegisterReader> g_reader{no_reader};
@@ -77,7 +77,7 @@ template <typename T>
 int read_block(uint16_t start, int count, T* destination, uint8_t function)
 {
     uint8_t scratch[2 * kMaxHoldingRequest];
-    int result = g_reader.load()(start, static_cast<uint16_t>(count), scratch, function);
+    int result = g_reader.load()(start, static_cast<unsigned>(count), scratch, function);
     if (result == 0)
         std::memcpy(reinterpret_cast<uint8_t*>(destination), scratch, 2 * static_cast<size_t>(count));
     return result;
@@ -139,7 +139,7 @@ void read_settings(PollState& p, int layout)
     for (int offset = 0; offset < total;) {
         int count = std::min(kMaxHoldingRequest, total - offset);
         show_progress(20, layout, true);
-        if (g_reader.load()(static_cast<uint16_t>(offset), static_cast<uint16_t>(count), image.data() + 2 * offset,
+        if (g_reader.load()(static_cast<uint16_t>(offset), static_cast<unsigned>(count), image.data() + 2 * offset,
                             kHoldingRegisters) != 0) {
             request_failed(p);
             p.settings_read = 0;
@@ -156,8 +156,8 @@ void refuse_protocol()
     {
         GdkLock lock;
         log_message(err_text, "Версия протокола не поддерживается программой!\n");
+        g_link_close.load()();
     }
-    g_link_close.load()();
     std::this_thread::sleep_for(kAbandonPause);
 }
 
@@ -354,6 +354,16 @@ void status_data_reset()
     p.images_reset = 1;
     p.settings_read = 0;
     p.page_load_request = 1;
+}
+
+void status_connect_started() { state().settings_read = 0; }
+
+void status_link_opened()
+{
+    if (poll_thread_start() != 0) {
+        GdkLock lock;
+        log_message(err_text, "Не удалось запустить поток опроса\n");
+    }
 }
 
 bool settings_page_filling() { return state().page_filling != 0; }

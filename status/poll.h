@@ -9,16 +9,21 @@
 
 // The exchange operation the poll cycle reads through (modbus_read_registers
 // by default). Tests and benchmarks may put another in place before starting.
-using RegisterReader = int (*)(uint16_t start, uint16_t count, uint8_t* out, uint8_t function);
+using RegisterReader = int (*)(uint16_t start, unsigned count, uint8_t* out, uint8_t function);
 void poll_set_register_reader(RegisterReader reader);
 // What closes the link when the Controller's protocol is refused (link_close
-// by default).
+// by default); called holding the GDK lock.
 void poll_set_link_close(void (*close)());
 
 // Starts the poll thread (detached, 256,000-byte stack). The connection code
 // calls it right after starting the transport thread. Returns 0, or -1 when
 // the thread could not be created.
 int poll_thread_start();
+// Connection hooks: a connect attempt starts (the settings of the last
+// connection no longer count as read), and a link has been opened with its
+// transport thread running (the poll thread starts).
+void status_connect_started();
+void status_link_opened();
 // The thread function itself; returns at once when a poll thread already runs.
 int poll_thread_main();
 

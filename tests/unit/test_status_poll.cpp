@@ -30,9 +30,9 @@ struct Script {
 Script g_script;
 bool g_link_closed = false;
 
-int scripted_reader(uint16_t start, uint16_t count, uint8_t* out, uint8_t function)
+int scripted_reader(uint16_t start, unsigned count, uint8_t* out, uint8_t function)
 {
-    g_script.seen.push_back({start, count, function});
+    g_script.seen.push_back({start, static_cast<uint16_t>(count), function});
     if (start == g_script.fail_start && function == g_script.fail_function)
         return -1;
     std::memset(out, 0, 2 * count);
