@@ -1,10 +1,12 @@
 // Cycle time: the requests of one poll cycle of a layout-1 Controller (19
 // status + 8 settings requests) against rarur-sim on loopback, through the
-// program's exchange, compared with a libmodbus client making the same 27
+// program's exchange, as the cycle's own clock measures it (CycleTime),
+// compared with a libmodbus client making the same 27
 // requests against the same simulator. Target: within 1.5x of libmodbus.
 #include <modbus.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <chrono>
 #include <cstdio>
 #include <string>
@@ -85,22 +87,8 @@ int main(int argc, char** argv)
     }
     while (!app.transport_running)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    std::vector<double> ours;
-    for (int i = 0; i < rounds; ++i) {
-        auto start = Clock::now();
-        if (poll_cycle() != CycleResult::Complete) {
-            std::fprintf(stderr, "poll cycle failed: %s\n", headless_log().c_str());
-            return 1;
-        }
-        ours.push_back(ms_since(start));
-    }
-    {
-        GdkLock lock;
-        link_close();
-    }
-    exchange_wait_stopped();
 
-    // libmodbus, the same requests on its own connection (unit 0xFF as ours).
+    // libmodbus on its own connection (unit 0xFF as ours), the same requests.
     modbus_t* ctx = modbus_new_tcp("127.0.0.1", sim.port());
     modbus_set_slave(ctx, 0xFF);
     if (modbus_connect(ctx) != 0) {
@@ -108,27 +96,55 @@ int main(int argc, char** argv)
         return 1;
     }
     std::vector<Request> cycle = layout1_cycle();
-    std::vector<double> theirs;
     uint16_t buffer[125];
-    for (int i = 0; i < rounds; ++i) {
-        auto start = Clock::now();
+    auto libmodbus_cycle = [&]() {
         for (const Request& r : cycle) {
             int n = r.function == 4 ? modbus_read_input_registers(ctx, r.address, r.count, buffer)
                                     : modbus_read_registers(ctx, r.address, r.count, buffer);
-            if (n != r.count) {
-                std::fprintf(stderr, "libmodbus request failed at %d\n", r.address);
-                return 1;
-            }
+            if (n != r.count)
+                return false;
+        }
+        return true;
+    };
+
+    // Rounds alternate between the two, so a busy machine weighs on both alike.
+    std::vector<double> ours, theirs;
+    for (int i = 0; i < rounds; ++i) {
+        if (poll_cycle() != CycleResult::Complete) {
+            std::fprintf(stderr, "poll cycle failed: %s\n", headless_log().c_str());
+            return 1;
+        }
+        // The cycle's own clock: its requests, without the display step.
+        ours.push_back(poll_last_cycle_time() * 1000.0);
+        auto start = Clock::now();
+        if (!libmodbus_cycle()) {
+            std::fprintf(stderr, "libmodbus request failed\n");
+            return 1;
         }
         theirs.push_back(ms_since(start));
     }
     modbus_close(ctx);
     modbus_free(ctx);
+    {
+        GdkLock lock;
+        link_close();
+    }
+    exchange_wait_stopped();
+    std::string served = sim.control("status");
+    size_t at = served.find("requests=");
+    long requests = at == std::string::npos ? -1 : std::atol(served.c_str() + at + 9);
+    if (requests != static_cast<long>(2 * rounds * cycle.size())) {
+        std::fprintf(stderr, "the simulator served %ld requests, expected %zu\n", requests, 2 * rounds * cycle.size());
+        return 1;
+    }
 
     double a = median(ours), b = median(theirs);
-    std::printf("poll cycle, %zu requests, layout 1, loopback, median of %d:\n", cycle.size(), rounds);
-    std::printf("  rarur poll cycle   %8.3f ms\n", a);
-    std::printf("  libmodbus client   %8.3f ms\n", b);
-    std::printf("  ratio              %8.2f (target <= 1.50) %s\n", a / b, a / b <= 1.5 ? "met" : "NOT MET");
+    double a_min = *std::min_element(ours.begin(), ours.end());
+    double b_min = *std::min_element(theirs.begin(), theirs.end());
+    std::printf("poll cycle, %zu requests, layout 1, loopback, %d rounds (median / best):\n", cycle.size(), rounds);
+    std::printf("  rarur poll cycle   %8.3f ms  %8.3f ms\n", a, a_min);
+    std::printf("  libmodbus client   %8.3f ms  %8.3f ms\n", b, b_min);
+    std::printf("  ratio              %8.2f     %8.2f     (target <= 1.50 on the median) %s\n", a / b, a_min / b_min,
+                a / b <= 1.5 ? "met" : "NOT MET");
     return 0;
 }

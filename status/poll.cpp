@@ -46,6 +46,7 @@ struct PollState {
     std::atomic<int> images_reset{0};
     std::array<std::atomic<uint16_t>, status_size::kIdentification> identification{};
     GTimer* timer = nullptr;
+    std::atomic<double> last_cycle_time{0};
 };
 
 PollState& state()
@@ -297,6 +298,7 @@ CycleResult poll_cycle()
 
     if (app.link_open)
         show_cycle(p, layout);
+    p.last_cycle_time = end - start;
     {
         std::string text = format("%0.3fs", end - start);
         GdkLock lock;
@@ -374,6 +376,8 @@ uint16_t status_identification_register(int index)
 {
     return index >= 0 && index < status_size::kIdentification ? state().identification[index].load() : 0;
 }
+
+double poll_last_cycle_time() { return state().last_cycle_time; }
 
 const StatusImage& status_image() { return state().status; }
 const PreviousStatusImage& previous_status_image() { return state().previous; }

@@ -46,6 +46,9 @@ uint16_t status_identification_register(int index);
 const StatusImage& status_image();
 const PreviousStatusImage& previous_status_image();
 
+// Seconds the requests of the last complete cycle took (what CycleTime shows).
+double poll_last_cycle_time();
+
 // One cycle, without the pause after it (tests drive it directly).
 enum class CycleResult { Complete, Abandoned, Refused };
 CycleResult poll_cycle();
