@@ -230,6 +230,10 @@ void ModemEndpoint::data_byte(uint8_t b, int64_t now)
         data_frame(now);
         return;
     }
+    // The LF that ends a dial command arrives after the call is up; no frame
+    // starts with 0x0A (not a function code), so it is dropped there.
+    if (b == 0x0A && frame_.empty())
+        return;
     if (frame_.size() >= max_frame)
         frame_.clear();  // no CR in sight: throw the garbage away
     frame_.push_back(b);

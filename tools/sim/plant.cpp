@@ -97,14 +97,15 @@ void seed_journal(Plant& p)
     uint32_t t = uint32_t(p.clock) - 60u * 86400u;
     p.journal.add(t, 2, 512);
     for (int i = 0; i < 280; ++i) {
-        t += uint32_t(pick(p, 600, 36000));
+        t += uint32_t(pick(p, 600, 14400));
         if (i % 37 == 5) {
             p.journal.add(t, 2, uint16_t(pick(p, 512, 516)));
             continue;
         }
         uint16_t code = uint16_t(codes[pick(p, 0, int(std::size(codes)) - 1)]);
         p.journal.add(t, 1, code);
-        p.journal.add(t + uint32_t(pick(p, 5, 900)), 0, code);
+        t += uint32_t(pick(p, 5, 900));
+        p.journal.add(t, 0, code);
     }
     // A few erased slots inside the written part of the ring.
     for (int k : {17, 18, 140, 333})
