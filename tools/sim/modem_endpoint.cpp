@@ -17,7 +17,8 @@ namespace sim {
 namespace {
 
 constexpr size_t max_line = 256;
-constexpr size_t max_frame = 1100;  // escaped 511-byte frame plus slack
+constexpr size_t max_frame = 1100;    // escaped 511-byte frame plus slack
+constexpr size_t max_output = 65536;  // a terminal that reads nothing loses what is beyond this
 
 bool connects(int code)
 {
@@ -90,6 +91,8 @@ void ModemEndpoint::result(int code)
     } else {
         text = std::to_string(code) + "\r";
     }
+    if (out_.size() >= max_output)
+        return;
     out_.insert(out_.end(), text.begin(), text.end());
 }
 
@@ -177,7 +180,7 @@ void ModemEndpoint::command_line(const std::string& raw)
 
 void ModemEndpoint::command_byte(uint8_t b)
 {
-    if (echo_)
+    if (echo_ && out_.size() < max_output)
         out_.push_back(b);
     if (b == '\r' || b == '\n') {
         std::string line;
@@ -284,7 +287,8 @@ void ModemEndpoint::prepare(Loop& loop, int64_t now)
     }
     while (!pending_.empty() && pending_.front().due <= now) {
         Pending& p = pending_.front();
-        out_.insert(out_.end(), p.bytes.begin(), p.bytes.end());
+        if (out_.size() < max_output)
+            out_.insert(out_.end(), p.bytes.begin(), p.bytes.end());
         bool hang = p.hang_up_after;
         pending_.pop_front();
         if (hang)

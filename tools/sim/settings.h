@@ -42,7 +42,7 @@ struct Settings {
 // The plant the simulator ships with, in the given layout.
 Settings default_settings(const Layout& layout, uint32_t serial);
 
-// Mask of the configured monitoring password (6 bytes) for the command blocks.
+// The monitoring password (6 bytes) the command blocks must carry.
 std::string monitoring_password(const Settings& s);
 
 }  // namespace sim

@@ -17,7 +17,8 @@
 namespace sim {
 
 namespace {
-constexpr size_t max_input = 4096;  // more unparsed input than this is garbage: drop the peer
+constexpr size_t max_input = 4096;    // more unparsed input than this is garbage: drop the peer
+constexpr size_t max_output = 65536;  // a peer that does not read its replies is not served further
 }
 
 StreamEndpoint::~StreamEndpoint()
@@ -169,7 +170,8 @@ void StreamEndpoint::process_frames(Conn& c, int64_t now)
 {
     std::vector<uint8_t> pdu, header;
     // One request at a time: a delayed reply holds back the next request.
-    while (!c.dead && !c.close_when_flushed && c.pending.empty() && next_frame(c, pdu, header)) {
+    while (!c.dead && !c.close_when_flushed && c.pending.empty() && c.out.size() < max_output &&
+           next_frame(c, pdu, header)) {
         std::vector<uint8_t> reply = serve_request(sim_, pdu.data(), pdu.size());
         CloseAction close = fault_count_request(sim_.faults);
         if (close == CloseAction::close_now) {
@@ -225,7 +227,7 @@ void StreamEndpoint::prepare(Loop& loop, int64_t now)
         }
         if (!c.pending.empty())
             loop.wake_at(c.pending.front().due);
-        short events = POLLIN;
+        short events = c.out.size() < max_output ? POLLIN : 0;
         if (!c.out.empty())
             events |= POLLOUT;
         Conn* raw = &c;
