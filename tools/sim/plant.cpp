@@ -221,18 +221,11 @@ void update_battery(Plant& p, double dt)
             p.group_a[g] = 6.0 + uniform(p, -0.3, 0.3);
         else
             p.group_a[g] = 0.25 + uniform(p, -0.05, 0.05);
-        for (int b = 0; b < 30; ++b) {
-            if (b >= blocks) {
-                p.block_v[g][b] = 0;
-                p.block_t[g][b] = 0;
-                continue;
-            }
+        for (int b = 0; b < blocks && b < 30; ++b) {
             if (p.block_state[g][b] == 1)  // a weak block held low by a scenario
                 p.block_v[g][b] = p.settings.word(sw::block_low) / 100.0 - 0.4;
             else
                 p.block_v[g][b] = p.group_v[g] / blocks + uniform(p, -0.03, 0.03);
-            if (p.block_t[g][b] == 0)
-                p.block_t[g][b] = 23.0 + 0.3 * b;
             walk(p, p.block_t[g][b], 0.05, 18.0, 30.0);
         }
         if (supplying && p.recording.active)
@@ -431,9 +424,9 @@ void plant_init(Plant& p, const PlantOptions& o)
     p.phase_v = {226, 229, 224};
     p.bus_v = float_voltage(p);
     p.contactor_closed = {true, true, false, false};
-    for (int g = 0; g < 8; ++g)
+    for (auto& group : p.block_t)
         for (int b = 0; b < 30; ++b)
-            p.block_t[g][b] = 0;
+            group[b] = 23.0 + 0.3 * b;
     seed_journal(p);
     seed_battery_history(p);
     update_battery(p, 0);
