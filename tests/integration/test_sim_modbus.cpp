@@ -35,14 +35,15 @@ struct LayoutCase {
     int version;
     int events_regs, settings_words;
     int mains_addr, dry_addr;
+    int module_regs;  // rectifier list from 2304
 };
 
 }  // namespace
 
 TEST(SimModbus, AnswersLibmodbusReadsInEveryLayout)
 {
-    for (LayoutCase lc : {LayoutCase{300, 26, 702, 2560, 3072}, LayoutCase{400, 34, 750, 3072, 3584},
-                          LayoutCase{410, 34, 751, 3072, 3584}}) {
+    for (LayoutCase lc : {LayoutCase{300, 26, 702, 2560, 3072, 180}, LayoutCase{400, 34, 750, 3072, 3584, 570},
+                          LayoutCase{411, 34, 751, 3072, 3584, 540}}) {
         SCOPED_TRACE(lc.version);
         SimOptions o;
         o.protocol_version = lc.version;
@@ -71,6 +72,22 @@ TEST(SimModbus, AnswersLibmodbusReadsInEveryLayout)
         ASSERT_EQ(modbus_read_input_registers(c.ctx, 512, 56, load), 56);
         EXPECT_NEAR(load[0], 5350, 50);                  // bus voltage, 0.01 V
         EXPECT_NEAR(double(u32(load + 1)), 45000, 20000);  // load current, mA
+
+        // The rectifier list ends exactly where the layout says, read in steps of 90.
+        std::vector<uint16_t> modules(lc.module_regs);
+        for (int start = 0; start < lc.module_regs; start += 90) {
+            int n = std::min(90, lc.module_regs - start);
+            ASSERT_EQ(modbus_read_input_registers(c.ctx, 2304 + start, n, modules.data() + start), n);
+        }
+        EXPECT_EQ(modbus_read_input_registers(c.ctx, 2304 + lc.module_regs - 1, 2, modules.data()), -1);
+        double shared = 0;
+        for (int m = 0; m < 6; ++m) {
+            EXPECT_NEAR(modules[3 * m], 5355, 60);  // output voltage, 0.01 V
+            EXPECT_EQ(modules[3 * m + 2], 0);       // normal
+            shared += modules[3 * m + 1];           // 0.01 A
+        }
+        EXPECT_NEAR(shared * 10, double(u32(load + 1)), 3000) << "the modules carry the load";
+        EXPECT_EQ(modules[3 * 6 + 2], 0);  // unconfigured modules are empty
 
         uint16_t mains[7];
         ASSERT_EQ(modbus_read_input_registers(c.ctx, lc.mains_addr, 7, mains), 7);
