@@ -70,6 +70,17 @@ int parse_options(int argc, char** argv, Options& o)
             usage();
             std::exit(0);
         }
+        static const char* const with_value[] = {"--listen", "--port-file", "--usb-dir", "--usb-id",
+                                                 "--modem-pty", "--modem-result", "--modem-guard",
+                                                 "--protocol-version", "--record", "--control", "--fault",
+                                                 "--seed"};
+        bool known = false;
+        for (const char* name : with_value)
+            known |= a == name;
+        if (!known) {
+            std::fprintf(stderr, "rarur-sim: unknown option %s\n", a.c_str());
+            return -1;
+        }
         if (i + 1 >= argc) {
             std::fprintf(stderr, "rarur-sim: %s needs a value\n", a.c_str());
             return -1;
