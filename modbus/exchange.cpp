@@ -161,11 +161,12 @@ void transport_thread(std::shared_ptr<ExchangeSession> s)
         log_message(norm_text, "Отключен\n");
         ui().set_title("RARUR Service");
     }
-    {
-        std::lock_guard<std::mutex> g(g_threads_lock);
-        --g_threads_running;
-        app.transport_running = g_threads_running > 0;
-    }
+    // The last things this thread does: once the count drops, a waiter may
+    // let the process end.
+    s.reset();
+    std::lock_guard<std::mutex> g(g_threads_lock);
+    --g_threads_running;
+    app.transport_running = g_threads_running > 0;
     g_threads_changed.notify_all();
 }
 

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <algorithm>
 #include <cstring>
 
 #ifdef HAVE_LIBMODBUS
@@ -224,9 +225,13 @@ bool FaultyServer::handle(int fd)
     if (fault == Fault::Garble)
         reply_pdu[1] ^= 0x02;
 
-    Bytes reply = {frame[0], frame[1], 0, 0, uint8_t((reply_pdu.size() + 1) >> 8),
-                   uint8_t(reply_pdu.size() + 1), 0xFF};
-    reply.insert(reply.end(), reply_pdu.begin(), reply_pdu.end());
+    Bytes reply(7 + reply_pdu.size());
+    reply[0] = frame[0];
+    reply[1] = frame[1];
+    reply[4] = uint8_t((reply_pdu.size() + 1) >> 8);
+    reply[5] = uint8_t(reply_pdu.size() + 1);
+    reply[6] = 0xFF;
+    std::copy(reply_pdu.begin(), reply_pdu.end(), reply.begin() + 7);
 
     switch (fault) {
     case Fault::Silent:
@@ -237,7 +242,8 @@ bool FaultyServer::handle(int fd)
         reply.resize(reply.size() - 3);
         break;
     case Fault::Surplus:
-        reply.insert(reply.end(), {0xDE, 0xAD, 0xBE, 0xEF, 0x00});
+        for (uint8_t b : {0xDE, 0xAD, 0xBE, 0xEF, 0x00})
+            reply.push_back(b);
         break;
     case Fault::Late:
         for (int i = 0; i < 50 && !stop_; ++i)
