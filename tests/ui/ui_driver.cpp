@@ -1,0 +1,960 @@
+// ui-driver: starts the real main window from the embedded interface
+// description and runs a script of user actions addressed by widget id, then
+// prints the state of the widgets and stores it was asked about as JSON.
+// The script format is described in tests/ui/README.md.
+#include <gtk/gtk.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/app_state.h"
+#include "app/main_window.h"
+#include "app/widgets.h"
+
+namespace {
+
+struct Line {
+    int number;
+    std::vector<std::string> args;
+};
+
+std::vector<Line> g_lines;
+size_t g_next = 0;
+std::map<std::string, std::string> g_vars;
+std::vector<std::string> g_failures;
+std::vector<std::string> g_printed;          // JSON fragments for `print`
+std::vector<std::string> g_dialogs;          // JSON fragments of answered dialogs
+std::string g_last_dialog_text;
+bool g_closed = false;
+bool g_finished = false;
+int g_exit_code = 0;
+
+// waiting state
+gint64 g_wait_until = 0;                     // monotonic µs; 0 = not waiting
+std::vector<std::string> g_wait_condition;   // empty = plain wait
+int g_wait_line = 0;
+
+// armed answer for the next code-made dialog
+std::string g_answer;                        // "yes", "no", "ok", "cancel", "file", "none"
+std::string g_answer_text;                   // entry text or file path
+
+pid_t g_sim_pid = 0;
+std::string g_sim_dir;
+
+std::string json_escape(const std::string& s)
+{
+    std::string out;
+    for (unsigned char c : s) {
+        switch (c) {
+        case '"': out += "\\\""; break;
+        case '\\': out += "\\\\"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\t': out += "\\t"; break;
+        default:
+            if (c < 0x20) {
+                char buf[8];
+                std::snprintf(buf, sizeof buf, "\\u%04x", c);
+                out += buf;
+            } else {
+                out += char(c);
+            }
+        }
+    }
+    return out;
+}
+
+std::string q(const std::string& s) { return "\"" + json_escape(s) + "\""; }
+
+void fail(int line, const std::string& why)
+{
+    g_failures.push_back("line " + std::to_string(line) + ": " + why);
+    std::fprintf(stderr, "ui-driver: line %d: %s\n", line, why.c_str());
+}
+
+std::string expand(const std::string& s)
+{
+    std::string out;
+    for (size_t i = 0; i < s.size(); ++i) {
+        if (s[i] == '$' && i + 1 < s.size() && s[i + 1] == '{') {
+            size_t end = s.find('}', i);
+            if (end != std::string::npos) {
+                std::string name = s.substr(i + 2, end - i - 2);
+                auto it = g_vars.find(name);
+                if (it != g_vars.end())
+                    out += it->second;
+                else if (const char* env = std::getenv(name.c_str()))
+                    out += env;
+                i = end;
+                continue;
+            }
+        }
+        out += s[i];
+    }
+    return out;
+}
+
+// ---------------------------------------------------------------- widget state
+
+
+std::string value_text(GtkTreeModel* model, GtkTreeIter* iter, int column)
+{
+    GValue v = G_VALUE_INIT;
+    gtk_tree_model_get_value(model, iter, column, &v);
+    std::string out;
+    if (G_VALUE_HOLDS_STRING(&v))
+        out = g_value_get_string(&v) ? q(g_value_get_string(&v)) : "null";
+    else if (G_VALUE_HOLDS_BOOLEAN(&v))
+        out = g_value_get_boolean(&v) ? "true" : "false";
+    else if (G_VALUE_HOLDS_INT(&v))
+        out = std::to_string(g_value_get_int(&v));
+    else if (G_VALUE_HOLDS_UINT(&v))
+        out = std::to_string(g_value_get_uint(&v));
+    else
+        out = "null";
+    g_value_unset(&v);
+    return out;
+}
+
+// Plain text of a cell, for comparisons.
+std::string cell_plain(GtkTreeModel* model, GtkTreeIter* iter, int column)
+{
+    GValue v = G_VALUE_INIT;
+    gtk_tree_model_get_value(model, iter, column, &v);
+    std::string out;
+    if (G_VALUE_HOLDS_STRING(&v))
+        out = g_value_get_string(&v) ? g_value_get_string(&v) : "";
+    else if (G_VALUE_HOLDS_BOOLEAN(&v))
+        out = g_value_get_boolean(&v) ? "1" : "0";
+    else if (G_VALUE_HOLDS_INT(&v))
+        out = std::to_string(g_value_get_int(&v));
+    else if (G_VALUE_HOLDS_UINT(&v))
+        out = std::to_string(g_value_get_uint(&v));
+    g_value_unset(&v);
+    return out;
+}
+
+std::string rows_json(GtkTreeModel* model, GtkTreeIter* parent, int depth)
+{
+    std::string out = "[";
+    GtkTreeIter iter;
+    bool first = true;
+    if (gtk_tree_model_iter_children(model, &iter, parent)) {
+        do {
+            if (!first)
+                out += ",";
+            first = false;
+            out += "{\"cells\":[";
+            int n = gtk_tree_model_get_n_columns(model);
+            for (int c = 0; c < n; ++c)
+                out += (c ? "," : "") + value_text(model, &iter, c);
+            out += "]";
+            if (gtk_tree_model_iter_has_child(model, &iter))
+                out += ",\"children\":" + rows_json(model, &iter, depth + 1);
+            out += "}";
+        } while (gtk_tree_model_iter_next(model, &iter));
+    }
+    return out + "]";
+}
+
+// Rows addressed "R" (top level) or "R:C" (child C of top-level row R).
+bool find_row(GtkTreeModel* model, const std::string& address, GtkTreeIter* out)
+{
+    GtkTreePath* path = gtk_tree_path_new_from_string(address.c_str());
+    if (!path)
+        return false;
+    bool ok = gtk_tree_model_get_iter(model, out, path);
+    gtk_tree_path_free(path);
+    return ok;
+}
+
+int count_rows(GtkTreeModel* model, GtkTreeIter* parent)
+{
+    return gtk_tree_model_iter_n_children(model, parent);
+}
+
+std::string log_text(bool tagged)
+{
+    if (!w.log_buffer)
+        return "";
+    GtkTextIter start, end;
+    gtk_text_buffer_get_bounds(w.log_buffer, &start, &end);
+    if (!tagged) {
+        gchar* t = gtk_text_buffer_get_text(w.log_buffer, &start, &end, FALSE);
+        std::string s = t;
+        g_free(t);
+        return s;
+    }
+    // "[tag]text" for each run of text with one tag.
+    std::string out;
+    GtkTextIter it = start;
+    while (!gtk_text_iter_is_end(&it)) {
+        GtkTextIter next = it;
+        gtk_text_iter_forward_to_tag_toggle(&next, nullptr);
+        GSList* tags = gtk_text_iter_get_tags(&it);
+        std::string name = "none";
+        if (tags) {
+            gchar* n = nullptr;
+            g_object_get(G_OBJECT(tags->data), "name", &n, nullptr);
+            if (n)
+                name = n;
+            g_free(n);
+        }
+        g_slist_free(tags);
+        gchar* t = gtk_text_iter_get_text(&it, &next);
+        out += "[" + name + "]" + t;
+        g_free(t);
+        it = next;
+    }
+    return out;
+}
+
+GtkWidget* find_widget(const std::string& id)
+{
+    if (GtkWidget* wd = widget_by_id(id.c_str()))
+        return wd;
+    if (id == "StatusLabel")
+        return w.status_label;
+    return nullptr;
+}
+
+GtkWidget* find_code_dialog();
+
+// Value of a property of a widget, as text; ok=false when it has no such property.
+std::string property_of(const std::string& id, const std::string& prop, bool& ok)
+{
+    ok = true;
+    if (id == "app") {
+        if (prop == "log_frames") return std::to_string(app.log_frames.load());
+        if (prop == "settings_modified") return std::to_string(app.settings_modified.load());
+        if (prop == "link_open") return std::to_string(app.link_open.load());
+        if (prop == "link_kind") return std::to_string(int(app.link_kind.load()));
+        if (prop == "password_entered") return std::to_string(app.password_entered.load());
+        if (prop == "monitoring_password") {
+            char buf[32];
+            const uint8_t* p = app.monitoring_password;
+            std::snprintf(buf, sizeof buf, "%02X %02X %02X %02X %02X %02X", p[0], p[1], p[2], p[3], p[4], p[5]);
+            return buf;
+        }
+        if (prop == "closed") return g_closed ? "1" : "0";
+        ok = false;
+        return "";
+    }
+    if (id == "log") {
+        return prop == "tagged" ? log_text(true) : log_text(false);
+    }
+    if (id == "dialog") {
+        return g_last_dialog_text;
+    }
+    if (g_closed) {
+        ok = false;
+        return "";
+    }
+    GObject* object = object_by_id(id.c_str());
+    if (!object && id == "StatusLabel")
+        object = G_OBJECT(w.status_label);
+    if (!object) {
+        ok = false;
+        return "";
+    }
+    if (GTK_IS_TREE_MODEL(object)) {
+        GtkTreeModel* model = GTK_TREE_MODEL(object);
+        if (prop == "rows") return std::to_string(count_rows(model, nullptr));
+        ok = false;
+        return "";
+    }
+    if (!GTK_IS_WIDGET(object)) {
+        ok = false;
+        return "";
+    }
+    GtkWidget* wd = GTK_WIDGET(object);
+    if (prop == "visible") return gtk_widget_get_visible(wd) ? "1" : "0";
+    if (prop == "sensitive") return gtk_widget_get_sensitive(wd) ? "1" : "0";
+    if (prop == "sensitive-effective") return gtk_widget_is_sensitive(wd) ? "1" : "0";
+    if (prop == "active") {
+        if (GTK_IS_CHECK_MENU_ITEM(wd)) return gtk_check_menu_item_get_active(GTK_CHECK_MENU_ITEM(wd)) ? "1" : "0";
+        if (GTK_IS_TOGGLE_BUTTON(wd)) return gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(wd)) ? "1" : "0";
+        if (GTK_IS_COMBO_BOX(wd)) return std::to_string(gtk_combo_box_get_active(GTK_COMBO_BOX(wd)));
+        if (GTK_IS_EXPANDER(wd)) return gtk_expander_get_expanded(GTK_EXPANDER(wd)) ? "1" : "0";
+    }
+    if (prop == "title" && GTK_IS_WINDOW(wd)) {
+        const char* t = gtk_window_get_title(GTK_WINDOW(wd));
+        return t ? t : "";
+    }
+    if (prop == "page" && GTK_IS_NOTEBOOK(wd)) return std::to_string(gtk_notebook_get_current_page(GTK_NOTEBOOK(wd)));
+    if (prop == "fraction" && GTK_IS_PROGRESS_BAR(wd)) {
+        char buf[32];
+        std::snprintf(buf, sizeof buf, "%.3f", gtk_progress_bar_get_fraction(GTK_PROGRESS_BAR(wd)));
+        return buf;
+    }
+    if (prop == "text") {
+        if (GTK_IS_LABEL(wd)) return gtk_label_get_text(GTK_LABEL(wd));
+        if (GTK_IS_ENTRY(wd)) return gtk_entry_get_text(GTK_ENTRY(wd));
+        if (GTK_IS_PROGRESS_BAR(wd)) {
+            const char* t = gtk_progress_bar_get_text(GTK_PROGRESS_BAR(wd));
+            return t ? t : "";
+        }
+        if (GTK_IS_MENU_ITEM(wd)) {
+            const char* t = gtk_menu_item_get_label(GTK_MENU_ITEM(wd));
+            return t ? t : "";
+        }
+        if (GTK_IS_BUTTON(wd)) {
+            const char* t = gtk_button_get_label(GTK_BUTTON(wd));
+            return t ? t : "";
+        }
+        if (GTK_IS_EXPANDER(wd)) {
+            const char* t = gtk_expander_get_label(GTK_EXPANDER(wd));
+            return t ? t : "";
+        }
+        if (GTK_IS_SPIN_BUTTON(wd)) return std::to_string(gtk_spin_button_get_value_as_int(GTK_SPIN_BUTTON(wd)));
+    }
+    if (prop == "markup" && GTK_IS_LABEL(wd)) return gtk_label_get_label(GTK_LABEL(wd));
+    if (prop == "tooltip") {
+        gchar* t = gtk_widget_get_tooltip_markup(wd);
+        std::string s = t ? t : "";
+        g_free(t);
+        return s;
+    }
+    if (prop == "accessible-id") {
+        AtkObject* acc = gtk_widget_get_accessible(wd);
+        const char* t = acc ? atk_object_get_accessible_id(acc) : nullptr;
+        return t ? t : "";
+    }
+    ok = false;
+    return "";
+}
+
+std::string widget_json(const std::string& id)
+{
+    GObject* object = object_by_id(id.c_str());
+    if (!object && id == "StatusLabel")
+        object = G_OBJECT(w.status_label);
+    if (id == "log")
+        return q(id) + ":{\"text\":" + q(log_text(false)) + ",\"tagged\":" + q(log_text(true)) + "}";
+    if (!object || g_closed)
+        return q(id) + ":null";
+    if (GTK_IS_TREE_MODEL(object))
+        return q(id) + ":{\"rows\":" + rows_json(GTK_TREE_MODEL(object), nullptr, 0) + "}";
+    std::string out = q(id) + ":{";
+    bool first = true;
+    for (const char* prop : {"visible", "sensitive", "active", "text", "markup", "title", "page", "fraction",
+                             "tooltip", "accessible-id"}) {
+        bool ok = false;
+        std::string v = property_of(id, prop, ok);
+        if (!ok)
+            continue;
+        out += (first ? "" : ",") + q(prop) + ":" + q(v);
+        first = false;
+    }
+    return out + "}";
+}
+
+bool compare(const std::string& actual, const std::string& op, const std::string& expected)
+{
+    if (op == "==") return actual == expected;
+    if (op == "!=") return actual != expected;
+    if (op == "contains") return actual.find(expected) != std::string::npos;
+    if (op == "!contains") return actual.find(expected) == std::string::npos;
+    if (op == "matches") return g_regex_match_simple(expected.c_str(), actual.c_str(), GRegexCompileFlags(0), GRegexMatchFlags(0));
+    if (op == ">=" || op == "<=" || op == ">" || op == "<") {
+        double a = std::atof(actual.c_str()), b = std::atof(expected.c_str());
+        if (op == ">=") return a >= b;
+        if (op == "<=") return a <= b;
+        if (op == ">") return a > b;
+        return a < b;
+    }
+    return false;
+}
+
+// expect ID PROP OP VALUE | expect-cell STORE ROW COL OP VALUE. Returns true
+// when the condition holds; `why` says what was seen otherwise.
+bool evaluate(const std::vector<std::string>& a, std::string& why)
+{
+    if (a.empty())
+        return false;
+    if (a[0] == "expect" && a.size() == 5) {
+        bool ok = false;
+        std::string actual = property_of(a[1], a[2], ok);
+        if (!ok) {
+            why = a[1] + " has no property " + a[2];
+            return false;
+        }
+        if (compare(actual, a[3], a[4]))
+            return true;
+        why = a[1] + "." + a[2] + " is \"" + actual + "\", expected " + a[3] + " \"" + a[4] + "\"";
+        return false;
+    }
+    if (a[0] == "expect-cell" && a.size() == 6) {
+        GObject* object = object_by_id(a[1].c_str());
+        if (!object || !GTK_IS_TREE_MODEL(object)) {
+            why = "no store " + a[1];
+            return false;
+        }
+        GtkTreeModel* model = GTK_TREE_MODEL(object);
+        GtkTreeIter iter;
+        if (!find_row(model, a[2], &iter)) {
+            why = a[1] + " has no row " + a[2];
+            return false;
+        }
+        int column = std::atoi(a[3].c_str());
+        if (column < 0 || column >= gtk_tree_model_get_n_columns(model)) {
+            why = a[1] + " has no column " + a[3];
+            return false;
+        }
+        std::string actual = cell_plain(model, &iter, column);
+        if (compare(actual, a[4], a[5]))
+            return true;
+        why = a[1] + "[" + a[2] + "][" + a[3] + "] is \"" + actual + "\", expected " + a[4] + " \"" + a[5] + "\"";
+        return false;
+    }
+    if (a[0] == "expect-children" && a.size() == 5) {
+        GObject* object = object_by_id(a[1].c_str());
+        GtkTreeIter iter;
+        if (!object || !GTK_IS_TREE_MODEL(object) || !find_row(GTK_TREE_MODEL(object), a[2], &iter)) {
+            why = "no row " + a[2] + " in " + a[1];
+            return false;
+        }
+        std::string actual = std::to_string(count_rows(GTK_TREE_MODEL(object), &iter));
+        if (compare(actual, a[3], a[4]))
+            return true;
+        why = a[1] + "[" + a[2] + "] has " + actual + " children, expected " + a[3] + " " + a[4];
+        return false;
+    }
+    if (a[0] == "store-contains" && a.size() == 4) {
+        // store-contains STORE COL TEXT: some top-level row's column contains TEXT
+        GObject* object = object_by_id(a[1].c_str());
+        if (!object || !GTK_IS_TREE_MODEL(object)) {
+            why = "no store " + a[1];
+            return false;
+        }
+        GtkTreeModel* model = GTK_TREE_MODEL(object);
+        GtkTreeIter iter;
+        int column = std::atoi(a[2].c_str());
+        if (gtk_tree_model_get_iter_first(model, &iter)) {
+            do {
+                if (cell_plain(model, &iter, column).find(a[3]) != std::string::npos)
+                    return true;
+            } while (gtk_tree_model_iter_next(model, &iter));
+        }
+        why = a[1] + " has no row whose column " + a[2] + " contains \"" + a[3] + "\"";
+        return false;
+    }
+    if (a[0] == "store-lacks" && a.size() == 4) {
+        std::vector<std::string> b = a;
+        b[0] = "store-contains";
+        std::string ignored;
+        if (!evaluate(b, ignored))
+            return true;
+        why = a[1] + " has a row whose column " + a[2] + " contains \"" + a[3] + "\"";
+        return false;
+    }
+    why = "malformed condition";
+    return false;
+}
+
+// ---------------------------------------------------------------- dialogs
+
+bool made_in_code(GtkWidget* window)
+{
+    GObject* o = G_OBJECT(window);
+    if (GTK_IS_BUILDABLE(o)) {
+        const char* name = gtk_buildable_get_name(GTK_BUILDABLE(o));
+        if (name && object_by_id(name) == o)
+            return false;
+    }
+    return true;
+}
+
+GtkWidget* find_code_dialog()
+{
+    GList* tops = gtk_window_list_toplevels();
+    GtkWidget* found = nullptr;
+    for (GList* l = tops; l; l = l->next) {
+        GtkWidget* t = GTK_WIDGET(l->data);
+        if (GTK_IS_DIALOG(t) && gtk_widget_get_visible(t) && made_in_code(t))
+            found = t;
+    }
+    g_list_free(tops);
+    return found;
+}
+
+GtkWidget* first_entry(GtkWidget* widget)
+{
+    if (GTK_IS_ENTRY(widget))
+        return widget;
+    if (GTK_IS_CONTAINER(widget)) {
+        GList* children = gtk_container_get_children(GTK_CONTAINER(widget));
+        GtkWidget* found = nullptr;
+        for (GList* l = children; l && !found; l = l->next)
+            found = first_entry(GTK_WIDGET(l->data));
+        g_list_free(children);
+        return found;
+    }
+    return nullptr;
+}
+
+std::string dialog_text(GtkWidget* dialog)
+{
+    std::string text;
+    if (GTK_IS_MESSAGE_DIALOG(dialog)) {
+        gchar* primary = nullptr;
+        g_object_get(dialog, "text", &primary, nullptr);
+        text = primary ? primary : "";
+        g_free(primary);
+    } else {
+        const char* t = gtk_window_get_title(GTK_WINDOW(dialog));
+        text = t ? t : "";
+    }
+    return text;
+}
+
+gboolean answer_tick(gpointer)
+{
+    if (g_answer.empty())
+        return TRUE;
+    GtkWidget* dialog = find_code_dialog();
+    if (!dialog)
+        return TRUE;
+    std::string text = dialog_text(dialog);
+    g_last_dialog_text = text;
+    g_dialogs.push_back("{\"title\":" + q(gtk_window_get_title(GTK_WINDOW(dialog)) ? gtk_window_get_title(GTK_WINDOW(dialog)) : "") +
+                        ",\"text\":" + q(text) + ",\"answer\":" + q(g_answer) + "}");
+    int response = GTK_RESPONSE_NONE;
+    if (GTK_IS_FILE_CHOOSER(dialog)) {
+        if (g_answer == "file") {
+            gtk_file_chooser_set_filename(GTK_FILE_CHOOSER(dialog), g_answer_text.c_str());
+            gtk_file_chooser_set_current_name(GTK_FILE_CHOOSER(dialog), g_basename(g_answer_text.c_str()));
+            gchar* dir = g_path_get_dirname(g_answer_text.c_str());
+            gtk_file_chooser_set_current_folder(GTK_FILE_CHOOSER(dialog), dir);
+            g_free(dir);
+            response = GTK_RESPONSE_ACCEPT;
+        } else {
+            response = GTK_RESPONSE_CANCEL;
+        }
+    } else if (g_answer == "yes") {
+        response = GTK_RESPONSE_YES;
+    } else if (g_answer == "no") {
+        response = GTK_RESPONSE_NO;
+    } else if (g_answer == "ok") {
+        if (GtkWidget* entry = first_entry(dialog); entry && !g_answer_text.empty())
+            gtk_entry_set_text(GTK_ENTRY(entry), g_answer_text.c_str());
+        response = GTK_IS_MESSAGE_DIALOG(dialog) ? GTK_RESPONSE_OK : GTK_RESPONSE_ACCEPT;
+        if (GTK_IS_MESSAGE_DIALOG(dialog))
+            response = GTK_RESPONSE_OK;
+    } else if (g_answer == "cancel") {
+        response = GTK_IS_MESSAGE_DIALOG(dialog) ? GTK_RESPONSE_CANCEL : GTK_RESPONSE_REJECT;
+    } else if (g_answer == "close") {
+        response = GTK_RESPONSE_DELETE_EVENT;
+    }
+    g_answer.clear();
+    g_answer_text.clear();
+    gtk_dialog_response(GTK_DIALOG(dialog), response);
+    return TRUE;
+}
+
+// ---------------------------------------------------------------- simulator
+
+void stop_sim()
+{
+    if (g_sim_pid > 0) {
+        kill(g_sim_pid, SIGTERM);
+        int status = 0;
+        for (int i = 0; i < 50 && waitpid(g_sim_pid, &status, WNOHANG) == 0; ++i)
+            g_usleep(20000);
+        kill(g_sim_pid, SIGKILL);
+        waitpid(g_sim_pid, &status, WNOHANG);
+        g_sim_pid = 0;
+    }
+}
+
+bool start_sim(const std::vector<std::string>& args, int line)
+{
+    const char* sim = std::getenv("RARUR_SIM");
+    if (!sim || !*sim) {
+        fail(line, "RARUR_SIM is not set (path of rarur-sim)");
+        return false;
+    }
+    stop_sim();
+    char tmpl[] = "/tmp/ui-driver-sim-XXXXXX";
+    if (!mkdtemp(tmpl)) {
+        fail(line, "cannot make a temporary folder");
+        return false;
+    }
+    g_sim_dir = tmpl;
+    std::string port_file = g_sim_dir + "/port", control = g_sim_dir + "/control.sock", record = g_sim_dir + "/record.txt";
+    std::vector<std::string> argv_s = {sim, "--listen", "127.0.0.1:0", "--port-file", port_file, "--control", control,
+                                       "--record", record};
+    argv_s.insert(argv_s.end(), args.begin() + 1, args.end());
+    std::vector<char*> argv;
+    for (auto& s : argv_s)
+        argv.push_back(s.data());
+    argv.push_back(nullptr);
+    pid_t pid = fork();
+    if (pid == 0) {
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    g_sim_pid = pid;
+    for (int i = 0; i < 500; ++i) {
+        std::ifstream in(port_file);
+        int port = 0;
+        if (in >> port && port > 0) {
+            g_vars["SIM_PORT"] = std::to_string(port);
+            g_vars["SIM_ADDR"] = "127.0.0.1:" + std::to_string(port);
+            g_vars["SIM_CONTROL"] = control;
+            g_vars["SIM_RECORD"] = record;
+            return true;
+        }
+        int status;
+        if (waitpid(pid, &status, WNOHANG) == pid) {
+            g_sim_pid = 0;
+            fail(line, "rarur-sim exited at start");
+            return false;
+        }
+        g_usleep(20000);
+    }
+    fail(line, "rarur-sim did not report its port");
+    return false;
+}
+
+bool sim_control(const std::string& command, int line)
+{
+    int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", g_vars["SIM_CONTROL"].c_str());
+    if (fd < 0 || connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+        if (fd >= 0)
+            close(fd);
+        fail(line, "cannot reach the simulator's control socket");
+        return false;
+    }
+    std::string msg = command + "\n";
+    if (write(fd, msg.data(), msg.size()) != ssize_t(msg.size())) {
+        close(fd);
+        fail(line, "cannot send to the simulator");
+        return false;
+    }
+    std::string reply;
+    char c;
+    while (read(fd, &c, 1) == 1 && c != '\n')
+        reply += c;
+    close(fd);
+    if (reply.compare(0, 2, "ok") != 0) {
+        fail(line, "simulator answered \"" + reply + "\" to \"" + command + "\"");
+        return false;
+    }
+    return true;
+}
+
+// ---------------------------------------------------------------- actions
+
+void screenshot(const std::string& path, int line)
+{
+    if (g_closed || !w.main_window) {
+        fail(line, "no window to photograph");
+        return;
+    }
+    gdk_window_process_all_updates();
+    while (gtk_events_pending())
+        gtk_main_iteration_do(FALSE);
+    GdkWindow* win = gtk_widget_get_window(w.main_window);
+    int width = 0, height = 0;
+    gdk_drawable_get_size(GDK_DRAWABLE(win), &width, &height);
+    GdkPixbuf* pixbuf = gdk_pixbuf_get_from_drawable(nullptr, GDK_DRAWABLE(win), nullptr, 0, 0, 0, 0, width, height);
+    if (!pixbuf || !gdk_pixbuf_save(pixbuf, path.c_str(), "png", nullptr, nullptr))
+        fail(line, "cannot save the screenshot " + path);
+    if (pixbuf)
+        g_object_unref(pixbuf);
+}
+
+void on_main_destroy(GtkWidget*, gpointer) { g_closed = true; }
+
+// Runs one line; returns false when it starts a wait.
+bool run_line(const Line& line)
+{
+    std::vector<std::string> a;
+    for (const auto& s : line.args) {
+        // C escapes (\n, \t, \") in values, as in the texts of the log.
+        gchar* unescaped = g_strcompress(expand(s).c_str());
+        a.push_back(unescaped);
+        g_free(unescaped);
+    }
+    const std::string& cmd = a[0];
+    auto need = [&](size_t n) {
+        if (a.size() < n) {
+            fail(line.number, "too few arguments for " + cmd);
+            return false;
+        }
+        return true;
+    };
+    auto widget = [&](const std::string& id) -> GtkWidget* {
+        GtkWidget* wd = g_closed ? nullptr : find_widget(id);
+        if (!wd)
+            fail(line.number, "no widget " + id);
+        return wd;
+    };
+
+    if (cmd == "wait" && need(2)) {
+        g_wait_until = g_get_monotonic_time() + gint64(std::atol(a[1].c_str())) * 1000;
+        g_wait_condition.clear();
+        return false;
+    }
+    if (cmd == "wait-until" && need(3)) {
+        g_wait_until = g_get_monotonic_time() + gint64(std::atol(a[1].c_str())) * 1000;
+        g_wait_condition.assign(a.begin() + 2, a.end());
+        g_wait_line = line.number;
+        return false;
+    }
+    if (cmd == "activate" && need(2)) {
+        if (GtkWidget* wd = widget(a[1])) {
+            if (GTK_IS_MENU_ITEM(wd))
+                gtk_menu_item_activate(GTK_MENU_ITEM(wd));
+            else
+                gtk_widget_activate(wd);
+        }
+    } else if (cmd == "click" && need(2)) {
+        if (GtkWidget* wd = widget(a[1]))
+            gtk_button_clicked(GTK_BUTTON(wd));
+    } else if (cmd == "set-text" && need(3)) {
+        if (GtkWidget* wd = widget(a[1]))
+            gtk_entry_set_text(GTK_ENTRY(wd), a[2].c_str());
+    } else if (cmd == "icon-press" && need(2)) {
+        if (GtkWidget* wd = widget(a[1])) {
+            GdkEvent* ev = gdk_event_new(GDK_BUTTON_PRESS);
+            g_signal_emit_by_name(wd, "icon-press", GTK_ENTRY_ICON_SECONDARY, ev);
+            gdk_event_free(ev);
+        }
+    } else if (cmd == "toggle" && need(2)) {
+        if (GtkWidget* wd = widget(a[1])) {
+            if (GTK_IS_RADIO_MENU_ITEM(wd))
+                gtk_check_menu_item_set_active(GTK_CHECK_MENU_ITEM(wd), TRUE);
+            else if (GTK_IS_CHECK_MENU_ITEM(wd))
+                gtk_check_menu_item_set_active(GTK_CHECK_MENU_ITEM(wd), !gtk_check_menu_item_get_active(GTK_CHECK_MENU_ITEM(wd)));
+            else if (GTK_IS_TOGGLE_BUTTON(wd))
+                gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(wd), !gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(wd)));
+            else
+                fail(line.number, a[1] + " cannot be toggled");
+        }
+    } else if (cmd == "select" && need(3)) {
+        if (GtkWidget* wd = widget(a[1]))
+            gtk_combo_box_set_active(GTK_COMBO_BOX(wd), std::atoi(a[2].c_str()));
+    } else if (cmd == "page" && need(2)) {
+        gtk_notebook_set_current_page(GTK_NOTEBOOK(w.categories), std::atoi(a[1].c_str()));
+    } else if (cmd == "answer" && need(2)) {
+        g_answer = a[1];
+        g_answer_text = a.size() > 2 ? a[2] : "";
+    } else if (cmd == "answer-file" && need(2)) {
+        g_answer = "file";
+        g_answer_text = a[1];
+    } else if (cmd == "set-flag" && need(3)) {
+        int v = std::atoi(a[2].c_str());
+        if (a[1] == "settings_modified")
+            app.settings_modified = v;
+        else if (a[1] == "password_entered")
+            app.password_entered = v;
+        else
+            fail(line.number, "unknown flag " + a[1]);
+    } else if (cmd == "close") {
+        if (!g_closed) {
+            GdkEvent* ev = gdk_event_new(GDK_DELETE);
+            ev->any.window = GDK_WINDOW(g_object_ref(gtk_widget_get_window(w.main_window)));
+            ev->any.send_event = TRUE;
+            gtk_main_do_event(ev);
+            gdk_event_free(ev);
+        }
+    } else if (cmd == "expect" || cmd == "expect-cell" || cmd == "expect-children" || cmd == "store-contains" ||
+               cmd == "store-lacks") {
+        std::string why;
+        if (!evaluate(a, why))
+            fail(line.number, why);
+    } else if (cmd == "print") {
+        for (size_t i = 1; i < a.size(); ++i)
+            g_printed.push_back(widget_json(a[i]));
+    } else if (cmd == "screenshot" && need(2)) {
+        screenshot(a[1], line.number);
+    } else if (cmd == "set" && need(3)) {
+        g_vars[a[1]] = a[2];
+    } else if (cmd == "sim") {
+        start_sim(a, line.number);
+    } else if (cmd == "sim-control" && need(2)) {
+        std::string command;
+        for (size_t i = 1; i < a.size(); ++i)
+            command += (i > 1 ? " " : "") + a[i];
+        sim_control(command, line.number);
+    } else if (cmd == "sim-stop") {
+        stop_sim();
+    } else if (cmd == "echo") {
+        std::string text;
+        for (size_t i = 1; i < a.size(); ++i)
+            text += (i > 1 ? " " : "") + a[i];
+        std::fprintf(stderr, "%s\n", text.c_str());
+    } else {
+        fail(line.number, "unknown action " + cmd);
+    }
+    return true;
+}
+
+void finish()
+{
+    if (g_finished)
+        return;
+    g_finished = true;
+    std::string out = "{\"result\":" + q(g_failures.empty() ? "pass" : "fail") + ",\"failures\":[";
+    for (size_t i = 0; i < g_failures.size(); ++i)
+        out += (i ? "," : "") + q(g_failures[i]);
+    out += "],\"closed\":" + std::string(g_closed ? "true" : "false") + ",\"dialogs\":[";
+    for (size_t i = 0; i < g_dialogs.size(); ++i)
+        out += (i ? "," : "") + g_dialogs[i];
+    out += "],\"state\":{";
+    for (size_t i = 0; i < g_printed.size(); ++i)
+        out += (i ? "," : "") + g_printed[i];
+    out += "}}";
+    std::printf("%s\n", out.c_str());
+    std::fflush(stdout);
+    g_exit_code = g_failures.empty() ? 0 : 1;
+    stop_sim();
+    if (!g_closed)
+        gtk_main_quit();
+}
+
+gboolean step(gpointer)
+{
+    if (g_finished)
+        return FALSE;
+    if (g_wait_until) {
+        if (!g_wait_condition.empty()) {
+            std::string why;
+            if (evaluate(g_wait_condition, why)) {
+                g_wait_until = 0;
+            } else if (g_get_monotonic_time() >= g_wait_until) {
+                fail(g_wait_line, "timed out: " + why);
+                g_wait_until = 0;
+            } else {
+                return TRUE;
+            }
+        } else if (g_get_monotonic_time() < g_wait_until) {
+            return TRUE;
+        } else {
+            g_wait_until = 0;
+        }
+    }
+    while (g_next < g_lines.size()) {
+        const Line& line = g_lines[g_next++];
+        if (!run_line(line))
+            return TRUE;   // waiting
+        if (g_closed)
+            break;
+    }
+    if (g_closed) {
+        // After the window closed only the checks that need no widget run.
+        while (g_next < g_lines.size()) {
+            const Line& line = g_lines[g_next++];
+            if (line.args[0] == "expect" && line.args.size() > 1 && (line.args[1] == "app" || line.args[1] == "dialog"))
+                run_line(line);
+        }
+    }
+    finish();
+    return FALSE;
+}
+
+gboolean overall_timeout(gpointer)
+{
+    fail(0, "the script did not finish within its time limit");
+    finish();
+    if (g_closed)
+        gtk_main_quit();
+    return FALSE;
+}
+
+bool load_script(const char* path)
+{
+    std::ifstream in(path);
+    if (!in) {
+        std::fprintf(stderr, "ui-driver: cannot read %s\n", path);
+        return false;
+    }
+    std::string text;
+    int number = 0;
+    while (std::getline(in, text)) {
+        ++number;
+        size_t start = text.find_first_not_of(" \t");
+        if (start == std::string::npos || text[start] == '#')
+            continue;
+        gint argc = 0;
+        gchar** argv = nullptr;
+        GError* error = nullptr;
+        if (!g_shell_parse_argv(text.c_str(), &argc, &argv, &error)) {
+            std::fprintf(stderr, "ui-driver: %s:%d: %s\n", path, number, error->message);
+            g_error_free(error);
+            return false;
+        }
+        Line line{number, {}};
+        for (int i = 0; i < argc; ++i)
+            line.args.push_back(argv[i]);
+        g_strfreev(argv);
+        g_lines.push_back(line);
+    }
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    const char* script = nullptr;
+    int timeout_s = 240;
+    std::vector<char*> program_args = {argv[0]};
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--script") == 0 && i + 1 < argc)
+            script = argv[++i];
+        else if (std::strcmp(argv[i], "--timeout") == 0 && i + 1 < argc)
+            timeout_s = std::atoi(argv[++i]);
+        else if (std::strcmp(argv[i], "--") == 0) {
+            for (++i; i < argc; ++i)
+                program_args.push_back(argv[i]);
+        }
+    }
+    if (!script) {
+        std::fprintf(stderr, "usage: ui-driver --script FILE [--timeout S] [-- PROGRAM-ARGS...]\n");
+        return 2;
+    }
+    if (!load_script(script))
+        return 2;
+    signal(SIGPIPE, SIG_IGN);
+
+    int pargc = int(program_args.size());
+    program_args.push_back(nullptr);
+    char** pargv = program_args.data();
+
+    gdk_threads_init();
+    gdk_threads_enter();
+    if (!app_start(&pargc, &pargv)) {
+        std::printf("{\"result\":\"fail\",\"failures\":[\"the main window could not be built\"]}\n");
+        gdk_threads_leave();
+        return 1;
+    }
+    g_signal_connect(w.main_window, "destroy", G_CALLBACK(on_main_destroy), nullptr);
+    gdk_threads_add_timeout(20, step, nullptr);
+    gdk_threads_add_timeout(50, answer_tick, nullptr);
+    gdk_threads_add_timeout_seconds(guint(timeout_s), overall_timeout, nullptr);
+    gtk_main();
+    if (!g_finished) {
+        // The window was closed by the script: run the remaining checks.
+        step(nullptr);
+    }
+    gdk_threads_leave();
+    stop_sim();
+    return g_exit_code;
+}
