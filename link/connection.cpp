@@ -87,8 +87,6 @@ void disconnect_from_device()
     if (connection_hooks.connect_started)
         connection_hooks.connect_started();
     link_close();
-    if (connection_hooks.reset_main_display)
-        connection_hooks.reset_main_display();
 }
 
 void store_monitoring_password(const char* password_1251, int length)

@@ -12,8 +12,6 @@ struct ConnectionHooks {
     void (*connect_started)();
     // "Отключиться" with unapplied settings answered Yes: drop the edits.
     void (*discard_settings_edits)();
-    // After a disconnect: put the main display back to its placeholders.
-    void (*reset_main_display)();
 };
 extern ConnectionHooks connection_hooks;
 
@@ -33,7 +31,8 @@ int connect_ethernet();
 // "Отключиться", first half: with unapplied settings asks whether to go on
 // and, if so, drops the edits. 0 when the user chose to stay connected.
 int confirm_disconnect();
-// "Отключиться", second half: closes the link and resets the main display.
+// "Отключиться", second half: closes the link. The window then resets the
+// main display.
 void disconnect_from_device();
 
 // Stores a monitoring password typed by the user: six zero bytes, then at most

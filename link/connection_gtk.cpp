@@ -5,6 +5,7 @@
 #include "app/app_state.h"
 #include "app/gtk_ui.h"
 #include "app/handlers.h"
+#include "app/main_window.h"
 #include "app/widgets.h"
 #include "link/connection.h"
 
@@ -67,6 +68,7 @@ extern "C" void DisconnectFromDevice(GtkMenuItem*, gpointer)
         if (item)
             gtk_widget_set_sensitive(item, FALSE);
     disconnect_from_device();
+    reset_main_display();
     // A link that had already failed left nothing for link_close to reset.
     LinkKind kind = app.link_kind;
     if (!app.link_open && kind != LinkKind::Gsm && kind != LinkKind::Pstn)
