@@ -69,10 +69,15 @@ int discard_stale_bytes(ExchangeSession& s)
     }
 }
 
+// A failed send closes the link, unless it failed because the link was being
+// closed anyway: then there is nothing to report, and link_close must not
+// touch a link opened since.
 void send_failed(ExchangeSession& s, const uint8_t* frame, int sent)
 {
     int code = s.io->error_code ? s.io->error_code() : 0;
-    GdkLock g;
+    GdkLock g;   // links are closed and opened under this lock
+    if (s.closing)
+        return;
     if (app.log_frames && sent > 0)
         log_hex_dump(err_text, frame, sent);
     if (s.io->kind == LinkKind::Ethernet)
@@ -246,8 +251,6 @@ int link_send(ExchangeSession& s, const uint8_t* frame, int length)
     }
     int sent = s.io->write_all(frame, length);
     if (sent != length) {
-        if (s.closing)
-            return -1;
         send_failed(s, frame, sent);
         return -2;
     }
