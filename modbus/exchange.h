@@ -13,6 +13,7 @@
 // is never held while the GDK lock is taken or while bytes move on the link.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -54,7 +55,9 @@ constexpr uint16_t REQ_FAILED_MASK = REQ_SEND_FAILED | REQ_LINK_CLOSED | REQ_NO_
 constexpr int kEmptyReadBudget = 1000;
 
 struct ModbusRequest {
-    uint16_t status = 0;   // guarded by the session lock until it is non-zero
+    // Written by the transport thread once, when the exchange is over; the
+    // caller may look at it without the lock while it waits.
+    std::atomic<uint16_t> status{0};
     uint8_t request[kRequestSize] = {};
     uint16_t request_length = 0;
     uint8_t response[kResponseSize] = {};

@@ -27,11 +27,25 @@ const char* exception_text(int code)
 
 namespace {
 
-// The beginnings of one operation's messages: `what` for the exchange error,
-// `what_sized` for the size, checksum and exception messages.
+// What an operation's messages begin with. Formatted only when there is
+// something to report: a successful exchange costs no text.
 struct OperationText {
-    std::string what;
-    std::string what_sized;
+    uint8_t function;
+    uint16_t first;    // start address, or file number
+    unsigned second;   // count, or record number
+    unsigned length;   // record length (file record only)
+
+    // Prefix of the exchange error; `sized` adds the record length of the
+    // size, checksum and exception messages of a file record.
+    std::string prefix(bool sized) const
+    {
+        if (function != kFnReadFileRecord)
+            return format("Команда: x%02X Смещение: %04X Количество: %u ", function, first, second);
+        std::string text = format("Команда: x14 Файл: %04X Запись: %u ", first, second);
+        if (sized)
+            text += format("Длина записи: %u ", length);
+        return text;
+    }
 };
 
 void set_activity(ActivityDot dot)
@@ -60,13 +74,13 @@ int run(const std::shared_ptr<ExchangeSession>& session, FrameRequest& frame, ui
     if (request->status & REQ_FAILED_MASK) {
         GdkLock g;
         if (app.link_open)
-            log_message(err_text, "%sОшибка обмена\n", text.what.c_str());
+            log_message(err_text, "%sОшибка обмена\n", text.prefix(false).c_str());
         return -3;
     }
     LinkKind kind = exchange_link_kind(*session);
     ResponseCheck check =
         frame_check_response(kind, function, count, request->response, request->received_length);
-    request->status |= REQ_CONSUMED;
+    request->status.fetch_or(REQ_CONSUMED);
     switch (check.result) {
     case 0:
         if (check.data_length > 0)
@@ -74,19 +88,19 @@ int run(const std::shared_ptr<ExchangeSession>& session, FrameRequest& frame, ui
         return 0;
     case -1: {
         GdkLock g;
-        log_message(err_text, "%sИсключение: %s\n", text.what_sized.c_str(),
+        log_message(err_text, "%sИсключение: %s\n", text.prefix(true).c_str(),
                     exception_text(check.exception_code));
         return -1;
     }
     case -4: {
         GdkLock g;
         if (app.modem_wanted)
-            log_message(err_text, "%sОшибка контрольной суммы\n", text.what_sized.c_str());
+            log_message(err_text, "%sОшибка контрольной суммы\n", text.prefix(true).c_str());
         return -4;
     }
     default: {
         GdkLock g;
-        log_message(err_text, "%sНекорректный размер\n", text.what_sized.c_str());
+        log_message(err_text, "%sНекорректный размер\n", text.prefix(true).c_str());
         return -2;
     }
     }
@@ -109,8 +123,7 @@ int modbus_read_registers(uint16_t start, unsigned count, uint8_t* out, uint8_t 
     FrameRequest frame;
     if (frame_read_registers(exchange_link_kind(*session), function, start, uint16_t(count), frame) != 0)
         return -2;
-    std::string what = format("Команда: x%02X Смещение: %04X Количество: %u ", function, start, count);
-    return run(session, frame, function, uint16_t(count), out, {what, what});
+    return run(session, frame, function, uint16_t(count), out, {function, start, count, 0});
 }
 
 int modbus_write_registers(uint16_t start, unsigned count, const uint8_t* values)
@@ -123,8 +136,7 @@ int modbus_write_registers(uint16_t start, unsigned count, const uint8_t* values
     FrameRequest frame;
     if (frame_write_registers(exchange_link_kind(*session), start, uint16_t(count), values, frame) != 0)
         return -2;
-    std::string what = format("Команда: x10 Смещение: %04X Количество: %u ", start, count);
-    return run(session, frame, kFnWriteMultiple, uint16_t(count), nullptr, {what, what});
+    return run(session, frame, kFnWriteMultiple, uint16_t(count), nullptr, {kFnWriteMultiple, start, count, 0});
 }
 
 int modbus_read_file_record(uint16_t file, uint16_t record, unsigned length, uint8_t* out)
@@ -137,7 +149,6 @@ int modbus_read_file_record(uint16_t file, uint16_t record, unsigned length, uin
     FrameRequest frame;
     if (frame_read_file_record(exchange_link_kind(*session), file, record, uint16_t(length), frame) != 0)
         return -2;
-    std::string what = format("Команда: x14 Файл: %04X Запись: %u ", file, record);
-    std::string sized = what + format("Длина записи: %u ", length);
-    return run(session, frame, kFnReadFileRecord, uint16_t(length), out, {what, sized});
+    return run(session, frame, kFnReadFileRecord, uint16_t(length), out,
+               {kFnReadFileRecord, file, record, length});
 }
