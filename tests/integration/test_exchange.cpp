@@ -227,6 +227,9 @@ TEST_F(Exchange, LateRepliesAndSurplusBytesAreNotTakenForTheNextAnswer)
     EXPECT_EQ(be16(out), 200);
     EXPECT_TRUE(contains(headless_log_tagged(), "[err_text]DE AD BE EF 00 \n")) << headless_log_tagged();
 
+    // The late reply reaches the link before the next request goes out. (One
+    // that arrives after it cannot be told from the real answer: the header's
+    // transaction identifier is always 0.)
     server.push(Fault::Late);
     EXPECT_EQ(modbus_read_registers(300, 6, out, 0x04), -3);
     ASSERT_TRUE(server.wait_late_sent(5000));
