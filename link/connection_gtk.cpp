@@ -27,7 +27,7 @@ void hide_address_dialog()
         gtk_widget_hide(w.string_enter_dialog);
 }
 
-extern "C" void SelectConnectionType(GtkCheckMenuItem* item, gpointer)
+void SelectConnectionType(GtkCheckMenuItem* item, gpointer)
 {
     if (!gtk_check_menu_item_get_active(item))
         return;
@@ -36,13 +36,13 @@ extern "C" void SelectConnectionType(GtkCheckMenuItem* item, gpointer)
             app.link_kind = LinkKind(kind);
 }
 
-extern "C" void ConnectToDevice(GtkMenuItem*, gpointer)
+void ConnectToDevice(GtkMenuItem*, gpointer)
 {
     if (connect_to_device())
         show_address_dialog();
 }
 
-extern "C" void ConnectToDeviceOK(GtkButton*, gpointer)
+void ConnectToDeviceOK(GtkButton*, gpointer)
 {
     if (app.link_kind != LinkKind::Ethernet)
         return;
@@ -51,15 +51,15 @@ extern "C" void ConnectToDeviceOK(GtkButton*, gpointer)
         show_address_dialog();
 }
 
-extern "C" void ConnectToDeviceOKIcon(GtkEntry*, GtkEntryIconPosition position, GdkEvent*, gpointer)
+void ConnectToDeviceOKIcon(GtkEntry*, GtkEntryIconPosition position, GdkEvent*, gpointer)
 {
     if (position == GTK_ENTRY_ICON_SECONDARY)
         ConnectToDeviceOK(nullptr, nullptr);
 }
 
-extern "C" void ConnectToDeviceCancel(GtkButton*, gpointer) { hide_address_dialog(); }
+void ConnectToDeviceCancel(GtkButton*, gpointer) { hide_address_dialog(); }
 
-extern "C" void DisconnectFromDevice(GtkMenuItem*, gpointer)
+void DisconnectFromDevice(GtkMenuItem*, gpointer)
 {
     if (!confirm_disconnect())
         return;
@@ -75,7 +75,7 @@ extern "C" void DisconnectFromDevice(GtkMenuItem*, gpointer)
         set_connect_controls(1);
 }
 
-extern "C" void SetMonitoringPassword(GtkMenuItem*, gpointer)
+void SetMonitoringPassword(GtkMenuItem*, gpointer)
 {
     app.password_entered = 0;
     ask_monitoring_password();
