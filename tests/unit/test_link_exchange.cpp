@@ -80,6 +80,7 @@ protected:
         headless_ui_install();
         headless_ui_clear();
         app_state_reset_start_values();
+        app.modem_wanted = 0;   // not one of the start values
     }
     void open(LinkKind kind)
     {
