@@ -122,6 +122,23 @@ TEST_F(Exchange, ConnectingAnnouncesTheLinkAndDisconnectingUndoesIt)
     EXPECT_EQ(modbus_read_registers(1, 1, out, 0x04), -3) << "no link";
 }
 
+TEST_F(Exchange, AReconnectWaitsForTheOldTransportThreadToFinish)
+{
+    FaultyServer server;
+    uint8_t out[2];
+    for (int round = 0; round < 3; ++round) {
+        ASSERT_EQ(connect(server.port()), 0);
+        ASSERT_EQ(modbus_read_registers(uint16_t(round), 1, out, 0x04), 0);
+        EXPECT_EQ(be16(out), round);
+        GdkLock g;
+        link_close();
+    }
+    exchange_wait_stopped();
+    std::string log = headless_log(), connected = "Подключен к " + address_ + "\n";
+    std::string expected = connected + "Отключен\n" + connected + "Отключен\n" + connected + "Отключен\n";
+    EXPECT_EQ(log, expected);
+}
+
 TEST_F(Exchange, UnappliedSettingsKeepTheLinkWhenTheUserSaysNo)
 {
     FaultyServer server;
@@ -227,6 +244,8 @@ TEST_F(Exchange, LateRepliesAndSurplusBytesAreNotTakenForTheNextAnswer)
     ASSERT_EQ(modbus_read_registers(200, 6, out, 0x04), 0);
     EXPECT_EQ(be16(out), 200);
     EXPECT_TRUE(contains(headless_log_tagged(), "[err_text]DE AD BE EF 00 \n")) << headless_log_tagged();
+    EXPECT_TRUE(contains(headless_log_tagged(), "[send_text]00 00 00 00 00 06 FF 04 00 C8 00 06 \n"));
+    EXPECT_TRUE(contains(headless_log_tagged(), "[recv_text]00 00 00 00 00 0F FF 04 0C 00 C8 00 C9 "));
 
     // The late reply reaches the link before the next request goes out. (One
     // that arrives after it cannot be told from the real answer: the header's
