@@ -1,9 +1,19 @@
 #include "app/window_parts.h"
 
-void register_window_part_handlers() {}
+#include "link/connection.h"
+#include "link/connection_gtk.h"
+#include "status/display_gtk.h"
+#include "status/poll.h"
 
-void look_up_window_parts() {}
+void register_window_part_handlers() { link_register_handlers(); }
 
-void reset_window_parts() {}
+void look_up_window_parts()
+{
+    connection_hooks.link_opened = status_link_opened;
+    connection_hooks.connect_started = status_connect_started;
+    status_display_install();
+}
 
-void close_link_for_exit() {}
+void reset_window_parts() { status_data_reset(); }
+
+void close_link_for_exit() { link_close(); }

@@ -15,6 +15,8 @@
 #include "app/log.h"
 #include "app/text_format.h"
 #include "app/ui_hooks.h"
+#include "link/connection.h"
+#include "modbus/operations.h"
 #include "settings/settings_store.h"
 #include "status/display_hooks.h"
 
@@ -28,11 +30,8 @@ constexpr int kMaxHoldingRequest = 100;
 constexpr auto kAbandonPause = std::chrono::milliseconds(250);
 constexpr auto kCyclePause = std::chrono::milliseconds(1000);
 
-int no_reader(uint16_t, unsigned, uint8_t*, uint8_t) { return -3; }
-void clear_link_open() { app.link_open = 0; }
-
-std::atomic<RegisterReader> g_reader{no_reader};
-std::atomic<void (*)()> g_link_close{clear_link_open};
+std::atomic<RegisterReader> g_reader{modbus_read_registers};
+std::atomic<void (*)()> g_link_close{link_close};
 
 struct PollState {
     StatusImage status;
@@ -211,8 +210,8 @@ void* poll_thread_entry(void*)
 
 } // namespace
 
-void poll_set_register_reader(RegisterReader reader) { g_reader = reader ? reader : no_reader; }
-void poll_set_link_close(void (*close)()) { g_link_close = close ? close : clear_link_open; }
+void poll_set_register_reader(RegisterReader reader) { g_reader = reader ? reader : modbus_read_registers; }
+void poll_set_link_close(void (*close)()) { g_link_close = close ? close : link_close; }
 
 CycleResult poll_cycle()
 {

@@ -4,6 +4,8 @@
 // The script format is described in tests/ui/README.md.
 #include <gtk/gtk.h>
 #include <signal.h>
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
@@ -795,6 +797,21 @@ bool run_line(const Line& line)
         sim_control(command, line.number);
     } else if (cmd == "sim-stop") {
         stop_sim();
+    } else if (cmd == "listen") {
+        // A bare TCP peer on a free port: the kernel completes connections to
+        // it, nothing ever answers. Enough for the connect flow of the links.
+        int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof addr;
+        if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(fd, 8) != 0 ||
+            getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &size) != 0) {
+            fail(line.number, "cannot listen on 127.0.0.1");
+        } else {
+            g_vars["LISTEN_PORT"] = std::to_string(ntohs(addr.sin_port));
+            g_vars["LISTEN_ADDR"] = "127.0.0.1:" + g_vars["LISTEN_PORT"];
+        }
     } else if (cmd == "echo") {
         std::string text;
         for (size_t i = 1; i < a.size(); ++i)

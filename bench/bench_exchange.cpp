@@ -1,0 +1,116 @@
+// Round-trip cost of the exchange on loopback, against libmodbus's own client
+// reading the same server; the time an exception reply takes to come back; the
+// CPU used while connected and idle.
+#include <modbus.h>
+#include <sys/resource.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <thread>
+
+#include "app/app_state.h"
+#include "app/headless_ui.h"
+#include "link/connection.h"
+#include "link/tcp.h"
+#include "modbus/exchange.h"
+#include "modbus/operations.h"
+#include "test_servers.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double ms_since(Clock::time_point t)
+{
+    return std::chrono::duration<double, std::milli>(Clock::now() - t).count();
+}
+
+double cpu_seconds()
+{
+    rusage u;
+    getrusage(RUSAGE_SELF, &u);
+    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    int n = argc > 1 ? std::atoi(argv[1]) : 2000;
+    int idle_s = argc > 2 ? std::atoi(argv[2]) : 10;
+    headless_ui_install();
+    app_state_reset_start_values();
+    app.log_enabled = 0;
+
+    LibmodbusServer server;
+    std::string address = "127.0.0.1:" + std::to_string(server.port());
+    headless_set_device_address(address);
+    {
+        GdkLock g;
+        if (tcp_connect() != 0) {
+            std::fprintf(stderr, "connect to %s failed\n", address.c_str());
+            return 1;
+        }
+    }
+    uint8_t out[12];
+    modbus_read_registers(0, 6, out, 0x04);   // warm-up, and the transport thread is up
+
+    auto t = Clock::now();
+    int failures = 0;
+    for (int i = 0; i < n; ++i)
+        failures += modbus_read_registers(uint16_t(i % 90), 6, out, 0x04) != 0;
+    double ours_ms = ms_since(t);
+
+    // An exception reply (address outside the server's registers).
+    double worst = 0, total = 0;
+    constexpr int kExceptions = 50;
+    for (int i = 0; i < kExceptions; ++i) {
+        auto e = Clock::now();
+        if (modbus_read_registers(0x0100, 6, out, 0x04) != -1)
+            ++failures;
+        double took = ms_since(e);
+        total += took;
+        worst = std::max(worst, took);
+    }
+
+    // Connected and idle.
+    double cpu0 = cpu_seconds();
+    std::this_thread::sleep_for(std::chrono::seconds(idle_s));
+    double idle_cpu = cpu_seconds() - cpu0;
+
+    {
+        GdkLock g;
+        link_close();
+    }
+    exchange_wait_stopped();
+
+    modbus_t* ctx = modbus_new_tcp("127.0.0.1", server.port());
+    modbus_set_slave(ctx, 0xFF);
+    if (modbus_connect(ctx) != 0) {
+        std::fprintf(stderr, "libmodbus connect failed\n");
+        return 1;
+    }
+    uint16_t regs[6];
+    modbus_read_input_registers(ctx, 0, 6, regs);
+    t = Clock::now();
+    for (int i = 0; i < n; ++i)
+        failures += modbus_read_input_registers(ctx, i % 90, 6, regs) != 6;
+    double theirs_ms = ms_since(t);
+    modbus_close(ctx);
+    modbus_free(ctx);
+
+    std::printf("reads of 6 input registers, %d each, loopback:\n", n);
+    std::printf("  modbus_read_registers: %8.1f ms  %8.0f reads/s\n", ours_ms, n / ours_ms * 1000);
+    std::printf("  libmodbus client:      %8.1f ms  %8.0f reads/s\n", theirs_ms, n / theirs_ms * 1000);
+    std::printf("  ratio (ours / libmodbus time): %.2f   target <= 1.5\n", ours_ms / theirs_ms);
+    std::printf("exception reply back as -1: mean %.3f ms, worst %.3f ms of %d   target < 20 ms\n",
+                total / kExceptions, worst, kExceptions);
+    std::printf("idle while connected for %d s: %.3f s CPU = %.3f%% of one core   target < 1%%\n", idle_s,
+                idle_cpu, idle_cpu / idle_s * 100);
+    if (failures)
+        std::printf("FAILURES: %d\n", failures);
+    return failures ? 1 : 0;
+}

@@ -1,0 +1,126 @@
+#include "link/connection_gtk.h"
+
+#include <gtk/gtk.h>
+
+#include "app/app_state.h"
+#include "app/gtk_ui.h"
+#include "app/handlers.h"
+#include "app/main_window.h"
+#include "app/widgets.h"
+#include "link/connection.h"
+
+namespace {
+
+void show_address_dialog()
+{
+    if (!w.string_enter_dialog)
+        return;
+    gtk_window_set_title(GTK_WINDOW(w.string_enter_dialog), "Адрес Усройства");
+    if (w.label55)
+        gtk_label_set_markup(GTK_LABEL(w.label55), "<b>Введите адрес устройства:</b>");
+    gtk_widget_show(w.string_enter_dialog);
+}
+
+void hide_address_dialog()
+{
+    if (w.string_enter_dialog)
+        gtk_widget_hide(w.string_enter_dialog);
+}
+
+void SelectConnectionType(GtkCheckMenuItem* item, gpointer)
+{
+    if (!gtk_check_menu_item_get_active(item))
+        return;
+    for (int kind = 0; kind < 5; ++kind)
+        if (w.kind_items[kind] == GTK_WIDGET(item))
+            app.link_kind = LinkKind(kind);
+}
+
+void ConnectToDevice(GtkMenuItem*, gpointer)
+{
+    if (connect_to_device())
+        show_address_dialog();
+}
+
+void ConnectToDeviceOK(GtkButton*, gpointer)
+{
+    if (app.link_kind != LinkKind::Ethernet)
+        return;
+    hide_address_dialog();
+    if (connect_ethernet() != 0)
+        show_address_dialog();
+}
+
+void ConnectToDeviceOKIcon(GtkEntry*, GtkEntryIconPosition position, GdkEvent*, gpointer)
+{
+    if (position == GTK_ENTRY_ICON_SECONDARY)
+        ConnectToDeviceOK(nullptr, nullptr);
+}
+
+void ConnectToDeviceCancel(GtkButton*, gpointer) { hide_address_dialog(); }
+
+void DisconnectFromDevice(GtkMenuItem*, gpointer)
+{
+    if (!confirm_disconnect())
+        return;
+    // Neither command is offered while the link goes down.
+    for (GtkWidget* item : {w.connect_item, w.disconnect_item})
+        if (item)
+            gtk_widget_set_sensitive(item, FALSE);
+    disconnect_from_device();
+    reset_main_display();
+    // A link that had already failed left nothing for link_close to reset.
+    LinkKind kind = app.link_kind;
+    if (!app.link_open && kind != LinkKind::Gsm && kind != LinkKind::Pstn)
+        set_connect_controls(1);
+}
+
+void SetMonitoringPassword(GtkMenuItem*, gpointer)
+{
+    app.password_entered = 0;
+    ask_monitoring_password();
+}
+
+}  // namespace
+
+int ask_monitoring_password()
+{
+    if (app.password_entered)
+        return 1;
+    GtkWidget* dialog = gtk_dialog_new_with_buttons(
+        "Пароль мониторинга", w.main_window ? GTK_WINDOW(w.main_window) : nullptr,
+        GtkDialogFlags(GTK_DIALOG_MODAL | GTK_DIALOG_DESTROY_WITH_PARENT), GTK_STOCK_OK,
+        GTK_RESPONSE_ACCEPT, GTK_STOCK_CANCEL, GTK_RESPONSE_REJECT, nullptr);
+    set_accessible_id(dialog, "MonitoringPasswordDialog");
+    gtk_window_set_resizable(GTK_WINDOW(dialog), FALSE);
+    gtk_dialog_set_default_response(GTK_DIALOG(dialog), GTK_RESPONSE_ACCEPT);
+    GtkWidget* entry = gtk_entry_new();
+    set_accessible_id(entry, "MonitoringPasswordEntry");
+    gtk_entry_set_max_length(GTK_ENTRY(entry), 6);
+    gtk_entry_set_activates_default(GTK_ENTRY(entry), TRUE);
+    gtk_box_pack_start(GTK_BOX(GTK_DIALOG(dialog)->vbox), entry, TRUE, TRUE, 0);
+    gtk_widget_show_all(dialog);
+
+    if (gtk_dialog_run(GTK_DIALOG(dialog)) != GTK_RESPONSE_ACCEPT) {
+        gtk_widget_destroy(dialog);
+        return 0;
+    }
+    gsize written = 0;
+    gchar* converted = g_convert(gtk_entry_get_text(GTK_ENTRY(entry)), -1, "WINDOWS-1251", "UTF-8",
+                                 nullptr, &written, nullptr);
+    store_monitoring_password(converted, converted ? int(written) : 0);
+    g_free(converted);
+    gtk_widget_destroy(dialog);
+    return 1;
+}
+
+void link_register_handlers()
+{
+    register_handler("SelectConnectionType", G_CALLBACK(SelectConnectionType));
+    register_handler("ConnectToDevice", G_CALLBACK(ConnectToDevice));
+    register_handler("DisconnectFromDevice", G_CALLBACK(DisconnectFromDevice));
+    register_handler("ConnectToDeviceOK", G_CALLBACK(ConnectToDeviceOK));
+    register_handler("ConnectToDeviceOKIcon", G_CALLBACK(ConnectToDeviceOKIcon));
+    register_handler("ConnectToDeviceCancel", G_CALLBACK(ConnectToDeviceCancel));
+    register_handler("SetMonitoringPassword", G_CALLBACK(SetMonitoringPassword));
+}

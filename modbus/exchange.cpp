@@ -1,0 +1,363 @@
+#include "modbus/exchange.h"
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
+#include <utility>
+
+#include "app/log.h"
+#include "app/text_format.h"
+#include "link/connection.h"
+#include "link/socket_errors.h"
+
+struct ExchangeSession {
+    std::shared_ptr<LinkIo> io;
+    std::mutex lock;                   // the queue lock: queue, closed, status of queued records
+    std::condition_variable work;      // wakes the transport thread
+    std::condition_variable finished;  // wakes the callers
+    std::deque<std::shared_ptr<ModbusRequest>> queue;
+    bool closed = false;
+    std::atomic<bool> closing{false};  // the same, readable without the lock during I/O
+    std::atomic<int> queued{0};        // queue.size(), readable without the lock
+};
+
+namespace {
+
+// Back-to-back requests (a poll cycle, a journal read) follow each other within
+// microseconds. Each side first looks for the other for this long, giving the
+// processor away in between, before it goes to sleep on its condition
+// variable: two sleeps and wake-ups per exchange cost more than the exchange.
+constexpr auto kSpinBeforeSleep = std::chrono::microseconds(100);
+
+template <class Ready>
+bool spin_until(Ready ready)
+{
+    auto until = std::chrono::steady_clock::now() + kSpinBeforeSleep;
+    do {
+        if (ready())
+            return true;
+        std::this_thread::yield();
+    } while (std::chrono::steady_clock::now() < until);
+    return ready();
+}
+
+std::mutex g_current_lock;   // leaf lock: guards g_current only
+std::shared_ptr<ExchangeSession> g_current;
+
+// Transport threads: a new one starts its work only once the previous one has
+// ended, so at most one owns a link at any time.
+std::mutex g_threads_lock;
+std::condition_variable g_threads_changed;
+int g_threads_running = 0;
+
+void close_session(ExchangeSession& s)
+{
+    {
+        std::lock_guard<std::mutex> g(s.lock);
+        s.closed = true;
+        s.closing = true;
+    }
+    if (s.io && s.io->shutdown)
+        s.io->shutdown();
+    s.work.notify_all();
+    s.finished.notify_all();
+}
+
+void update_counters()
+{
+    ui().set_transfer_counters(app.bytes_sent.load(), app.bytes_received.load());
+}
+
+// Surplus bytes or a reply that came after its time-out must never be taken for
+// the answer to the next request. Returns -1 when the link has failed.
+int discard_stale_bytes(ExchangeSession& s)
+{
+    uint8_t stale[kResponseSize];
+    for (;;) {
+        int n = s.io->read_some(stale, sizeof stale, 0);
+        if (n <= 0)
+            return n < 0 ? -1 : 0;
+        app.bytes_received += uint64_t(n);
+        GdkLock g;
+        update_counters();
+        if (app.log_frames)
+            log_hex_dump(err_text, stale, n);
+    }
+}
+
+// A failed send closes the link, unless it failed because the link was being
+// closed anyway: then there is nothing to report, and link_close must not
+// touch a link opened since.
+void send_failed(ExchangeSession& s, const uint8_t* frame, int sent)
+{
+    int code = s.io->error_code ? s.io->error_code() : 0;
+    GdkLock g;   // links are closed and opened under this lock
+    if (s.closing)
+        return;
+    if (app.log_frames && sent > 0)
+        log_hex_dump(err_text, frame, sent);
+    if (s.io->kind == LinkKind::Ethernet)
+        log_message(err_text, "Ошибка передачи: [%d] %s\n", code, wsa_error_text(code));
+    else
+        log_message(err_text, "Ошибка передачи\n");
+    link_close();
+}
+
+// One exchange of the transport thread; returns the status bits to set.
+uint16_t carry_out(ExchangeSession& s, ModbusRequest& r)
+{
+    int sent = link_send(s, r.request, r.request_length);
+    if (sent < 0)
+        return uint16_t(0x100 << -sent);
+    int received = 0;
+    int result = link_receive(s, r.response, r.expected_length, &received);
+    r.received_length = uint16_t(received);
+    if (result < 0)
+        return uint16_t(1 << -result);
+    return REQ_DONE;
+}
+
+void announce_connected(LinkKind kind)
+{
+    GdkLock g;
+    switch (kind) {
+    case LinkKind::Usb:
+        ui().set_title(format("RARUR Service - USB {%u}", app.usb_device_id).c_str());
+        log_message(norm_text, "Подключен через USB {%u}\n", app.usb_device_id);
+        break;
+    case LinkKind::Ethernet: {
+        std::string address = ui().device_address();
+        ui().set_title(format("RARUR Service - [%s]", address.c_str()).c_str());
+        log_message(norm_text, "Подключен к %s\n", address.c_str());
+        break;
+    }
+    case LinkKind::Gsm:
+    case LinkKind::Pstn:
+        ui().set_title(format("RARUR Service - %s [%s]", kind == LinkKind::Gsm ? "GSM" : "PSTN",
+                              app.modem_phone)
+                           .c_str());
+        log_message(norm_text, "Подключен к %s\n", app.modem_phone);
+        break;
+    case LinkKind::Rs485:
+        break;
+    }
+}
+
+void transport_thread(std::shared_ptr<ExchangeSession> s)
+{
+    {
+        std::unique_lock<std::mutex> g(g_threads_lock);
+        g_threads_changed.wait(g, [] { return g_threads_running == 0; });
+        ++g_threads_running;
+        app.transport_running = 1;
+    }
+    announce_connected(s->io->kind);
+
+    for (;;) {
+        std::shared_ptr<ModbusRequest> r;
+        spin_until([&] { return s->closing || s->queued > 0; });
+        {
+            std::unique_lock<std::mutex> g(s->lock);
+            s->work.wait(g, [&] { return s->closed || !s->queue.empty(); });
+            if (s->closed)
+                break;
+            r = std::move(s->queue.front());
+            s->queue.pop_front();
+            s->queued = int(s->queue.size());
+        }
+        // The link is used without the lock: callers may queue meanwhile.
+        uint16_t bits = carry_out(*s, *r);
+        {
+            std::lock_guard<std::mutex> g(s->lock);
+            r->status = bits;
+        }
+        s->finished.notify_all();
+    }
+
+    {
+        std::lock_guard<std::mutex> g(s->lock);
+        s->queue.clear();   // callers still waiting hold their own references
+        s->queued = 0;
+    }
+    s->finished.notify_all();
+    {
+        GdkLock g;
+        log_message(norm_text, "Отключен\n");
+        ui().set_title("RARUR Service");
+    }
+    // The last things this thread does: once the count drops, a waiter may
+    // let the process end.
+    s.reset();
+    std::lock_guard<std::mutex> g(g_threads_lock);
+    --g_threads_running;
+    app.transport_running = g_threads_running > 0;
+    g_threads_changed.notify_all();
+}
+
+}  // namespace
+
+void exchange_open(std::shared_ptr<LinkIo> io)
+{
+    auto s = std::make_shared<ExchangeSession>();
+    s->io = std::move(io);
+    std::shared_ptr<ExchangeSession> previous;
+    {
+        std::lock_guard<std::mutex> g(g_current_lock);
+        previous = std::exchange(g_current, s);
+    }
+    if (previous)
+        close_session(*previous);
+    app.link_open = 1;
+    std::thread(transport_thread, s).detach();
+}
+
+void exchange_close()
+{
+    std::shared_ptr<ExchangeSession> s;
+    {
+        std::lock_guard<std::mutex> g(g_current_lock);
+        s = std::move(g_current);
+        g_current.reset();
+    }
+    if (s)
+        close_session(*s);
+}
+
+std::shared_ptr<ExchangeSession> exchange_current()
+{
+    std::lock_guard<std::mutex> g(g_current_lock);
+    return g_current;
+}
+
+LinkKind exchange_link_kind(const ExchangeSession& session) { return session.io->kind; }
+
+int exchange_submit(ExchangeSession& s, const std::shared_ptr<ModbusRequest>& request)
+{
+    {
+        std::lock_guard<std::mutex> g(s.lock);
+        if (s.closed)
+            return -3;
+        s.queue.push_back(request);
+        s.queued = int(s.queue.size());
+    }
+    s.work.notify_one();
+    spin_until([&] { return s.closing || request->status != 0; });
+    std::unique_lock<std::mutex> g(s.lock);
+    s.finished.wait(g, [&] { return s.closed || request->status != 0; });
+    return s.closed ? -3 : 0;
+}
+
+void exchange_wait_stopped()
+{
+    std::unique_lock<std::mutex> g(g_threads_lock);
+    g_threads_changed.wait(g, [] { return g_threads_running == 0; });
+}
+
+int link_send(ExchangeSession& s, const uint8_t* frame, int length)
+{
+    if (s.closing)
+        return -1;
+    if (length <= 0) {
+        GdkLock g;
+        log_message(err_text, "Пустой буфер передачи\n");
+        return -2;
+    }
+    if (discard_stale_bytes(s) < 0) {
+        // The peer has gone: nothing can be sent.
+        send_failed(s, frame, 0);
+        return -2;
+    }
+    {
+        GdkLock g;
+        ui().set_activity(ActivityDot::Sending);
+        if (app.log_frames)
+            log_hex_dump(send_text, frame, length);
+    }
+    int sent = s.io->write_all(frame, length);
+    if (sent != length) {
+        send_failed(s, frame, sent);
+        return -2;
+    }
+    app.bytes_sent += uint64_t(length);
+    GdkLock g;
+    update_counters();
+    return 0;
+}
+
+int link_receive(ExchangeSession& s, uint8_t* buffer, int expected, int* received_out)
+{
+    if (s.closing)
+        return -1;
+    *received_out = 0;
+    {
+        GdkLock g;
+        ui().set_activity(ActivityDot::Receiving);
+    }
+    const FrameFormat& format = *frame_format(s.io->kind);
+    const bool until_end = expected == 0;   // modem frames end with a CR
+    expected = std::min(expected, kReceiveLimit);
+    int target = until_end ? kReceiveLimit : expected;
+    bool target_known = format.length_prefix == 0;
+    int got = 0;
+    int budget = kEmptyReadBudget;
+
+    for (;;) {
+        if (!until_end && got >= target)
+            break;
+        if (until_end && got > kReceiveLimit - 1)
+            return -1;   // a modem frame longer than the buffer
+        int want = until_end ? 1
+                   : !target_known ? std::min(format.length_prefix, target) - got
+                                   : target - got;
+        int n = s.io->read_some(buffer + got, want, s.io->read_wait_ms);
+        if (s.closing) {
+            *received_out = 0;
+            return -1;
+        }
+        if (n < 0) {
+            *received_out = got;
+            return -1;
+        }
+        if (n > 0) {
+            app.bytes_received += uint64_t(n);
+            {
+                GdkLock g;
+                update_counters();
+                if (app.log_frames && until_end)
+                    log_hex_dump(recv_text, buffer + got, n);
+            }
+            got += n;
+            budget = kEmptyReadBudget;
+            if (until_end && buffer[got - 1] == kFrameEnd) {
+                buffer[--got] = 0;
+                break;
+            }
+            if (!target_known && got >= format.length_prefix) {
+                target = format.complete_length(buffer, got, expected);
+                target_known = true;
+            }
+            continue;
+        }
+        if (--budget >= 0)
+            continue;
+        GdkLock g;
+        if (got > 0) {
+            if (app.log_frames)
+                log_hex_dump(err_text, buffer, got);
+            *received_out = got;
+            return -2;
+        }
+        log_message(err_text, "Не удается принять данные, buff_len=%d, buf_readed_a=%d", expected, 0);
+        return -3;
+    }
+    {
+        GdkLock g;
+        if (app.log_frames)
+            log_hex_dump(recv_text, buffer, got);
+    }
+    *received_out = got;
+    return 0;
+}

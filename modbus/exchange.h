@@ -1,0 +1,92 @@
+// The exchange: one queue of requests and one transport thread that owns the
+// open link. Any number of threads may queue requests; the link sees strictly
+// one exchange at a time, in queue order.
+//
+// Waiting is done on condition variables: a queued request wakes the
+// transport thread, a finished exchange wakes its caller, and closing the link
+// wakes everyone. Each open link is one session; callers and the transport
+// thread share it (and each request record) by shared_ptr, so a caller still
+// waiting when the link closes never touches freed memory.
+//
+// Locks: the session lock (the queue lock) is only ever held for a few
+// instructions and nothing else is taken while holding it; in particular it
+// is never held while the GDK lock is taken or while bytes move on the link.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+#include "app/app_state.h"
+#include "modbus/frame.h"
+
+// The byte stream under a link: two calls with a written contract, so tests
+// can put a fake under the exchange.
+struct LinkIo {
+    LinkKind kind = LinkKind::Ethernet;
+    // Writes all `length` bytes. Returns `length`, or fewer (possibly < 0) on
+    // failure; error_code() then says why.
+    std::function<int(const uint8_t* bytes, int length)> write_all;
+    // Reads up to `max` bytes, waiting at most `wait_ms` milliseconds for the
+    // first (0: only what has already arrived). Returns > 0 bytes read, 0 when
+    // nothing arrived in time, < 0 when the link has failed (peer gone).
+    std::function<int(uint8_t* buffer, int max, int wait_ms)> read_some;
+    // Wakes a blocked call and makes every later one fail. Any thread.
+    std::function<void()> shutdown;
+    // Code of the last failure (for Ethernet the socket error code of wsa_error_text).
+    std::function<int()> error_code;
+    // How long one read waits: with the budget of empty reads it bounds a
+    // missing or short reply.
+    int read_wait_ms = 2;
+};
+
+// Status bits of a request.
+constexpr uint16_t REQ_DONE = 0x0001;
+constexpr uint16_t REQ_RECV_FAILED = 0x0002;
+constexpr uint16_t REQ_SHORT_REPLY = 0x0004;
+constexpr uint16_t REQ_NO_REPLY = 0x0008;
+constexpr uint16_t REQ_LINK_CLOSED = 0x0200;
+constexpr uint16_t REQ_SEND_FAILED = 0x0400;
+constexpr uint16_t REQ_CONSUMED = 0x8000;
+constexpr uint16_t REQ_FAILED_MASK = REQ_SEND_FAILED | REQ_LINK_CLOSED | REQ_NO_REPLY | REQ_RECV_FAILED;
+
+// Empty reads in a row after which a reply is given up.
+constexpr int kEmptyReadBudget = 1000;
+
+struct ModbusRequest {
+    // Written by the transport thread once, when the exchange is over; the
+    // caller may look at it without the lock while it waits.
+    std::atomic<uint16_t> status{0};
+    uint8_t request[kRequestSize] = {};
+    uint16_t request_length = 0;
+    uint8_t response[kResponseSize] = {};
+    uint16_t expected_length = 0;   // 0: read up to the frame end (modem)
+    uint16_t received_length = 0;
+};
+
+struct ExchangeSession;
+
+// Opens an exchange over `io`: sets link_open and starts the transport thread,
+// which first waits for the thread of an earlier link to finish.
+void exchange_open(std::shared_ptr<LinkIo> io);
+// Closes the current session, if any: wakes the transport thread and every
+// waiting caller and shuts the link down. Any thread, with or without the GDK
+// lock. Does not touch link_open or the window (link_close does).
+void exchange_close();
+// The session of the open link, or nullptr.
+std::shared_ptr<ExchangeSession> exchange_current();
+LinkKind exchange_link_kind(const ExchangeSession& session);
+// Queues `request` and waits until the transport thread has finished it.
+// 0 finished (see status), -3 the link closed before or while waiting.
+int exchange_submit(ExchangeSession& session, const std::shared_ptr<ModbusRequest>& request);
+// Waits until no transport thread runs (tests, shutdown). Never call it while
+// holding the GDK lock: the ending thread takes it to log.
+void exchange_wait_stopped();
+
+// The two halves of one exchange, run by the transport thread.
+// link_send: 0 sent; -1 link not usable; -2 send failed (the link is closed).
+// Bytes left on the link by an earlier exchange are discarded first.
+int link_send(ExchangeSession& session, const uint8_t* frame, int length);
+// link_receive: 0 complete; -1 link not usable; -2 short reply; -3 no reply.
+int link_receive(ExchangeSession& session, uint8_t* buffer, int expected, int* received_out);

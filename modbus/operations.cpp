@@ -1,0 +1,154 @@
+#include "modbus/operations.h"
+
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "app/log.h"
+#include "app/text_format.h"
+#include "modbus/exchange.h"
+#include "modbus/frame.h"
+
+const char* exception_text(int code)
+{
+    switch (code) {
+    case 1: return "Не правильная функция";
+    case 2: return "Не правильный адрес данных";
+    case 3: return "Не правильное значение";
+    case 4: return "Отказ устройства";
+    case 5: return "Acknowledge";
+    case 6: return "Устройство занято";
+    case 8: return "Ошибка памяти";
+    case 10: return "Не доступный путь шлюза";
+    case 11: return "Подключенное через шлюз устройство не отвечает";
+    default: return "Неизвестное исключение";
+    }
+}
+
+namespace {
+
+// What an operation's messages begin with. Formatted only when there is
+// something to report: a successful exchange costs no text.
+struct OperationText {
+    uint8_t function;
+    uint16_t first;    // start address, or file number
+    unsigned second;   // count, or record number
+    unsigned length;   // record length (file record only)
+
+    // Prefix of the exchange error; `sized` adds the record length of the
+    // size, checksum and exception messages of a file record.
+    std::string prefix(bool sized) const
+    {
+        if (function != kFnReadFileRecord)
+            return format("Команда: x%02X Смещение: %04X Количество: %u ", function, first, second);
+        std::string text = format("Команда: x14 Файл: %04X Запись: %u ", first, second);
+        if (sized)
+            text += format("Длина записи: %u ", length);
+        return text;
+    }
+};
+
+void set_activity(ActivityDot dot)
+{
+    GdkLock g;
+    ui().set_activity(dot);
+}
+
+// Queues the request, waits, checks the reply and copies `check.data_length`
+// bytes of data into `out`. `count` is the register count or record length.
+int run(const std::shared_ptr<ExchangeSession>& session, FrameRequest& frame, uint8_t function,
+        uint16_t count, uint8_t* out, const OperationText& text)
+{
+    auto request = std::make_shared<ModbusRequest>();
+    std::memcpy(request->request, frame.bytes, size_t(frame.length));
+    request->request_length = uint16_t(frame.length);
+    request->expected_length = uint16_t(frame.expected);
+
+    set_activity(ActivityDot::Shown);
+    int waited = exchange_submit(*session, request);
+    set_activity(ActivityDot::Hidden);
+    if (waited != 0 || !app.link_open)
+        return -3;
+
+    // The record is ours alone now: the transport thread has finished with it.
+    if (request->status & REQ_FAILED_MASK) {
+        GdkLock g;
+        if (app.link_open)
+            log_message(err_text, "%sОшибка обмена\n", text.prefix(false).c_str());
+        return -3;
+    }
+    LinkKind kind = exchange_link_kind(*session);
+    ResponseCheck check =
+        frame_check_response(kind, function, count, request->response, request->received_length);
+    request->status.fetch_or(REQ_CONSUMED);
+    switch (check.result) {
+    case 0:
+        if (check.data_length > 0)
+            std::memcpy(out, request->response + check.data_offset, size_t(check.data_length));
+        return 0;
+    case -1: {
+        GdkLock g;
+        log_message(err_text, "%sИсключение: %s\n", text.prefix(true).c_str(),
+                    exception_text(check.exception_code));
+        return -1;
+    }
+    case -4: {
+        GdkLock g;
+        if (app.modem_wanted)
+            log_message(err_text, "%sОшибка контрольной суммы\n", text.prefix(true).c_str());
+        return -4;
+    }
+    default: {
+        GdkLock g;
+        log_message(err_text, "%sНекорректный размер\n", text.prefix(true).c_str());
+        return -2;
+    }
+    }
+}
+
+bool count_ok(uint16_t start, unsigned count)
+{
+    return uint16_t(count - 1) <= 124 && count <= 65536u - start;
+}
+
+}  // namespace
+
+int modbus_read_registers(uint16_t start, unsigned count, uint8_t* out, uint8_t function)
+{
+    auto session = exchange_current();
+    if (!session || !app.link_open)
+        return -3;
+    if (!count_ok(start, count) || !out)
+        return -2;
+    FrameRequest frame;
+    if (frame_read_registers(exchange_link_kind(*session), function, start, uint16_t(count), frame) != 0)
+        return -2;
+    return run(session, frame, function, uint16_t(count), out, {function, start, count, 0});
+}
+
+int modbus_write_registers(uint16_t start, unsigned count, const uint8_t* values)
+{
+    auto session = exchange_current();
+    if (!session || !app.link_open)
+        return -3;
+    if (!count_ok(start, count) || !values)
+        return -2;
+    FrameRequest frame;
+    if (frame_write_registers(exchange_link_kind(*session), start, uint16_t(count), values, frame) != 0)
+        return -2;
+    return run(session, frame, kFnWriteMultiple, uint16_t(count), nullptr, {kFnWriteMultiple, start, count, 0});
+}
+
+int modbus_read_file_record(uint16_t file, uint16_t record, unsigned length, uint8_t* out)
+{
+    auto session = exchange_current();
+    if (!session || !app.link_open)
+        return -3;
+    if (uint16_t(length - 1) > 244 || !out)
+        return -2;
+    FrameRequest frame;
+    if (frame_read_file_record(exchange_link_kind(*session), file, record, uint16_t(length), frame) != 0)
+        return -2;
+    return run(session, frame, kFnReadFileRecord, uint16_t(length), out,
+               {kFnReadFileRecord, file, record, length});
+}

@@ -1,0 +1,27 @@
+// The three blocking calls through which the rest of the program talks to the
+// Controller. Each builds one request for the open link, queues it, waits for
+// the transport thread, checks the reply and copies its data out.
+//
+// Result codes: 0 success; -1 the Controller answered with an exception; -2
+// invalid arguments (nothing sent) or a reply of the wrong size; -3 no link, the
+// link closed while waiting, or the exchange failed; -4 checksum error (modem).
+// Every failure but invalid arguments is logged here.
+//
+// Register data crosses these calls as bytes in wire order (each register high
+// byte first). Callable from any thread except the GUI thread while it holds
+// the GDK lock: they take that lock to log.
+#pragma once
+
+#include <cstdint>
+
+// Reads `count` (1..125) holding (0x03) or input (0x04) registers from `start`
+// into `out` (2 x count bytes).
+int modbus_read_registers(uint16_t start, unsigned count, uint8_t* out, uint8_t function);
+// Writes `count` (1..125) registers from `values` (2 x count bytes) at `start`.
+int modbus_write_registers(uint16_t start, unsigned count, const uint8_t* values);
+// Reads record `record` of file `file`, `length` (1..245) registers, into `out`
+// (2 x length bytes).
+int modbus_read_file_record(uint16_t file, uint16_t record, unsigned length, uint8_t* out);
+
+// Text of a Modbus exception code.
+const char* exception_text(int code);

@@ -1,0 +1,337 @@
+// The exchange over a real TCP link on 127.0.0.1: against libmodbus's server
+// as an independent peer, and against a peer that misbehaves on request.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/app_state.h"
+#include "app/headless_ui.h"
+#include "app/log.h"
+#include "link/connection.h"
+#include "link/tcp.h"
+#include "modbus/exchange.h"
+#include "modbus/operations.h"
+#include "test_servers.h"
+
+namespace {
+
+uint16_t be16(const uint8_t* p) { return uint16_t(p[0] << 8 | p[1]); }
+
+class Exchange : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        headless_ui_install();
+        headless_ui_clear();
+        app_state_reset_start_values();
+        app.modem_wanted = 0;   // not one of the start values
+        app.log_frames = 0;
+    }
+    void TearDown() override
+    {
+        {
+            GdkLock g;
+            link_close();
+        }
+        exchange_wait_stopped();
+    }
+    // What the address dialog's OK does.
+    int connect(uint16_t port, const char* host = "127.0.0.1")
+    {
+        address_ = std::string(host) + ":" + std::to_string(port);
+        headless_set_device_address(address_);
+        GdkLock g;
+        return tcp_connect();
+    }
+    static bool contains(const std::string& haystack, const std::string& needle)
+    {
+        return haystack.find(needle) != std::string::npos;
+    }
+    std::string address_;
+};
+
+#ifdef HAVE_LIBMODBUS
+
+TEST_F(Exchange, ReadsAndWritesRegistersOfLibmodbusServer)
+{
+    LibmodbusServer server;
+    ASSERT_EQ(connect(server.port()), 0);
+
+    uint8_t input[12];
+    ASSERT_EQ(modbus_read_registers(10, 6, input, 0x04), 0);
+    for (int i = 0; i < 6; ++i)
+        EXPECT_EQ(be16(input + 2 * i), 0x1000 + 10 + i);
+
+    uint8_t values[6] = {0xCA, 0xFE, 0x12, 0x34, 0x00, 0x0D};
+    ASSERT_EQ(modbus_write_registers(40, 3, values), 0);
+    EXPECT_EQ(server.holding(40), 0xCAFE);
+    EXPECT_EQ(server.holding(42), 0x000D);
+    uint8_t holding[6];
+    ASSERT_EQ(modbus_read_registers(40, 3, holding, 0x03), 0);
+    EXPECT_EQ(0, std::memcmp(holding, values, 6));
+    EXPECT_EQ(headless_log().find("Команда"), std::string::npos) << headless_log();
+}
+
+TEST_F(Exchange, ReportsLibmodbusExceptionsWithTheirTexts)
+{
+    LibmodbusServer server;
+    ASSERT_EQ(connect(server.port()), 0);
+    uint8_t out[512];
+    EXPECT_EQ(modbus_read_registers(0x0100, 26, out, 0x04), -1);
+    EXPECT_TRUE(contains(headless_log(),
+                         "Команда: x04 Смещение: 0100 Количество: 26 Исключение: Не правильный адрес данных\n"))
+        << headless_log();
+    // Function 0x14 is not implemented by that server.
+    EXPECT_EQ(modbus_read_file_record(1, 7, 6, out), -1);
+    EXPECT_TRUE(contains(headless_log(),
+                         "Команда: x14 Файл: 0001 Запись: 7 Длина записи: 6 Исключение: Не правильная функция\n"))
+        << headless_log();
+}
+
+#endif
+
+TEST_F(Exchange, ConnectingAnnouncesTheLinkAndDisconnectingUndoesIt)
+{
+    FaultyServer server;
+    address_ = "127.0.0.1:" + std::to_string(server.port());
+    headless_set_device_address(address_);
+    {
+        GdkLock g;
+        ASSERT_EQ(connect_ethernet(), 0);
+    }
+    EXPECT_EQ(headless_connect_controls(), 0);
+    uint8_t out[2];
+    ASSERT_EQ(modbus_read_registers(1, 1, out, 0x04), 0);   // the transport thread has announced by now
+    EXPECT_EQ(headless_title(), "RARUR Service - [" + address_ + "]");
+    EXPECT_TRUE(contains(headless_log(), "Подключен к " + address_ + "\n"));
+    {
+        GdkLock g;
+        EXPECT_EQ(tcp_connect(), 0) << "a second connect while open does nothing";
+        disconnect_from_device();
+    }
+    exchange_wait_stopped();
+    EXPECT_EQ(app.link_open.load(), 0);
+    EXPECT_EQ(headless_connect_controls(), 1);
+    EXPECT_EQ(headless_title(), "RARUR Service");
+    EXPECT_TRUE(contains(headless_log(), "Отключен\n"));
+    EXPECT_EQ(server.frames().size(), 1u);
+    EXPECT_EQ(modbus_read_registers(1, 1, out, 0x04), -3) << "no link";
+}
+
+TEST_F(Exchange, AReconnectWaitsForTheOldTransportThreadToFinish)
+{
+    FaultyServer server;
+    uint8_t out[2];
+    for (int round = 0; round < 3; ++round) {
+        ASSERT_EQ(connect(server.port()), 0);
+        ASSERT_EQ(modbus_read_registers(uint16_t(round), 1, out, 0x04), 0);
+        EXPECT_EQ(be16(out), round);
+        GdkLock g;
+        link_close();
+    }
+    exchange_wait_stopped();
+    std::string log = headless_log(), connected = "Подключен к " + address_ + "\n";
+    std::string expected = connected + "Отключен\n" + connected + "Отключен\n" + connected + "Отключен\n";
+    EXPECT_EQ(log, expected);
+}
+
+TEST_F(Exchange, UnappliedSettingsKeepTheLinkWhenTheUserSaysNo)
+{
+    FaultyServer server;
+    ASSERT_EQ(connect(server.port()), 0);
+    app.settings_modified = 1;
+    headless_set_question_answer(0);
+    {
+        GdkLock g;
+        EXPECT_EQ(confirm_disconnect(), 0);
+    }
+    EXPECT_EQ(app.link_open.load(), 1);
+    headless_set_question_answer(1);
+    {
+        GdkLock g;
+        ASSERT_EQ(confirm_disconnect(), 1);
+        disconnect_from_device();
+    }
+    EXPECT_EQ(app.link_open.load(), 0);
+}
+
+TEST_F(Exchange, AFailedConnectLogsTheSocketError)
+{
+    int port;
+    {
+        Listener closed;   // a port that was free a moment ago and is closed now
+        port = closed.port;
+    }
+    EXPECT_EQ(connect(uint16_t(port)), -1);
+    EXPECT_TRUE(contains(headless_log(), "Не удается подключиться к '127.0.0.1:" + std::to_string(port) +
+                                             "': [10061] Connection refused\n"))
+        << headless_log();
+    EXPECT_EQ(app.link_open.load(), 0);
+    headless_ui_clear();
+    EXPECT_EQ(connect(502, "localhost"), -1) << "names are not resolved";
+    EXPECT_TRUE(contains(headless_log(), "Не удается подключиться к 'localhost:502': [")) << headless_log();
+}
+
+TEST_F(Exchange, RejectsBadArgumentsWithoutSendingAnything)
+{
+    FaultyServer server;
+    ASSERT_EQ(connect(server.port()), 0);
+    uint8_t out[512] = {};
+    EXPECT_EQ(modbus_read_registers(0, 0, out, 0x04), -2);
+    EXPECT_EQ(modbus_read_registers(0, 126, out, 0x04), -2);
+    EXPECT_EQ(modbus_write_registers(0, 126, out), -2);
+    EXPECT_EQ(modbus_read_registers(0xFF9D, 100, out, 0x03), -2);
+    EXPECT_EQ(modbus_read_file_record(1, 0, 246, out), -2);
+    EXPECT_EQ(modbus_read_file_record(1, 0, 0, out), -2);
+    EXPECT_TRUE(server.frames().empty());
+    EXPECT_EQ(headless_log().find("Команда"), std::string::npos) << "invalid arguments are not logged";
+
+    EXPECT_EQ(modbus_read_registers(0xFF9D, 99, out, 0x03), 0);
+    EXPECT_EQ(be16(out + 2 * 98), 0xFFFF);
+    EXPECT_EQ(modbus_read_file_record(1, 0, 245, out), 0);
+    EXPECT_EQ(out[489], 489 % 256);
+    EXPECT_EQ(server.frames().size(), 2u);
+}
+
+TEST_F(Exchange, SilenceEndsAfterTheBudgetAndTheLinkStaysUsable)
+{
+    FaultyServer server;
+    ASSERT_EQ(connect(server.port()), 0);
+    server.push(Fault::Silent);
+    uint8_t out[12];
+    EXPECT_EQ(modbus_read_registers(0x20, 21, out, 0x04), -3);
+    std::string log = headless_log();
+    EXPECT_TRUE(contains(log, "Не удается принять данные, buff_len=51, buf_readed_a=0"
+                              "Команда: x04 Смещение: 0020 Количество: 21 Ошибка обмена\n"))
+        << log;
+    EXPECT_EQ(app.link_open.load(), 1);
+    ASSERT_EQ(modbus_read_registers(0x20, 6, out, 0x04), 0);
+    EXPECT_EQ(be16(out), 0x20);
+}
+
+TEST_F(Exchange, TruncatedGarbledAndExceptionRepliesAreNeverData)
+{
+    FaultyServer server;
+    ASSERT_EQ(connect(server.port()), 0);
+    uint8_t out[12];
+    std::memset(out, 0xEE, sizeof out);
+    server.push(Fault::Truncate);
+    EXPECT_EQ(modbus_read_registers(5, 6, out, 0x04), -2);
+    EXPECT_TRUE(contains(headless_log(), "Команда: x04 Смещение: 0005 Количество: 6 Некорректный размер\n"));
+    server.push(Fault::Garble);
+    EXPECT_EQ(modbus_read_registers(5, 6, out, 0x04), -2);
+    server.push(Fault::Exception);
+    EXPECT_EQ(modbus_write_registers(5, 6, out), -1);
+    EXPECT_TRUE(contains(headless_log(),
+                         "Команда: x10 Смещение: 0005 Количество: 6 Исключение: Не правильный адрес данных\n"));
+    EXPECT_EQ(out[0], 0xEE) << "nothing was copied";
+    ASSERT_EQ(modbus_read_registers(5, 6, out, 0x04), 0);
+    EXPECT_EQ(be16(out + 10), 10);
+}
+
+TEST_F(Exchange, LateRepliesAndSurplusBytesAreNotTakenForTheNextAnswer)
+{
+    FaultyServer server;
+    ASSERT_EQ(connect(server.port()), 0);
+    app.log_frames = 1;
+    uint8_t out[12];
+    server.push(Fault::Surplus);
+    ASSERT_EQ(modbus_read_registers(100, 6, out, 0x04), 0);
+    ASSERT_EQ(modbus_read_registers(200, 6, out, 0x04), 0);
+    EXPECT_EQ(be16(out), 200);
+    EXPECT_TRUE(contains(headless_log_tagged(), "[err_text]DE AD BE EF 00 \n")) << headless_log_tagged();
+    EXPECT_TRUE(contains(headless_log_tagged(), "[send_text]00 00 00 00 00 06 FF 04 00 C8 00 06 \n"));
+    EXPECT_TRUE(contains(headless_log_tagged(), "[recv_text]00 00 00 00 00 0F FF 04 0C 00 C8 00 C9 "));
+
+    // The late reply reaches the link before the next request goes out. (One
+    // that arrives after it cannot be told from the real answer: the header's
+    // transaction identifier is always 0.)
+    server.push(Fault::Late);
+    EXPECT_EQ(modbus_read_registers(300, 6, out, 0x04), -3);
+    ASSERT_TRUE(server.wait_late_sent(5000));
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_EQ(modbus_read_registers(400, 6, out, 0x04), 0);
+    EXPECT_EQ(be16(out), 400);
+}
+
+TEST_F(Exchange, APeerThatHangsUpClosesTheLinkAndReleasesEveryCaller)
+{
+    FaultyServer server;
+    ASSERT_EQ(connect(server.port()), 0);
+    server.push(Fault::Close);
+    std::atomic<int> results[4];
+    std::vector<std::thread> callers;
+    for (int i = 0; i < 4; ++i) {
+        callers.emplace_back([&, i] {
+            uint8_t out[2];
+            results[i] = modbus_read_registers(uint16_t(i), 1, out, 0x04);
+        });
+    }
+    for (auto& t : callers)
+        t.join();
+    for (auto& r : results)
+        EXPECT_EQ(r.load(), -3);
+    exchange_wait_stopped();
+    std::string log = headless_log();
+    EXPECT_TRUE(contains(log, "Ошибка передачи: [10054] Connection reset by peer\n")) << log;
+    EXPECT_TRUE(contains(log, "Отключен\n"));
+    EXPECT_EQ(headless_title(), "RARUR Service");
+    EXPECT_EQ(headless_connect_controls(), 1);
+    EXPECT_EQ(app.link_open.load(), 0);
+}
+
+TEST_F(Exchange, ClosingTheLinkReleasesACallerStillWaitingForAReply)
+{
+    FaultyServer server;
+    ASSERT_EQ(connect(server.port()), 0);
+    server.push(Fault::Silent);
+    std::atomic<int> result{1};
+    std::thread caller([&] {
+        uint8_t out[2];
+        result = modbus_read_registers(0, 1, out, 0x04);
+    });
+    while (server.frames().empty())
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    {
+        GdkLock g;
+        link_close();
+    }
+    caller.join();
+    EXPECT_EQ(result.load(), -3);
+    EXPECT_EQ(headless_log().find("Ошибка обмена"), std::string::npos)
+        << "a closed link is not an exchange error";
+}
+
+TEST_F(Exchange, ConcurrentCallersGetTheirOwnAnswersOneExchangeAtATime)
+{
+    FaultyServer server;
+    ASSERT_EQ(connect(server.port()), 0);
+    constexpr int kThreads = 8, kEach = 40;
+    std::atomic<int> wrong{0};
+    std::vector<std::thread> callers;
+    for (int t = 0; t < kThreads; ++t) {
+        callers.emplace_back([&, t] {
+            for (int i = 0; i < kEach; ++i) {
+                uint16_t start = uint16_t(t * 1000 + i);
+                unsigned count = unsigned(1 + (t + i) % 20);
+                uint8_t out[40] = {};
+                int r = (t % 3 == 2) ? modbus_write_registers(start, count, out)
+                                     : modbus_read_registers(start, count, out, t % 2 ? 0x03 : 0x04);
+                if (r != 0 || (t % 3 != 2 && (be16(out) != start || be16(out + 2 * (count - 1)) != start + count - 1)))
+                    ++wrong;
+            }
+        });
+    }
+    for (auto& t : callers)
+        t.join();
+    EXPECT_EQ(wrong.load(), 0);
+    EXPECT_EQ(server.frames().size(), size_t(kThreads * kEach));
+    EXPECT_EQ(server.overlaps(), 0);
+    EXPECT_EQ(server.malformed(), 0);
+}
+
+}  // namespace

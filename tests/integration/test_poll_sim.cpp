@@ -1,0 +1,202 @@
+// The poll thread over a real TCP link against rarur-sim: the requests of one
+// cycle as the simulator recorded them, and what a failing request costs.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/app_state.h"
+#include "app/headless_ui.h"
+#include "app/ui_hooks.h"
+#include "link/connection.h"
+#include "modbus/exchange.h"
+#include "modbus/operations.h"
+#include "settings/settings_store.h"
+#include "sim_process.h"
+#include "status/display_hooks.h"
+#include "status/poll.h"
+
+namespace {
+
+struct Request {
+    int function, address, count;
+    bool operator==(const Request&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& out, const Request& r)
+{
+    return out << "fn=" << r.function << " addr=" << r.address << " count=" << r.count;
+}
+
+std::vector<Request> recorded(const SimProcess& sim)
+{
+    std::vector<Request> requests;
+    for (const std::string& line : sim.record_lines()) {
+        unsigned fn = 0, addr = 0;
+        int count = 0;
+        size_t at = line.find("fn=");
+        if (at != std::string::npos && std::sscanf(line.c_str() + at, "fn=%x addr=%x count=%d", &fn, &addr, &count) == 3)
+            requests.push_back({static_cast<int>(fn), static_cast<int>(addr), count});
+    }
+    return requests;
+}
+
+std::vector<Request> one_cycle(int layout, int battery_groups = 8, bool settings = true)
+{
+    std::vector<Request> r = {{4, 0, 15}, {4, 256, layout == 1 ? 26 : 34}, {4, 512, 56}, {4, 768, 35}};
+    for (int g = 0; g < battery_groups; ++g)
+        r.push_back({4, 1024 + 128 * g, 90});
+    r.push_back({4, 2048, 4});
+    int total = layout == 1 ? 180 : layout == 2 ? 570 : 540;
+    for (int off = 0; off < total; off += 90)
+        r.push_back({4, 2304 + off, std::min(90, total - off)});
+    int shift = layout == 1 ? 0 : 512;
+    for (auto [address, count] : {std::pair{2560, 7}, {2816, 5}, {3072, 16}, {3328, 2}})
+        r.push_back({4, address + shift, count});
+    if (settings) {
+        int words = settings_word_count(layout);
+        for (int off = 0; off < words; off += 100)
+            r.push_back({3, off, std::min(100, words - off)});
+    }
+    return r;
+}
+
+template <typename Condition>
+bool wait_for(Condition condition, int milliseconds = 10000)
+{
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > end)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+class PollAgainstSim : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        headless_ui_install();
+        headless_ui_clear();
+        display_hooks_headless();
+        display_record_clear();
+        status_data_reset();
+        poll_set_register_reader(modbus_read_registers);
+        poll_set_link_close(link_close);
+        connection_hooks = {};
+        connection_hooks.link_opened = status_link_opened;
+        connection_hooks.connect_started = status_connect_started;
+    }
+    void TearDown() override
+    {
+        {
+            GdkLock lock;
+            if (app.link_open)
+                link_close();
+        }
+        wait_for([] { return !app.poll_running; });
+        exchange_wait_stopped();
+        connection_hooks = {};
+    }
+
+    int connect(const SimProcess& sim)
+    {
+        headless_set_device_address("127.0.0.1:" + std::to_string(sim.port()));
+        GdkLock lock;
+        return connect_ethernet();
+    }
+
+    static int cycles() { return display_record().complete_cycles; }
+};
+
+} // namespace
+
+TEST_F(PollAgainstSim, EachLayoutMakesExactlyItsCycleOfRequests)
+{
+    for (int version : {399, 400, 410}) {
+        SCOPED_TRACE(version);
+        SimOptions options;
+        options.protocol_version = version;
+        SimProcess sim(options);
+        ASSERT_TRUE(sim.running()) << sim.log();
+        display_record_clear();
+        ASSERT_EQ(connect(sim), 0) << headless_log();
+        ASSERT_TRUE(wait_for([] { return cycles() >= 2; })) << headless_log();
+        {
+            GdkLock lock;
+            link_close();
+        }
+        ASSERT_TRUE(wait_for([] { return !app.poll_running; }));
+        exchange_wait_stopped();
+
+        int layout = layout_for_version(version);
+        std::vector<Request> cycle = one_cycle(layout);
+        EXPECT_EQ(cycle.size(), layout == 1 ? 27u : layout == 2 ? 32u : 31u);
+        std::vector<Request> seen = recorded(sim);
+        ASSERT_GE(seen.size(), 2 * cycle.size());
+        EXPECT_EQ(std::vector<Request>(seen.begin(), seen.begin() + cycle.size()), cycle);
+        EXPECT_EQ(std::vector<Request>(seen.begin() + cycle.size(), seen.begin() + 2 * cycle.size()), cycle);
+
+        DisplayRecord r = display_record();
+        EXPECT_EQ(r.identification.protocol_version, std::to_string(version));
+        EXPECT_EQ(r.settings_page_loads, 1);
+        EXPECT_FALSE(r.cycle_time.empty());
+        status_data_reset();
+    }
+}
+
+TEST_F(PollAgainstSim, Version411IsRefusedAndTheLinkCloses)
+{
+    SimOptions options;
+    options.protocol_version = 411;
+    SimProcess sim(options);
+    ASSERT_TRUE(sim.running()) << sim.log();
+    ASSERT_EQ(connect(sim), 0) << headless_log();
+    ASSERT_TRUE(wait_for([] { return !app.poll_running && !app.link_open; })) << headless_log();
+    EXPECT_NE(headless_log_tagged().find("[err_text]Версия протокола не поддерживается программой!\n"),
+              std::string::npos);
+    EXPECT_EQ(recorded(sim), (std::vector<Request>{{4, 0, 15}}));
+    EXPECT_EQ(cycles(), 0);
+}
+
+TEST_F(PollAgainstSim, FailingBatteryGroupSkipsTheRestAndTheSettingsButTheCycleCompletes)
+{
+    SimOptions options;
+    options.args = {"--fault", "exception fn=04 addr=0580 code=2"}; // group at 1408
+    SimProcess sim(options);
+    ASSERT_TRUE(sim.running()) << sim.log();
+    ASSERT_EQ(connect(sim), 0) << headless_log();
+    ASSERT_TRUE(wait_for([] { return cycles() >= 1; })) << headless_log();
+    {
+        GdkLock lock;
+        link_close();
+    }
+    ASSERT_TRUE(wait_for([] { return !app.poll_running; }));
+    std::vector<Request> cycle = one_cycle(3, 4, false);
+    std::vector<Request> seen = recorded(sim);
+    ASSERT_GE(seen.size(), cycle.size());
+    EXPECT_EQ(std::vector<Request>(seen.begin(), seen.begin() + cycle.size()), cycle);
+    EXPECT_EQ(display_record().settings_page_loads, 0);
+    EXPECT_FALSE(display_record().summary_load.voltage.markup->empty());
+}
+
+TEST_F(PollAgainstSim, FailedSettingsRequestKeepsThePreviousDeviceCopy)
+{
+    SimProcess sim;
+    ASSERT_TRUE(sim.running()) << sim.log();
+    ASSERT_EQ(connect(sim), 0) << headless_log();
+    ASSERT_TRUE(wait_for([] { return cycles() >= 1; })) << headless_log();
+    SettingsImage good = settings_device_copy(3);
+    ASSERT_NE(settings_u16(good, SettingsField::MainsPhaseCount), 0);
+
+    ASSERT_EQ(sim.control("fault exception fn=03 addr=0190 code=4"), "ok"); // fifth request, from 400
+    int before = cycles();
+    ASSERT_TRUE(wait_for([&] { return cycles() >= before + 2; })) << headless_log();
+    EXPECT_EQ(settings_device_copy(3).bytes, good.bytes);
+    EXPECT_EQ(settings_reference_copy(3).bytes, good.bytes);
+    EXPECT_EQ(display_record().settings_page_loads, 1);
+}

@@ -1,0 +1,179 @@
+// The exchange over a fake byte stream: how replies of each link are received
+// and judged, without sockets or timing.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <vector>
+
+#include "app/app_state.h"
+#include "app/headless_ui.h"
+#include "link/connection.h"
+#include "modbus/exchange.h"
+#include "modbus/frame.h"
+#include "modbus/operations.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+// A link whose peer answers each frame through `answer`; reads never wait.
+struct FakeLink {
+    std::mutex lock;
+    std::deque<uint8_t> incoming;
+    std::vector<Bytes> sent;
+    int empty_reads = 0;
+    std::function<Bytes(const Bytes&)> answer;
+
+    std::shared_ptr<LinkIo> io(LinkKind kind)
+    {
+        auto io = std::make_shared<LinkIo>();
+        io->kind = kind;
+        io->read_wait_ms = 1;   // only marks a real wait; the fake never blocks
+        io->write_all = [this](const uint8_t* bytes, int length) {
+            std::lock_guard<std::mutex> g(lock);
+            sent.emplace_back(bytes, bytes + length);
+            Bytes reply = answer ? answer(sent.back()) : Bytes{};
+            incoming.insert(incoming.end(), reply.begin(), reply.end());
+            return length;
+        };
+        io->read_some = [this](uint8_t* buffer, int max, int wait_ms) {
+            std::lock_guard<std::mutex> g(lock);
+            int n = 0;
+            while (n < max && !incoming.empty()) {
+                buffer[n++] = incoming.front();
+                incoming.pop_front();
+            }
+            if (n == 0 && wait_ms > 0)   // not the check for stale bytes before a send
+                ++empty_reads;
+            return n;
+        };
+        io->shutdown = [] {};
+        io->error_code = [] { return 0; };
+        return io;
+    }
+    int empties()
+    {
+        std::lock_guard<std::mutex> g(lock);
+        return empty_reads;
+    }
+};
+
+Bytes modem_frame(Bytes pdu)
+{
+    uint16_t crc = frame_crc16(pdu.data(), pdu.size());
+    pdu.push_back(uint8_t(crc));
+    pdu.push_back(uint8_t(crc >> 8));
+    pdu.resize(pdu.size() * 2 + 1);
+    int n = frame_escape(pdu.data(), int(pdu.size() - 1) / 2, int(pdu.size()));
+    pdu.resize(size_t(n));
+    pdu.push_back(0x0D);
+    return pdu;
+}
+
+class FakeExchange : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        headless_ui_install();
+        headless_ui_clear();
+        app_state_reset_start_values();
+        app.modem_wanted = 0;   // not one of the start values
+    }
+    void open(LinkKind kind)
+    {
+        app.link_kind = kind;
+        exchange_open(link.io(kind));
+    }
+    void TearDown() override
+    {
+        {
+            GdkLock g;
+            exchange_close();
+            app.link_open = 0;
+        }
+        exchange_wait_stopped();
+    }
+    FakeLink link;
+};
+
+TEST_F(FakeExchange, ExceptionRepliesCompleteAtOnceOnLinksWithALengthField)
+{
+    // Ethernet: header length 3; USB: length byte 3. Neither may wait out
+    // the budget of empty reads.
+    link.answer = [](const Bytes&) { return Bytes{0, 0, 0, 0, 0, 3, 0xFF, 0x84, 0x02}; };
+    open(LinkKind::Ethernet);
+    uint8_t out[52];
+    EXPECT_EQ(modbus_read_registers(0x0100, 26, out, 0x04), -1);
+    EXPECT_EQ(link.empties(), 0);
+    TearDown();
+
+    FakeLink usb;
+    usb.answer = [](const Bytes&) { return Bytes{3, 0x84, 0x06}; };
+    app.link_kind = LinkKind::Usb;
+    exchange_open(usb.io(LinkKind::Usb));
+    EXPECT_EQ(modbus_read_registers(0x0100, 26, out, 0x04), -1);
+    EXPECT_EQ(usb.empties(), 0);
+    EXPECT_NE(headless_log().find("Исключение: Устройство занято\n"), std::string::npos);
+    {
+        GdkLock g;
+        exchange_close();
+    }
+    exchange_wait_stopped();
+}
+
+TEST_F(FakeExchange, ModemRepliesAreReadUpToTheirEndAndUnstuffed)
+{
+    // Register values that need stuffing on the way back.
+    link.answer = [](const Bytes&) { return modem_frame({0x04, 4, 0x0D, 0x1A, 0x00, 0x0D}); };
+    app.log_frames = 1;
+    open(LinkKind::Gsm);
+    uint8_t out[4];
+    ASSERT_EQ(modbus_read_registers(0, 2, out, 0x04), 0);
+    EXPECT_EQ(Bytes(out, out + 4), (Bytes{0x0D, 0x1A, 0x00, 0x0D}));
+    EXPECT_EQ(link.sent.at(0), modem_frame({0x04, 0, 0, 0, 2}));
+    // Each byte as it arrives, then the whole reply.
+    std::string log = headless_log_tagged();
+    EXPECT_NE(log.find("[recv_text]04 \n[recv_text]04 \n"), std::string::npos) << log;
+}
+
+TEST_F(FakeExchange, ModemChecksumErrorsAreLoggedOnlyWhileTheModemIsWanted)
+{
+    link.answer = [](const Bytes&) {
+        Bytes f = modem_frame({0x04, 2, 0x12, 0x34});
+        f[2] ^= 0x01;
+        return f;
+    };
+    open(LinkKind::Pstn);
+    uint8_t out[2];
+    EXPECT_EQ(modbus_read_registers(7, 1, out, 0x04), -4);
+    EXPECT_EQ(headless_log().find("Ошибка контрольной суммы"), std::string::npos);
+    app.modem_wanted = 1;
+    EXPECT_EQ(modbus_read_registers(7, 1, out, 0x04), -4);
+    EXPECT_NE(headless_log().find("Команда: x04 Смещение: 0007 Количество: 1 Ошибка контрольной суммы\n"),
+              std::string::npos);
+}
+
+TEST_F(FakeExchange, ATooLongModemFrameFailsTheReceive)
+{
+    link.answer = [](const Bytes&) { return Bytes(600, 0x55); };
+    open(LinkKind::Gsm);
+    uint8_t out[2];
+    EXPECT_EQ(modbus_read_registers(0, 1, out, 0x04), -3);
+    EXPECT_NE(headless_log().find("Ошибка обмена"), std::string::npos);
+}
+
+TEST(MonitoringPassword, IsPaddedWithZerosAndCutAtSixBytes)
+{
+    store_monitoring_password("654321", 6);
+    store_monitoring_password("12", 2);
+    EXPECT_EQ(Bytes(app.monitoring_password, app.monitoring_password + 6),
+              (Bytes{0x31, 0x32, 0, 0, 0, 0}));
+    EXPECT_EQ(app.password_entered.load(), 1);
+    store_monitoring_password("\xC0\xC1\xC2\xC3\xC4\xC5\xC6", 7);
+    EXPECT_EQ(app.monitoring_password[5], 0xC5);
+}
+
+}  // namespace

@@ -1,0 +1,65 @@
+#include "loop.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+namespace sim {
+
+int64_t now_ms()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return int64_t(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+void Loop::run_once()
+{
+    std::vector<pollfd> fds;
+    fds.reserve(watches.size());
+    for (const Watch& w : watches)
+        fds.push_back({w.fd, w.events, 0});
+    int timeout = -1;
+    if (deadline != INT64_MAX) {
+        int64_t wait = deadline - now_ms();
+        timeout = wait < 0 ? 0 : int(wait > 1000 ? 1000 : wait);
+    }
+    int n = poll(fds.data(), fds.size(), timeout);
+    if (n <= 0)
+        return;
+    for (size_t i = 0; i < fds.size(); ++i)
+        if (fds[i].revents)
+            watches[i].on_ready(fds[i].revents);
+}
+
+void set_nonblocking(int fd)
+{
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+    fcntl(fd, F_SETFD, FD_CLOEXEC);
+}
+
+bool flush_some(int fd, std::vector<uint8_t>& out)
+{
+    while (!out.empty()) {
+        struct stat st{};
+        ssize_t n;
+        if (fstat(fd, &st) == 0 && S_ISSOCK(st.st_mode))
+            n = send(fd, out.data(), out.size(), MSG_NOSIGNAL);
+        else
+            n = write(fd, out.data(), out.size());
+        if (n > 0) {
+            out.erase(out.begin(), out.begin() + n);
+            continue;
+        }
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
+            return true;
+        return false;
+    }
+    return true;
+}
+
+}  // namespace sim

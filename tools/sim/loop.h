@@ -1,0 +1,40 @@
+// A small poll() loop: endpoints register the descriptors they wait on and
+// the earliest time they need to run again, then get called back.
+#pragma once
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+namespace sim {
+
+int64_t now_ms();  // monotonic clock
+
+struct Loop {
+    struct Watch {
+        int fd;
+        short events;
+        std::function<void(short)> on_ready;
+    };
+    std::vector<Watch> watches;
+    int64_t deadline = INT64_MAX;
+
+    void watch(int fd, short events, std::function<void(short)> on_ready)
+    {
+        watches.push_back({fd, events, std::move(on_ready)});
+    }
+    void wake_at(int64_t t)
+    {
+        if (t < deadline)
+            deadline = t;
+    }
+    // Polls until something is ready or the deadline passes, then calls back.
+    void run_once();
+};
+
+// Non-blocking, close-on-exec helpers.
+void set_nonblocking(int fd);
+// Writes what the descriptor takes now; erases the written bytes from `out`.
+// Returns false when the peer is gone.
+bool flush_some(int fd, std::vector<uint8_t>& out);
+
+}  // namespace sim
