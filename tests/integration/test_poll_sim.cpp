@@ -200,3 +200,69 @@ TEST_F(PollAgainstSim, FailedSettingsRequestKeepsThePreviousDeviceCopy)
     EXPECT_EQ(settings_reference_copy(3).bytes, good.bytes);
     EXPECT_EQ(display_record().settings_page_loads, 1);
 }
+
+#ifdef HAVE_LIBMODBUS
+#include <modbus.h>
+
+// The summary strip and the pages show the registers the simulator serves,
+// decoded here independently through libmodbus (plant frozen).
+TEST_F(PollAgainstSim, DisplayShowsTheServedValues)
+{
+    SimOptions options;
+    options.freeze = true;
+    SimProcess sim(options);
+    ASSERT_TRUE(sim.running()) << sim.log();
+    ASSERT_EQ(connect(sim), 0) << headless_log();
+    ASSERT_TRUE(wait_for([] { return cycles() >= 2; })) << headless_log();
+    DisplayRecord shown = display_record();
+
+    modbus_t* ctx = modbus_new_tcp("127.0.0.1", sim.port());
+    ASSERT_NE(ctx, nullptr);
+    modbus_set_slave(ctx, 0xFF);
+    ASSERT_EQ(modbus_connect(ctx), 0);
+    uint16_t load[56], battery[35], mains[7], alarms[2], temperatures[5];
+    ASSERT_EQ(modbus_read_input_registers(ctx, 512, 56, load), 56);
+    ASSERT_EQ(modbus_read_input_registers(ctx, 768, 35, battery), 35);
+    ASSERT_EQ(modbus_read_input_registers(ctx, 3072, 7, mains), 7);
+    ASSERT_EQ(modbus_read_input_registers(ctx, 256, 2, alarms), 2);
+    ASSERT_EQ(modbus_read_input_registers(ctx, 3328, 5, temperatures), 5);
+    modbus_close(ctx);
+    modbus_free(ctx);
+
+    char text[64];
+    std::snprintf(text, sizeof text, "%uВ", std::min<unsigned>(mains[0], 999));
+    if (mains[1] == 0) {
+        EXPECT_EQ(*shown.summary_mains.phase[0].markup, text);
+    }
+    if (mains[5] == 0) {
+        EXPECT_EQ(*shown.mains_page.phase_value[2].markup, std::to_string(std::min<unsigned>(mains[4], 999)) + "В");
+    }
+    if (load[3] == 0) {
+        std::snprintf(text, sizeof text, "%0.1fВ", load[0] / 100.0);
+        EXPECT_EQ(*shown.summary_load.voltage.markup, text);
+        std::snprintf(text, sizeof text, "%0.2fВ", load[0] / 100.0);
+        EXPECT_EQ(*shown.load_page.voltage.markup, text);
+    }
+    // load shunt 200 A present: two decimals
+    std::snprintf(text, sizeof text, "%0.2fА", ((uint32_t(load[1]) << 16) | load[2]) / 1000.0);
+    EXPECT_EQ(*shown.summary_load.current.markup, text);
+    int32_t battery_ma = static_cast<int32_t>((uint32_t(battery[0]) << 16) | battery[1]);
+    std::snprintf(text, sizeof text, "%0.2fА", battery_ma / 1000.0);
+    EXPECT_EQ(*shown.summary_battery.current.markup, text);
+    EXPECT_EQ(*shown.summary_battery.status.markup, battery_mode_text(battery[2]));
+    EXPECT_EQ(*shown.summary_alarms.count1.markup, std::to_string(alarms[0]));
+    EXPECT_EQ(*shown.summary_alarms.count2.markup, std::to_string(alarms[1]));
+    ASSERT_EQ(shown.battery_page.groups.size(), 2u);
+    std::snprintf(text, sizeof text, "%0.2fВ", battery[3 + 4] / 100.0);
+    EXPECT_EQ(shown.battery_page.groups[1].row.voltage, text);
+    EXPECT_EQ(shown.load_page.rows.size(), 12u);
+    EXPECT_EQ(shown.load_page.rows[7].name, "\"Охрана\"");
+    if (temperatures[2] != 1) {
+        std::snprintf(text, sizeof text, "%0.1f°C &lt;%0.1f°C&gt;", int16_t(temperatures[0]) / 10.0,
+                      int16_t(temperatures[1]) / 10.0);
+        EXPECT_EQ(*shown.temperatures.t1.markup, text);
+    }
+    EXPECT_EQ(shown.device_comment, "ЭПУ-1");
+    EXPECT_NE(shown.device_time.find("(+3:00)"), std::string::npos);
+}
+#endif
