@@ -359,13 +359,7 @@ void status_data_reset()
 
 void status_connect_started() { state().settings_read = 0; }
 
-void status_link_opened()
-{
-    if (poll_thread_start() != 0) {
-        GdkLock lock;
-        log_message(err_text, "Не удалось запустить поток опроса\n");
-    }
-}
+void status_link_opened() { poll_thread_start(); }
 
 bool settings_page_filling() { return state().page_filling != 0; }
 
