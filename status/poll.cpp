@@ -7,6 +7,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <mutex>
 #include <thread>
 
 #include <glib.h>
@@ -31,6 +32,7 @@ constexpr auto kAbandonPause = std::chrono::milliseconds(250);
 constexpr auto kCyclePause = std::chrono::milliseconds(1000);
 
 std::atomic<RegisterReader> g_reader{modbus_read_registers};
+std::mutex g_lifecycle; // poll_running against the end-of-thread check
 std::atomic<void (*)()> g_link_close{link_close};
 
 struct PollState {
@@ -312,9 +314,16 @@ CycleResult poll_cycle()
 
 int poll_thread_main()
 {
-    if (app.poll_running.exchange(1))
-        return 0;
     PollState& p = state();
+    {
+        // A thread still running for the previous link either goes on with
+        // the new one (it has not yet seen the link closed) or has already
+        // cleared poll_running; the lifecycle lock keeps the two apart, so a
+        // quick reconnect never ends up without a poll thread.
+        std::lock_guard lock(g_lifecycle);
+        if (app.poll_running.exchange(1))
+            return 0;
+    }
     while (!app.transport_running && app.link_open)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     if (p.timer)
@@ -323,15 +332,19 @@ int poll_thread_main()
     p.cycle_failed = 0;
     p.settings_read = 0;
 
-    while (app.link_open) {
+    for (;;) {
+        {
+            std::lock_guard lock(g_lifecycle);
+            if (!app.link_open) {
+                g_timer_destroy(p.timer);
+                p.timer = nullptr;
+                app.poll_running = 0;
+                return 0;
+            }
+        }
         if (poll_cycle() == CycleResult::Complete)
             pause_between_cycles();
     }
-
-    g_timer_destroy(p.timer);
-    p.timer = nullptr;
-    app.poll_running = 0;
-    return 0;
 }
 
 int poll_thread_start()

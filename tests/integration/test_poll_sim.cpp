@@ -201,6 +201,24 @@ TEST_F(PollAgainstSim, FailedSettingsRequestKeepsThePreviousDeviceCopy)
     EXPECT_EQ(display_record().settings_page_loads, 1);
 }
 
+TEST_F(PollAgainstSim, QuickReconnectKeepsOnePollThreadPolling)
+{
+    SimProcess sim;
+    ASSERT_TRUE(sim.running()) << sim.log();
+    ASSERT_EQ(connect(sim), 0) << headless_log();
+    ASSERT_TRUE(wait_for([] { return cycles() >= 1; })) << headless_log();
+    for (int round = 0; round < 3; ++round) {
+        {
+            GdkLock lock;
+            link_close();
+        }
+        ASSERT_EQ(connect(sim), 0) << headless_log();
+        int before = cycles();
+        ASSERT_TRUE(wait_for([&] { return cycles() >= before + 2; })) << "round " << round << "\n" << headless_log();
+        EXPECT_EQ(app.poll_running, 1);
+    }
+}
+
 #ifdef HAVE_LIBMODBUS
 #include <modbus.h>
 
