@@ -219,6 +219,24 @@ TEST_F(PollAgainstSim, QuickReconnectKeepsOnePollThreadPolling)
     }
 }
 
+TEST_F(PollAgainstSim, MaskedLoadEventTurnsTheLoadLabelRed)
+{
+    SimOptions options;
+    options.freeze = true;
+    SimProcess sim(options);
+    ASSERT_TRUE(sim.running()) << sim.log();
+    ASSERT_EQ(sim.control("event set 40"), "ok"); // a load event, in alarm mask 1 of the served settings
+    ASSERT_EQ(connect(sim), 0) << headless_log();
+    ASSERT_TRUE(wait_for([] { return cycles() >= 1; })) << headless_log();
+    EXPECT_EQ(*display_record().summary_load.label.markup, red("Нагрузка"));
+    EXPECT_EQ(*display_record().summary_mains.label.markup, "Сеть");
+
+    ASSERT_EQ(sim.control("event clear 40"), "ok");
+    int before = cycles();
+    ASSERT_TRUE(wait_for([&] { return cycles() >= before + 2; })) << headless_log();
+    EXPECT_EQ(*display_record().summary_load.label.markup, "Нагрузка");
+}
+
 #ifdef HAVE_LIBMODBUS
 #include <modbus.h>
 
