@@ -1,0 +1,82 @@
+#include "settings/settings_store.h"
+
+#include <algorithm>
+#include <mutex>
+
+#include "app/app_state.h"
+
+namespace {
+
+struct SettingsCopies {
+    SettingsImage device[3];
+    SettingsImage edit[3];
+    SettingsImage reference[3];
+    SettingsCopies()
+    {
+        for (int i = 0; i < 3; ++i)
+            device[i].layout = edit[i].layout = reference[i].layout = i + 1;
+    }
+};
+
+SettingsCopies& copies()
+{
+    static SettingsCopies instance;
+    return instance;
+}
+
+size_t slot(int layout) { return static_cast<size_t>(std::clamp(layout, 1, 3) - 1); }
+
+} // namespace
+
+SettingsImage settings_device_copy(int layout)
+{
+    std::lock_guard lock(app.settings_lock);
+    return copies().device[slot(layout)];
+}
+
+void settings_store_device(const SettingsImage& image)
+{
+    std::lock_guard lock(app.settings_lock);
+    SettingsImage& device = copies().device[slot(image.layout)];
+    device = image;
+    device.layout = static_cast<int>(slot(image.layout)) + 1;
+}
+
+SettingsImage settings_reference_copy(int layout)
+{
+    std::lock_guard lock(app.reference_lock);
+    return copies().reference[slot(layout)];
+}
+
+void settings_device_to_reference(int layout)
+{
+    std::lock_guard settings(app.settings_lock);
+    std::lock_guard reference(app.reference_lock);
+    copies().reference[slot(layout)] = copies().device[slot(layout)];
+}
+
+void settings_device_to_edit(int layout)
+{
+    std::lock_guard lock(app.settings_lock);
+    copies().edit[slot(layout)] = copies().device[slot(layout)];
+}
+
+SettingsImage& settings_edit(int layout) { return copies().edit[slot(layout)]; }
+
+SettingsImage settings_edit_copy(int layout)
+{
+    std::lock_guard lock(app.settings_lock);
+    return copies().edit[slot(layout)];
+}
+
+void settings_copies_clear()
+{
+    std::lock_guard settings(app.settings_lock);
+    std::lock_guard reference(app.reference_lock);
+    for (int i = 0; i < 3; ++i) {
+        copies().device[i] = SettingsImage{};
+        copies().device[i].layout = i + 1;
+        copies().reference[i] = SettingsImage{};
+        copies().reference[i].layout = i + 1;
+    }
+}
