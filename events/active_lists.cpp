@@ -18,7 +18,7 @@ std::vector<uint16_t> selected_active_codes(int layout, std::span<const uint8_t>
                                             std::span<const uint8_t> mask)
 {
     std::vector<uint16_t> codes;
-    size_t bytes = std::min({active.size(), mask.size(), active_bits_bytes(layout)});
+    size_t bytes = std::min({active.size(), mask.size(), event_bits_bytes(layout)});
     for (size_t i = 0; i < bytes; ++i) {
         unsigned both = active[i] & mask[i];
         for (int bit = 0; both; ++bit, both >>= 1)
@@ -51,7 +51,7 @@ ActiveListsView active_lists_view(int layout, std::span<const uint8_t> block, st
     if (previous.size() >= size && std::memcmp(block.data(), previous.data(), size) == 0)
         return view;
     view.changed = true;
-    auto active = block.subspan(kEventBitsOffset, active_bits_bytes(layout));
+    auto active = block.subspan(kEventBitsOffset, event_bits_bytes(layout));
     for (int k = 0; k < kActiveListCount; ++k)
         view.rows[k] = active_event_rows(layout, active, masks[k], settings);
     return view;

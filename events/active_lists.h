@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "events/catalogue.h"
+#include "status/event_bits.h"
 
 constexpr int kActiveListCount = 6;
 
@@ -20,7 +21,6 @@ extern const char* const kActiveListStores[kActiveListCount];
 // where the active-event bits start in it.
 constexpr size_t events_block_bytes(int layout) { return layout <= 1 ? 52 : 68; }
 constexpr size_t kEventBitsOffset = 12;
-constexpr size_t active_bits_bytes(int layout) { return layout <= 1 ? 40 : 56; }
 
 // Codes set both in `active` and in `mask` (host form), ascending. Bits past
 // the shorter array, or past the layout's code space, count as clear.

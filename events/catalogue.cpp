@@ -131,63 +131,27 @@ void put_text(char* buffer, size_t size, std::string_view text)
     buffer[n] = '\0';
 }
 
-struct Offsets {
-    size_t image_words;
-    size_t load_breaker_count, load_breaker_names, battery_group_count, contactor_count, contactor_names,
-        rectifier_count, phase_count, dry_contact_count, dry_contact_names;
-};
-
-constexpr Offsets kOffsets[3] = {
-    {702, 157, 159, 419, 442, 508, 528, 531, 539, 541},
-    {750, 205, 207, 467, 490, 556, 576, 579, 587, 589},
-    {751, 205, 207, 467, 490, 556, 576, 580, 588, 590},
-};
-
 }  // namespace
 
-int event_layout_for_version(uint16_t protocol_version)
+CatalogueSettings catalogue_settings(const SettingsImage& image)
 {
-    if (protocol_version <= 399)
-        return 1;
-    if (protocol_version >= 410)
-        return 3;
-    return 2;
-}
-
-int catalogue_settings_from_image(int layout, std::span<const uint16_t> words, CatalogueSettings* out)
-{
-    if (layout < 1 || layout > 3 || !out)
-        return -2;
-    const Offsets& o = kOffsets[layout - 1];
-    if (words.size() < o.image_words)
-        return -2;
-    // Text fields are never byte-swapped, so their bytes sit in memory in wire order.
-    const auto* bytes = reinterpret_cast<const uint8_t*>(words.data());
-    out->load_breaker_count = words[o.load_breaker_count];
-    out->battery_group_count = words[o.battery_group_count];
-    out->contactor_count = words[o.contactor_count];
-    out->rectifier_count = words[o.rectifier_count];
-    out->phase_count = words[o.phase_count];
-    out->dry_contact_count = words[o.dry_contact_count];
-    std::memcpy(out->load_breaker_names.data(), bytes + 2 * o.load_breaker_names, out->load_breaker_names.size());
-    std::memcpy(out->contactor_names.data(), bytes + 2 * o.contactor_names, out->contactor_names.size());
-    std::memcpy(out->dry_contact_names.data(), bytes + 2 * o.dry_contact_names, out->dry_contact_names.size());
-    return 0;
-}
-
-std::string name_field_utf8(const uint8_t* field, size_t field_size)
-{
-    if (!field || field_size == 0 || field[0] == 0)
-        return {};
-    size_t length = strnlen(reinterpret_cast<const char*>(field), field_size);
-    gsize written = 0;
-    gchar* utf8 = g_convert(reinterpret_cast<const gchar*>(field), static_cast<gssize>(length), "UTF-8",
-                            "WINDOWS-1251", nullptr, &written, nullptr);
-    if (!utf8)
-        return {};
-    std::string text(utf8, written);
-    g_free(utf8);
-    return text;
+    CatalogueSettings s;
+    s.load_breaker_count = settings_u16(image, SettingsField::LoadBreakerCount);
+    s.battery_group_count = settings_u16(image, SettingsField::BatteryGroupCount);
+    s.contactor_count = settings_u16(image, SettingsField::ContactorCount);
+    s.rectifier_count = settings_u16(image, SettingsField::RectifierCount);
+    s.phase_count = settings_u16(image, SettingsField::MainsPhaseCount);
+    s.dry_contact_count = settings_u16(image, SettingsField::DryContactCount);
+    auto copy_names = [&](SettingsField field, std::span<uint8_t> out) {
+        for (size_t item = 0; item * kNameFieldSize < out.size(); ++item) {
+            auto name = settings_item(image, field, static_cast<int>(item));
+            std::memcpy(out.data() + item * kNameFieldSize, name.data(), std::min(name.size(), kNameFieldSize));
+        }
+    };
+    copy_names(SettingsField::LoadBreakerNames, s.load_breaker_names);
+    copy_names(SettingsField::ContactorNames, s.contactor_names);
+    copy_names(SettingsField::DryContactNames, s.dry_contact_names);
+    return s;
 }
 
 bool event_text(char* buffer, size_t size, uint16_t code, int layout, const CatalogueSettings& settings)
@@ -204,10 +168,16 @@ bool event_text(char* buffer, size_t size, uint16_t code, int layout, const Cata
     int n = code - e->first[layout - 1] + 1;
     std::string name;
     if (e->named)
-        name = name_field_utf8(name_of(settings, e->names, n));
+        if (const uint8_t* field = name_of(settings, e->names, n))
+            name = device_string_to_utf8({field, kNameFieldSize});
     if (!name.empty())
         put_text(buffer, size, format(e->named, name.c_str(), n));
     else
         put_text(buffer, size, format(e->text, n, n));
     return n <= count_of(settings, e->count);
+}
+
+bool event_text(char* buffer, size_t size, uint16_t code, const SettingsImage& settings)
+{
+    return event_text(buffer, size, code, settings.layout, catalogue_settings(settings));
 }

@@ -9,9 +9,7 @@
 #include <span>
 #include <string>
 
-// The event code space, like the status and settings layouts, follows the
-// Controller's protocol version: 1 below 400, 2 for 400-409, 3 from 410.
-int event_layout_for_version(uint16_t protocol_version);
+#include "settings/settings_image.h"
 
 constexpr size_t kNameFieldSize = 10;
 constexpr int kMaxLoadBreakers = 52;
@@ -33,17 +31,14 @@ struct CatalogueSettings {
     std::array<uint8_t, kMaxDryContacts * kNameFieldSize> dry_contact_names{};
 };
 
-// Picks the counts and names out of a host-order settings image of the given
-// layout (words as read from holding register 0; text fields keep their wire
-// bytes). Returns 0, or -2 for an unknown layout or an image too short for it.
-int catalogue_settings_from_image(int layout, std::span<const uint16_t> words, CatalogueSettings* out);
+// The counts and names of a settings image, in the image's own layout.
+CatalogueSettings catalogue_settings(const SettingsImage& image);
 
-// A 10-byte name field as UTF-8: it ends at the first NUL or after 10 bytes.
-// Empty when the field is empty or is not valid WINDOWS-1251.
-std::string name_field_utf8(const uint8_t* field, size_t field_size = kNameFieldSize);
-
-// Writes the text of `code` into buffer (always terminated, cut to size - 1
-// bytes at a character boundary) and returns whether the event applies to the
-// configured plant. Codes without an entry give "Неизвестный статус: <code>"
-// and false. An unknown layout is treated as having no entries.
+// Writes the text of `code` in the event layout (1, 2, 3) into buffer (always
+// terminated, cut to size - 1 bytes at a character boundary) and returns
+// whether the event applies to the configured plant. Codes without an entry
+// give "Неизвестный статус: <code>" and false. An unknown layout has no entries.
 bool event_text(char* buffer, size_t size, uint16_t code, int layout, const CatalogueSettings& settings);
+
+// The same with a whole settings image, whose layout is the event layout.
+bool event_text(char* buffer, size_t size, uint16_t code, const SettingsImage& settings);

@@ -63,15 +63,6 @@ void expect_boundaries(int layout, const std::vector<Boundary>& cases)
 
 }  // namespace
 
-TEST(EventLayout, FollowsTheProtocolVersion)
-{
-    EXPECT_EQ(event_layout_for_version(0), 1);
-    EXPECT_EQ(event_layout_for_version(399), 1);
-    EXPECT_EQ(event_layout_for_version(400), 2);
-    EXPECT_EQ(event_layout_for_version(409), 2);
-    EXPECT_EQ(event_layout_for_version(410), 3);
-}
-
 TEST(EventCatalogue, RangesCommonToAllLayoutsStartAndEndWhereTheyShould)
 {
     std::vector<Boundary> common = {
@@ -323,43 +314,39 @@ TEST(EventCatalogue, LongTextIsCutToTheBufferWithoutSplittingACharacter)
     EXPECT_TRUE(event_text(nullptr, 0, 0, 1, s));
 }
 
-TEST(CatalogueSettingsFromImage, ReadsCountsAndNamesAtEachLayoutsWords)
+TEST(CatalogueSettings, ReadsCountsAndNamesFromTheImageOfEachLayout)
 {
-    struct Layout {
-        int layout;
-        size_t words, breakers, breaker_names, groups, contactors, contactor_names, modules, phases, dry,
-            dry_names;
-    };
-    const Layout layouts[] = {
-        {1, 702, 157, 159, 419, 442, 508, 528, 531, 539, 541},
-        {2, 750, 205, 207, 467, 490, 556, 576, 579, 587, 589},
-        {3, 751, 205, 207, 467, 490, 556, 576, 580, 588, 590},
-    };
-    for (const Layout& l : layouts) {
-        std::vector<uint16_t> image(l.words, 0);
-        image[l.breakers] = 12;
-        image[l.groups] = 2;
-        image[l.contactors] = 3;
-        image[l.modules] = 40;
-        image[l.phases] = 1;
-        image[l.dry] = 7;
-        auto* bytes = reinterpret_cast<uint8_t*>(image.data());
-        std::memcpy(bytes + 2 * l.breaker_names + 10, "QH2", 3);
-        std::memcpy(bytes + 2 * l.contactor_names + 30, "K4name", 6);
-        std::memcpy(bytes + 2 * l.dry_names + 150, "LastDC", 6);
-        CatalogueSettings s;
-        ASSERT_EQ(catalogue_settings_from_image(l.layout, image, &s), 0);
+    for (int layout = 1; layout <= 3; ++layout) {
+        SettingsImage image;
+        image.layout = layout;
+        settings_set_u16(image, SettingsField::LoadBreakerCount, 12);
+        settings_set_u16(image, SettingsField::BatteryGroupCount, 2);
+        settings_set_u16(image, SettingsField::ContactorCount, 3);
+        settings_set_u16(image, SettingsField::RectifierCount, 40);
+        settings_set_u16(image, SettingsField::MainsPhaseCount, 1);
+        settings_set_u16(image, SettingsField::DryContactCount, 7);
+        std::memcpy(settings_item(image, SettingsField::LoadBreakerNames, 51).data(), "ABCDEFGHIJ", 10);
+        std::memcpy(settings_item(image, SettingsField::ContactorNames, 3).data(), "K4name", 6);
+        std::memcpy(settings_item(image, SettingsField::DryContactNames, 15).data(), "LastDC", 6);
+        CatalogueSettings s = catalogue_settings(image);
         EXPECT_EQ(s.load_breaker_count, 12);
         EXPECT_EQ(s.battery_group_count, 2);
         EXPECT_EQ(s.contactor_count, 3);
         EXPECT_EQ(s.rectifier_count, 40);
         EXPECT_EQ(s.phase_count, 1);
         EXPECT_EQ(s.dry_contact_count, 7);
-        EXPECT_EQ(name_field_utf8(s.load_breaker_names.data() + 10), "QH2");
-        EXPECT_EQ(name_field_utf8(s.contactor_names.data() + 30), "K4name");
-        EXPECT_EQ(name_field_utf8(s.dry_contact_names.data() + 150), "LastDC");
 
-        std::vector<uint16_t> short_image(l.words - 1, 0);
-        EXPECT_EQ(catalogue_settings_from_image(l.layout, short_image, &s), -2);
+        char text[401];
+        EXPECT_FALSE(event_text(text, sizeof text, 86, image));
+        EXPECT_STREQ(text, "Отключен аппарат защиты нагрузки 'ABCDEFGHIJ' (QH52)");
+        EXPECT_FALSE(event_text(text, sizeof text, 131, image));
+        EXPECT_STREQ(text, "Отключен контактор 'K4name' (К4)");
+        EXPECT_TRUE(event_text(text, sizeof text, 130, image));
+        int dry16 = layout == 1 ? 303 : 431;
+        EXPECT_FALSE(event_text(text, sizeof text, static_cast<uint16_t>(dry16), image));
+        EXPECT_STREQ(text, "Авария сухого контакта 'LastDC' (СК16)");
+        int phase1 = layout == 1 ? 224 : 352;
+        EXPECT_TRUE(event_text(text, sizeof text, static_cast<uint16_t>(phase1), image));
+        EXPECT_FALSE(event_text(text, sizeof text, static_cast<uint16_t>(phase1 + 1), image));
     }
 }
