@@ -45,7 +45,7 @@ ActiveListsView active_lists_view(int layout, std::span<const uint8_t> block, st
                                   const CatalogueSettings& settings)
 {
     ActiveListsView view;
-    size_t size = events_block_bytes(layout);
+    size_t size = events_block_size(layout);
     if (block.size() < size)
         return view;   // no block to show: leave the lists alone
     if (previous.size() >= size && std::memcmp(block.data(), previous.data(), size) == 0)

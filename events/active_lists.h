@@ -19,7 +19,7 @@ extern const char* const kActiveListStores[kActiveListCount];
 
 // Bytes of the events block (26 or 34 registers from input register 256) and
 // where the active-event bits start in it.
-constexpr size_t events_block_bytes(int layout) { return layout <= 1 ? 52 : 68; }
+constexpr size_t events_block_size(int layout) { return layout <= 1 ? 52 : 68; }
 constexpr size_t kEventBitsOffset = 12;
 
 // Codes set both in `active` and in `mask` (host form), ascending. Bits past

@@ -12,7 +12,7 @@ namespace {
 // (register 256 first): header words byte-swapped, event bits group by group.
 std::vector<uint8_t> block_from_registers(int layout, const std::vector<std::pair<int, uint16_t>>& registers)
 {
-    std::vector<uint8_t> block(events_block_bytes(layout), 0);
+    std::vector<uint8_t> block(events_block_size(layout), 0);
     for (auto [reg, value] : registers) {
         size_t at = static_cast<size_t>(reg - 256) * 2;
         block[at] = static_cast<uint8_t>(value >> 8);
