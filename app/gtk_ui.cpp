@@ -13,17 +13,6 @@
 
 MainWidgets w;
 
-GtkWidget* widget_by_id(const char* id)
-{
-    GObject* o = object_by_id(id);
-    return o && GTK_IS_WIDGET(o) ? GTK_WIDGET(o) : nullptr;
-}
-
-GObject* object_by_id(const char* id)
-{
-    return w.builder ? gtk_builder_get_object(w.builder, id) : nullptr;
-}
-
 namespace {
 
 const char* tag_name(LogTag tag)

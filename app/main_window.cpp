@@ -1,0 +1,305 @@
+#include "app/main_window.h"
+
+#include <gdk/gdkkeysyms.h>
+
+#include <cstring>
+#include <string>
+#include <unordered_map>
+
+#include "app/app_state.h"
+#include "app/blob.h"
+#include "app/embedded.h"
+#include "app/gtk_ui.h"
+#include "app/handlers.h"
+#include "app/log.h"
+#include "app/ui_hooks.h"
+#include "app/widgets.h"
+#include "app/window_parts.h"
+
+namespace {
+
+// Every object of the interface description by its id. The builder itself is
+// released after start-up; the objects live as long as the program.
+std::unordered_map<std::string, GObject*> g_objects;
+
+const char* const kSummaryPlaceholders[][2] = {
+    {"GlobalMainsLabel", "Сеть"},   {"GlobalMainsL1", "---В"},       {"GlobalMainsL2", "---В"},
+    {"GlobalMainsL3", "---В"},      {"GlobalLoadLabel", "Нагрузка"}, {"GlobalLoadCurrent", "--,-А"},
+    {"GlobalLoadVoltage", "--,-В"}, {"GlobalBatteryLabel", "АБ"},    {"GlobalBatteryStatus", ""},
+    {"GlobalBatteryCurrent", "-,--А"}, {"GlobalAlarmLabel", "Аварии"}, {"GlobalAlarm1Count", "-"},
+    {"GlobalAlarm2Count", "-"},
+};
+
+GdkPixbuf* icon_pixbuf()
+{
+    uint8_t* data = unpack_blob(kIconBlob, kIconBlobCompressed, kIconBlobSize);
+    if (!data)
+        return nullptr;
+    // GdkPixdata header in host byte order: magic, length, type, rowstride,
+    // width, height; then the RGBA rows.
+    uint32_t h[6];
+    std::memcpy(h, data, sizeof h);
+    GdkPixbuf* pixbuf = nullptr;
+    const uint32_t rowstride = h[3], width = h[4], height = h[5];
+    if (h[0] == 0x47646b50 && h[1] <= kIconBlobSize && width > 0 && height > 0 && rowstride >= width * 4 &&
+        24 + size_t(rowstride) * height <= kIconBlobSize) {
+        GdkPixbuf* view = gdk_pixbuf_new_from_data(data + 24, GDK_COLORSPACE_RGB, TRUE, 8, int(width),
+                                                   int(height), int(rowstride), nullptr, nullptr);
+        pixbuf = gdk_pixbuf_copy(view);   // pixels copied: the unpacked bytes are freed below
+        g_object_unref(view);
+    }
+    g_free(data);
+    return pixbuf;
+}
+
+void connect_by_name(GtkBuilder*, GObject* object, const gchar* signal_name, const gchar* handler_name,
+                     GObject* connect_object, GConnectFlags flags, gpointer)
+{
+    GCallback cb = find_handler(handler_name);
+    if (!cb) {
+        g_warning("no handler registered for %s", handler_name);
+        return;
+    }
+    if (connect_object)
+        g_signal_connect_object(object, signal_name, cb, connect_object, flags);
+    else
+        g_signal_connect_data(object, signal_name, cb, nullptr, nullptr, flags);
+}
+
+void register_shell_handlers()
+{
+    register_handler("main_delete_event", G_CALLBACK(main_delete_event));
+    register_handler("menu_exit", G_CALLBACK(menu_exit));
+    register_handler("about_message", G_CALLBACK(about_message));
+    register_handler("about_key_press_event", G_CALLBACK(about_key_press_event));
+    register_handler("gtk_widget_hide_on_delete", G_CALLBACK(gtk_widget_hide_on_delete));
+}
+
+GtkWidget* must(const char* id)
+{
+    GtkWidget* widget = widget_by_id(id);
+    if (!widget)
+        g_warning("the interface description has no widget '%s'", id);
+    return widget;
+}
+
+void look_up_widgets()
+{
+    w.string_enter_dialog = must("StringEnterDialog");
+    w.device_address = must("DeviceAddress");
+    w.label55 = must("label55");
+    w.main_window = must("MainWindow");
+    gtk_window_set_title(GTK_WINDOW(w.main_window), "RARUR Service");
+    w.categories = must("Categories");
+    app.link_kind = LinkKind::Ethernet;
+    w.connect_item = must("imagemenuitem1");
+    w.disconnect_item = must("imagemenuitem2");
+    static const char* const kinds[5] = {"menuitem7", "menuitem8", "menuitem9", "menuitem10", "menuitem11"};
+    for (int i = 0; i < 5; ++i)
+        w.kind_items[i] = must(kinds[i]);
+    gtk_widget_set_sensitive(w.connect_item, TRUE);
+    gtk_widget_set_sensitive(w.disconnect_item, FALSE);
+    gtk_widget_hide(w.kind_items[4]);
+    gtk_widget_set_no_show_all(w.kind_items[4], TRUE);
+
+    // The status label written by the poll cycle, at the end of the status bar.
+    GtkWidget* statusbar = must("statusbar1");
+    w.status_label = gtk_label_new("");
+    set_accessible_id(w.status_label, "StatusLabel");
+    gtk_box_pack_end(GTK_BOX(statusbar), w.status_label, FALSE, FALSE, 2);
+    gtk_widget_show(w.status_label);
+
+    w.about_dialog = must("AboutDialog");
+    w.transferred_send = must("TranferredDataSend");
+    w.transferred_recv = must("TranferredDataRecv");
+    w.cycle_time = must("CycleTime");
+    w.net_active = must("NetActiveLabel");
+    w.log_buffer = GTK_TEXT_BUFFER(object_by_id("LogTextBuffer"));
+    w.log_view = must("LogTextView");
+    create_log_tags(w.log_buffer);
+
+    w.global_mains_label = must("GlobalMainsLabel");
+    w.image_energosafe = must("imageEnergosafe");
+    if (w.icon)
+        gtk_image_set_from_pixbuf(GTK_IMAGE(w.image_energosafe), w.icon);
+    w.hbox_energosafe = must("hboxEnergosafe");
+    gtk_widget_hide(w.hbox_energosafe);
+    gtk_widget_set_no_show_all(w.hbox_energosafe, TRUE);
+    w.global_mains[0] = must("GlobalMainsL1");
+    w.global_mains[1] = must("GlobalMainsL2");
+    w.global_mains[2] = must("GlobalMainsL3");
+    w.global_load_label = must("GlobalLoadLabel");
+    w.global_load_voltage = must("GlobalLoadVoltage");
+    w.global_tk = must("GlobalTK");
+    gtk_widget_set_no_show_all(w.global_tk, TRUE);
+    w.global_load_current = must("GlobalLoadCurrent");
+    w.global_battery_label = must("GlobalBatteryLabel");
+    w.global_battery_current = must("GlobalBatteryCurrent");
+    w.global_battery_status = must("GlobalBatteryStatus");
+    w.global_alarm1_count = must("GlobalAlarm1Count");
+    w.global_alarm2_count = must("GlobalAlarm2Count");
+    w.global_alarm_label = must("GlobalAlarmLabel");
+    w.device_time = must("DeviceTime");
+    w.settings_edited_image = must("imageSettingsEdited");
+}
+
+// Screen readers and AT-SPI test tools find every widget by the id the code uses.
+void set_accessible_ids()
+{
+    for (auto& [id, object] : g_objects)
+        if (GTK_IS_WIDGET(object))
+            set_accessible_id(GTK_WIDGET(object), id.c_str());
+}
+
+bool build_main_window()
+{
+    w.icon = icon_pixbuf();
+
+    uint8_t* text = unpack_blob(kInterfaceBlob, kInterfaceBlobCompressed, kInterfaceBlobSize + 1);
+    if (!text) {
+        show_message(GTK_MESSAGE_ERROR, "Не удалось распаковать интерфейс");
+        return false;
+    }
+    GtkBuilder* builder = gtk_builder_new();
+    GError* error = nullptr;
+    if (!gtk_builder_add_from_string(builder, reinterpret_cast<const char*>(text), kInterfaceBlobSize, &error)) {
+        show_message(GTK_MESSAGE_ERROR, "%s", error ? error->message : "");
+        if (error)
+            g_error_free(error);
+        g_free(text);
+        g_object_unref(builder);
+        return false;
+    }
+    g_free(text);
+
+    register_shell_handlers();
+    register_window_part_handlers();
+    gtk_builder_connect_signals_full(builder, connect_by_name, nullptr);
+
+    GSList* objects = gtk_builder_get_objects(builder);
+    for (GSList* l = objects; l; l = l->next) {
+        GObject* object = G_OBJECT(l->data);
+        if (!GTK_IS_BUILDABLE(object))
+            continue;
+        const char* id = gtk_buildable_get_name(GTK_BUILDABLE(object));
+        if (id) {
+            g_object_ref(object);
+            g_objects[id] = object;
+        }
+    }
+    g_slist_free(objects);
+    // Id look-ups (subsystems, the test driver) go through g_objects from here.
+    w.builder = builder;
+
+    look_up_widgets();
+    look_up_window_parts();
+    set_accessible_ids();
+
+    gtk_widget_set_sensitive(gtk_notebook_get_nth_page(GTK_NOTEBOOK(w.categories), 3), FALSE);
+    reset_main_display();
+
+    log_message(norm_text, "Программа запущена\n");
+    w.builder = nullptr;
+    g_object_unref(builder);
+    return true;
+}
+
+}  // namespace
+
+GObject* object_by_id(const char* id)
+{
+    if (!id)
+        return nullptr;
+    auto it = g_objects.find(id);
+    if (it != g_objects.end())
+        return it->second;
+    return w.builder ? gtk_builder_get_object(w.builder, id) : nullptr;
+}
+
+GtkWidget* widget_by_id(const char* id)
+{
+    GObject* o = object_by_id(id);
+    return o && GTK_IS_WIDGET(o) ? GTK_WIDGET(o) : nullptr;
+}
+
+bool wants_frame_log(int argc, char** argv)
+{
+    for (int i = 1; i < argc; ++i)
+        if (std::strcmp(argv[i], "-L") == 0 || std::strcmp(argv[i], "--log") == 0)
+            return true;
+    return false;
+}
+
+bool app_start(int* argc, char*** argv)
+{
+    app_state_reset_start_values();
+    app.log_frames = wants_frame_log(*argc, *argv) ? 1 : 0;
+    gtk_ui_install();
+    gtk_init(argc, argv);
+    if (!build_main_window())
+        return false;
+    if (w.settings_edited_image)
+        gtk_widget_hide(w.settings_edited_image);
+    gtk_widget_show(w.main_window);
+    return true;
+}
+
+void reset_main_display()
+{
+    for (const auto& entry : kSummaryPlaceholders)
+        if (GtkWidget* label = widget_by_id(entry[0]))
+            gtk_label_set_markup(GTK_LABEL(label), entry[1]);
+    if (w.categories)
+        gtk_widget_set_sensitive(gtk_notebook_get_nth_page(GTK_NOTEBOOK(w.categories), 3), FALSE);
+    if (w.device_time)
+        gtk_menu_item_set_label(GTK_MENU_ITEM(w.device_time), "");
+    reset_window_parts();
+}
+
+bool close_main_window()
+{
+    if (app.settings_modified) {
+        int answer = ask_question(GTK_MESSAGE_QUESTION, GTK_BUTTONS_YES_NO,
+                                  "<b>Внесенные Вами изменения настроек не применены!</b>\n"
+                                  "Вы действительно хотите выйти?");
+        if (answer != GTK_RESPONSE_YES) {
+            gtk_notebook_set_current_page(GTK_NOTEBOOK(w.categories), 3);
+            return false;
+        }
+    }
+    app.log_enabled = 0;
+    close_link_for_exit();
+    gtk_main_quit();
+    return true;
+}
+
+extern "C" {
+
+gboolean main_delete_event(GtkWidget*, GdkEvent*, gpointer)
+{
+    // FALSE lets the window close; TRUE keeps it open.
+    return close_main_window() ? FALSE : TRUE;
+}
+
+void menu_exit(GtkMenuItem*, gpointer)
+{
+    if (close_main_window() && w.main_window)
+        gtk_widget_hide(w.main_window);
+}
+
+void about_message(GtkMenuItem*, gpointer)
+{
+    gtk_dialog_run(GTK_DIALOG(w.about_dialog));
+    gtk_widget_hide(w.about_dialog);
+}
+
+gboolean about_key_press_event(GtkWidget* widget, GdkEventKey* event, gpointer)
+{
+    if (event->keyval == GDK_Escape) {
+        gtk_widget_hide(widget);
+        return TRUE;
+    }
+    return FALSE;
+}
+
+}  // extern "C"

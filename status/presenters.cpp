@@ -1,0 +1,373 @@
+#include "status/presenters.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+#include <glib.h>
+
+#include "app/text_format.h"
+
+namespace {
+
+using F = SettingsField;
+
+// Stock ids of list rows.
+constexpr const char* kIconOn = "gtk-apply";
+constexpr const char* kIconOff = "gtk-cancel";
+constexpr const char* kIconError = "gtk-dialog-error";
+constexpr const char* kIconUnknown = "gtk-dialog-question";
+
+constexpr const char* kError = "Ошибка";
+
+struct StateText {
+    const char* icon;
+    const char* text;
+};
+
+// Breakers and group breakers: 0 on, 1 off, 2 indeterminate, 3 error.
+constexpr StateText kBreakerStates[] = {
+    {kIconOn, "Включен"}, {kIconOff, "Отключен"}, {kIconUnknown, "Неизвестно"}, {kIconError, kError}};
+// Battery group connection: 0 connected, 1 disconnected, 2 error.
+constexpr StateText kConnectionStates[] = {{kIconOn, "Подключена"}, {kIconOff, "Отключена"}, {kIconError, kError}};
+// Battery blocks: 0 normal, 1 low, 2 high, 3 overheated, 4 error.
+constexpr StateText kBlockStates[] = {
+    {kIconOn, "Норма"}, {kIconOff, "Понижено"}, {kIconOff, "Повышено"}, {kIconOff, "Перегрев"}, {kIconError, kError}};
+constexpr StateText kStateError = {kIconError, kError};
+
+// Values the Controller may send beyond its own codes get the error row.
+template <size_t N>
+const StateText& state_text(const StateText (&table)[N], unsigned state)
+{
+    return state < N ? table[state] : kStateError;
+}
+
+constexpr const char* kModeTexts[] = {"Заряд АБ", "АБ в содержании", "Ускоренный заряд АБ", "Выравнивающий заряд АБ",
+                                      "Разряд АБ", "Батарея разряжена", "Тест АБ", "Нет батареи"};
+
+constexpr int kLoadRange[] = {32, 95};
+constexpr int kBatteryRange[] = {96, 127};
+constexpr int kEnergySavingCode = 341;
+
+int mains_first_code(int layout) { return layout <= 1 ? 224 : 352; }
+
+WidgetView text(std::string markup) { return {std::move(markup), std::nullopt}; }
+WidgetView shown(std::string markup) { return {std::move(markup), true}; }
+WidgetView visibility(bool visible) { return {std::nullopt, visible}; }
+
+std::string mains_volts(unsigned v) { return format("%uВ", std::min(v, 999u)); }
+
+bool low_or_high(unsigned state) { return state == 1 || state == 2; }
+
+} // namespace
+
+std::string red(const std::string& text)
+{
+    return "<span fgcolor=\"#FF0000\" font_weight=\"ultrabold\">" + text + "</span>";
+}
+
+bool event_range_alarmed(const StatusImage& s, const SettingsImage& device, int first, int last)
+{
+    auto mask1 = settings_event_mask(device, 1);
+    auto mask2 = settings_event_mask(device, 2);
+    for (int buffer = status_layout(s); buffer <= 3; ++buffer)
+        if (event_range_selected(event_bits(s, buffer), mask1, mask2, first, last))
+            return true;
+    return false;
+}
+
+const char* battery_mode_text(unsigned mode)
+{
+    return mode < std::size(kModeTexts) ? kModeTexts[mode] : "Аварийный режим";
+}
+
+std::string load_current_text(uint32_t milliamperes, unsigned shunt_type, bool shunt_present)
+{
+    const char* fmt = "%0.1fА";
+    if (shunt_present && shunt_type <= 2)
+        fmt = "%0.3fА";
+    else if (shunt_present && shunt_type <= 13)
+        fmt = "%0.2fА";
+    return format(fmt, milliamperes / 1000.0);
+}
+
+SummaryMainsView present_summary_mains(const StatusImage& s, const SettingsImage& device)
+{
+    SummaryMainsView v;
+    int layout = status_layout(s);
+    unsigned n = settings_u16(device, F::MainsPhaseCount);
+    bool measurement = settings_u16(device, F::MainsFlags) & settings_bits::kMainsMeasurement;
+
+    for (unsigned i = 0; i < 3; ++i)
+        v.phase[i].visible = i < n;
+    int first = mains_first_code(layout);
+    v.label = text(event_range_alarmed(s, device, first, first + 31) ? red("Сеть") : "Сеть");
+    v.energosafe = visibility(layout == 3 && event_bit(event_bits(s, 3), kEnergySavingCode));
+
+    unsigned phases = std::clamp(n, 1u, 3u);
+    for (unsigned i = 1; i <= phases; ++i) {
+        unsigned state = phase_state(s, static_cast<int>(i));
+        unsigned volts = phase_voltage(s, static_cast<int>(i));
+        WidgetView& label = v.phase[i - 1];
+        if (state == 3) {
+            label.markup = "---В";
+            continue;
+        }
+        if (measurement) {
+            label.markup = low_or_high(state) ? red(mains_volts(volts)) : mains_volts(volts);
+            continue;
+        }
+        // Without phase measurement one text stands for the whole mains.
+        label.markup = low_or_high(state) ? red("Понижено") : "Норма";
+        break;
+    }
+    return v;
+}
+
+SummaryLoadView present_summary_load(const StatusImage& s, const SettingsImage& device)
+{
+    SummaryLoadView v;
+    unsigned shunt_type = settings_u16(device, F::LoadShuntType);
+    bool shunt = settings_u16(device, F::LoadShuntFlags) & settings_bits::kLoadShuntPresent;
+    v.label = text(event_range_alarmed(s, device, kLoadRange[0], kLoadRange[1]) ? red("Нагрузка") : "Нагрузка");
+    v.tk = visibility(false);
+    double volts = load_voltage(s) / 100.0;
+    switch (load_state(s)) {
+    case 0:
+        v.voltage = text(format("%0.1fВ", volts));
+        break;
+    case 1:
+        v.voltage = text(format("%0.1fВ", volts));
+        v.tk.visible = true;
+        break;
+    case 2:
+        v.voltage = text(red(format("%0.1fВ Понижено", volts)));
+        break;
+    case 3:
+        v.voltage = text(red(format("%0.1fВ Повышено", volts)));
+        break;
+    default: // 4, and codes the Controller does not define: no valid measurement
+        v.current = text("--,-А");
+        v.voltage = text("--,-В");
+        return v;
+    }
+    v.current = text(load_current_text(load_current(s), shunt_type, shunt));
+    return v;
+}
+
+SummaryBatteryView present_summary_battery(const StatusImage& s, const SettingsImage& device)
+{
+    SummaryBatteryView v;
+    if (settings_u16(device, F::BatteryGroupCount) == 0) {
+        v.label = text("АБ");
+        v.status = text("Нет батареи");
+        v.current = visibility(false);
+        return v;
+    }
+    v.label = text(event_range_alarmed(s, device, kBatteryRange[0], kBatteryRange[1]) ? red("АБ") : "АБ");
+    v.status = text(battery_mode_text(battery_mode(s)));
+    v.current = shown(format("%0.2fА", battery_current(s) / 1000.0));
+    return v;
+}
+
+SummaryAlarmsView present_summary_alarms(const StatusImage& s)
+{
+    SummaryAlarmsView v;
+    int layout = status_layout(s);
+    bool alarm = false;
+    for (int buffer = layout; buffer <= 3 && !alarm; ++buffer)
+        alarm = alarm1_count(s, buffer) != 0 || alarm2_count(s, buffer) != 0;
+    v.label = text(alarm ? red("Аварии") : "Аварии");
+    v.count1 = text(format("%u", alarm1_count(s, layout)));
+    v.count2 = text(format("%u", alarm2_count(s, layout)));
+    return v;
+}
+
+MainsPageView present_mains_page(const StatusImage& s, const SettingsImage& device)
+{
+    MainsPageView v;
+    unsigned n = settings_u16(device, F::MainsPhaseCount);
+    uint16_t flags = settings_u16(device, F::MainsFlags);
+
+    if (flags & settings_bits::kLighting) {
+        unsigned state = lightning_state(s);
+        v.lighting_label = visibility(true);
+        v.lighting_status = shown(state == 0 ? "Норма" : state == 2 ? red(kError) : red("Авария"));
+    } else {
+        v.lighting_label = visibility(false);
+        v.lighting_status = visibility(false);
+    }
+
+    if (!(flags & settings_bits::kMainsMeasurement)) {
+        for (int i = 1; i < 3; ++i)
+            v.phase_label[i] = v.phase_value[i] = v.phase_status[i] = visibility(false);
+        v.phase_value[0] = visibility(false);
+        v.phase_label[0] = visibility(true);
+        v.phase_status[0] = shown(low_or_high(phase_state(s, 1)) ? red("Понижено") : "Норма");
+        return v;
+    }
+
+    unsigned m = n == 0 ? 1 : n;
+    for (unsigned i = 1; i <= 3; ++i) {
+        unsigned k = i - 1;
+        if (!(n > 3 || i <= m)) {
+            v.phase_label[k] = v.phase_value[k] = v.phase_status[k] = visibility(false);
+            continue;
+        }
+        unsigned state = phase_state(s, static_cast<int>(i));
+        unsigned volts = phase_voltage(s, static_cast<int>(i));
+        v.phase_label[k] = visibility(true);
+        if (state == 3) {
+            v.phase_value[k] = shown("---В");
+            v.phase_status[k] = shown(red(kError));
+            continue;
+        }
+        v.phase_status[k] = shown(state == 2 ? red("Повышено") : state == 1 ? red("Понижено") : "Норма");
+        v.phase_value[k] = shown(low_or_high(state) ? red(mains_volts(volts)) : mains_volts(volts));
+    }
+    return v;
+}
+
+LoadPageView present_load_page(const StatusImage& s, const SettingsImage& device, const SettingsImage& reference)
+{
+    LoadPageView v;
+    unsigned shunt_type = settings_u16(device, F::LoadShuntType);
+    bool shunt = settings_u16(device, F::LoadShuntFlags) & settings_bits::kLoadShuntPresent;
+    unsigned count = settings_u16(device, F::LoadBreakerCount);
+    unsigned reference_count = settings_u16(reference, F::LoadBreakerCount);
+
+    v.tk = visibility(false);
+    double volts = load_voltage(s) / 100.0;
+    switch (load_state(s)) {
+    case 0:
+        v.voltage = text(format("%0.2fВ", volts));
+        break;
+    case 1:
+        v.voltage = text(format("%0.2fВ", volts));
+        v.tk.visible = true;
+        break;
+    case 2:
+        v.voltage = text(red(format("%0.2fВ", volts)) + " Понижено");
+        break;
+    case 3:
+        v.voltage = text(red(format("%0.2fВ", volts)) + " Повышено");
+        break;
+    default: // 4, and codes the Controller does not define
+        v.current = text(red("--,-А Ошибка"));
+        v.voltage = text(red("--,-В Ошибка"));
+        return v;
+    }
+    v.current = text(load_current_text(load_current(s), shunt_type, shunt));
+
+    v.update_list = true;
+    v.rebuild = count != reference_count;
+    unsigned rows = std::clamp(count, 1u, static_cast<unsigned>(kLoadBreakers));
+    v.rows.reserve(rows);
+    for (unsigned i = 1; i <= rows; ++i) {
+        const StateText& state = state_text(kBreakerStates, breaker_state(s, static_cast<int>(i)));
+        std::string name = settings_name(device, F::LoadBreakerNames, static_cast<int>(i - 1));
+        if (!name.empty())
+            name = "\"" + name + "\"";
+        v.rows.push_back({state.icon, format("QH%u", i), state.text, std::move(name)});
+    }
+    return v;
+}
+
+BatteryPageView present_battery_page(const StatusImage& s, const SettingsImage& device, const SettingsImage& reference)
+{
+    BatteryPageView v;
+    unsigned groups = settings_u16(device, F::BatteryGroupCount);
+    unsigned cells = settings_u16(device, F::CellsPerGroup);
+    unsigned elements = settings_u16(device, F::ElementsPerBlock);
+    bool block_control = settings_u16(device, F::BatteryFlags) & settings_bits::kBlockControl;
+
+    v.status = text(battery_mode_text(battery_mode(s)));
+    v.current = text(format("%0.2fА", battery_current(s) / 1000.0));
+    v.rebuild = groups != settings_u16(reference, F::BatteryGroupCount) ||
+                cells != settings_u16(reference, F::CellsPerGroup) ||
+                elements != settings_u16(reference, F::ElementsPerBlock);
+
+    unsigned per_block = elements == 0 ? 1 : elements == 1 ? 3 : 6;
+    unsigned blocks = block_control ? std::min(cells / per_block, static_cast<unsigned>(kBlocksPerGroup)) : 0;
+
+    for (unsigned g = 1; g <= std::min(groups, 4u); ++g) {
+        int group = static_cast<int>(g - 1);
+        uint16_t status = group_status(s, group);
+        const StateText& connection = state_text(kConnectionStates, group_connection_state(status));
+        const StateText& breaker = state_text(kBreakerStates, group_breaker_state(status));
+        BatteryGroupView view;
+        view.row = {connection.icon,
+                    format("Группа %u", g),
+                    connection.text,
+                    format("%0.2fВ", group_voltage(s, group) / 100.0),
+                    format("%0.2fА", group_current(s, group) / 1000.0),
+                    breaker.icon,
+                    true,
+                    breaker.text,
+                    true};
+        for (unsigned b = 1; b <= blocks; ++b) {
+            int block = static_cast<int>(b - 1);
+            unsigned state = block_state(s, group, block);
+            const StateText& st = state_text(kBlockStates, state);
+            BatteryRow row{st.icon, format("Блок %u", b), st.text, "--,-В", "--,-°C", "", false, "", false};
+            if (state < 4) {
+                row.voltage = format("%0.2fВ", block_voltage(s, group, block) / 100.0);
+                row.current_temp = format("%0.1f°C", block_temperature(s, group, block) / 10.0);
+            }
+            view.blocks.push_back(std::move(row));
+        }
+        v.groups.push_back(std::move(view));
+    }
+    return v;
+}
+
+TemperaturesView present_temperatures(const StatusImage& s, const SettingsImage& device)
+{
+    TemperaturesView v;
+    if (settings_u16(device, F::TempSensorCount) <= 1) {
+        v.t2 = v.t2_label = visibility(false);
+    } else {
+        v.t2_label = visibility(true);
+        unsigned state = sensor2_state(s);
+        if (state == 3) {
+            v.t2 = shown(red(kError));
+        } else {
+            std::string t = format("%0.1f°C", sensor2_temperature(s) / 10.0);
+            if (state == 1)
+                t += " &lt;T<sub>min</sub>";
+            else if (state == 2)
+                t += " &gt;T<sub>max</sub>";
+            v.t2 = shown(std::move(t));
+        }
+    }
+    if (sensor1_state(s) == 1)
+        v.t1 = text(red(kError));
+    else
+        v.t1 = text(format("%0.1f°C &lt;%0.1f°C&gt;", sensor1_temperature(s) / 10.0, sensor1_second_value(s) / 10.0));
+    return v;
+}
+
+std::string device_time_text(uint32_t device_seconds, int16_t tz, int dst)
+{
+    int64_t t = static_cast<int64_t>(device_seconds) + 900 * static_cast<int64_t>(tz) + 3600 * (dst ? 1 : 0);
+    if (t < 0)
+        t = 2147483647;
+    time_t tt = static_cast<time_t>(t);
+    struct tm broken {};
+    gmtime_r(&tt, &broken);
+    char date[50];
+    size_t length = strftime(date, sizeof date, "%d %b %Y %X", &broken);
+    gchar* utf8 = g_locale_to_utf8(date, static_cast<gssize>(length), nullptr, nullptr, nullptr);
+    std::string date_text = utf8 ? utf8 : "";
+    g_free(utf8);
+    // The offset is shown from its total in minutes, so that zones west of UTC
+    // keep their sign below one hour and summer time moves them the right way.
+    int offset = tz * 15 + (dst ? 60 : 0);
+    int magnitude = std::abs(offset);
+    return format("%s (%c%d:%02d)", date_text.c_str(), offset < 0 ? '-' : '+', magnitude / 60, magnitude % 60);
+}
+
+IdentificationView present_identification(const StatusImage& s)
+{
+    return {format("%d", device_code(s)), format("%d", protocol_version(s)), format("%d", software_version(s)),
+            format("%u", serial_number(s))};
+}
