@@ -122,7 +122,7 @@ ListView rectifier_list_view(const SettingsImage& device, const SettingsImage& r
     uint16_t count = settings_u16(device, SettingsField::RectifierCount);
     view.rebuild = count != settings_u16(reference, SettingsField::RectifierCount);
     // One row even without modules configured, so the list is never blank.
-    int rows = std::clamp<int>(count, 1, rectifier_record_count(device.layout));
+    int rows = std::clamp<int>(count, 1, rectifier_records(device.layout));
     for (int i = 1; i <= rows; ++i) {
         size_t record = static_cast<size_t>(i - 1) * 3;
         unsigned state = word(modules, record + 2);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "settings/settings_image.h"
+#include "status/status_image.h"
 
 // Stock icons of list rows.
 inline constexpr const char* kIconNormal = "gtk-apply";
@@ -48,9 +49,6 @@ struct ListView {
 // Item name for a list: the WINDOWS-1251 field converted and put in double
 // quotes; empty when the field is empty or does not convert.
 std::string quoted_name(std::span<const uint8_t> field);
-
-// Rectifier records the layout's status buffer holds: 60, 190 or 180.
-constexpr int rectifier_record_count(int layout) { return layout <= 1 ? 60 : layout == 2 ? 190 : 180; }
 
 // The layout is that of `device`; `reference` is the reference copy of the same layout.
 // contactors: the 4 registers from 2048; modules: 3 registers per record;

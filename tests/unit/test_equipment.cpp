@@ -71,7 +71,7 @@ TEST(RectifierList, RowCountIsTheModuleCountClampedToOneAndTheLayoutsRecords)
         settings_set_u16(device, SettingsField::RectifierCount, 250);
         view = rectifier_list_view(device, reference, modules);
         EXPECT_TRUE(view.rebuild);
-        EXPECT_EQ(view.rows.size(), static_cast<size_t>(rectifier_record_count(layout)));
+        EXPECT_EQ(view.rows.size(), static_cast<size_t>(rectifier_records(layout)));
     }
     SettingsImage device = image(3), reference = image(3);
     settings_set_u16(device, SettingsField::RectifierCount, 250);
