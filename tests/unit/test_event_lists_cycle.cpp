@@ -1,0 +1,95 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "events/active_lists_cycle.h"
+#include "events/event_text_device.h"
+#include "settings/settings_store.h"
+#include "status/status_image.h"
+
+namespace {
+
+// Sets register `reg` of block 256 as it comes off the wire and converts the block.
+StatusImage status_with_events(uint16_t version, std::initializer_list<std::pair<int, uint16_t>> registers)
+{
+    StatusImage s;
+    s.identification[1] = version;
+    int layout = layout_for_version(version);
+    auto* bytes = reinterpret_cast<uint8_t*>(s.events[layout - 1].data());
+    for (auto [reg, value] : registers) {
+        bytes[2 * (reg - 256)] = static_cast<uint8_t>(value >> 8);
+        bytes[2 * (reg - 256) + 1] = static_cast<uint8_t>(value & 0xFF);
+    }
+    convert_events(s, layout);
+    return s;
+}
+
+void select(SettingsImage& image, int mask, int code)
+{
+    auto bits = settings_item(image, SettingsField::EventMasks, mask - 1);
+    bits[code / 8] |= static_cast<uint8_t>(1u << (code % 8));
+}
+
+class DeviceSettings : public ::testing::Test {
+protected:
+    void TearDown() override { settings_copies_clear(); }
+};
+
+}  // namespace
+
+TEST_F(DeviceSettings, ListsTakeMasksAndNamesFromTheDeviceCopyOfTheLayoutInForce)
+{
+    SettingsImage device;
+    device.layout = 2;
+    select(device, 3, 35);
+    select(device, 1, 0);
+    std::memcpy(settings_item(device, SettingsField::LoadBreakerNames, 0).data(), "Main", 4);
+    settings_store_device(device);
+
+    StatusImage previous;
+    previous.identification[1] = 405;
+    StatusImage now = status_with_events(405, {{267, 0x0008}});
+    ActiveListsView view = current_active_lists(now, previous);
+    ASSERT_TRUE(view.changed);
+    EXPECT_EQ(view.rows[2], std::vector<std::string>{"Отключен аппарат защиты нагрузки 'Main' (QH1)"});
+    EXPECT_TRUE(view.rows[0].empty());
+
+    // The layout-1 device copy has no masks set: a layout-1 Controller lists nothing.
+    StatusImage layout1 = status_with_events(300, {{267, 0x0008}, {263, 0x0001}});
+    view = current_active_lists(layout1, StatusImage{});
+    EXPECT_TRUE(view.changed);
+    for (const auto& rows : view.rows)
+        EXPECT_TRUE(rows.empty());
+}
+
+TEST_F(DeviceSettings, SameEventsBlockAsLastCycleChangesNothing)
+{
+    StatusImage now = status_with_events(410, {{263, 0x0001}});
+    EXPECT_FALSE(current_active_lists(now, now).changed);
+    // Only the block of the layout in force counts.
+    StatusImage previous = now;
+    previous.events[0][10] = 1;
+    EXPECT_FALSE(current_active_lists(now, previous).changed);
+    previous.events[2][0] = 7;   // alarm count of the layout-3 block
+    EXPECT_TRUE(current_active_lists(now, previous).changed);
+}
+
+TEST_F(DeviceSettings, EventTextWithoutImageUsesTheDeviceCopy)
+{
+    SettingsImage device;
+    device.layout = 1;
+    settings_set_u16(device, SettingsField::LoadBreakerCount, 3);
+    std::memcpy(settings_item(device, SettingsField::LoadBreakerNames, 2).data(), "Light", 5);
+    settings_store_device(device);
+
+    char text[512];
+    EXPECT_TRUE(event_text(text, sizeof text, 37, 1, nullptr));
+    EXPECT_STREQ(text, "Отключен аппарат защиты нагрузки 'Light' (QH3)");
+    // Another layout's device copy is empty.
+    EXPECT_FALSE(event_text(text, sizeof text, 37, 3, nullptr));
+    EXPECT_STREQ(text, "Отключен аппарат защиты нагрузки QH3");
+
+    SettingsImage edit = device;
+    settings_set_u16(edit, SettingsField::LoadBreakerCount, 2);
+    EXPECT_FALSE(event_text(text, sizeof text, 37, 1, &edit));
+}
