@@ -56,3 +56,18 @@ ActiveListsView active_lists_view(int layout, std::span<const uint8_t> block, st
         view.rows[k] = active_event_rows(layout, active, masks[k], settings);
     return view;
 }
+
+ActiveListsView active_lists_view(const StatusImage& status, const PreviousStatusImage& previous,
+                                  const SettingsImage& device)
+{
+    int layout = status_layout(status);
+    auto block = events_block_bytes(status, layout);
+    auto before = events_block_bytes(previous, layout);
+    // Masks and names are looked at only when the events changed.
+    if (block.size() == before.size() && std::memcmp(block.data(), before.data(), block.size()) == 0)
+        return {};
+    std::array<std::span<const uint8_t>, kActiveListCount> masks;
+    for (int k = 0; k < kActiveListCount; ++k)
+        masks[k] = settings_event_mask(device, k + 1);
+    return active_lists_view(layout, block, before, masks, catalogue_settings(device));
+}

@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "events/catalogue.h"
+#include "settings/settings_image.h"
+#include "status/status_image.h"
 #include "status/event_bits.h"
 
 constexpr int kActiveListCount = 6;
@@ -45,3 +47,9 @@ struct ActiveListsView {
 ActiveListsView active_lists_view(int layout, std::span<const uint8_t> block, std::span<const uint8_t> previous,
                                   const std::array<std::span<const uint8_t>, kActiveListCount>& masks,
                                   const CatalogueSettings& settings);
+
+// The lists after a cycle from the status images of this and of the previous
+// cycle, with the masks and names of `device`, the device copy of the layout
+// in force.
+ActiveListsView active_lists_view(const StatusImage& status, const PreviousStatusImage& previous,
+                                  const SettingsImage& device);

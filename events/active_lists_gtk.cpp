@@ -1,11 +1,12 @@
 #include "events/active_lists_gtk.h"
 
-#include "events/active_lists_cycle.h"
+#include "events/active_lists.h"
 #include "status/equipment_gtk.h"
 
-void refresh_active_event_lists(const StatusImage& status, const StatusImage& previous)
+void refresh_active_event_lists(const StatusImage& status, const PreviousStatusImage& previous,
+                                const SettingsImage& device)
 {
-    ActiveListsView lists = current_active_lists(status, previous);
+    ActiveListsView lists = active_lists_view(status, previous, device);
     if (!lists.changed)
         return;
     for (int k = 0; k < kActiveListCount; ++k) {

@@ -1,9 +1,12 @@
 // GTK side of the six active-event lists on the events page.
 #pragma once
 
-struct StatusImage;
+#include "settings/settings_image.h"
+#include "status/status_image.h"
 
 // Refreshes Alarm1ListStore, Alarm2ListStore and Rely1ListStore..Rely4ListStore
 // in that order, when the events block differs from the previous cycle's.
-// Called by the poll thread's display step inside the GDK lock.
-void refresh_active_event_lists(const StatusImage& status, const StatusImage& previous);
+// `device` is the device copy of the layout in force. Called by the poll
+// thread's display step inside the GDK lock.
+void refresh_active_event_lists(const StatusImage& status, const PreviousStatusImage& previous,
+                                const SettingsImage& device);

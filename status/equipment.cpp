@@ -196,3 +196,32 @@ ListView upkb_list_view(const SettingsImage& device, const SettingsImage& refere
     view.rows = unit_rows((channels + 7) / 8, missing_units);
     return view;
 }
+
+ListView contactor_list_view(const StatusImage& status, const SettingsImage& device, const SettingsImage& reference)
+{
+    return contactor_list_view(device, reference, status.contactors);
+}
+
+ListView rectifier_list_view(const StatusImage& status, const SettingsImage& device, const SettingsImage& reference)
+{
+    int layout = std::clamp(device.layout, 1, 3);
+    std::span<const uint16_t> modules(status.rectifiers[layout - 1].data(),
+                                      static_cast<size_t>(rectifier_registers(layout)));
+    return rectifier_list_view(device, reference, modules);
+}
+
+ListView dry_contact_list_view(const StatusImage& status, const SettingsImage& device,
+                               const SettingsImage& reference)
+{
+    return dry_contact_list_view(device, reference, status.dry_contacts);
+}
+
+ListView ukdv_list_view(const StatusImage& status, const SettingsImage& device, const SettingsImage& reference)
+{
+    return ukdv_list_view(device, reference, status.extensions[1]);
+}
+
+ListView upkb_list_view(const StatusImage& status, const SettingsImage& device, const SettingsImage& reference)
+{
+    return upkb_list_view(device, reference, status.extensions[0]);
+}

@@ -62,3 +62,11 @@ ListView dry_contact_list_view(const SettingsImage& device, const SettingsImage&
                                std::span<const uint16_t> dry_contacts);
 ListView ukdv_list_view(const SettingsImage& device, const SettingsImage& reference, uint16_t missing_units);
 ListView upkb_list_view(const SettingsImage& device, const SettingsImage& reference, uint16_t missing_units);
+
+// The same fed from the status image of the device copy's layout.
+ListView contactor_list_view(const StatusImage& status, const SettingsImage& device, const SettingsImage& reference);
+ListView rectifier_list_view(const StatusImage& status, const SettingsImage& device, const SettingsImage& reference);
+ListView dry_contact_list_view(const StatusImage& status, const SettingsImage& device,
+                               const SettingsImage& reference);
+ListView ukdv_list_view(const StatusImage& status, const SettingsImage& device, const SettingsImage& reference);
+ListView upkb_list_view(const StatusImage& status, const SettingsImage& device, const SettingsImage& reference);

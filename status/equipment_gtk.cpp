@@ -1,9 +1,6 @@
 #include "status/equipment_gtk.h"
 
 #include "app/widgets.h"
-#include "settings/settings_store.h"
-#include "status/equipment_lists.h"
-#include "status/status_image.h"
 
 void apply_list_view(GtkListStore* store, const ListView& view)
 {
@@ -32,30 +29,32 @@ void apply_list_view(const char* store_id, const ListView& view)
         apply_list_view(GTK_LIST_STORE(object), view);
 }
 
-void update_contactor_list(const StatusImage& status)
+void update_contactor_list(const StatusImage& status, const SettingsImage& device, const SettingsImage& reference)
 {
-    apply_list_view("ContactorListStore", current_contactor_list(status));
+    apply_list_view("ContactorListStore", contactor_list_view(status, device, reference));
 }
 
-void update_rectifier_list(const StatusImage& status)
+void update_rectifier_list(const StatusImage& status, const SettingsImage& device, const SettingsImage& reference)
 {
-    // No register reports fan speeds: their columns stay empty, so they are
-    // not shown at all.
+    // No register reports fan speeds: their columns would stay empty, so they
+    // are not shown at all.
     for (const char* id : {"VUVFanSpeed1Column", "VUVFanSpeed2Column"}) {
         GObject* column = object_by_id(id);
         if (column && GTK_IS_TREE_VIEW_COLUMN(column) && gtk_tree_view_column_get_visible(GTK_TREE_VIEW_COLUMN(column)))
             gtk_tree_view_column_set_visible(GTK_TREE_VIEW_COLUMN(column), FALSE);
     }
-    apply_list_view("VUVListStore", current_rectifier_list(status));
+    apply_list_view("VUVListStore", rectifier_list_view(status, device, reference));
 }
 
-void update_dry_contact_list(const StatusImage& status)
+void update_dry_contact_list(const StatusImage& status, const SettingsImage& device,
+                             const SettingsImage& reference)
 {
-    apply_list_view("DCListStore", current_dry_contact_list(status));
+    apply_list_view("DCListStore", dry_contact_list_view(status, device, reference));
 }
 
-void update_extension_unit_lists(const StatusImage& status)
+void update_extension_unit_lists(const StatusImage& status, const SettingsImage& device,
+                                 const SettingsImage& reference)
 {
-    apply_list_view("UKDVListStore", current_ukdv_list(status));
-    apply_list_view("UPKBListStore", current_upkb_list(status));
+    apply_list_view("UKDVListStore", ukdv_list_view(status, device, reference));
+    apply_list_view("UPKBListStore", upkb_list_view(status, device, reference));
 }

@@ -6,8 +6,6 @@
 
 #include "status/equipment.h"
 
-struct StatusImage;
-
 // Clears the store first when the view says so; otherwise updates the rows in
 // place from the first one. Missing rows are appended and surplus rows
 // removed, so the store always ends with exactly the view's rows.
@@ -19,9 +17,11 @@ void apply_list_view(const char* store_id, const ListView& view);
 
 // The four equipment updaters, in the order the display step calls them:
 // contactors and rectifier modules after the battery page, dry contacts and
-// extension units after the temperatures. Each reads the device and reference
-// copies of the settings of the status image's layout.
-void update_contactor_list(const StatusImage& status);
-void update_rectifier_list(const StatusImage& status);
-void update_dry_contact_list(const StatusImage& status);
-void update_extension_unit_lists(const StatusImage& status);
+// extension units after the temperatures. `device` and `reference` are the
+// device and reference copies of the settings of the layout in force.
+void update_contactor_list(const StatusImage& status, const SettingsImage& device, const SettingsImage& reference);
+void update_rectifier_list(const StatusImage& status, const SettingsImage& device, const SettingsImage& reference);
+void update_dry_contact_list(const StatusImage& status, const SettingsImage& device,
+                             const SettingsImage& reference);
+void update_extension_unit_lists(const StatusImage& status, const SettingsImage& device,
+                                 const SettingsImage& reference);

@@ -243,3 +243,32 @@ TEST(UpkbList, UnitsPastTheSixteenBitsOfTheRegisterShowNormal)
     EXPECT_EQ(cell(view, 16, 2), "Норма");
     EXPECT_EQ(cell(view, 19, 1), "Адр19");
 }
+
+TEST(EquipmentFromStatusImage, EachListReadsItsOwnBlockOfTheLayoutInForce)
+{
+    std::setlocale(LC_NUMERIC, "C");
+    StatusImage status;
+    status.rectifiers[0][2] = 7;           // layout-1 buffer: must not be read for layout 3
+    status.rectifiers[2][0] = 4800;
+    status.rectifiers[2][2] = 1;
+    status.contactors[1] = 0x0003;
+    status.dry_contacts[0] = 1;
+    status.extensions[0] = 0x0001;         // block monitor 0 missing
+    status.extensions[1] = 0x0002;         // breaker monitor 1 missing
+
+    SettingsImage device = block_control_plant(3), reference = device;
+    settings_set_u16(device, SettingsField::ContactorCount, 2);
+    settings_set_u16(device, SettingsField::DryContactCount, 1);
+    settings_set_u16(device, SettingsField::LoadBreakerCount, 23);
+    reference = device;
+
+    ListView modules = rectifier_list_view(status, device, reference);
+    EXPECT_EQ(cell(modules, 0, 2), "Авария");
+    EXPECT_EQ(cell(modules, 0, 3), "48.00В");
+    ListView contactors = contactor_list_view(status, device, reference);
+    EXPECT_EQ(column(contactors, 3), (Texts{"Норма", "Авария"}));
+    EXPECT_EQ(column(contactors, 2), (Texts{"Разомкнут", "Замкнут"}));
+    EXPECT_EQ(cell(dry_contact_list_view(status, device, reference), 0, 3), "Авария");
+    EXPECT_EQ(column(ukdv_list_view(status, device, reference), 2), (Texts{"Норма", "Нет"}));
+    EXPECT_EQ(column(upkb_list_view(status, device, reference), 2), (Texts{"Нет", "Норма"}));
+}

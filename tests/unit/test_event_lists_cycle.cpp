@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "events/active_lists_cycle.h"
+#include "events/active_lists.h"
 #include "events/event_text_device.h"
 #include "settings/settings_store.h"
 #include "status/status_image.h"
@@ -37,41 +37,47 @@ protected:
 
 }  // namespace
 
-TEST_F(DeviceSettings, ListsTakeMasksAndNamesFromTheDeviceCopyOfTheLayoutInForce)
+TEST(ActiveListsOfACycle, TakeMasksAndNamesFromTheDeviceCopy)
 {
     SettingsImage device;
     device.layout = 2;
     select(device, 3, 35);
     select(device, 1, 0);
     std::memcpy(settings_item(device, SettingsField::LoadBreakerNames, 0).data(), "Main", 4);
-    settings_store_device(device);
 
     StatusImage previous;
     previous.identification[1] = 405;
     StatusImage now = status_with_events(405, {{267, 0x0008}});
-    ActiveListsView view = current_active_lists(now, previous);
+    ActiveListsView view = active_lists_view(now, previous, device);
     ASSERT_TRUE(view.changed);
     EXPECT_EQ(view.rows[2], std::vector<std::string>{"Отключен аппарат защиты нагрузки 'Main' (QH1)"});
     EXPECT_TRUE(view.rows[0].empty());
 
-    // The layout-1 device copy has no masks set: a layout-1 Controller lists nothing.
+    // A layout-1 Controller: the same registers, the masks at their layout-1 places.
+    SettingsImage device1;
+    device1.layout = 1;
+    select(device1, 3, 35);
+    select(device1, 6, 0);
     StatusImage layout1 = status_with_events(300, {{267, 0x0008}, {263, 0x0001}});
-    view = current_active_lists(layout1, StatusImage{});
+    view = active_lists_view(layout1, StatusImage{}, device1);
     EXPECT_TRUE(view.changed);
-    for (const auto& rows : view.rows)
-        EXPECT_TRUE(rows.empty());
+    EXPECT_EQ(view.rows[2], std::vector<std::string>{"Отключен аппарат защиты нагрузки QH1"});
+    EXPECT_EQ(view.rows[5], std::vector<std::string>{"Авария контроллера RARUR"});
 }
 
-TEST_F(DeviceSettings, SameEventsBlockAsLastCycleChangesNothing)
+TEST(ActiveListsOfACycle, SameEventsBlockAsLastCycleChangesNothing)
 {
+    SettingsImage device;
+    device.layout = 3;
+    select(device, 1, 0);
     StatusImage now = status_with_events(410, {{263, 0x0001}});
-    EXPECT_FALSE(current_active_lists(now, now).changed);
+    EXPECT_FALSE(active_lists_view(now, now, device).changed);
     // Only the block of the layout in force counts.
     StatusImage previous = now;
     previous.events[0][10] = 1;
-    EXPECT_FALSE(current_active_lists(now, previous).changed);
+    EXPECT_FALSE(active_lists_view(now, previous, device).changed);
     previous.events[2][0] = 7;   // alarm count of the layout-3 block
-    EXPECT_TRUE(current_active_lists(now, previous).changed);
+    EXPECT_TRUE(active_lists_view(now, previous, device).changed);
 }
 
 TEST_F(DeviceSettings, EventTextWithoutImageUsesTheDeviceCopy)
