@@ -63,11 +63,18 @@ ActiveListsView active_lists_view(const StatusImage& status, const PreviousStatu
     int layout = status_layout(status);
     auto block = events_block_bytes(status, layout);
     auto before = events_block_bytes(previous, layout);
+    // A previous image without identification is the zeroed one of a fresh
+    // connection: the lists still show the last connection's events, so they
+    // are rebuilt even when this Controller's block happens to be all zero.
+    bool fresh = std::all_of(previous.identification.begin(), previous.identification.end(),
+                             [](uint16_t word) { return word == 0; });
     // Masks and names are looked at only when the events changed.
-    if (block.size() == before.size() && std::memcmp(block.data(), before.data(), block.size()) == 0)
+    if (!fresh && block.size() == before.size() && std::memcmp(block.data(), before.data(), block.size()) == 0)
         return {};
     std::array<std::span<const uint8_t>, kActiveListCount> masks;
     for (int k = 0; k < kActiveListCount; ++k)
         masks[k] = settings_event_mask(device, k + 1);
-    return active_lists_view(layout, block, before, masks, catalogue_settings(device));
+    ActiveListsView view = active_lists_view(layout, block, before, masks, catalogue_settings(device));
+    view.changed = true;
+    return view;
 }

@@ -50,6 +50,7 @@ ActiveListsView active_lists_view(int layout, std::span<const uint8_t> block, st
 
 // The lists after a cycle from the status images of this and of the previous
 // cycle, with the masks and names of `device`, the device copy of the layout
-// in force.
+// in force. The first cycle after a connect (previous image zeroed) always
+// rebuilds the lists.
 ActiveListsView active_lists_view(const StatusImage& status, const PreviousStatusImage& previous,
                                   const SettingsImage& device);

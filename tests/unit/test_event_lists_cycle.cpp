@@ -71,6 +71,7 @@ TEST(ActiveListsOfACycle, SameEventsBlockAsLastCycleChangesNothing)
     device.layout = 3;
     select(device, 1, 0);
     StatusImage now = status_with_events(410, {{263, 0x0001}});
+    now.identification[5] = 0x6500;   // device time
     EXPECT_FALSE(active_lists_view(now, now, device).changed);
     // Only the block of the layout in force counts.
     StatusImage previous = now;
@@ -98,4 +99,19 @@ TEST_F(DeviceSettings, EventTextWithoutImageUsesTheDeviceCopy)
     SettingsImage edit = device;
     settings_set_u16(edit, SettingsField::LoadBreakerCount, 2);
     EXPECT_FALSE(event_text(text, sizeof text, 37, 1, &edit));
+}
+
+TEST(ActiveListsOfACycle, FirstCycleOfAConnectionRebuildsEvenAQuietBlock)
+{
+    // The lists may still show the events of the last connection: a Controller
+    // without events must empty them although its block equals the zeroed one.
+    SettingsImage device;
+    device.layout = 1;
+    StatusImage quiet = status_with_events(300, {});
+    ActiveListsView view = active_lists_view(quiet, PreviousStatusImage{}, device);
+    EXPECT_TRUE(view.changed);
+    for (const auto& rows : view.rows)
+        EXPECT_TRUE(rows.empty());
+    // From the second cycle on, the previous image carries the identification.
+    EXPECT_FALSE(active_lists_view(quiet, quiet, device).changed);
 }
