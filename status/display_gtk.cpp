@@ -1,0 +1,302 @@
+#include "status/display_gtk.h"
+
+#include <cstring>
+
+#include <gtk/gtk.h>
+
+#include "app/widgets.h"
+#include "status/display_hooks.h"
+
+namespace {
+
+void (*g_settings_page_fill)(int layout) = nullptr;
+
+void apply(const char* id, const WidgetView& view)
+{
+    GtkWidget* widget = widget_by_id(id);
+    if (!widget)
+        return;
+    if (view.markup && GTK_IS_LABEL(widget))
+        gtk_label_set_markup(GTK_LABEL(widget), view.markup->c_str());
+    if (view.visible) {
+        if (*view.visible)
+            gtk_widget_show(widget);
+        else
+            gtk_widget_hide(widget);
+    }
+}
+
+void set_label(const char* id, const char* markup)
+{
+    if (GtkWidget* widget = widget_by_id(id); widget && GTK_IS_LABEL(widget))
+        gtk_label_set_markup(GTK_LABEL(widget), markup);
+}
+
+void set_text(const char* id, const char* text)
+{
+    if (GtkWidget* widget = widget_by_id(id); widget && GTK_IS_LABEL(widget))
+        gtk_label_set_text(GTK_LABEL(widget), text);
+}
+
+// Sets a string column only when it differs, so an unchanged row does not
+// make the view redraw.
+template <typename Store, typename Setter>
+void set_string(Store* store, GtkTreeIter* iter, int column, const std::string& value, Setter set)
+{
+    gchar* current = nullptr;
+    gtk_tree_model_get(GTK_TREE_MODEL(store), iter, column, &current, -1);
+    if (!current || value != current)
+        set(store, iter, column, value.c_str(), -1);
+    g_free(current);
+}
+
+template <typename Store, typename Setter>
+void set_bool(Store* store, GtkTreeIter* iter, int column, bool value, Setter set)
+{
+    gboolean current = FALSE;
+    gtk_tree_model_get(GTK_TREE_MODEL(store), iter, column, &current, -1);
+    if ((current != FALSE) != value)
+        set(store, iter, column, value ? TRUE : FALSE, -1);
+}
+
+void set_automat_row(GtkListStore* store, GtkTreeIter* iter, const AutomatRow& row)
+{
+    set_string(store, iter, 0, row.status_icon, gtk_list_store_set);
+    set_string(store, iter, 1, row.automat, gtk_list_store_set);
+    set_string(store, iter, 2, row.status_name, gtk_list_store_set);
+    set_string(store, iter, 3, row.name, gtk_list_store_set);
+}
+
+void apply_automats(const LoadPageView& view)
+{
+    if (!view.update_list)
+        return;
+    GObject* object = object_by_id("AutomatsListStore");
+    if (!object || !GTK_IS_LIST_STORE(object))
+        return;
+    GtkListStore* store = GTK_LIST_STORE(object);
+    GtkTreeModel* model = GTK_TREE_MODEL(store);
+    bool rebuild = view.rebuild || gtk_tree_model_iter_n_children(model, nullptr) != static_cast<int>(view.rows.size());
+    GtkTreeIter iter;
+    if (rebuild) {
+        gtk_list_store_clear(store);
+        for (const AutomatRow& row : view.rows) {
+            gtk_list_store_append(store, &iter);
+            set_automat_row(store, &iter, row);
+        }
+        return;
+    }
+    bool valid = gtk_tree_model_get_iter_first(model, &iter);
+    for (const AutomatRow& row : view.rows) {
+        if (!valid)
+            break;
+        set_automat_row(store, &iter, row);
+        valid = gtk_tree_model_iter_next(model, &iter);
+    }
+}
+
+void set_battery_row(GtkTreeStore* store, GtkTreeIter* iter, const BatteryRow& row)
+{
+    set_string(store, iter, 0, row.status_icon, gtk_tree_store_set);
+    set_string(store, iter, 1, row.element_name, gtk_tree_store_set);
+    set_string(store, iter, 2, row.status, gtk_tree_store_set);
+    set_string(store, iter, 3, row.voltage, gtk_tree_store_set);
+    set_string(store, iter, 4, row.current_temp, gtk_tree_store_set);
+    set_string(store, iter, 5, row.bga_icon, gtk_tree_store_set);
+    set_bool(store, iter, 6, row.bga_icon_visible, gtk_tree_store_set);
+    set_string(store, iter, 7, row.bga_status, gtk_tree_store_set);
+    set_bool(store, iter, 8, row.bga_status_visible, gtk_tree_store_set);
+}
+
+// The rows in the store have the shape of the view: same groups, same number
+// of blocks under each.
+bool battery_tree_matches(GtkTreeModel* model, const BatteryPageView& view)
+{
+    if (gtk_tree_model_iter_n_children(model, nullptr) != static_cast<int>(view.groups.size()))
+        return false;
+    GtkTreeIter group;
+    bool valid = gtk_tree_model_get_iter_first(model, &group);
+    for (const BatteryGroupView& g : view.groups) {
+        if (!valid || gtk_tree_model_iter_n_children(model, &group) != static_cast<int>(g.blocks.size()))
+            return false;
+        valid = gtk_tree_model_iter_next(model, &group);
+    }
+    return true;
+}
+
+void apply_battery_tree(const BatteryPageView& view)
+{
+    GObject* object = object_by_id("BatteryTreeStore");
+    if (!object || !GTK_IS_TREE_STORE(object))
+        return;
+    GtkTreeStore* store = GTK_TREE_STORE(object);
+    GtkTreeModel* model = GTK_TREE_MODEL(store);
+    GtkTreeIter group, block;
+    if (view.rebuild || !battery_tree_matches(model, view)) {
+        gtk_tree_store_clear(store);
+        for (const BatteryGroupView& g : view.groups) {
+            gtk_tree_store_append(store, &group, nullptr);
+            set_battery_row(store, &group, g.row);
+            for (const BatteryRow& b : g.blocks) {
+                gtk_tree_store_append(store, &block, &group);
+                set_battery_row(store, &block, b);
+            }
+        }
+        return;
+    }
+    bool valid = gtk_tree_model_get_iter_first(model, &group);
+    for (const BatteryGroupView& g : view.groups) {
+        if (!valid)
+            break;
+        set_battery_row(store, &group, g.row);
+        bool child = gtk_tree_model_iter_children(model, &block, &group);
+        for (const BatteryRow& b : g.blocks) {
+            if (!child)
+                break;
+            set_battery_row(store, &block, b);
+            child = gtk_tree_model_iter_next(model, &block);
+        }
+        valid = gtk_tree_model_iter_next(model, &group);
+    }
+}
+
+void g_summary_mains(const DisplayContext& c)
+{
+    SummaryMainsView v = present_summary_mains(c.status, c.device);
+    apply("GlobalMainsLabel", v.label);
+    apply("GlobalMainsL1", v.phase[0]);
+    apply("GlobalMainsL2", v.phase[1]);
+    apply("GlobalMainsL3", v.phase[2]);
+    apply("hboxEnergosafe", v.energosafe);
+}
+
+void g_summary_load(const DisplayContext& c)
+{
+    SummaryLoadView v = present_summary_load(c.status, c.device);
+    apply("GlobalLoadLabel", v.label);
+    apply("GlobalTK", v.tk);
+    apply("GlobalLoadVoltage", v.voltage);
+    apply("GlobalLoadCurrent", v.current);
+}
+
+void g_summary_battery(const DisplayContext& c)
+{
+    SummaryBatteryView v = present_summary_battery(c.status, c.device);
+    apply("GlobalBatteryLabel", v.label);
+    apply("GlobalBatteryStatus", v.status);
+    apply("GlobalBatteryCurrent", v.current);
+}
+
+void g_summary_alarms(const DisplayContext& c)
+{
+    SummaryAlarmsView v = present_summary_alarms(c.status);
+    apply("GlobalAlarmLabel", v.label);
+    apply("GlobalAlarm1Count", v.count1);
+    apply("GlobalAlarm2Count", v.count2);
+}
+
+void g_mains_page(const DisplayContext& c)
+{
+    static const char* const labels[3] = {"MainsL1Label", "MainsL2Label", "MainsL3Label"};
+    static const char* const values[3] = {"MainsL1", "MainsL2", "MainsL3"};
+    static const char* const states[3] = {"MainsL1Status", "MainsL2Status", "MainsL3Status"};
+    MainsPageView v = present_mains_page(c.status, c.device);
+    apply("MainsLightingLabel", v.lighting_label);
+    apply("MainsLightingStatus", v.lighting_status);
+    for (int i = 0; i < 3; ++i) {
+        apply(labels[i], v.phase_label[i]);
+        apply(values[i], v.phase_value[i]);
+        apply(states[i], v.phase_status[i]);
+    }
+}
+
+void g_load_page(const DisplayContext& c)
+{
+    LoadPageView v = present_load_page(c.status, c.device, c.reference);
+    apply("LoadTK", v.tk);
+    apply("LoadVoltage", v.voltage);
+    apply("LoadCurrent", v.current);
+    apply_automats(v);
+}
+
+void g_battery_page(const DisplayContext& c)
+{
+    BatteryPageView v = present_battery_page(c.status, c.device, c.reference);
+    apply("BatteryStatus", v.status);
+    apply("BatterySummaryCurrent", v.current);
+    apply_battery_tree(v);
+}
+
+void g_temperatures(const DisplayContext& c)
+{
+    TemperaturesView v = present_temperatures(c.status, c.device);
+    apply("Temperature1", v.t1);
+    apply("Temperature2Label", v.t2_label);
+    apply("Temperature2", v.t2);
+}
+
+void g_progress(const char* markup)
+{
+    if (w.status_label)
+        gtk_label_set_markup(GTK_LABEL(w.status_label), markup);
+}
+
+void g_device_time(const char* text)
+{
+    if (w.device_time)
+        gtk_menu_item_set_label(GTK_MENU_ITEM(w.device_time), text);
+}
+
+void g_identification(const IdentificationView& view)
+{
+    set_text("DeviceCode", view.device_code.c_str());
+    set_text("ProtocolVersion", view.protocol_version.c_str());
+    set_text("SWVersion", view.sw_version.c_str());
+    set_text("SerialNumber", view.serial_number.c_str());
+}
+
+void g_comment(const char* text) { set_text("DeviceComment", text); }
+
+void g_cycle_time(const char* text) { set_label("CycleTime", text); }
+
+void show_or_hide(const char* id, bool visible)
+{
+    if (GtkWidget* widget = widget_by_id(id))
+        visible ? gtk_widget_show(widget) : gtk_widget_hide(widget);
+}
+
+void g_load_settings_page(int layout)
+{
+    show_or_hide("imageSettingsEdited", false);
+    show_or_hide("S_Energosafe", layout == 3);
+    show_or_hide("labelSEnergosafe", layout == 3);
+    show_or_hide("S_ControlButtons", false);
+    if (g_settings_page_fill)
+        g_settings_page_fill(layout);
+    if (GtkWidget* notebook = widget_by_id("Categories"); notebook && GTK_IS_NOTEBOOK(notebook))
+        if (GtkWidget* page = gtk_notebook_get_nth_page(GTK_NOTEBOOK(notebook), 3))
+            gtk_widget_set_sensitive(page, TRUE);
+}
+
+} // namespace
+
+void status_display_install()
+{
+    PollDisplayHooks& hooks = display_hooks();
+    hooks.set_progress = g_progress;
+    hooks.set_device_time = g_device_time;
+    hooks.set_identification = g_identification;
+    hooks.set_device_comment = g_comment;
+    hooks.set_cycle_time = g_cycle_time;
+    hooks.load_settings_page = g_load_settings_page;
+    display_set_updater(DisplayStep::SummaryMains, g_summary_mains);
+    display_set_updater(DisplayStep::SummaryLoad, g_summary_load);
+    display_set_updater(DisplayStep::SummaryBattery, g_summary_battery);
+    display_set_updater(DisplayStep::SummaryAlarms, g_summary_alarms);
+    display_set_updater(DisplayStep::MainsPage, g_mains_page);
+    display_set_updater(DisplayStep::LoadPage, g_load_page);
+    display_set_updater(DisplayStep::BatteryPage, g_battery_page);
+    display_set_updater(DisplayStep::Temperatures, g_temperatures);
+}
+
+void status_set_settings_page_fill(void (*fill)(int layout)) { g_settings_page_fill = fill; }

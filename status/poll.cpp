@@ -1,0 +1,369 @@
+#include "status/poll.h"
+
+#include <pthread.h>
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+#include <glib.h>
+
+#include "app/app_state.h"
+#include "app/log.h"
+#include "app/text_format.h"
+#include "app/ui_hooks.h"
+#include "settings/settings_store.h"
+#include "status/display_hooks.h"
+
+namespace {
+
+constexpr int kSteps = 20;
+constexpr uint8_t kInputRegisters = 0x04;
+constexpr uint8_t kHoldingRegisters = 0x03;
+constexpr int kMaxInputRequest = 90;
+constexpr int kMaxHoldingRequest = 100;
+constexpr auto kAbandonPause = std::chrono::milliseconds(250);
+constexpr auto kCyclePause = std::chrono::milliseconds(1000);
+
+int no_reader(uint16_t, uint16_t, uint8_t*, uint8_t) { return -3; }
+void clear_link_open() { app.link_open = 0; }
+
+std::atomic<RegisterReader> g_reader{no_reader};
+std::atomic<void (*)()> g_link_close{clear_link_open};
+
+struct PollState {
+    StatusImage status;
+    PreviousStatusImage previous;
+    std::atomic<int> cycle_failed{0};
+    std::atomic<int> settings_read{0};
+    std::atomic<int> page_load_request{1};
+    std::atomic<int> page_filling{0};
+    // Raised by status_data_reset; the poll thread zeroes its images itself,
+    // so a reset on the GUI thread never races a cycle in progress.
+    std::atomic<int> images_reset{0};
+    std::array<std::atomic<uint16_t>, status_size::kIdentification> identification{};
+    GTimer* timer = nullptr;
+};
+
+PollState& state()
+{
+    static PollState instance;
+    return instance;
+}
+
+void take_pending_reset(PollState& p)
+{
+    if (p.images_reset.exchange(0)) {
+        p.status = StatusImage{};
+        p.previous = PreviousStatusImage{};
+    }
+}
+
+void show_progress(int step, int layout, bool settings_step)
+{
+    std::string markup = settings_step && layout == 2 ? format("<b>20 is %d</b>", kSteps)
+                                                      : format("<b>%d из %d</b>", step, kSteps);
+    GdkLock lock;
+    if (display_hooks().set_progress)
+        display_hooks().set_progress(markup.c_str());
+}
+
+// Reads into a scratch buffer and copies only a complete answer, so a failed
+// request never leaves part of a reply in the image.
+template <typename T>
+int read_block(uint16_t start, int count, T* destination, uint8_t function)
+{
+    uint8_t scratch[2 * kMaxHoldingRequest];
+    int result = g_reader.load()(start, static_cast<uint16_t>(count), scratch, function);
+    if (result == 0)
+        std::memcpy(reinterpret_cast<uint8_t*>(destination), scratch, 2 * static_cast<size_t>(count));
+    return result;
+}
+
+CycleResult abandon(PollState& p)
+{
+    std::this_thread::sleep_for(kAbandonPause);
+    p.cycle_failed = 1;
+    return CycleResult::Abandoned;
+}
+
+void request_failed(PollState& p)
+{
+    std::this_thread::sleep_for(kAbandonPause);
+    p.cycle_failed = 1;
+}
+
+bool read_events_block(PollState& p, int layout)
+{
+    // A Controller may answer block 256 in a later layout's length than its
+    // version says; the buffer of the layout that answered is the one filled.
+    for (int buffer = layout; buffer <= 3; ++buffer) {
+        show_progress(2, layout, false);
+        if (read_block(status_address::kEvents, events_block_registers(buffer), p.status.events[buffer - 1].data(),
+                       kInputRegisters) == 0) {
+            convert_events(p.status, buffer);
+            return true;
+        }
+    }
+    return false;
+}
+
+bool read_rectifiers(PollState& p, int layout)
+{
+    uint16_t* buffer = p.status.rectifiers[layout - 1].data();
+    int total = rectifier_registers(layout);
+    for (int offset = 0; offset < total; offset += kMaxInputRequest) {
+        show_progress(layout == 1 && offset > 0 ? 15 : 14, layout, false);
+        int count = std::min(kMaxInputRequest, total - offset);
+        if (read_block(static_cast<uint16_t>(status_address::kRectifiers + offset), count, buffer + offset,
+                       kInputRegisters) != 0)
+            return false;
+    }
+    convert_rectifiers(p.status, layout);
+    return true;
+}
+
+void read_settings(PollState& p, int layout)
+{
+    if (p.cycle_failed) {
+        p.settings_read = 0;
+        return;
+    }
+    SettingsImage image;
+    image.layout = layout;
+    p.settings_read = 1;
+    int total = settings_word_count(layout);
+    for (int offset = 0; offset < total;) {
+        int count = std::min(kMaxHoldingRequest, total - offset);
+        show_progress(20, layout, true);
+        if (g_reader.load()(static_cast<uint16_t>(offset), static_cast<uint16_t>(count), image.data() + 2 * offset,
+                            kHoldingRegisters) != 0) {
+            request_failed(p);
+            p.settings_read = 0;
+            return;
+        }
+        offset += count;
+    }
+    settings_from_registers(layout, image.data());
+    settings_store_device(image);
+}
+
+void refuse_protocol()
+{
+    {
+        GdkLock lock;
+        log_message(err_text, "Версия протокола не поддерживается программой!\n");
+    }
+    g_link_close.load()();
+    std::this_thread::sleep_for(kAbandonPause);
+}
+
+void show_cycle(PollState& p, int layout)
+{
+    SettingsImage device = settings_device_copy(layout);
+    SettingsImage reference = settings_reference_copy(layout);
+    std::string time_text = device_time_text(device_time(p.status), settings_s16(device, SettingsField::Timezone),
+                                             settings_u16(device, SettingsField::SummerTime) & settings_bits::kSummerTime);
+    IdentificationView identification = present_identification(p.status);
+    std::string comment = settings_name(device, SettingsField::Comment, 0);
+    DisplayContext context{p.status, p.previous, layout, device, reference};
+
+    GdkLock lock;
+    PollDisplayHooks& hooks = display_hooks();
+    if (hooks.set_device_time)
+        hooks.set_device_time(time_text.c_str());
+    if (hooks.set_identification)
+        hooks.set_identification(identification);
+    if (hooks.set_device_comment)
+        hooks.set_device_comment(comment.c_str());
+    for (DisplayUpdater updater : hooks.updaters)
+        if (updater)
+            updater(context);
+    if (p.settings_read && p.page_load_request) {
+        app.settings_modified = 0;
+        settings_device_to_edit(layout);
+        p.page_filling = 1;
+        if (hooks.load_settings_page)
+            hooks.load_settings_page(layout);
+        p.page_filling = 0;
+    }
+    p.page_load_request = 0;
+}
+
+void pause_between_cycles()
+{
+    // The pause ends early when the link closes, so a disconnect does not
+    // wait for it.
+    auto end = std::chrono::steady_clock::now() + kCyclePause;
+    while (app.link_open && std::chrono::steady_clock::now() < end)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+}
+
+void* poll_thread_entry(void*)
+{
+    poll_thread_main();
+    return nullptr;
+}
+
+} // namespace
+
+void poll_set_register_reader(RegisterReader reader) { g_reader = reader ? reader : no_reader; }
+void poll_set_link_close(void (*close)()) { g_link_close = close ? close : clear_link_open; }
+
+CycleResult poll_cycle()
+{
+    PollState& p = state();
+    take_pending_reset(p);
+    p.cycle_failed = 0;
+    if (!p.timer)
+        p.timer = g_timer_new();
+    double start = g_timer_elapsed(p.timer, nullptr);
+
+    show_progress(1, 1, false);
+    if (read_block(status_address::kIdentification, status_size::kIdentification, p.status.identification.data(),
+                   kInputRegisters) != 0)
+        return abandon(p);
+    convert_identification(p.status);
+    for (int i = 0; i < status_size::kIdentification; ++i)
+        p.identification[i] = p.status.identification[i];
+    if (protocol_version(p.status) > kMaxProtocolVersion) {
+        refuse_protocol();
+        return CycleResult::Refused;
+    }
+    int layout = status_layout(p.status);
+
+    if (!read_events_block(p, layout))
+        return abandon(p);
+
+    show_progress(3, layout, false);
+    if (read_block(status_address::kLoad, status_size::kLoad, p.status.load.data(), kInputRegisters) != 0)
+        return abandon(p);
+    convert_load(p.status);
+
+    show_progress(4, layout, false);
+    if (read_block(status_address::kBattery, status_size::kBattery, p.status.battery.data(), kInputRegisters) != 0)
+        return abandon(p);
+    convert_battery(p.status);
+
+    // A battery group that does not answer costs the rest of the groups and
+    // the settings read of this cycle, not the cycle.
+    for (int group = 0; group < kBatteryGroupsRead && app.link_open && !p.cycle_failed; ++group) {
+        show_progress(5 + group, layout, false);
+        if (read_block(static_cast<uint16_t>(status_address::kBatteryBlocks + 128 * group),
+                       status_size::kBatteryBlocks, p.status.battery_blocks[group].data(), kInputRegisters) != 0) {
+            request_failed(p);
+            break;
+        }
+        convert_battery_blocks(p.status, group);
+    }
+
+    show_progress(13, layout, false);
+    if (read_block(status_address::kContactors, status_size::kContactors, p.status.contactors.data(),
+                   kInputRegisters) != 0)
+        return abandon(p);
+    convert_contactors(p.status);
+
+    if (!read_rectifiers(p, layout))
+        return abandon(p);
+
+    show_progress(16, layout, false);
+    if (read_block(mains_block_address(layout), status_size::kMains, p.status.mains.data(), kInputRegisters) != 0)
+        return abandon(p);
+    convert_mains(p.status);
+
+    show_progress(17, layout, false);
+    if (read_block(temperature_block_address(layout), status_size::kTemperatures, p.status.temperatures.data(),
+                   kInputRegisters) != 0)
+        return abandon(p);
+    convert_temperatures(p.status);
+
+    show_progress(18, layout, false);
+    if (read_block(dry_contact_block_address(layout), status_size::kDryContacts, p.status.dry_contacts.data(),
+                   kInputRegisters) != 0)
+        return abandon(p);
+    convert_dry_contacts(p.status);
+
+    show_progress(19, layout, false);
+    if (read_block(extension_block_address(layout), status_size::kExtensions, p.status.extensions.data(),
+                   kInputRegisters) != 0)
+        return abandon(p);
+    convert_extensions(p.status);
+
+    read_settings(p, layout);
+    double end = g_timer_elapsed(p.timer, nullptr);
+
+    if (app.link_open)
+        show_cycle(p, layout);
+    {
+        std::string text = format("%0.3fs", end - start);
+        GdkLock lock;
+        if (display_hooks().set_cycle_time)
+            display_hooks().set_cycle_time(text.c_str());
+    }
+    if (p.settings_read)
+        settings_device_to_reference(layout);
+    p.previous = p.status;
+    return CycleResult::Complete;
+}
+
+int poll_thread_main()
+{
+    if (app.poll_running.exchange(1))
+        return 0;
+    PollState& p = state();
+    while (!app.transport_running && app.link_open)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    if (p.timer)
+        g_timer_destroy(p.timer);
+    p.timer = g_timer_new();
+    p.cycle_failed = 0;
+    p.settings_read = 0;
+
+    while (app.link_open) {
+        if (poll_cycle() == CycleResult::Complete)
+            pause_between_cycles();
+    }
+
+    g_timer_destroy(p.timer);
+    p.timer = nullptr;
+    app.poll_running = 0;
+    return 0;
+}
+
+int poll_thread_start()
+{
+    pthread_attr_t attributes;
+    pthread_attr_init(&attributes);
+    pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
+    pthread_attr_setstacksize(&attributes, 256000);
+    pthread_t thread;
+    int result = pthread_create(&thread, &attributes, poll_thread_entry, nullptr);
+    pthread_attr_destroy(&attributes);
+    return result == 0 ? 0 : -1;
+}
+
+void status_data_reset()
+{
+    PollState& p = state();
+    settings_copies_clear();
+    for (auto& r : p.identification)
+        r = 0;
+    p.images_reset = 1;
+    p.settings_read = 0;
+    p.page_load_request = 1;
+}
+
+bool settings_page_filling() { return state().page_filling != 0; }
+
+int status_layout_in_force() { return layout_for_version(state().identification[1]); }
+
+uint16_t status_identification_register(int index)
+{
+    return index >= 0 && index < status_size::kIdentification ? state().identification[index].load() : 0;
+}
+
+const StatusImage& status_image() { return state().status; }
+const PreviousStatusImage& previous_status_image() { return state().previous; }

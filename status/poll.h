@@ -1,0 +1,46 @@
+// The poll thread: the only reader of the Controller's live state. Once per
+// cycle it identifies the Controller, reads every status block and the
+// settings block, refreshes the window and sleeps a second.
+#pragma once
+
+#include <cstdint>
+
+#include "status/status_image.h"
+
+// The exchange operation the poll cycle reads through (modbus_read_registers
+// by default). Tests and benchmarks may put another in place before starting.
+using RegisterReader = int (*)(uint16_t start, uint16_t count, uint8_t* out, uint8_t function);
+void poll_set_register_reader(RegisterReader reader);
+// What closes the link when the Controller's protocol is refused (link_close
+// by default).
+void poll_set_link_close(void (*close)());
+
+// Starts the poll thread (detached, 256,000-byte stack). The connection code
+// calls it right after starting the transport thread. Returns 0, or -1 when
+// the thread could not be created.
+int poll_thread_start();
+// The thread function itself; returns at once when a poll thread already runs.
+int poll_thread_main();
+
+// Zeroes the status image, its previous copy and the device and reference
+// settings copies, and raises the settings-page load request. Run by the
+// display reset at start-up and on every disconnect.
+void status_data_reset();
+
+// Set while the poll thread fills the settings page: the page's change
+// handlers ignore what they see then.
+bool settings_page_filling();
+
+// Layout in force, from the last identification read (1 before any).
+int status_layout_in_force();
+// Identification register 0..14 of the last cycle, for readers on other
+// threads (journal start record 8, newest record slots 10 and 12).
+uint16_t status_identification_register(int index);
+
+// The images, for the poll thread and the updaters it calls.
+const StatusImage& status_image();
+const PreviousStatusImage& previous_status_image();
+
+// One cycle, without the pause after it (tests drive it directly).
+enum class CycleResult { Complete, Abandoned, Refused };
+CycleResult poll_cycle();
