@@ -1,6 +1,7 @@
 #include "events/active_lists_gtk.h"
 
 #include "events/active_lists.h"
+#include "status/display_hooks.h"
 #include "status/equipment_gtk.h"
 
 void refresh_active_event_lists(const StatusImage& status, const PreviousStatusImage& previous,
@@ -19,4 +20,11 @@ void refresh_active_event_lists(const StatusImage& status, const PreviousStatusI
         }
         apply_list_view(kActiveListStores[k], view);
     }
+}
+
+void event_lists_display_install()
+{
+    display_set_updater(DisplayStep::EventLists, [](const DisplayContext& c) {
+        refresh_active_event_lists(c.status, c.previous, c.device);
+    });
 }

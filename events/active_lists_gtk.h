@@ -10,3 +10,6 @@
 // thread's display step inside the GDK lock.
 void refresh_active_event_lists(const StatusImage& status, const PreviousStatusImage& previous,
                                 const SettingsImage& device);
+
+// Puts the lists' updater into the poll thread's display step for event lists.
+void event_lists_display_install();

@@ -1,6 +1,7 @@
 #include "status/equipment_gtk.h"
 
 #include "app/widgets.h"
+#include "status/display_hooks.h"
 
 void apply_list_view(GtkListStore* store, const ListView& view)
 {
@@ -14,8 +15,14 @@ void apply_list_view(GtkListStore* store, const ListView& view)
     for (const ListRow& row : view.rows) {
         if (!have)
             gtk_list_store_append(store, &iter);
-        for (const auto& [column, text] : row.cells)
-            gtk_list_store_set(store, &iter, column, text.c_str(), -1);
+        for (const auto& [column, text] : row.cells) {
+            // Unchanged cells are left alone so the view does not redraw them.
+            gchar* current = nullptr;
+            gtk_tree_model_get(model, &iter, column, &current, -1);
+            if (!current || text != current)
+                gtk_list_store_set(store, &iter, column, text.c_str(), -1);
+            g_free(current);
+        }
         have = gtk_tree_model_iter_next(model, &iter);
     }
     while (have)
@@ -57,4 +64,20 @@ void update_extension_unit_lists(const StatusImage& status, const SettingsImage&
 {
     apply_list_view("UKDVListStore", ukdv_list_view(status, device, reference));
     apply_list_view("UPKBListStore", upkb_list_view(status, device, reference));
+}
+
+void equipment_display_install()
+{
+    display_set_updater(DisplayStep::Contactors, [](const DisplayContext& c) {
+        update_contactor_list(c.status, c.device, c.reference);
+    });
+    display_set_updater(DisplayStep::Rectifiers, [](const DisplayContext& c) {
+        update_rectifier_list(c.status, c.device, c.reference);
+    });
+    display_set_updater(DisplayStep::DryContacts, [](const DisplayContext& c) {
+        update_dry_contact_list(c.status, c.device, c.reference);
+    });
+    display_set_updater(DisplayStep::ExtensionUnits, [](const DisplayContext& c) {
+        update_extension_unit_lists(c.status, c.device, c.reference);
+    });
 }

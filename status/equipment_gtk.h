@@ -25,3 +25,6 @@ void update_dry_contact_list(const StatusImage& status, const SettingsImage& dev
                              const SettingsImage& reference);
 void update_extension_unit_lists(const StatusImage& status, const SettingsImage& device,
                                  const SettingsImage& reference);
+
+// Puts the four updaters into their steps of the poll thread's display.
+void equipment_display_install();
