@@ -12,7 +12,6 @@
 #include "events/catalogue.h"
 #include "settings/settings_image.h"
 #include "status/status_image.h"
-#include "status/event_bits.h"
 
 constexpr int kActiveListCount = 6;
 
@@ -21,7 +20,7 @@ extern const char* const kActiveListStores[kActiveListCount];
 
 // Bytes of the events block (26 or 34 registers from input register 256) and
 // where the active-event bits start in it.
-constexpr size_t events_block_size(int layout) { return layout <= 1 ? 52 : 68; }
+constexpr size_t events_block_size(int layout) { return 2 * static_cast<size_t>(events_block_registers(layout)); }
 constexpr size_t kEventBitsOffset = 12;
 
 // Codes set both in `active` and in `mask` (host form), ascending. Bits past

@@ -80,29 +80,6 @@ TEST(RectifierList, RowCountIsTheModuleCountClampedToOneAndTheLayoutsRecords)
     EXPECT_EQ(cell(view, 179, 1), "VUV180");
 }
 
-TEST(RectifierList, ShowsVoltageAndCurrentUnlessTheModuleCannotMeasure)
-{
-    std::setlocale(LC_NUMERIC, "C");
-    SettingsImage device = image(2), reference = image(2);
-    settings_set_u16(device, SettingsField::RectifierCount, 4);
-    std::vector<uint16_t> modules = {
-        5412, 1234, 0,    // normal
-        5400, 0, 9,       // indeterminate
-        5400, 100, 10,    // error
-        5400, 100, 200,   // no such state
-    };
-    ListView view = rectifier_list_view(device, reference, modules);
-    ASSERT_EQ(view.rows.size(), 4u);
-    EXPECT_EQ(column(view, 1), (Texts{"VUV1", "VUV2", "VUV3", "VUV4"}));
-    EXPECT_EQ(column(view, 2), (Texts{"Норма", "Неизвестно", "Ошибка", "Ошибка"}));
-    EXPECT_EQ(column(view, 0), (Texts{"gtk-apply", "gtk-dialog-question", "gtk-dialog-error", "gtk-dialog-error"}));
-    EXPECT_EQ(column(view, 3), (Texts{"54.12В", "--,-В", "--,-В", "--,-В"}));
-    EXPECT_EQ(column(view, 4), (Texts{"12.34А", "--,-А", "--,-А", "--,-А"}));
-    // Fan speeds: no register reports them, the columns are left empty.
-    EXPECT_EQ(cell(view, 0, 5), "<unset>");
-    EXPECT_EQ(cell(view, 0, 6), "<unset>");
-}
-
 TEST(RectifierList, EveryStateHasItsIconAndText)
 {
     const char* texts[] = {"Норма", "Авария", "Авария сети", "Перегрев", "Перегрузка", "Авария вентиляторов",

@@ -106,22 +106,6 @@ TEST(ActiveLists, RowsFollowCodeOrderAcrossGroups)
                                   "Авария сухого контакта СК16"}));
 }
 
-TEST(ActiveLists, UnchangedEventsBlockLeavesTheListsAloneEvenWhenMasksChanged)
-{
-    auto block = block_from_registers(1, {{256, 1}, {263, 0x0001}});
-    Masks masks;
-    masks.select(0, 0);
-    ActiveListsView view = active_lists_view(1, block, block, masks.spans(1), CatalogueSettings{});
-    EXPECT_FALSE(view.changed);
-    EXPECT_TRUE(view.rows[0].empty());
-
-    // Any difference in the block counts, the alarm count words included.
-    auto counted = block_from_registers(1, {{256, 2}, {263, 0x0001}});
-    view = active_lists_view(1, counted, block, masks.spans(1), CatalogueSettings{});
-    EXPECT_TRUE(view.changed);
-    EXPECT_EQ(view.rows[0], Rows{"Авария контроллера RARUR"});
-}
-
 TEST(ActiveLists, ClearedEventEmptiesTheList)
 {
     auto raised = block_from_registers(2, {{263, 0x0001}});
