@@ -1,7 +1,7 @@
 #include "status/equipment.h"
 
 #include <algorithm>
-#include <iterator>
+#include <cstdio>
 
 #include "app/text_format.h"
 
