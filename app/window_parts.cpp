@@ -1,8 +1,10 @@
 #include "app/window_parts.h"
 
+#include "events/active_lists_gtk.h"
 #include "link/connection.h"
 #include "link/connection_gtk.h"
 #include "status/display_gtk.h"
+#include "status/equipment_gtk.h"
 #include "status/poll.h"
 
 void register_window_part_handlers() { link_register_handlers(); }
@@ -12,6 +14,8 @@ void look_up_window_parts()
     connection_hooks.link_opened = status_link_opened;
     connection_hooks.connect_started = status_connect_started;
     status_display_install();
+    event_lists_display_install();
+    equipment_display_install();
 }
 
 void reset_window_parts() { status_data_reset(); }
