@@ -159,10 +159,10 @@ int main(int argc, char** argv)
     po.seed = o.seed;
     po.frozen = o.freeze;
     plant_init(sim.plant, po);
-    for (const std::string& spec : o.faults) {
+    for (const std::string& rule : o.faults) {
         std::string error;
-        if (fault_command(sim.faults, spec, error) < 0) {
-            std::fprintf(stderr, "rarur-sim: --fault \"%s\": %s\n", spec.c_str(), error.c_str());
+        if (fault_command(sim.faults, rule, error) < 0) {
+            std::fprintf(stderr, "rarur-sim: --fault \"%s\": %s\n", rule.c_str(), error.c_str());
             return 2;
         }
     }
