@@ -109,42 +109,52 @@ std::string expand(const std::string& s)
 
 // ---------------------------------------------------------------- widget state
 
+enum class CellKind { Null, String, Boolean, Number };
 
-std::string value_text(GtkTreeModel* model, GtkTreeIter* iter, int column)
+// A cell's value as text ("1"/"0" for booleans) and what kind of value it is.
+CellKind cell_value(GtkTreeModel* model, GtkTreeIter* iter, int column, std::string& text)
 {
     GValue v = G_VALUE_INIT;
     gtk_tree_model_get_value(model, iter, column, &v);
-    std::string out;
-    if (G_VALUE_HOLDS_STRING(&v))
-        out = g_value_get_string(&v) ? q(g_value_get_string(&v)) : "null";
-    else if (G_VALUE_HOLDS_BOOLEAN(&v))
-        out = g_value_get_boolean(&v) ? "true" : "false";
-    else if (G_VALUE_HOLDS_INT(&v))
-        out = std::to_string(g_value_get_int(&v));
-    else if (G_VALUE_HOLDS_UINT(&v))
-        out = std::to_string(g_value_get_uint(&v));
-    else
-        out = "null";
+    CellKind kind = CellKind::Null;
+    text.clear();
+    if (G_VALUE_HOLDS_STRING(&v)) {
+        if (const char* s = g_value_get_string(&v)) {
+            text = s;
+            kind = CellKind::String;
+        }
+    } else if (G_VALUE_HOLDS_BOOLEAN(&v)) {
+        text = g_value_get_boolean(&v) ? "1" : "0";
+        kind = CellKind::Boolean;
+    } else if (G_VALUE_HOLDS_INT(&v)) {
+        text = std::to_string(g_value_get_int(&v));
+        kind = CellKind::Number;
+    } else if (G_VALUE_HOLDS_UINT(&v)) {
+        text = std::to_string(g_value_get_uint(&v));
+        kind = CellKind::Number;
+    }
     g_value_unset(&v);
-    return out;
+    return kind;
+}
+
+std::string value_text(GtkTreeModel* model, GtkTreeIter* iter, int column)
+{
+    std::string text;
+    switch (cell_value(model, iter, column, text)) {
+    case CellKind::String: return q(text);
+    case CellKind::Boolean: return text == "1" ? "true" : "false";
+    case CellKind::Number: return text;
+    case CellKind::Null: break;
+    }
+    return "null";
 }
 
 // Plain text of a cell, for comparisons.
 std::string cell_plain(GtkTreeModel* model, GtkTreeIter* iter, int column)
 {
-    GValue v = G_VALUE_INIT;
-    gtk_tree_model_get_value(model, iter, column, &v);
-    std::string out;
-    if (G_VALUE_HOLDS_STRING(&v))
-        out = g_value_get_string(&v) ? g_value_get_string(&v) : "";
-    else if (G_VALUE_HOLDS_BOOLEAN(&v))
-        out = g_value_get_boolean(&v) ? "1" : "0";
-    else if (G_VALUE_HOLDS_INT(&v))
-        out = std::to_string(g_value_get_int(&v));
-    else if (G_VALUE_HOLDS_UINT(&v))
-        out = std::to_string(g_value_get_uint(&v));
-    g_value_unset(&v);
-    return out;
+    std::string text;
+    cell_value(model, iter, column, text);
+    return text;
 }
 
 std::string rows_json(GtkTreeModel* model, GtkTreeIter* parent, int depth)
