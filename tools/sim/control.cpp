@@ -157,14 +157,20 @@ int ControlEndpoint::listen(const std::string& path)
     return 0;
 }
 
+void ControlEndpoint::close_conn(Conn& c)
+{
+    if (c.fd >= 0)
+        close(c.fd);
+    c.fd = -1;
+    c.dead = true;
+}
+
 void ControlEndpoint::on_readable(Conn& c)
 {
     char buf[512];
     ssize_t n = recv(c.fd, buf, sizeof buf, 0);
     if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) {
-        close(c.fd);
-        c.fd = -1;
-        c.dead = true;
+        close_conn(c);
         return;
     }
     if (n < 0)
@@ -187,9 +193,7 @@ void ControlEndpoint::on_readable(Conn& c)
         c.overlong = false;
     }
     if (!flush_some(c.fd, c.out)) {
-        close(c.fd);
-        c.fd = -1;
-        c.dead = true;
+        close_conn(c);
     }
 }
 
@@ -221,9 +225,7 @@ void ControlEndpoint::prepare(Loop& loop)
             if (revents & (POLLIN | POLLHUP | POLLERR))
                 on_readable(*c);
             else if ((revents & POLLOUT) && !flush_some(c->fd, c->out)) {
-                close(c->fd);
-                c->fd = -1;
-                c->dead = true;
+                close_conn(*c);
             }
         });
     }
