@@ -157,23 +157,13 @@ int ControlEndpoint::listen(const std::string& path)
     return 0;
 }
 
-void ControlEndpoint::close_conn(Conn& c)
-{
-    if (c.fd >= 0)
-        close(c.fd);
-    c.fd = -1;
-    c.dead = true;
-}
-
 void ControlEndpoint::on_readable(Conn& c)
 {
     char buf[512];
-    ssize_t n = recv(c.fd, buf, sizeof buf, 0);
-    if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) {
-        close_conn(c);
-        return;
-    }
+    long n = read_some(c.fd, buf, sizeof buf);
     if (n < 0)
+        close_conn(c);
+    if (n <= 0)
         return;
     for (ssize_t i = 0; i < n; ++i) {
         char ch = buf[i];
@@ -199,12 +189,7 @@ void ControlEndpoint::on_readable(Conn& c)
 
 void ControlEndpoint::prepare(Loop& loop)
 {
-    for (auto it = conns_.begin(); it != conns_.end();) {
-        if ((*it)->dead)
-            it = conns_.erase(it);
-        else
-            ++it;
-    }
+    std::erase_if(conns_, [](const auto& c) { return c->dead; });
     if (listen_fd_ < 0)
         return;
     loop.watch(listen_fd_, POLLIN, [this](short) {

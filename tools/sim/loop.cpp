@@ -65,6 +65,22 @@ bool flush_some(int fd, std::vector<uint8_t>& out)
     return true;
 }
 
+long read_some(int fd, void* buf, size_t size)
+{
+    ssize_t n = recv(fd, buf, size, 0);
+    if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR))
+        return -1;
+    return n < 0 ? 0 : long(n);
+}
+
+void drop_peer(int& fd, bool& dead)
+{
+    if (fd >= 0)
+        close(fd);
+    fd = -1;
+    dead = true;
+}
+
 int listen_unix_socket(const std::string& path, int backlog, const char* what)
 {
     sockaddr_un addr{};

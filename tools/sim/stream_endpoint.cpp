@@ -92,23 +92,13 @@ void StreamEndpoint::accept_all()
     }
 }
 
-void StreamEndpoint::close_conn(Conn& c)
-{
-    if (c.fd >= 0)
-        close(c.fd);
-    c.fd = -1;
-    c.dead = true;
-}
-
 void StreamEndpoint::on_readable(Conn& c)
 {
     uint8_t buf[2048];
-    ssize_t n = recv(c.fd, buf, sizeof buf, 0);
-    if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) {
-        close_conn(c);
-        return;
-    }
+    long n = read_some(c.fd, buf, sizeof buf);
     if (n < 0)
+        close_conn(c);
+    if (n <= 0)
         return;
     c.in.insert(c.in.end(), buf, buf + n);
     if (c.in.size() > max_input)
@@ -179,12 +169,7 @@ void StreamEndpoint::process_frames(Conn& c, int64_t now)
 
 void StreamEndpoint::prepare(Loop& loop, int64_t now)
 {
-    for (auto it = conns_.begin(); it != conns_.end();) {
-        if ((*it)->dead)
-            it = conns_.erase(it);
-        else
-            ++it;
-    }
+    std::erase_if(conns_, [](const auto& c) { return c->dead; });
     if (listen_fd_ >= 0)
         loop.watch(listen_fd_, POLLIN, [this](short) { accept_all(); });
     for (auto& cp : conns_) {
