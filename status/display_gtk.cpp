@@ -142,6 +142,9 @@ void apply_battery_tree(const BatteryPageView& view)
                 set_battery_row(store, &block, b);
             }
         }
+        // New rows start collapsed; open the groups so the blocks show without a click.
+        if (GtkWidget* tree = widget_by_id("BatteryTree"); tree && GTK_IS_TREE_VIEW(tree))
+            gtk_tree_view_expand_all(GTK_TREE_VIEW(tree));
         return;
     }
     bool valid = gtk_tree_model_get_iter_first(model, &group);

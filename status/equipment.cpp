@@ -50,6 +50,17 @@ uint16_t word(std::span<const uint16_t> registers, size_t index)
     return index < registers.size() ? registers[index] : 0;
 }
 
+// A list's rows are rebuilt, not updated in place, when the configured number
+// of its items differs from the reference settings.
+ListView view_for_count(const SettingsImage& device, const SettingsImage& reference, SettingsField count_field,
+                        int& count)
+{
+    ListView view;
+    count = settings_u16(device, count_field);
+    view.rebuild = count != settings_u16(reference, count_field);
+    return view;
+}
+
 ListRow state_row(int icon_column, int text_column, StateLook state)
 {
     ListRow row;
@@ -97,9 +108,8 @@ std::string quoted_name(std::span<const uint8_t> field)
 ListView contactor_list_view(const SettingsImage& device, const SettingsImage& reference,
                              std::span<const uint16_t> contactors)
 {
-    ListView view;
-    uint16_t count = settings_u16(device, SettingsField::ContactorCount);
-    view.rebuild = count != settings_u16(reference, SettingsField::ContactorCount);
+    int count = 0;
+    ListView view = view_for_count(device, reference, SettingsField::ContactorCount, count);
     int rows = std::min<int>(count, 4);
     for (int i = 1; i <= rows; ++i) {
         uint16_t reg = word(contactors, i - 1);
@@ -118,9 +128,8 @@ ListView contactor_list_view(const SettingsImage& device, const SettingsImage& r
 ListView rectifier_list_view(const SettingsImage& device, const SettingsImage& reference,
                              std::span<const uint16_t> modules)
 {
-    ListView view;
-    uint16_t count = settings_u16(device, SettingsField::RectifierCount);
-    view.rebuild = count != settings_u16(reference, SettingsField::RectifierCount);
+    int count = 0;
+    ListView view = view_for_count(device, reference, SettingsField::RectifierCount, count);
     // One row even without modules configured, so the list is never blank.
     int rows = std::clamp<int>(count, 1, rectifier_records(device.layout));
     for (int i = 1; i <= rows; ++i) {
@@ -145,9 +154,8 @@ ListView rectifier_list_view(const SettingsImage& device, const SettingsImage& r
 ListView dry_contact_list_view(const SettingsImage& device, const SettingsImage& reference,
                                std::span<const uint16_t> dry_contacts)
 {
-    ListView view;
-    uint16_t count = settings_u16(device, SettingsField::DryContactCount);
-    view.rebuild = count != settings_u16(reference, SettingsField::DryContactCount);
+    int count = 0;
+    ListView view = view_for_count(device, reference, SettingsField::DryContactCount, count);
     int rows = std::min<int>(count, 16);
     for (int i = 1; i <= rows; ++i) {
         ListRow row = state_row(0, 3, dry_contact_state_look(word(dry_contacts, i - 1)));
@@ -160,9 +168,8 @@ ListView dry_contact_list_view(const SettingsImage& device, const SettingsImage&
 
 ListView ukdv_list_view(const SettingsImage& device, const SettingsImage& reference, uint16_t missing_units)
 {
-    ListView view;
-    int breakers = settings_u16(device, SettingsField::LoadBreakerCount);
-    view.rebuild = breakers != settings_u16(reference, SettingsField::LoadBreakerCount);
+    int breakers = 0;
+    ListView view = view_for_count(device, reference, SettingsField::LoadBreakerCount, breakers);
     // The Controller monitors 12 breakers itself; each unit takes ten more.
     int units = breakers > 12 ? (breakers - 3) / 10 : 0;
     view.rows = unit_rows(units, missing_units);

@@ -47,17 +47,31 @@ JournalRecord decode_journal(const Bytes& b)
     return {be16(b, 0) == 0, be16(b, 2), be32(b, 4), be16(b, 8), be16(b, 10)};
 }
 
+// Every test starts from a frozen plant, connected, with the identification
+// block (where the newest record of each ring is named) already read.
+class SimFiles : public ::testing::Test {
+protected:
+    static SimOptions frozen()
+    {
+        SimOptions o;
+        o.freeze = true;
+        return o;
+    }
+    void SetUp() override
+    {
+        ASSERT_TRUE(sim.running()) << sim.log();
+        id = identification(c);
+        ASSERT_EQ(id.size(), 30u);
+    }
+    SimProcess sim{frozen()};
+    RawModbusTcp c{sim.port()};
+    Bytes id;
+};
+
 }  // namespace
 
-TEST(SimFiles, JournalRingHoldsAWrappingHistoryEndingAtIdentificationRegister8)
+TEST_F(SimFiles, JournalRingHoldsAWrappingHistoryEndingAtIdentificationRegister8)
 {
-    SimOptions o;
-    o.freeze = true;
-    SimProcess sim(o);
-    ASSERT_TRUE(sim.running()) << sim.log();
-    RawModbusTcp c(sim.port());
-    Bytes id = identification(c);
-    ASSERT_EQ(id.size(), 30u);
     unsigned newest = be16(id, 16);
     uint32_t now = be32(id, 10);
     ASSERT_LT(newest, 4096u);
@@ -115,15 +129,8 @@ TEST(SimFiles, JournalRingHoldsAWrappingHistoryEndingAtIdentificationRegister8)
     EXPECT_EQ(read_record(c, 1, 0, 7), (V{0x94, 0x03}));
 }
 
-TEST(SimFiles, BatteryFilesHoldSectionsAndGroupRecordsForEveryRing)
+TEST_F(SimFiles, BatteryFilesHoldSectionsAndGroupRecordsForEveryRing)
 {
-    SimOptions o;
-    o.freeze = true;
-    SimProcess sim(o);
-    ASSERT_TRUE(sim.running()) << sim.log();
-    RawModbusTcp c(sim.port());
-    Bytes id = identification(c);
-    ASSERT_EQ(id.size(), 30u);
     std::set<unsigned> completions;
     for (unsigned base : {16u, 24u}) {
         unsigned newest = be16(id, base == 16 ? 20 : 24);
@@ -194,15 +201,8 @@ TEST(SimFiles, BatteryFilesHoldSectionsAndGroupRecordsForEveryRing)
     EXPECT_EQ(read_record(c, 16, 0, 13), (V{0x94, 0x03}));
 }
 
-TEST(SimFiles, BatteryTestCommandRecordsANewTestUntilStopped)
+TEST_F(SimFiles, BatteryTestCommandRecordsANewTestUntilStopped)
 {
-    SimOptions o;
-    o.freeze = true;
-    SimProcess sim(o);
-    ASSERT_TRUE(sim.running()) << sim.log();
-    RawModbusTcp c(sim.port());
-    Bytes id = identification(c);
-    ASSERT_EQ(id.size(), 30u);
     unsigned slot = be16(id, 20);
     auto battery_command = [&](unsigned word, const char* password) {
         Bytes pdu = {0x10, 0x42, 0x00, 0x00, 0x04, 0x08};

@@ -8,7 +8,6 @@
 #include <poll.h>
 #include <sstream>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 namespace sim {
@@ -145,30 +144,14 @@ ControlEndpoint::~ControlEndpoint()
     for (auto& c : conns_)
         if (c->fd >= 0)
             close(c->fd);
-    if (listen_fd_ >= 0)
-        close(listen_fd_);
-    if (!path_.empty())
-        unlink(path_.c_str());
+    close_listener(listen_fd_, path_);
 }
 
 int ControlEndpoint::listen(const std::string& path)
 {
-    sockaddr_un addr{};
-    if (path.size() >= sizeof addr.sun_path) {
-        std::fprintf(stderr, "rarur-sim: control path too long: %s\n", path.c_str());
+    int fd = listen_unix_socket(path, 4, "control");
+    if (fd < 0)
         return -1;
-    }
-    addr.sun_family = AF_UNIX;
-    std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
-    unlink(path.c_str());
-    int fd = socket(AF_UNIX, SOCK_STREAM, 0);
-    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) < 0 || ::listen(fd, 4) < 0) {
-        std::fprintf(stderr, "rarur-sim: cannot listen on %s: %s\n", path.c_str(), std::strerror(errno));
-        if (fd >= 0)
-            close(fd);
-        return -1;
-    }
-    set_nonblocking(fd);
     listen_fd_ = fd;
     path_ = path;
     return 0;
@@ -177,14 +160,10 @@ int ControlEndpoint::listen(const std::string& path)
 void ControlEndpoint::on_readable(Conn& c)
 {
     char buf[512];
-    ssize_t n = recv(c.fd, buf, sizeof buf, 0);
-    if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) {
-        close(c.fd);
-        c.fd = -1;
-        c.dead = true;
-        return;
-    }
+    long n = read_some(c.fd, buf, sizeof buf);
     if (n < 0)
+        close_conn(c);
+    if (n <= 0)
         return;
     for (ssize_t i = 0; i < n; ++i) {
         char ch = buf[i];
@@ -204,20 +183,13 @@ void ControlEndpoint::on_readable(Conn& c)
         c.overlong = false;
     }
     if (!flush_some(c.fd, c.out)) {
-        close(c.fd);
-        c.fd = -1;
-        c.dead = true;
+        close_conn(c);
     }
 }
 
 void ControlEndpoint::prepare(Loop& loop)
 {
-    for (auto it = conns_.begin(); it != conns_.end();) {
-        if ((*it)->dead)
-            it = conns_.erase(it);
-        else
-            ++it;
-    }
+    std::erase_if(conns_, [](const auto& c) { return c->dead; });
     if (listen_fd_ < 0)
         return;
     loop.watch(listen_fd_, POLLIN, [this](short) {
@@ -238,9 +210,7 @@ void ControlEndpoint::prepare(Loop& loop)
             if (revents & (POLLIN | POLLHUP | POLLERR))
                 on_readable(*c);
             else if ((revents & POLLOUT) && !flush_some(c->fd, c->out)) {
-                close(c->fd);
-                c->fd = -1;
-                c->dead = true;
+                close_conn(*c);
             }
         });
     }

@@ -29,6 +29,7 @@ private:
         bool dead = false, overlong = false;
     };
     void on_readable(Conn& c);
+    void close_conn(Conn& c) { drop_peer(c.fd, c.dead); }
     Sim& sim_;
     bool have_modem_;
     int listen_fd_ = -1;

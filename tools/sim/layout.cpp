@@ -2,50 +2,33 @@
 
 namespace sim {
 
+namespace {
+
+// One row a layout; layouts 2 and 3 differ only in the settings length, the
+// rectifier records and the module event codes.
+constexpr Layout kLayouts[3] = {
+    {.number = 1, .settings_words = 702, .event_bits = 320, .events_regs = 26, .module_slots = 60,
+     .mains_addr = 2560, .temps_addr = 2816, .dry_addr = 3072, .ext_addr = 3328, .mask_words = 20,
+     .code_module_base = 159, .code_no_reserve = 220, .code_phase_base = 223, .code_mains_sensor = 227,
+     .code_lightning = 228, .code_t2_low = 256, .code_t2_high = 257, .code_temp_sensor = 258,
+     .code_dry_base = 287},
+    {.number = 2, .settings_words = 750, .event_bits = 448, .events_regs = 34, .module_slots = 190,
+     .mains_addr = 3072, .temps_addr = 3328, .dry_addr = 3584, .ext_addr = 3840, .mask_words = 28,
+     .code_module_base = 160, .code_no_reserve = 160, .code_phase_base = 351, .code_mains_sensor = 355,
+     .code_lightning = 356, .code_t2_low = 384, .code_t2_high = 385, .code_temp_sensor = 386,
+     .code_dry_base = 415},
+    {.number = 3, .settings_words = 751, .event_bits = 448, .events_regs = 34, .module_slots = 180,
+     .mains_addr = 3072, .temps_addr = 3328, .dry_addr = 3584, .ext_addr = 3840, .mask_words = 28,
+     .code_module_base = 159, .code_no_reserve = 340, .code_phase_base = 351, .code_mains_sensor = 355,
+     .code_lightning = 356, .code_t2_low = 384, .code_t2_high = 385, .code_temp_sensor = 386,
+     .code_dry_base = 415},
+};
+
+}  // namespace
+
 Layout layout_for_version(int v)
 {
-    Layout l;
-    l.number = v <= 399 ? 1 : (v >= 410 ? 3 : 2);
-    if (l.number == 1) {
-        l.settings_words = 702;
-        l.event_bits = 320;
-        l.events_regs = 26;
-        l.module_slots = 60;
-        l.mains_addr = 2560;
-        l.temps_addr = 2816;
-        l.dry_addr = 3072;
-        l.ext_addr = 3328;
-        l.mask_words = 20;
-        l.code_module_base = 159;
-        l.code_no_reserve = 220;
-        l.code_phase_base = 223;
-        l.code_mains_sensor = 227;
-        l.code_lightning = 228;
-        l.code_t2_low = 256;
-        l.code_t2_high = 257;
-        l.code_temp_sensor = 258;
-        l.code_dry_base = 287;
-        return l;
-    }
-    l.settings_words = l.number == 2 ? 750 : 751;
-    l.event_bits = 448;
-    l.events_regs = 34;
-    l.module_slots = l.number == 2 ? 190 : 180;
-    l.mains_addr = 3072;
-    l.temps_addr = 3328;
-    l.dry_addr = 3584;
-    l.ext_addr = 3840;
-    l.mask_words = 28;
-    l.code_module_base = l.number == 2 ? 160 : 159;
-    l.code_no_reserve = l.number == 2 ? 160 : 340;
-    l.code_phase_base = 351;
-    l.code_mains_sensor = 355;
-    l.code_lightning = 356;
-    l.code_t2_low = 384;
-    l.code_t2_high = 385;
-    l.code_temp_sensor = 386;
-    l.code_dry_base = 415;
-    return l;
+    return kLayouts[v <= 399 ? 0 : (v >= 410 ? 2 : 1)];
 }
 
 std::vector<int> event_groups(const Layout& layout)

@@ -1,10 +1,13 @@
 #include "loop.h"
 
 #include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -60,6 +63,51 @@ bool flush_some(int fd, std::vector<uint8_t>& out)
         return false;
     }
     return true;
+}
+
+long read_some(int fd, void* buf, size_t size)
+{
+    ssize_t n = recv(fd, buf, size, 0);
+    if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR))
+        return -1;
+    return n < 0 ? 0 : long(n);
+}
+
+void drop_peer(int& fd, bool& dead)
+{
+    if (fd >= 0)
+        close(fd);
+    fd = -1;
+    dead = true;
+}
+
+int listen_unix_socket(const std::string& path, int backlog, const char* what)
+{
+    sockaddr_un addr{};
+    if (path.size() >= sizeof addr.sun_path) {
+        std::fprintf(stderr, "rarur-sim: %s path too long: %s\n", what, path.c_str());
+        return -1;
+    }
+    addr.sun_family = AF_UNIX;
+    std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
+    unlink(path.c_str());
+    int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) < 0 || listen(fd, backlog) < 0) {
+        std::fprintf(stderr, "rarur-sim: cannot listen on %s: %s\n", path.c_str(), std::strerror(errno));
+        if (fd >= 0)
+            close(fd);
+        return -1;
+    }
+    set_nonblocking(fd);
+    return fd;
+}
+
+void close_listener(int fd, const std::string& path)
+{
+    if (fd >= 0)
+        close(fd);
+    if (!path.empty())
+        unlink(path.c_str());
 }
 
 }  // namespace sim

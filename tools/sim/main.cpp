@@ -58,6 +58,44 @@ bool parse_int(const char* text, long lo, long hi, long& v)
     return *text && !*end && v >= lo && v <= hi;
 }
 
+// Reads a whole number within [lo, hi] into `out`; false leaves `out` alone.
+template <typename T>
+bool set_int(const char* text, long lo, long hi, T& out)
+{
+    long n = 0;
+    if (!parse_int(text, lo, hi, n))
+        return false;
+    out = T(n);
+    return true;
+}
+
+// The options that take a value; `set` is false for a value out of range.
+struct ValueOption {
+    const char* name;
+    bool (*set)(Options& o, const char* v);
+};
+
+constexpr ValueOption kValueOptions[] = {
+    {"--listen", [](Options& o, const char* v) { o.listen = v; return true; }},
+    {"--port-file", [](Options& o, const char* v) { o.port_file = v; return true; }},
+    {"--usb-dir", [](Options& o, const char* v) { o.usb_dir = v; return true; }},
+    {"--usb-id", [](Options& o, const char* v) {
+         int id = 0;
+         if (!set_int(v, 0, 1000000, id))
+             return false;
+         o.usb_ids.push_back(id);
+         return true;
+     }},
+    {"--modem-pty", [](Options& o, const char* v) { o.modem_pty = v; return true; }},
+    {"--modem-result", [](Options& o, const char* v) { return set_int(v, 0, 255, o.modem_result); }},
+    {"--modem-guard", [](Options& o, const char* v) { return set_int(v, 0, 10000, o.modem_guard_ms); }},
+    {"--protocol-version", [](Options& o, const char* v) { return set_int(v, 0, 65535, o.protocol_version); }},
+    {"--record", [](Options& o, const char* v) { o.record = v; return true; }},
+    {"--control", [](Options& o, const char* v) { o.control = v; return true; }},
+    {"--fault", [](Options& o, const char* v) { o.faults.push_back(v); return true; }},
+    {"--seed", [](Options& o, const char* v) { return set_int(v, 0, 0xFFFFFFFFL, o.seed); }},
+};
+
 int parse_options(int argc, char** argv, Options& o)
 {
     for (int i = 1; i < argc; ++i) {
@@ -70,14 +108,11 @@ int parse_options(int argc, char** argv, Options& o)
             usage();
             std::exit(0);
         }
-        static const char* const with_value[] = {"--listen", "--port-file", "--usb-dir", "--usb-id",
-                                                 "--modem-pty", "--modem-result", "--modem-guard",
-                                                 "--protocol-version", "--record", "--control", "--fault",
-                                                 "--seed"};
-        bool known = false;
-        for (const char* name : with_value)
-            known |= a == name;
-        if (!known) {
+        const ValueOption* option = nullptr;
+        for (const ValueOption& candidate : kValueOptions)
+            if (a == candidate.name)
+                option = &candidate;
+        if (!option) {
             std::fprintf(stderr, "rarur-sim: unknown option %s\n", a.c_str());
             return -1;
         }
@@ -86,32 +121,7 @@ int parse_options(int argc, char** argv, Options& o)
             return -1;
         }
         const char* v = argv[++i];
-        long n = 0;
-        if (a == "--listen")
-            o.listen = v;
-        else if (a == "--port-file")
-            o.port_file = v;
-        else if (a == "--usb-dir")
-            o.usb_dir = v;
-        else if (a == "--modem-pty")
-            o.modem_pty = v;
-        else if (a == "--record")
-            o.record = v;
-        else if (a == "--control")
-            o.control = v;
-        else if (a == "--fault")
-            o.faults.push_back(v);
-        else if (a == "--usb-id" && parse_int(v, 0, 1000000, n))
-            o.usb_ids.push_back(int(n));
-        else if (a == "--protocol-version" && parse_int(v, 0, 65535, n))
-            o.protocol_version = int(n);
-        else if (a == "--modem-result" && parse_int(v, 0, 255, n))
-            o.modem_result = int(n);
-        else if (a == "--modem-guard" && parse_int(v, 0, 10000, n))
-            o.modem_guard_ms = int(n);
-        else if (a == "--seed" && parse_int(v, 0, 0xFFFFFFFFL, n))
-            o.seed = uint32_t(n);
-        else {
+        if (!option->set(o, v)) {
             std::fprintf(stderr, "rarur-sim: bad option or value: %s %s\n", a.c_str(), v);
             return -1;
         }

@@ -11,7 +11,6 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 namespace sim {
@@ -26,10 +25,7 @@ StreamEndpoint::~StreamEndpoint()
     for (auto& c : conns_)
         if (c->fd >= 0)
             close(c->fd);
-    if (listen_fd_ >= 0)
-        close(listen_fd_);
-    if (!unix_path_.empty())
-        unlink(unix_path_.c_str());
+    close_listener(listen_fd_, unix_path_);
 }
 
 int StreamEndpoint::listen_tcp(const std::string& host_port)
@@ -71,22 +67,9 @@ int StreamEndpoint::listen_tcp(const std::string& host_port)
 
 int StreamEndpoint::listen_unix(const std::string& path)
 {
-    sockaddr_un addr{};
-    if (path.size() >= sizeof addr.sun_path) {
-        std::fprintf(stderr, "rarur-sim: socket path too long: %s\n", path.c_str());
+    int fd = listen_unix_socket(path, 8, "socket");
+    if (fd < 0)
         return -1;
-    }
-    addr.sun_family = AF_UNIX;
-    std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
-    unlink(path.c_str());
-    int fd = socket(AF_UNIX, SOCK_STREAM, 0);
-    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) < 0 || listen(fd, 8) < 0) {
-        std::fprintf(stderr, "rarur-sim: cannot listen on %s: %s\n", path.c_str(), std::strerror(errno));
-        if (fd >= 0)
-            close(fd);
-        return -1;
-    }
-    set_nonblocking(fd);
     listen_fd_ = fd;
     unix_path_ = path;
     return 0;
@@ -109,23 +92,13 @@ void StreamEndpoint::accept_all()
     }
 }
 
-void StreamEndpoint::close_conn(Conn& c)
-{
-    if (c.fd >= 0)
-        close(c.fd);
-    c.fd = -1;
-    c.dead = true;
-}
-
 void StreamEndpoint::on_readable(Conn& c)
 {
     uint8_t buf[2048];
-    ssize_t n = recv(c.fd, buf, sizeof buf, 0);
-    if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) {
-        close_conn(c);
-        return;
-    }
+    long n = read_some(c.fd, buf, sizeof buf);
     if (n < 0)
+        close_conn(c);
+    if (n <= 0)
         return;
     c.in.insert(c.in.end(), buf, buf + n);
     if (c.in.size() > max_input)
@@ -196,12 +169,7 @@ void StreamEndpoint::process_frames(Conn& c, int64_t now)
 
 void StreamEndpoint::prepare(Loop& loop, int64_t now)
 {
-    for (auto it = conns_.begin(); it != conns_.end();) {
-        if ((*it)->dead)
-            it = conns_.erase(it);
-        else
-            ++it;
-    }
+    std::erase_if(conns_, [](const auto& c) { return c->dead; });
     if (listen_fd_ >= 0)
         loop.watch(listen_fd_, POLLIN, [this](short) { accept_all(); });
     for (auto& cp : conns_) {

@@ -40,7 +40,7 @@ private:
     void on_readable(Conn& c);
     void process_frames(Conn& c, int64_t now);
     bool next_frame(Conn& c, std::vector<uint8_t>& pdu, std::vector<uint8_t>& header);
-    void close_conn(Conn& c);
+    void close_conn(Conn& c) { drop_peer(c.fd, c.dead); }
 
     Sim& sim_;
     Framing framing_;
