@@ -45,7 +45,7 @@ void usage()
         "  --protocol-version V     identification register 1 and the layout (default 410)\n"
         "  --record FILE            append one line per request\n"
         "  --control PATH           Unix socket for control commands\n"
-        "  --fault \"SPEC\"           a fault as in the control command \"fault SPEC\" (repeatable)\n"
+        "  --fault \"RULE\"           a fault as in the control command \"fault RULE\" (repeatable)\n"
         "  --seed N                 seed of the plant's randomness (default 1)\n"
         "  --freeze                 start with the plant frozen\n",
         stderr);
