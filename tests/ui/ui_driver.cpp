@@ -332,6 +332,14 @@ std::string property_of(const std::string& id, const std::string& prop, bool& ok
         if (GTK_IS_SPIN_BUTTON(wd)) return std::to_string(gtk_spin_button_get_value_as_int(GTK_SPIN_BUTTON(wd)));
     }
     if (prop == "markup" && GTK_IS_LABEL(wd)) return gtk_label_get_label(GTK_LABEL(wd));
+    if (GTK_IS_ABOUT_DIALOG(wd)) {
+        const char* t = nullptr;
+        if (prop == "program-name") t = gtk_about_dialog_get_program_name(GTK_ABOUT_DIALOG(wd));
+        else if (prop == "version") t = gtk_about_dialog_get_version(GTK_ABOUT_DIALOG(wd));
+        else if (prop == "comments") t = gtk_about_dialog_get_comments(GTK_ABOUT_DIALOG(wd));
+        if (t || prop == "program-name" || prop == "version" || prop == "comments")
+            return t ? t : "";
+    }
     if (prop == "tooltip") {
         gchar* t = gtk_widget_get_tooltip_markup(wd);
         std::string s = t ? t : "";
@@ -494,7 +502,9 @@ GtkWidget* find_code_dialog()
     GtkWidget* found = nullptr;
     for (GList* l = tops; l; l = l->next) {
         GtkWidget* t = GTK_WIDGET(l->data);
-        if (GTK_IS_DIALOG(t) && gtk_widget_get_visible(t) && made_in_code(t))
+        // The About box is run modally like the boxes made in code; the
+        // address dialog is only shown, never run, and is driven by its buttons.
+        if (GTK_IS_DIALOG(t) && gtk_widget_get_visible(t) && (made_in_code(t) || GTK_IS_ABOUT_DIALOG(t)))
             found = t;
     }
     g_list_free(tops);
