@@ -2,7 +2,7 @@
 # Installs what building, running and testing RARUR Service needs (Debian 12).
 set -euo pipefail
 packages=(build-essential cmake ninja-build pkg-config libgtk2.0-dev zlib1g-dev libglib2.0-dev
-          libgtest-dev libgmock-dev libmodbus-dev xvfb xauth x11-apps imagemagick fonts-dejavu-core
+          libgtest-dev libgmock-dev libmodbus-dev xvfb xauth imagemagick fonts-dejavu-core
           clang libclang-rt-14-dev libatk-adaptor socat)
 missing=()
 for p in "${packages[@]}"; do
