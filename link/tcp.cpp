@@ -143,6 +143,13 @@ int tcp_connect()
         return -1;
     }
     app.tcp_socket = fd;
-    exchange_open(tcp_link_io(fd, int(app.tcp_timeout)));
+    if (exchange_open(tcp_link_io(fd, int(app.tcp_timeout))) != 0) {
+        // The socket went with the link; no thread is there to use it.
+        app.tcp_socket = -1;
+        int code = wsa_error_from_errno(EAGAIN);
+        log_message(err_text, "Не удается подключиться к '%s': [%d] %s\n", text.c_str(), code,
+                    wsa_error_text(code));
+        return -1;
+    }
     return 0;
 }

@@ -165,6 +165,26 @@ TEST_F(FakeExchange, ATooLongModemFrameFailsTheReceive)
     EXPECT_NE(headless_log().find("Ошибка обмена"), std::string::npos);
 }
 
+TEST_F(FakeExchange, WaitingForTheTransportThreadCoversAThreadNotYetRunning)
+{
+    // A link closed the moment it opened: its thread may not have been
+    // scheduled yet, and a caller that lets the process end (or installs
+    // other hooks) after the wait must not have it run afterwards.
+    for (int round = 0; round < 20; ++round) {
+        headless_ui_clear();
+        FakeLink quick;
+        app.link_kind = LinkKind::Usb;
+        exchange_open(quick.io(LinkKind::Usb));
+        {
+            GdkLock g;
+            exchange_close();
+        }
+        exchange_wait_stopped();
+        ASSERT_EQ(headless_log(), "Подключен через USB {0}\nОтключен\n") << "round " << round;
+        ASSERT_EQ(app.transport_running.load(), 0);
+    }
+}
+
 TEST(MonitoringPassword, IsPaddedWithZerosAndCutAtSixBytes)
 {
     store_monitoring_password("654321", 6);
