@@ -174,6 +174,10 @@ void show_cycle(PollState& p, int layout)
     DisplayContext context{p.status, p.previous, layout, device, reference};
 
     GdkLock lock;
+    // Links close under this lock, and a disconnect resets the display under
+    // it: a cycle that was overtaken while waiting for it shows nothing.
+    if (!app.link_open)
+        return;
     PollDisplayHooks& hooks = display_hooks();
     if (hooks.set_device_time)
         hooks.set_device_time(time_text.c_str());
@@ -303,7 +307,7 @@ CycleResult poll_cycle()
     {
         std::string text = format("%0.3fs", end - start);
         GdkLock lock;
-        if (display_hooks().set_cycle_time)
+        if (app.link_open && display_hooks().set_cycle_time)
             display_hooks().set_cycle_time(text.c_str());
     }
     if (p.settings_read)
