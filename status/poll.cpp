@@ -6,6 +6,7 @@
 #include <array>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <mutex>
 #include <thread>
@@ -33,6 +34,11 @@ constexpr auto kCyclePause = std::chrono::milliseconds(1000);
 
 std::atomic<RegisterReader> g_reader{modbus_read_registers};
 std::mutex g_lifecycle; // poll_running against the end-of-thread check
+// Poll threads started and not yet ended, counted from their creation on, so a
+// wait for them also covers a thread not yet scheduled.
+std::mutex g_threads_lock;
+std::condition_variable g_threads_ended;
+int g_threads = 0;
 std::atomic<void (*)()> g_link_close{link_close};
 
 struct PollState {
@@ -208,9 +214,17 @@ void pause_between_cycles()
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
 }
 
+void thread_ended()
+{
+    std::lock_guard lock(g_threads_lock);
+    --g_threads;
+    g_threads_ended.notify_all();
+}
+
 void* poll_thread_entry(void*)
 {
     poll_thread_main();
+    thread_ended();
     return nullptr;
 }
 
@@ -358,9 +372,21 @@ int poll_thread_start()
     pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
     pthread_attr_setstacksize(&attributes, 256000);
     pthread_t thread;
+    {
+        std::lock_guard lock(g_threads_lock);
+        ++g_threads;
+    }
     int result = pthread_create(&thread, &attributes, poll_thread_entry, nullptr);
     pthread_attr_destroy(&attributes);
+    if (result != 0)
+        thread_ended();
     return result == 0 ? 0 : -1;
+}
+
+void poll_wait_stopped()
+{
+    std::unique_lock lock(g_threads_lock);
+    g_threads_ended.wait(lock, [] { return g_threads == 0; });
 }
 
 void status_data_reset()
