@@ -241,6 +241,8 @@ std::string property_of(const std::string& id, const std::string& prop, bool& ok
         if (prop == "log_frames") return std::to_string(app.log_frames.load());
         if (prop == "settings_modified") return std::to_string(app.settings_modified.load());
         if (prop == "link_open") return std::to_string(app.link_open.load());
+        if (prop == "transport_running") return std::to_string(app.transport_running.load());
+        if (prop == "poll_running") return std::to_string(app.poll_running.load());
         if (prop == "link_kind") return std::to_string(int(app.link_kind.load()));
         if (prop == "password_entered") return std::to_string(app.password_entered.load());
         if (prop == "monitoring_password") {
