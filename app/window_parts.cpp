@@ -13,6 +13,7 @@ void look_up_window_parts()
 {
     connection_hooks.link_opened = status_link_opened;
     connection_hooks.connect_started = status_connect_started;
+    connection_hooks.wait_workers_stopped = poll_wait_stopped;
     status_display_install();
     event_lists_display_install();
     equipment_display_install();
@@ -20,4 +21,4 @@ void look_up_window_parts()
 
 void reset_window_parts() { status_data_reset(); }
 
-void close_link_for_exit() { link_close(); }
+void close_link_for_exit() { link_close_for_exit(); }

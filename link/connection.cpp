@@ -39,6 +39,18 @@ void link_close()
     }
 }
 
+void link_close_for_exit()
+{
+    link_close();
+    // The threads end within moments of seeing the link closed, but each
+    // takes the GDK lock on its way out.
+    ui().unlock();
+    exchange_wait_stopped();
+    if (connection_hooks.wait_workers_stopped)
+        connection_hooks.wait_workers_stopped();
+    ui().lock();
+}
+
 int connect_to_device()
 {
     if (connection_hooks.connect_started)

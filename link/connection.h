@@ -12,6 +12,9 @@ struct ConnectionHooks {
     void (*connect_started)();
     // "Отключиться" with unapplied settings answered Yes: drop the edits.
     void (*discard_settings_edits)();
+    // Waits until the workers that end with the link (the poll thread) have
+    // ended; called without the GDK lock.
+    void (*wait_workers_stopped)();
 };
 extern ConnectionHooks connection_hooks;
 
@@ -21,6 +24,12 @@ extern ConnectionHooks connection_hooks;
 // withdraws modem_wanted; the modem thread hangs up. Call it holding the GDK
 // lock (on the GUI thread, or a worker inside GdkLock).
 void link_close();
+
+// Closing the program: closes the link like link_close, then lets go of the
+// GDK lock until the transport thread and the workers of wait_workers_stopped
+// have ended, so none of them touches the window or the program's data while
+// the main loop ends and the process exits. Call it holding the GDK lock.
+void link_close_for_exit();
 
 // "Подключиться" for the kinds that need no dialog first; 1 when the caller
 // must ask for an Ethernet address, 0 otherwise.

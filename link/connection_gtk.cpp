@@ -1,6 +1,7 @@
 #include "link/connection_gtk.h"
 
 #include <gtk/gtk.h>
+#include <poll.h>
 
 #include "app/app_state.h"
 #include "app/gtk_ui.h"
@@ -8,12 +9,101 @@
 #include "app/main_window.h"
 #include "app/widgets.h"
 #include "link/connection.h"
+#include "link/tcp.h"
 
 namespace {
 
+// Set once the window is closing (or hidden for good by "Выход").
+bool g_window_closing = false;
+
+struct ConnectWait {
+    GMainLoop* loop;
+    int result;      // 1 ready, 0 timed out, -1 the window is closing
+    bool decided;    // the first of the three to happen counts
+    guint watch, timer;
+};
+
+void decide(ConnectWait* wait, int result)
+{
+    if (!wait->decided) {
+        wait->decided = true;
+        wait->result = result;
+    }
+    g_main_loop_quit(wait->loop);
+}
+
+gboolean connect_ready(GIOChannel*, GIOCondition, gpointer data)
+{
+    auto* wait = static_cast<ConnectWait*>(data);
+    wait->watch = 0;
+    decide(wait, 1);
+    return FALSE;
+}
+
+gboolean connect_timed_out(gpointer data)
+{
+    auto* wait = static_cast<ConnectWait*>(data);
+    wait->timer = 0;
+    decide(wait, 0);
+    return FALSE;
+}
+
+void window_going(GtkWidget*, gpointer data)
+{
+    g_window_closing = true;
+    decide(static_cast<ConnectWait*>(data), -1);
+}
+
+// A connect to an address that does not answer takes up to its full time-out;
+// meanwhile the window goes on answering (with both link commands and the
+// kinds insensitive) and closing it gives the connect up. Called on the GUI
+// thread holding the GDK lock.
+int wait_keeping_window_alive(int fd, int timeout_ms)
+{
+    // A connect on the local network is over within moments: no loop for it.
+    constexpr int kQuickMs = 50;
+    pollfd p{fd, POLLOUT, 0};
+    int ready = ::poll(&p, 1, kQuickMs);
+    if (ready != 0)
+        return 1;   // ready, or a failed poll: SO_ERROR tells
+    if (!w.main_window) {
+        ready = ::poll(&p, 1, timeout_ms - kQuickMs);
+        return ready != 0 ? 1 : 0;
+    }
+
+    set_connect_controls(0);
+    if (w.disconnect_item)
+        gtk_widget_set_sensitive(w.disconnect_item, FALSE);
+    ConnectWait wait{g_main_loop_new(nullptr, FALSE), 0, false, 0, 0};
+    GIOChannel* channel = g_io_channel_unix_new(fd);
+    wait.watch = g_io_add_watch(channel, GIOCondition(G_IO_OUT | G_IO_ERR | G_IO_HUP), connect_ready, &wait);
+    g_io_channel_unref(channel);
+    wait.timer = g_timeout_add(guint(timeout_ms - kQuickMs), connect_timed_out, &wait);
+    GtkWidget* window = w.main_window;
+    gulong hidden = g_signal_connect(window, "hide", G_CALLBACK(window_going), &wait);
+    gulong destroyed = g_signal_connect(window, "destroy", G_CALLBACK(window_going), &wait);
+
+    gdk_threads_leave();
+    g_main_loop_run(wait.loop);
+    gdk_threads_enter();
+
+    if (wait.watch)
+        g_source_remove(wait.watch);
+    if (wait.timer)
+        g_source_remove(wait.timer);
+    // A destroyed window has dropped its handlers already.
+    for (gulong handler : {hidden, destroyed})
+        if (g_signal_handler_is_connected(window, handler))
+            g_signal_handler_disconnect(window, handler);
+    g_main_loop_unref(wait.loop);
+    if (!g_window_closing)
+        set_connect_controls(1);
+    return wait.result;
+}
+
 void show_address_dialog()
 {
-    if (!w.string_enter_dialog)
+    if (!w.string_enter_dialog || g_window_closing)
         return;
     gtk_window_set_title(GTK_WINDOW(w.string_enter_dialog), "Адрес Усройства");
     if (w.label55)
@@ -116,6 +206,7 @@ int ask_monitoring_password()
 
 void link_register_handlers()
 {
+    tcp_set_connect_wait(wait_keeping_window_alive);
     register_handler("SelectConnectionType", G_CALLBACK(SelectConnectionType));
     register_handler("ConnectToDevice", G_CALLBACK(ConnectToDevice));
     register_handler("DisconnectFromDevice", G_CALLBACK(DisconnectFromDevice));

@@ -32,6 +32,18 @@ struct TcpSocket {
 
 int last_socket_error() { return wsa_error_from_errno(errno); }
 
+int wait_blocking(int fd, int timeout_ms)
+{
+    pollfd p{fd, POLLOUT, 0};
+    int ready;
+    do
+        ready = ::poll(&p, 1, timeout_ms);
+    while (ready < 0 && errno == EINTR);
+    return ready < 0 ? 1 : ready;   // a failed poll leaves the verdict to SO_ERROR
+}
+
+std::atomic<TcpConnectWait> g_connect_wait{wait_blocking};
+
 // Connects a blocking socket, waiting at most kConnectWaitMs. 0 or an errno value.
 int connect_bounded(int fd, const sockaddr_in& to)
 {
@@ -40,13 +52,11 @@ int connect_bounded(int fd, const sockaddr_in& to)
     int result = ::connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to);
     int error = result == 0 ? 0 : errno;
     if (error == EINPROGRESS) {
-        pollfd p{fd, POLLOUT, 0};
-        int ready;
-        do
-            ready = ::poll(&p, 1, kConnectWaitMs);
-        while (ready < 0 && errno == EINTR);
+        int ready = g_connect_wait.load()(fd, kConnectWaitMs);
         if (ready == 0) {
             error = ETIMEDOUT;
+        } else if (ready < 0) {
+            error = ECANCELED;
         } else {
             socklen_t size = sizeof error;
             if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0)
@@ -58,6 +68,8 @@ int connect_bounded(int fd, const sockaddr_in& to)
 }
 
 }  // namespace
+
+void tcp_set_connect_wait(TcpConnectWait wait) { g_connect_wait = wait ? wait : wait_blocking; }
 
 std::shared_ptr<LinkIo> tcp_link_io(int fd, int wait_ms)
 {
@@ -135,6 +147,11 @@ int tcp_connect()
     to.sin_port = htons(address.port);
     to.sin_addr.s_addr = tcp_host_address(address.host);
     int error = connect_bounded(fd, to);
+    if (error == ECANCELED) {
+        // The program is closing: nothing to report, nothing to open.
+        ::close(fd);
+        return -1;
+    }
     if (error != 0) {
         int code = wsa_error_from_errno(error);
         log_message(err_text, "Не удается подключиться к '%s': [%d] %s\n", text.c_str(), code,
@@ -143,6 +160,13 @@ int tcp_connect()
         return -1;
     }
     app.tcp_socket = fd;
-    exchange_open(tcp_link_io(fd, int(app.tcp_timeout)));
+    if (exchange_open(tcp_link_io(fd, int(app.tcp_timeout))) != 0) {
+        // The socket went with the link; no thread is there to use it.
+        app.tcp_socket = -1;
+        int code = wsa_error_from_errno(EAGAIN);
+        log_message(err_text, "Не удается подключиться к '%s': [%d] %s\n", text.c_str(), code,
+                    wsa_error_text(code));
+        return -1;
+    }
     return 0;
 }

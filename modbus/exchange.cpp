@@ -5,6 +5,7 @@
 #include <condition_variable>
 #include <deque>
 #include <mutex>
+#include <system_error>
 #include <thread>
 #include <utility>
 
@@ -47,11 +48,15 @@ bool spin_until(Ready ready)
 std::mutex g_current_lock;   // leaf lock: guards g_current only
 std::shared_ptr<ExchangeSession> g_current;
 
-// Transport threads: a new one starts its work only once the previous one has
-// ended, so at most one owns a link at any time.
+// Transport threads take turns in the order their links were opened: each
+// draws a ticket when it is created and owns its link only once every earlier
+// one has ended, so at most one owns a link at any time. A thread counts from
+// its creation on, not from when it first runs, so a wait for all of them to
+// end also covers one that has not been scheduled yet.
 std::mutex g_threads_lock;
 std::condition_variable g_threads_changed;
-int g_threads_running = 0;
+uint64_t g_next_ticket = 0;   // the ticket the next thread draws
+uint64_t g_serving = 0;       // the ticket whose thread may own the link
 
 void close_session(ExchangeSession& s)
 {
@@ -72,11 +77,15 @@ void update_counters()
 }
 
 // Surplus bytes or a reply that came after its time-out must never be taken for
-// the answer to the next request. Returns -1 when the link has failed.
+// the answer to the next request. A peer that streams without end gets no
+// more than a few buffers' worth dropped, so the request still goes out (and
+// its reply fails the checks). Returns -1 when the link has failed.
+constexpr int kStaleBuffersMax = 8;
+
 int discard_stale_bytes(ExchangeSession& s)
 {
     uint8_t stale[kResponseSize];
-    for (;;) {
+    for (int round = 0; round < kStaleBuffersMax; ++round) {
         int n = s.io->read_some(stale, sizeof stale, 0);
         if (n <= 0)
             return n < 0 ? -1 : 0;
@@ -86,6 +95,7 @@ int discard_stale_bytes(ExchangeSession& s)
         if (app.log_frames)
             log_hex_dump(err_text, stale, n);
     }
+    return 0;
 }
 
 // A failed send closes the link, unless it failed because the link was being
@@ -146,12 +156,11 @@ void announce_connected(LinkKind kind)
     }
 }
 
-void transport_thread(std::shared_ptr<ExchangeSession> s)
+void transport_thread(std::shared_ptr<ExchangeSession> s, uint64_t ticket)
 {
     {
         std::unique_lock<std::mutex> g(g_threads_lock);
-        g_threads_changed.wait(g, [] { return g_threads_running == 0; });
-        ++g_threads_running;
+        g_threads_changed.wait(g, [ticket] { return g_serving == ticket; });
         app.transport_running = 1;
     }
     announce_connected(s->io->kind);
@@ -192,14 +201,14 @@ void transport_thread(std::shared_ptr<ExchangeSession> s)
     // let the process end.
     s.reset();
     std::lock_guard<std::mutex> g(g_threads_lock);
-    --g_threads_running;
-    app.transport_running = g_threads_running > 0;
+    ++g_serving;
+    app.transport_running = 0;
     g_threads_changed.notify_all();
 }
 
 }  // namespace
 
-void exchange_open(std::shared_ptr<LinkIo> io)
+int exchange_open(std::shared_ptr<LinkIo> io)
 {
     auto s = std::make_shared<ExchangeSession>();
     s->io = std::move(io);
@@ -211,7 +220,23 @@ void exchange_open(std::shared_ptr<LinkIo> io)
     if (previous)
         close_session(*previous);
     app.link_open = 1;
-    std::thread(transport_thread, s).detach();
+    // The ticket is drawn and the thread created under one lock, so a thread
+    // that cannot be created gives its ticket back before anyone waits on it.
+    std::lock_guard<std::mutex> g(g_threads_lock);
+    try {
+        std::thread(transport_thread, s, g_next_ticket).detach();
+        ++g_next_ticket;
+    } catch (const std::system_error&) {
+        {
+            std::lock_guard<std::mutex> c(g_current_lock);
+            if (g_current == s)
+                g_current.reset();
+        }
+        close_session(*s);
+        app.link_open = 0;
+        return -1;
+    }
+    return 0;
 }
 
 void exchange_close()
@@ -253,7 +278,7 @@ int exchange_submit(ExchangeSession& s, const std::shared_ptr<ModbusRequest>& re
 void exchange_wait_stopped()
 {
     std::unique_lock<std::mutex> g(g_threads_lock);
-    g_threads_changed.wait(g, [] { return g_threads_running == 0; });
+    g_threads_changed.wait(g, [] { return g_serving == g_next_ticket; });
 }
 
 int link_send(ExchangeSession& s, const uint8_t* frame, int length)

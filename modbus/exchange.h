@@ -68,8 +68,9 @@ struct ModbusRequest {
 struct ExchangeSession;
 
 // Opens an exchange over `io`: sets link_open and starts the transport thread,
-// which first waits for the thread of an earlier link to finish.
-void exchange_open(std::shared_ptr<LinkIo> io);
+// which first waits for the threads of earlier links to finish. -1 when the
+// thread could not be created (the link is shut and link_open clear again).
+int exchange_open(std::shared_ptr<LinkIo> io);
 // Closes the current session, if any: wakes the transport thread and every
 // waiting caller and shuts the link down. Any thread, with or without the GDK
 // lock. Does not touch link_open or the window (link_close does).
@@ -80,8 +81,9 @@ LinkKind exchange_link_kind(const ExchangeSession& session);
 // Queues `request` and waits until the transport thread has finished it.
 // 0 finished (see status), -3 the link closed before or while waiting.
 int exchange_submit(ExchangeSession& session, const std::shared_ptr<ModbusRequest>& request);
-// Waits until no transport thread runs (tests, shutdown). Never call it while
-// holding the GDK lock: the ending thread takes it to log.
+// Waits until every transport thread started so far has ended, including one
+// not yet scheduled (tests, shutdown). Never call it while holding the GDK
+// lock: the ending thread takes it to log.
 void exchange_wait_stopped();
 
 // The two halves of one exchange, run by the transport thread.

@@ -6,6 +6,7 @@
 #include <array>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <mutex>
 #include <thread>
@@ -33,6 +34,11 @@ constexpr auto kCyclePause = std::chrono::milliseconds(1000);
 
 std::atomic<RegisterReader> g_reader{modbus_read_registers};
 std::mutex g_lifecycle; // poll_running against the end-of-thread check
+// Poll threads started and not yet ended, counted from their creation on, so a
+// wait for them also covers a thread not yet scheduled.
+std::mutex g_threads_lock;
+std::condition_variable g_threads_ended;
+int g_threads = 0;
 std::atomic<void (*)()> g_link_close{link_close};
 
 struct PollState {
@@ -174,6 +180,10 @@ void show_cycle(PollState& p, int layout)
     DisplayContext context{p.status, p.previous, layout, device, reference};
 
     GdkLock lock;
+    // Links close under this lock, and a disconnect resets the display under
+    // it: a cycle that was overtaken while waiting for it shows nothing.
+    if (!app.link_open)
+        return;
     PollDisplayHooks& hooks = display_hooks();
     if (hooks.set_device_time)
         hooks.set_device_time(time_text.c_str());
@@ -204,9 +214,17 @@ void pause_between_cycles()
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
 }
 
+void thread_ended()
+{
+    std::lock_guard lock(g_threads_lock);
+    --g_threads;
+    g_threads_ended.notify_all();
+}
+
 void* poll_thread_entry(void*)
 {
     poll_thread_main();
+    thread_ended();
     return nullptr;
 }
 
@@ -303,7 +321,7 @@ CycleResult poll_cycle()
     {
         std::string text = format("%0.3fs", end - start);
         GdkLock lock;
-        if (display_hooks().set_cycle_time)
+        if (app.link_open && display_hooks().set_cycle_time)
             display_hooks().set_cycle_time(text.c_str());
     }
     if (p.settings_read)
@@ -354,9 +372,21 @@ int poll_thread_start()
     pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
     pthread_attr_setstacksize(&attributes, 256000);
     pthread_t thread;
+    {
+        std::lock_guard lock(g_threads_lock);
+        ++g_threads;
+    }
     int result = pthread_create(&thread, &attributes, poll_thread_entry, nullptr);
     pthread_attr_destroy(&attributes);
+    if (result != 0)
+        thread_ended();
     return result == 0 ? 0 : -1;
+}
+
+void poll_wait_stopped()
+{
+    std::unique_lock lock(g_threads_lock);
+    g_threads_ended.wait(lock, [] { return g_threads == 0; });
 }
 
 void status_data_reset()

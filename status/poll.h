@@ -19,6 +19,9 @@ void poll_set_link_close(void (*close)());
 // calls it right after starting the transport thread. Returns 0, or -1 when
 // the thread could not be created.
 int poll_thread_start();
+// Waits until every poll thread started so far has ended (it ends once it sees
+// the link closed). Never call it holding the GDK lock: the thread takes it.
+void poll_wait_stopped();
 // Connection hooks: a connect attempt starts (the settings of the last
 // connection no longer count as read), and a link has been opened with its
 // transport thread running (the poll thread starts).

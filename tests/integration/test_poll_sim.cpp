@@ -302,3 +302,26 @@ TEST_F(PollAgainstSim, DisplayShowsTheServedValues)
     EXPECT_NE(shown.device_time.find("(+3:00)"), std::string::npos);
 }
 #endif
+
+TEST_F(PollAgainstSim, ClosingTheProgramEndsEveryWorkerBeforeItReturns)
+{
+    // The main loop ends and the process exits right after: a worker still
+    // running then would touch the window and data being torn down.
+    SimProcess sim;
+    ASSERT_TRUE(sim.running()) << sim.log();
+    connection_hooks.wait_workers_stopped = poll_wait_stopped;
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE(round);
+        ASSERT_EQ(connect(sim), 0) << headless_log();
+        if (round == 0) {
+            ASSERT_TRUE(wait_for([] { return cycles() >= 1; })) << headless_log();
+        }
+        GdkLock lock;
+        link_close_for_exit();
+        EXPECT_EQ(app.link_open.load(), 0);
+        EXPECT_EQ(app.poll_running.load(), 0);
+        EXPECT_EQ(app.transport_running.load(), 0);
+        std::string log = headless_log(), last = "Отключен\n";
+        EXPECT_TRUE(log.ends_with(last)) << log;
+    }
+}

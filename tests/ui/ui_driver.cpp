@@ -251,6 +251,8 @@ std::string property_of(const std::string& id, const std::string& prop, bool& ok
         if (prop == "log_frames") return std::to_string(app.log_frames.load());
         if (prop == "settings_modified") return std::to_string(app.settings_modified.load());
         if (prop == "link_open") return std::to_string(app.link_open.load());
+        if (prop == "transport_running") return std::to_string(app.transport_running.load());
+        if (prop == "poll_running") return std::to_string(app.poll_running.load());
         if (prop == "link_kind") return std::to_string(int(app.link_kind.load()));
         if (prop == "password_entered") return std::to_string(app.password_entered.load());
         if (prop == "monitoring_password") {
@@ -749,6 +751,16 @@ bool run_line(const Line& line)
     } else if (cmd == "click" && need(2)) {
         if (GtkWidget* wd = widget(a[1]))
             gtk_button_clicked(GTK_BUTTON(wd));
+    } else if (cmd == "click-later" && need(2)) {
+        // From a source of its own, so the script goes on while the handler
+        // runs (a handler that waits while the window keeps answering).
+        if (GtkWidget* wd = widget(a[1]))
+            gdk_threads_add_idle(
+                [](gpointer button) -> gboolean {
+                    gtk_button_clicked(GTK_BUTTON(button));
+                    return FALSE;
+                },
+                wd);
     } else if (cmd == "set-text" && need(3)) {
         if (GtkWidget* wd = widget(a[1]))
             gtk_entry_set_text(GTK_ENTRY(wd), a[2].c_str());
@@ -831,6 +843,22 @@ bool run_line(const Line& line)
         } else {
             g_vars["LISTEN_PORT"] = std::to_string(ntohs(addr.sin_port));
             g_vars["LISTEN_ADDR"] = "127.0.0.1:" + g_vars["LISTEN_PORT"];
+        }
+    } else if (cmd == "listen-silent") {
+        // A peer whose backlog is full: the kernel drops further connection
+        // requests, so a connect to it waits out its whole time-out.
+        int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof addr;
+        int filler = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        if (fd < 0 || filler < 0 || bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+            listen(fd, 0) != 0 || getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &size) != 0 ||
+            (connect(filler, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 && errno != EINPROGRESS)) {
+            fail(line.number, "cannot listen on 127.0.0.1");
+        } else {
+            g_vars["SILENT_ADDR"] = "127.0.0.1:" + std::to_string(ntohs(addr.sin_port));
         }
     } else if (cmd == "echo") {
         std::string text;

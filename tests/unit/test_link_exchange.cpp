@@ -2,7 +2,9 @@
 // and judged, without sockets or timing.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
+#include <future>
 #include <deque>
 #include <functional>
 #include <mutex>
@@ -163,6 +165,51 @@ TEST_F(FakeExchange, ATooLongModemFrameFailsTheReceive)
     uint8_t out[2];
     EXPECT_EQ(modbus_read_registers(0, 1, out, 0x04), -3);
     EXPECT_NE(headless_log().find("Ошибка обмена"), std::string::npos);
+}
+
+TEST_F(FakeExchange, WaitingForTheTransportThreadCoversAThreadNotYetRunning)
+{
+    // A link closed the moment it opened: its thread may not have been
+    // scheduled yet, and a caller that lets the process end (or installs
+    // other hooks) after the wait must not have it run afterwards.
+    for (int round = 0; round < 20; ++round) {
+        headless_ui_clear();
+        FakeLink quick;
+        app.link_kind = LinkKind::Usb;
+        exchange_open(quick.io(LinkKind::Usb));
+        {
+            GdkLock g;
+            exchange_close();
+        }
+        exchange_wait_stopped();
+        ASSERT_EQ(headless_log(), "Подключен через USB {0}\nОтключен\n") << "round " << round;
+        ASSERT_EQ(app.transport_running.load(), 0);
+    }
+}
+
+TEST_F(FakeExchange, APeerThatNeverStopsSendingCannotHoldTheLinkBeforeASend)
+{
+    // Bytes nobody asked for are dropped before each send, but a peer that
+    // streams without end must not keep the request from ever going out.
+    auto io = link.io(LinkKind::Ethernet);
+    io->read_some = [](uint8_t* buffer, int max, int) {
+        std::memset(buffer, 0x55, size_t(max));
+        return max;
+    };
+    app.link_kind = LinkKind::Ethernet;
+    exchange_open(io);
+    auto done = std::async(std::launch::async, [] {
+        uint8_t out[2];
+        return modbus_read_registers(0, 1, out, 0x04);
+    });
+    bool finished = done.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+    if (!finished) {
+        GdkLock g;
+        exchange_close();   // lets the stuck call go
+    }
+    ASSERT_TRUE(finished);
+    EXPECT_EQ(done.get(), -2);
+    EXPECT_EQ(link.sent.size(), 1u);
 }
 
 TEST(MonitoringPassword, IsPaddedWithZerosAndCutAtSixBytes)

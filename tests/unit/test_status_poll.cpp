@@ -3,7 +3,11 @@
 // checked against rarur-sim in the integration tests.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -122,4 +126,57 @@ TEST_F(PollCycle, Layout1ControllerFallsBackToTheLongerEventBlock)
     EXPECT_EQ(poll_cycle(), CycleResult::Abandoned);
     std::vector<Request> expected = {{0, 15, 4}, {256, 26, 4}, {256, 34, 4}, {256, 34, 4}};
     EXPECT_EQ(g_script.seen, expected);
+}
+
+namespace {
+
+// Hands the last read of the settings block over to the test thread, which
+// then holds the GDK lock as a GUI handler would.
+std::mutex g_handover_lock;
+std::condition_variable g_handover;
+int g_handover_step = 0;   // 1: last settings read reached; 2: the test holds the lock
+
+int reader_with_handover(uint16_t start, unsigned count, uint8_t* out, uint8_t function)
+{
+    int result = scripted_reader(start, count, out, function);
+    if (function == 3 && start + count == unsigned(settings_word_count(2))) {
+        std::unique_lock<std::mutex> g(g_handover_lock);
+        g_handover_step = 1;
+        g_handover.notify_all();
+        g_handover.wait(g, [] { return g_handover_step == 2; });
+    }
+    return result;
+}
+
+} // namespace
+
+TEST_F(PollCycle, ACycleEndingAfterADisconnectShowsNothing)
+{
+    // "Отключиться" resets the display while the cycle's last read is in; the
+    // cycle must not paint the old Controller's values (or refill the settings
+    // page) over the reset display once it gets the lock.
+    g_script.version = 405;
+    g_handover_step = 0;
+    poll_set_register_reader(reader_with_handover);
+    std::thread poll([] { poll_cycle(); });
+    {
+        std::unique_lock<std::mutex> g(g_handover_lock);
+        g_handover.wait(g, [] { return g_handover_step == 1; });
+    }
+    {
+        GdkLock lock;
+        {
+            std::lock_guard<std::mutex> g(g_handover_lock);
+            g_handover_step = 2;
+        }
+        g_handover.notify_all();
+        // Time for the cycle to come up against the lock.
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        app.link_open = 0;   // what link_close does under this lock
+        status_data_reset();
+    }
+    poll.join();
+    DisplayRecord r = display_record();
+    EXPECT_EQ(r.complete_cycles, 0);
+    EXPECT_EQ(r.settings_page_loads, 0);
 }
