@@ -399,6 +399,17 @@ bool compare(const std::string& actual, const std::string& op, const std::string
     return false;
 }
 
+// The list or tree store with this id; nullptr (and why) when there is none.
+GtkTreeModel* store_by_id(const std::string& id, std::string& why)
+{
+    GObject* object = object_by_id(id.c_str());
+    if (!object || !GTK_IS_TREE_MODEL(object)) {
+        why = "no store " + id;
+        return nullptr;
+    }
+    return GTK_TREE_MODEL(object);
+}
+
 // expect ID PROP OP VALUE | expect-cell STORE ROW COL OP VALUE. Returns true
 // when the condition holds; `why` says what was seen otherwise.
 bool evaluate(const std::vector<std::string>& a, std::string& why)
@@ -418,12 +429,9 @@ bool evaluate(const std::vector<std::string>& a, std::string& why)
         return false;
     }
     if (a[0] == "expect-cell" && a.size() == 6) {
-        GObject* object = object_by_id(a[1].c_str());
-        if (!object || !GTK_IS_TREE_MODEL(object)) {
-            why = "no store " + a[1];
+        GtkTreeModel* model = store_by_id(a[1], why);
+        if (!model)
             return false;
-        }
-        GtkTreeModel* model = GTK_TREE_MODEL(object);
         GtkTreeIter iter;
         if (!find_row(model, a[2], &iter)) {
             why = a[1] + " has no row " + a[2];
@@ -441,13 +449,13 @@ bool evaluate(const std::vector<std::string>& a, std::string& why)
         return false;
     }
     if (a[0] == "expect-children" && a.size() == 5) {
-        GObject* object = object_by_id(a[1].c_str());
+        GtkTreeModel* model = store_by_id(a[1], why);
         GtkTreeIter iter;
-        if (!object || !GTK_IS_TREE_MODEL(object) || !find_row(GTK_TREE_MODEL(object), a[2], &iter)) {
+        if (!model || !find_row(model, a[2], &iter)) {
             why = "no row " + a[2] + " in " + a[1];
             return false;
         }
-        std::string actual = std::to_string(count_rows(GTK_TREE_MODEL(object), &iter));
+        std::string actual = std::to_string(count_rows(model, &iter));
         if (compare(actual, a[3], a[4]))
             return true;
         why = a[1] + "[" + a[2] + "] has " + actual + " children, expected " + a[3] + " " + a[4];
@@ -455,12 +463,9 @@ bool evaluate(const std::vector<std::string>& a, std::string& why)
     }
     if (a[0] == "store-contains" && a.size() == 4) {
         // store-contains STORE COL TEXT: some top-level row's column contains TEXT
-        GObject* object = object_by_id(a[1].c_str());
-        if (!object || !GTK_IS_TREE_MODEL(object)) {
-            why = "no store " + a[1];
+        GtkTreeModel* model = store_by_id(a[1], why);
+        if (!model)
             return false;
-        }
-        GtkTreeModel* model = GTK_TREE_MODEL(object);
         GtkTreeIter iter;
         int column = std::atoi(a[2].c_str());
         if (gtk_tree_model_get_iter_first(model, &iter)) {
