@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstdio>
 #include <cstring>
 
 #include <glib.h>
@@ -246,6 +247,16 @@ std::string device_string_to_utf8(std::span<const uint8_t> field)
     std::string result(text, written);
     g_free(text);
     return result;
+}
+
+std::string quoted_device_string(std::span<const uint8_t> field)
+{
+    std::string name = device_string_to_utf8(field);
+    if (name.empty())
+        return {};
+    char text[150];
+    std::snprintf(text, sizeof text, "\"%s\"", name.c_str());
+    return text;
 }
 
 int device_string_from_utf8(std::span<uint8_t> field, const char* utf8)

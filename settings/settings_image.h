@@ -168,6 +168,9 @@ std::span<const uint8_t> settings_event_mask(const SettingsImage& image, int k);
 // Empty when the field is empty or does not convert (the caller shows its
 // unnamed text then).
 std::string device_string_to_utf8(std::span<const uint8_t> field);
+// The same text put in double quotes, as the lists show item names (at most
+// 150 bytes in all); empty when the field is empty or does not convert.
+std::string quoted_device_string(std::span<const uint8_t> field);
 // Converts `utf8` into the field, padding with NUL bytes. Returns 0; -1 when
 // the text has characters outside WINDOWS-1251, -2 when it is longer than the
 // field. The field is left unchanged on failure.

@@ -95,16 +95,6 @@ const std::string* ListRow::cell(int column) const
     return nullptr;
 }
 
-std::string quoted_name(std::span<const uint8_t> field)
-{
-    std::string name = device_string_to_utf8(field);
-    if (name.empty())
-        return {};
-    char text[150];
-    snprintf(text, sizeof text, "\"%s\"", name.c_str());
-    return text;
-}
-
 ListView contactor_list_view(const SettingsImage& device, const SettingsImage& reference,
                              std::span<const uint16_t> contactors)
 {
@@ -119,7 +109,7 @@ ListView contactor_list_view(const SettingsImage& device, const SettingsImage& r
         row.cells.emplace_back(1, format("K%d", i));
         row.cells.emplace_back(2, (reg & 1) ? "Замкнут" : "Разомкнут");
         row.cells.emplace_back(3, state.text);
-        row.cells.emplace_back(4, quoted_name(settings_item(device, SettingsField::ContactorNames, i - 1)));
+        row.cells.emplace_back(4, quoted_device_string(settings_item(device, SettingsField::ContactorNames, i - 1)));
         view.rows.push_back(std::move(row));
     }
     return view;
@@ -160,7 +150,7 @@ ListView dry_contact_list_view(const SettingsImage& device, const SettingsImage&
     for (int i = 1; i <= rows; ++i) {
         ListRow row = state_row(0, 3, dry_contact_state_look(word(dry_contacts, i - 1)));
         row.cells.emplace_back(1, format("СК%d", i));
-        row.cells.emplace_back(2, quoted_name(settings_item(device, SettingsField::DryContactNames, i - 1)));
+        row.cells.emplace_back(2, quoted_device_string(settings_item(device, SettingsField::DryContactNames, i - 1)));
         view.rows.push_back(std::move(row));
     }
     return view;

@@ -46,10 +46,6 @@ struct ListView {
     std::vector<ListRow> rows;
 };
 
-// Item name for a list: the WINDOWS-1251 field converted and put in double
-// quotes; empty when the field is empty or does not convert.
-std::string quoted_name(std::span<const uint8_t> field);
-
 // The layout is that of `device`; `reference` is the reference copy of the same layout.
 // contactors: the 4 registers from 2048; modules: 3 registers per record;
 // dry_contacts: 16 state registers; missing_units: the register of the

@@ -264,9 +264,7 @@ LoadPageView present_load_page(const StatusImage& s, const SettingsImage& device
     v.rows.reserve(rows);
     for (unsigned i = 1; i <= rows; ++i) {
         const StateText& state = state_text(kBreakerStates, breaker_state(s, static_cast<int>(i)));
-        std::string name = settings_name(device, F::LoadBreakerNames, static_cast<int>(i - 1));
-        if (!name.empty())
-            name = "\"" + name + "\"";
+        std::string name = quoted_device_string(settings_item(device, F::LoadBreakerNames, static_cast<int>(i - 1)));
         v.rows.push_back({state.icon, format("QH%u", i), state.text, std::move(name)});
     }
     return v;
