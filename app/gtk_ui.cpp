@@ -5,10 +5,10 @@
 #include <cstdarg>
 #include <string>
 
-#include "app/app_state.h"
+#include "base/app_state.h"
 #include "app/gtk_ui.h"
-#include "app/ui_hooks.h"
-#include "app/text_format.h"
+#include "base/ui_hooks.h"
+#include "base/text_format.h"
 #include "app/widgets.h"
 
 MainWidgets w;

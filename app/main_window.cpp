@@ -6,13 +6,13 @@
 #include <string>
 #include <unordered_map>
 
-#include "app/app_state.h"
-#include "app/blob.h"
+#include "base/app_state.h"
+#include "base/blob.h"
 #include "app/embedded.h"
 #include "app/gtk_ui.h"
 #include "app/handlers.h"
-#include "app/log.h"
-#include "app/ui_hooks.h"
+#include "base/log.h"
+#include "base/ui_hooks.h"
 #include "app/widgets.h"
 #include "app/window_parts.h"
 

@@ -10,8 +10,8 @@
 #include <string>
 #include <thread>
 
-#include "app/app_state.h"
-#include "app/headless_ui.h"
+#include "base/app_state.h"
+#include "base/headless_ui.h"
 #include "link/connection.h"
 #include "link/tcp.h"
 #include "modbus/exchange.h"

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "app/text_format.h"
+#include "base/text_format.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 #include <cstring>
 #include <thread>
 
-#include "app/app_state.h"
-#include "app/log.h"
+#include "base/app_state.h"
+#include "base/log.h"
 #include "link/tcp.h"
 #include "modbus/exchange.h"
 

@@ -3,7 +3,7 @@
 #include <gtk/gtk.h>
 #include <poll.h>
 
-#include "app/app_state.h"
+#include "base/app_state.h"
 #include "app/gtk_ui.h"
 #include "app/handlers.h"
 #include "app/main_window.h"

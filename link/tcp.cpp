@@ -12,7 +12,7 @@
 #include <cerrno>
 #include <string>
 
-#include "app/log.h"
+#include "base/log.h"
 #include "link/socket_errors.h"
 #include "link/tcp_address.h"
 

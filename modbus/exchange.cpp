@@ -9,8 +9,8 @@
 #include <thread>
 #include <utility>
 
-#include "app/log.h"
-#include "app/text_format.h"
+#include "base/log.h"
+#include "base/text_format.h"
 #include "link/connection.h"
 #include "link/socket_errors.h"
 

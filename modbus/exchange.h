@@ -18,7 +18,7 @@
 #include <functional>
 #include <memory>
 
-#include "app/app_state.h"
+#include "base/app_state.h"
 #include "modbus/frame.h"
 
 // The byte stream under a link: two calls with a written contract, so tests

@@ -13,7 +13,7 @@
 #include <cstdint>
 #include <span>
 
-#include "app/app_state.h"
+#include "base/link_kind.h"
 
 constexpr int kRequestSize = 513;    // largest frame the exchange sends
 constexpr int kResponseSize = 512;   // response buffer of one exchange

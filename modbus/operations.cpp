@@ -4,8 +4,8 @@
 #include <memory>
 #include <string>
 
-#include "app/log.h"
-#include "app/text_format.h"
+#include "base/log.h"
+#include "base/text_format.h"
 #include "modbus/exchange.h"
 #include "modbus/frame.h"
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <mutex>
 
-#include "app/app_state.h"
+#include "base/app_state.h"
 
 namespace {
 

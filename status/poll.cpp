@@ -13,10 +13,10 @@
 
 #include <glib.h>
 
-#include "app/app_state.h"
-#include "app/log.h"
-#include "app/text_format.h"
-#include "app/ui_hooks.h"
+#include "base/app_state.h"
+#include "base/log.h"
+#include "base/text_format.h"
+#include "base/ui_hooks.h"
 #include "link/connection.h"
 #include "modbus/operations.h"
 #include "settings/settings_store.h"

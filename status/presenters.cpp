@@ -5,7 +5,7 @@
 
 #include <glib.h>
 
-#include "app/text_format.h"
+#include "base/text_format.h"
 
 namespace {
 

@@ -8,9 +8,9 @@
 #include <thread>
 #include <vector>
 
-#include "app/app_state.h"
-#include "app/headless_ui.h"
-#include "app/ui_hooks.h"
+#include "base/app_state.h"
+#include "base/headless_ui.h"
+#include "base/ui_hooks.h"
 #include "link/connection.h"
 #include "modbus/exchange.h"
 #include "modbus/operations.h"

@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "app/app_state.h"
+#include "base/app_state.h"
 #include "app/main_window.h"
 #include "app/widgets.h"
 

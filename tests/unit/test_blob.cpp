@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/blob.h"
+#include "base/blob.h"
 #include "app/embedded.h"
 
 namespace {

@@ -10,8 +10,8 @@
 #include <mutex>
 #include <vector>
 
-#include "app/app_state.h"
-#include "app/headless_ui.h"
+#include "base/app_state.h"
+#include "base/headless_ui.h"
 #include "link/connection.h"
 #include "modbus/exchange.h"
 #include "modbus/frame.h"

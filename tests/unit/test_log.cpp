@@ -3,9 +3,9 @@
 #include <thread>
 #include <vector>
 
-#include "app/app_state.h"
-#include "app/headless_ui.h"
-#include "app/log.h"
+#include "base/app_state.h"
+#include "base/headless_ui.h"
+#include "base/log.h"
 
 namespace {
 

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "app/app_state.h"
-#include "app/headless_ui.h"
+#include "base/app_state.h"
+#include "base/headless_ui.h"
 #include "settings/settings_store.h"
 #include "status/display_hooks.h"
 #include "status/poll.h"

@@ -2,7 +2,7 @@
 
 #include <clocale>
 
-#include "app/text_format.h"
+#include "base/text_format.h"
 
 TEST(FormatByteCount, StaysInTheSmallerUnitUpToAnExactPowerOf1024)
 {

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "app/ui_hooks.h"
+#include "base/ui_hooks.h"
 
 void log_message(LogTag tag, const char* format, ...) __attribute__((format(printf, 2, 3)));
 

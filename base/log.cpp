@@ -1,10 +1,10 @@
-#include "app/log.h"
+#include "base/log.h"
 
 #include <cstdarg>
 #include <string>
 
-#include "app/app_state.h"
-#include "app/text_format.h"
+#include "base/app_state.h"
+#include "base/text_format.h"
 
 void log_message(LogTag tag, const char* format, ...)
 {

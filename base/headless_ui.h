@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "app/ui_hooks.h"
+#include "base/ui_hooks.h"
 
 void headless_ui_install();
 void headless_ui_clear();

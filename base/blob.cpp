@@ -1,4 +1,4 @@
-#include "app/blob.h"
+#include "base/blob.h"
 
 #include <glib.h>
 #include <zlib.h>

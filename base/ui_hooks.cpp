@@ -1,8 +1,8 @@
-#include "app/ui_hooks.h"
+#include "base/ui_hooks.h"
 
 #include <mutex>
 
-#include "app/headless_ui.h"
+#include "base/headless_ui.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <mutex>
 
-enum class LinkKind : int32_t { Usb = 0, Ethernet = 1, Gsm = 2, Pstn = 3, Rs485 = 4 };
+#include "base/link_kind.h"
 
 constexpr int kInvalidHandle = -1;
 
