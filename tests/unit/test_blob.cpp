@@ -20,6 +20,30 @@ std::vector<uint8_t> deflate_text(const std::string& text)
     return out;
 }
 
+// Pseudo-random bytes leave deflate nothing to gain, so the stream's length
+// follows the data's length closely; the data length is walked until the
+// stream is exactly `compressed` bytes long (empty when none fits).
+std::vector<uint8_t> incompressible_stream(size_t compressed, std::string& data)
+{
+    std::vector<uint8_t> packed;
+    size_t length = compressed;
+    for (int attempt = 0; attempt < 40 && length > 0; ++attempt) {
+        data.resize(length);
+        uint32_t x = 2463534242u;
+        for (char& c : data) {
+            x ^= x << 13;
+            x ^= x >> 17;
+            x ^= x << 5;
+            c = char(x >> 24);
+        }
+        packed = deflate_text(data);
+        if (packed.size() == compressed)
+            return packed;
+        length = packed.size() > compressed ? length - 1 : length + 1;
+    }
+    return {};
+}
+
 }  // namespace
 
 TEST(UnpackBlob, InflatesTheEmbeddedInterfaceIntoANulTerminatedText)
@@ -87,4 +111,36 @@ TEST(UnpackBlob, NeverWritesPastTheRecordedSize)
     // The recorded size is smaller than what the stream holds: refused, and
     // (under the address sanitizer) nothing is written past the buffer.
     EXPECT_EQ(unpack_blob(packed.data(), packed.size(), 1000), nullptr);
+}
+
+TEST(UnpackBlob, StreamEndingInTheNextInputPieceAtTheExactSize)
+{
+    // The data fills the recorded size inside the first 16 KiB of input while
+    // the stream's end (the check value) lies in the second.
+    for (size_t compressed = 16384; compressed <= 16389; ++compressed) {
+        SCOPED_TRACE(compressed);
+        std::string data;
+        auto packed = incompressible_stream(compressed, data);
+        ASSERT_EQ(packed.size(), compressed);
+
+        // Exactly the data, and with room for a terminating NUL behind it.
+        for (size_t room : {data.size(), data.size() + 1}) {
+            uint8_t* out = unpack_blob(packed.data(), packed.size(), room);
+            EXPECT_NE(out, nullptr) << "room " << room;
+            if (!out)
+                continue;
+            EXPECT_EQ(std::memcmp(out, data.data(), data.size()), 0);
+            if (room > data.size()) {
+                EXPECT_EQ(out[data.size()], 0);
+            }
+            g_free(out);
+        }
+
+        // Still refused: one byte more than recorded, the check value cut
+        // short, a damaged check value.
+        EXPECT_EQ(unpack_blob(packed.data(), packed.size(), data.size() - 1), nullptr);
+        EXPECT_EQ(unpack_blob(packed.data(), packed.size() - 1, data.size()), nullptr);
+        packed.back() ^= 0x01;
+        EXPECT_EQ(unpack_blob(packed.data(), packed.size(), data.size()), nullptr);
+    }
 }
