@@ -4,6 +4,8 @@
 #include <cctype>
 #include <cmath>
 #include <ctime>
+#include <string>
+#include <vector>
 
 namespace sim {
 
@@ -271,14 +273,14 @@ const char* const random_scenarios[] = {"qh3", "l2", "vuv4", "ck1", "t2-high", "
 
 void random_alarms(Plant& p)
 {
-    for (auto it = p.auto_alarms.begin(); it != p.auto_alarms.end();) {
-        if (p.clock >= it->second) {
-            plant_alarm(p, it->first, false);
-            it = p.auto_alarms.erase(it);
-        } else {
-            ++it;
-        }
-    }
+    // plant_alarm forgets the scenario itself, so the names due are taken out
+    // of the map before any of them is cleared.
+    std::vector<std::string> due;
+    for (const auto& [name, until] : p.auto_alarms)
+        if (p.clock >= until)
+            due.push_back(name);
+    for (const std::string& name : due)
+        plant_alarm(p, name, false);
     if (pick(p, 0, 89) != 0)
         return;
     std::string name = random_scenarios[pick(p, 0, int(std::size(random_scenarios)) - 1)];
