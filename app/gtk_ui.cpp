@@ -5,6 +5,7 @@
 #include <cstdarg>
 #include <string>
 
+#include "base/activity.h"
 #include "base/app_state.h"
 #include "app/gtk_ui.h"
 #include "base/ui_hooks.h"
@@ -102,13 +103,43 @@ const char* g_device_address()
     return w.device_address ? gtk_entry_get_text(GTK_ENTRY(w.device_address)) : "";
 }
 
+struct PostedTask {
+    void (*task)(void*);
+    void* data;
+};
+
+gboolean run_posted(gpointer data)
+{
+    auto* posted = static_cast<PostedTask*>(data);
+    posted->task(posted->data);
+    delete posted;
+    return FALSE;
+}
+
+void g_post(void (*task)(void*), void* data)
+{
+    gdk_threads_add_idle(run_posted, new PostedTask{task, data});
+}
+
+gboolean drain_activity(gpointer)
+{
+    activity_drain();
+    return TRUE;
+}
+
+// The dot and the counters follow the exchange at this pace; the eye does not
+// follow them faster.
+constexpr guint kActivityPeriodMs = 100;
+
 }  // namespace
 
 void gtk_ui_install()
 {
     ui_install(UiHooks{g_lock, g_unlock, g_append_log, g_set_title, g_set_activity, g_set_counters,
-                       g_set_connect_controls, g_show_message, g_ask_question, g_device_address});
+                       g_set_connect_controls, g_show_message, g_ask_question, g_device_address, g_post});
 }
+
+void gtk_ui_start_activity_timer() { gdk_threads_add_timeout(kActivityPeriodMs, drain_activity, nullptr); }
 
 void create_log_tags(GtkTextBuffer* buffer)
 {

@@ -5,6 +5,9 @@
 #include <gtk/gtk.h>
 
 void gtk_ui_install();
+// Drains the transport thread's activity (dot, counters, frame dumps) every
+// 100 ms; once the window is built.
+void gtk_ui_start_activity_timer();
 void create_log_tags(GtkTextBuffer* buffer);
 
 // Modal box over the main window, one OK button, plain text.

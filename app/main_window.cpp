@@ -241,19 +241,18 @@ bool app_start(int* argc, char*** argv)
     if (w.settings_edited_image)
         gtk_widget_hide(w.settings_edited_image);
     gtk_widget_show(w.main_window);
+    gtk_ui_start_activity_timer();
     return true;
 }
 
 void reset_main_display()
 {
+    reset_window_parts();
     for (const auto& entry : kSummaryPlaceholders)
         if (GtkWidget* label = widget_by_id(entry[0]))
             gtk_label_set_markup(GTK_LABEL(label), entry[1]);
     if (w.categories)
         gtk_widget_set_sensitive(gtk_notebook_get_nth_page(GTK_NOTEBOOK(w.categories), 3), FALSE);
-    if (w.device_time)
-        gtk_menu_item_set_label(GTK_MENU_ITEM(w.device_time), "");
-    reset_window_parts();
 }
 
 bool close_main_window()

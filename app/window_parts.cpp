@@ -1,5 +1,7 @@
 #include "app/window_parts.h"
 
+#include "app/main_window.h"
+
 #include "events/active_lists_gtk.h"
 #include "link/connection.h"
 #include "link/connection_gtk.h"
@@ -11,14 +13,21 @@ void register_window_part_handlers() { link_register_handlers(); }
 
 void look_up_window_parts()
 {
-    connection_hooks.link_opened = status_link_opened;
-    connection_hooks.connect_started = status_connect_started;
-    connection_hooks.wait_workers_stopped = poll_wait_stopped;
+    connection_init();
+    connection_subscribe(ConnectionEvent::LinkOpened, status_link_opened);
+    connection_subscribe(ConnectionEvent::ConnectStarted, status_connect_started);
+    connection_subscribe(ConnectionEvent::LinkEnded, reset_main_display);
     status_display_install();
     event_lists_display_install();
     equipment_display_install();
 }
 
-void reset_window_parts() { status_data_reset(); }
+void reset_window_parts()
+{
+    status_data_reset();
+    status_display_reset();
+    event_lists_display_reset();
+    equipment_display_reset();
+}
 
 void close_link_for_exit() { link_close_for_exit(); }

@@ -3,6 +3,7 @@
 #include <cstdarg>
 #include <string>
 
+#include "base/activity.h"
 #include "base/app_state.h"
 #include "base/text_format.h"
 
@@ -14,6 +15,8 @@ void log_message(LogTag tag, const char* format, ...)
     va_start(args, format);
     std::string text = vformat(format, args);
     va_end(args);
+    // Frame dumps the transport thread left behind come first: they happened first.
+    activity_drain_frames();
     ui().append_log(tag, text.c_str());
 }
 

@@ -2,6 +2,7 @@
 
 #include <mutex>
 
+#include "base/activity.h"
 #include "base/headless_ui.h"
 
 namespace {
@@ -60,9 +61,15 @@ const char* h_device_address()
     return g_address.c_str();
 }
 
+void h_post(void (*task)(void*), void* data)
+{
+    std::lock_guard<std::mutex> g(g_headless_lock);
+    task(data);
+}
+
 const UiHooks kHeadless = {h_lock, h_unlock, h_append_log, h_set_title, h_set_activity,
                            h_set_counters, h_set_connect_controls, h_show_message,
-                           h_ask_question, h_device_address};
+                           h_ask_question, h_device_address, h_post};
 
 UiHooks g_hooks = kHeadless;
 
@@ -83,11 +90,13 @@ void headless_ui_clear()
 }
 std::string headless_log()
 {
+    activity_drain_frames();
     std::lock_guard<std::mutex> g(g_state_lock);
     return g_log;
 }
 std::string headless_log_tagged()
 {
+    activity_drain_frames();
     std::lock_guard<std::mutex> g(g_state_lock);
     return g_log_tagged;
 }

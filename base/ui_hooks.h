@@ -27,6 +27,9 @@ struct UiHooks {
     int (*ask_question)(const char* markup);
     // Text of the address entry (DeviceAddress); "" without a window.
     const char* (*device_address)();
+    // Runs `task` on the GUI thread, holding the lock, once the main loop is
+    // idle. Any thread, without the lock. Headless: at once, under the lock.
+    void (*post)(void (*task)(void* data), void* data);
 };
 
 UiHooks& ui();

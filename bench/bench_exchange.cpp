@@ -42,6 +42,7 @@ int main(int argc, char** argv)
     int n = argc > 1 ? std::atoi(argv[1]) : 2000;
     int idle_s = argc > 2 ? std::atoi(argv[2]) : 10;
     headless_ui_install();
+    connection_init();
     app_state_reset_start_values();
     app.log_enabled = 0;
 

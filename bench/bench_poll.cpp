@@ -74,9 +74,10 @@ int main(int argc, char** argv)
     // The program: one poll cycle at a time on this thread, the exchange's
     // transport thread underneath.
     headless_ui_install();
+    connection_init();
     poll_set_register_reader(modbus_read_registers);
     poll_set_link_close(link_close);
-    connection_hooks = {};
+    connection_unsubscribe_all();
     headless_set_device_address("127.0.0.1:" + std::to_string(sim.port()));
     {
         GdkLock lock;

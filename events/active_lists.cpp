@@ -58,7 +58,7 @@ ActiveListsView active_lists_view(int layout, std::span<const uint8_t> block, st
 }
 
 ActiveListsView active_lists_view(const StatusImage& status, const PreviousStatusImage& previous,
-                                  const SettingsImage& device)
+                                  const SettingsImage& device, const SettingsImage* built_from)
 {
     int layout = status_layout(status);
     auto block = events_block_bytes(status, layout);
@@ -68,13 +68,17 @@ ActiveListsView active_lists_view(const StatusImage& status, const PreviousStatu
     // are rebuilt even when this Controller's block happens to be all zero.
     bool fresh = std::all_of(previous.identification.begin(), previous.identification.end(),
                              [](uint16_t word) { return word == 0; });
-    // Masks and names are looked at only when the events changed.
-    if (!fresh && block.size() == before.size() && std::memcmp(block.data(), before.data(), block.size()) == 0)
+    // Whatever of the settings the lists show (masks, names of the items)
+    // lives in the device copy; comparing it whole costs less than a cycle.
+    bool settings_changed = !built_from || built_from->layout != device.layout || built_from->bytes != device.bytes;
+    if (!fresh && !settings_changed && block.size() == before.size() &&
+        std::memcmp(block.data(), before.data(), block.size()) == 0)
         return {};
     std::array<std::span<const uint8_t>, kActiveListCount> masks;
     for (int k = 0; k < kActiveListCount; ++k)
         masks[k] = settings_event_mask(device, k + 1);
-    ActiveListsView view = active_lists_view(layout, block, before, masks, catalogue_settings(device));
+    // Decided above: the lists are rebuilt, whatever the block did.
+    ActiveListsView view = active_lists_view(layout, block, {}, masks, catalogue_settings(device));
     view.changed = true;
     return view;
 }

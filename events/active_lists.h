@@ -49,7 +49,10 @@ ActiveListsView active_lists_view(int layout, std::span<const uint8_t> block, st
 
 // The lists after a cycle from the status images of this and of the previous
 // cycle, with the masks and names of `device`, the device copy of the layout
-// in force. The first cycle after a connect (previous image zeroed) always
-// rebuilds the lists.
+// in force. `built_from` is the device copy the lists on screen were built
+// from (nullptr: none). The lists are rebuilt when the events block changed,
+// when the masks or names changed since they were built (a first cycle before
+// any settings read builds them from empty masks), and always on the first
+// cycle after a connect (previous image zeroed).
 ActiveListsView active_lists_view(const StatusImage& status, const PreviousStatusImage& previous,
-                                  const SettingsImage& device);
+                                  const SettingsImage& device, const SettingsImage* built_from);

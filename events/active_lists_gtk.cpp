@@ -1,13 +1,10 @@
 #include "events/active_lists_gtk.h"
 
-#include "events/active_lists.h"
 #include "status/display_hooks.h"
 #include "status/equipment_gtk.h"
 
-void refresh_active_event_lists(const StatusImage& status, const PreviousStatusImage& previous,
-                                const SettingsImage& device)
+void apply_active_event_lists(const ActiveListsView& lists)
 {
-    ActiveListsView lists = active_lists_view(status, previous, device);
     if (!lists.changed)
         return;
     for (int k = 0; k < kActiveListCount; ++k) {
@@ -24,7 +21,12 @@ void refresh_active_event_lists(const StatusImage& status, const PreviousStatusI
 
 void event_lists_display_install()
 {
-    display_set_updater(DisplayStep::EventLists, [](const DisplayContext& c) {
-        refresh_active_event_lists(c.status, c.previous, c.device);
-    });
+    display_set_applier(DisplayStep::EventLists, [](const CycleView& v) { apply_active_event_lists(v.event_lists); });
+}
+
+void event_lists_display_reset()
+{
+    ActiveListsView empty;
+    empty.changed = true;
+    apply_active_event_lists(empty);
 }

@@ -1,15 +1,13 @@
 // GTK side of the six active-event lists on the events page.
 #pragma once
 
-#include "settings/settings_image.h"
-#include "status/status_image.h"
+#include "events/active_lists.h"
 
 // Refreshes Alarm1ListStore, Alarm2ListStore and Rely1ListStore..Rely4ListStore
-// in that order, when the events block differs from the previous cycle's.
-// `device` is the device copy of the layout in force. Called by the poll
-// thread's display step inside the GDK lock.
-void refresh_active_event_lists(const StatusImage& status, const PreviousStatusImage& previous,
-                                const SettingsImage& device);
+// in that order, when the view says they changed. GDK lock held.
+void apply_active_event_lists(const ActiveListsView& lists);
 
-// Puts the lists' updater into the poll thread's display step for event lists.
+// Puts the lists' applier into the poll thread's display step for event lists.
 void event_lists_display_install();
+// Empties the six lists (the link has ended).
+void event_lists_display_reset();

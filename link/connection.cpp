@@ -1,85 +1,140 @@
 #include "link/connection.h"
 
+#include <glib.h>
+
 #include <chrono>
 #include <cstring>
 #include <thread>
+#include <vector>
 
 #include "base/app_state.h"
 #include "base/log.h"
 #include "link/tcp.h"
 #include "modbus/exchange.h"
 
-ConnectionHooks connection_hooks = {};
-
 namespace {
+
 // A link closed just before a new attempt: give the Controller a moment to let
 // go of the old connection.
 constexpr auto kReconnectPause = std::chrono::milliseconds(300);
+
+constexpr int kEvents = 4;
+std::vector<void (*)()> g_subscribers[kEvents];
+
+void announce(ConnectionEvent event)
+{
+    for (auto subscriber : g_subscribers[int(event)])
+        subscriber();
+}
+
+// On the GUI thread, holding the lock, some time after a transport thread
+// ended. A link opened meanwhile is the user's new connection: leave it be.
+void link_ended_on_gui(void*)
+{
+    if (app.link_open)
+        return;
+    app.password_entered = 0;
+    if (app.settings_modified) {
+        // Nobody could be asked: the link was already gone.
+        log_message(err_text, "Несохраненные изменения настроек потеряны\n");
+        announce(ConnectionEvent::DiscardEdits);
+        app.settings_modified = 0;
+    }
+    announce(ConnectionEvent::LinkEnded);
+}
+
+void link_ended(LinkSession) { ui().post(link_ended_on_gui, nullptr); }
+
 }  // namespace
+
+void connection_subscribe(ConnectionEvent event, void (*subscriber)())
+{
+    g_subscribers[int(event)].push_back(subscriber);
+}
+
+void connection_unsubscribe_all()
+{
+    for (auto& list : g_subscribers)
+        list.clear();
+}
+
+void connection_init() { exchange_set_events(ExchangeEvents{link_close, link_ended}); }
 
 void link_close()
 {
     app.password_entered = 0;
-    switch (app.link_kind.load()) {
-    case LinkKind::Usb:
-    case LinkKind::Ethernet:
-        if (app.link_open) {
+    const LinkBackend* backend = link_backend(app.link_kind);
+    if (backend && backend->own_thread) {
+        backend->close();
+        return;
+    }
+    if (app.link_open) {
+        if (backend && backend->close)
+            backend->close();
+        else
             exchange_close();
-            app.tcp_socket = -1;
-            app.link_open = 0;
-            ui().set_connect_controls(1);
-        }
-        break;
-    case LinkKind::Gsm:
-    case LinkKind::Pstn:
-        app.modem_wanted = 0;
-        break;
-    case LinkKind::Rs485:
-        break;
+        app.link_open = 0;
+        ui().set_connect_controls(1);
     }
 }
 
 void link_close_for_exit()
 {
     link_close();
-    // The threads end within moments of seeing the link closed, but each
-    // takes the GDK lock on its way out.
+    workers_stop_all();
+    // The workers end within moments of being told, but each may take the
+    // GDK lock on its way out.
     ui().unlock();
-    exchange_wait_stopped();
-    if (connection_hooks.wait_workers_stopped)
-        connection_hooks.wait_workers_stopped();
+    workers_wait();
     ui().lock();
 }
 
-int connect_to_device()
+int link_open_through(const LinkBackend& backend, const LinkTarget& target)
 {
-    if (connection_hooks.connect_started)
-        connection_hooks.connect_started();
-    switch (app.link_kind.load()) {
-    case LinkKind::Ethernet:
-        return 1;
-    case LinkKind::Usb:
-    case LinkKind::Gsm:
-    case LinkKind::Pstn:
-        // These links are not part of this build yet.
-        log_message(err_text, "Этот тип подключения пока не поддерживается\n");
-        return 0;
-    case LinkKind::Rs485:
-        return 0;
+    std::shared_ptr<LinkIo> io;
+    if (backend.open(target, &io) != 0)
+        return -1;
+    if (exchange_open(io) != 0) {
+        // The stream went with the failed session; no thread is there to use it.
+        log_message(err_text, "Не удается запустить обмен: система не дала создать поток\n");
+        if (backend.close)
+            backend.close();
+        return -1;
     }
+    return 0;
+}
+
+LinkBackend::Asks connect_to_device()
+{
+    announce(ConnectionEvent::ConnectStarted);
+    const LinkBackend* backend = link_backend(app.link_kind);
+    if (!backend) {
+        if (app.link_kind != LinkKind::Rs485)
+            log_message(err_text, "Этот тип подключения пока не поддерживается\n");
+        return LinkBackend::Asks::Nothing;
+    }
+    return backend->asks;
+}
+
+int connect_target(const LinkTarget& target)
+{
+    const LinkBackend* backend = link_backend(app.link_kind);
+    if (!backend)
+        return -1;
+    link_close();
+    std::this_thread::sleep_for(kReconnectPause);
+    if (link_open_through(*backend, target) != 0)
+        return -1;
+    ui().set_connect_controls(0);
+    announce(ConnectionEvent::LinkOpened);
     return 0;
 }
 
 int connect_ethernet()
 {
-    link_close();
-    std::this_thread::sleep_for(kReconnectPause);
-    if (tcp_connect() != 0)
-        return -1;
-    ui().set_connect_controls(0);
-    if (connection_hooks.link_opened)
-        connection_hooks.link_opened();
-    return 0;
+    LinkTarget target;
+    target.address = ui().device_address();
+    return connect_target(target);
 }
 
 int confirm_disconnect()
@@ -89,15 +144,14 @@ int confirm_disconnect()
     if (!ui().ask_question("<b>Внесенные Вами изменения настроек не применены!</b>\n"
                            "Вы действительно хотите отключиться?"))
         return 0;
-    if (connection_hooks.discard_settings_edits)
-        connection_hooks.discard_settings_edits();
+    announce(ConnectionEvent::DiscardEdits);
+    app.settings_modified = 0;
     return 1;
 }
 
 void disconnect_from_device()
 {
-    if (connection_hooks.connect_started)
-        connection_hooks.connect_started();
+    announce(ConnectionEvent::ConnectStarted);
     link_close();
 }
 
@@ -109,4 +163,15 @@ void store_monitoring_password(const char* password_1251, int length)
     if (password_1251 && length > 0)
         std::memcpy(app.monitoring_password, password_1251, size_t(length));
     app.password_entered = 1;
+}
+
+int store_monitoring_password_text(const char* utf8)
+{
+    gsize written = 0;
+    gchar* converted = g_convert(utf8 ? utf8 : "", -1, "WINDOWS-1251", "UTF-8", nullptr, &written, nullptr);
+    if (!converted)
+        return -1;
+    store_monitoring_password(converted, int(written));
+    g_free(converted);
+    return 0;
 }

@@ -2,21 +2,31 @@
 // manager. The GTK handlers (connection_gtk.h) call these.
 #pragma once
 
-// What other subsystems add to a connect or a disconnect. Each may be left
-// null; all are called on the GUI thread holding the GDK lock.
-struct ConnectionHooks {
-    // After a link has been opened and its transport thread started: the
-    // poll thread starts here.
-    void (*link_opened)();
-    // Before each connect attempt: forget that the settings image was read.
-    void (*connect_started)();
+#include "base/workers.h"
+#include "link/backend.h"
+
+// What other subsystems hear of the connection. Subscribers are called on the
+// GUI thread holding the GDK lock, in the order they subscribed.
+enum class ConnectionEvent {
+    // Before each connect attempt and on "Отключиться": the settings of the
+    // last connection no longer count as read.
+    ConnectStarted,
+    // A link has been opened and its transport thread started: the poll
+    // thread starts here.
+    LinkOpened,
     // "Отключиться" with unapplied settings answered Yes: drop the edits.
-    void (*discard_settings_edits)();
-    // Waits until the workers that end with the link (the poll thread) have
-    // ended; called without the GDK lock.
-    void (*wait_workers_stopped)();
+    DiscardEdits,
+    // A link has ended and no other has opened since: whatever way it ended,
+    // the window returns to its disconnected state.
+    LinkEnded,
 };
-extern ConnectionHooks connection_hooks;
+void connection_subscribe(ConnectionEvent event, void (*subscriber)());
+// Forgets every subscriber (tests).
+void connection_unsubscribe_all();
+
+// Installs the exchange's callbacks: a failed link is closed, an ended one is
+// announced (LinkEnded, posted to the GUI thread). Once at start-up.
+void connection_init();
 
 // Closes the open link of the current kind: clears link_open (the transport
 // thread ends after the exchange in progress, waiting operations return -3)
@@ -25,18 +35,24 @@ extern ConnectionHooks connection_hooks;
 // lock (on the GUI thread, or a worker inside GdkLock).
 void link_close();
 
-// Closing the program: closes the link like link_close, then lets go of the
-// GDK lock until the transport thread and the workers of wait_workers_stopped
-// have ended, so none of them touches the window or the program's data while
-// the main loop ends and the process exits. Call it holding the GDK lock.
+// Closing the program: closes the link like link_close, tells every worker to
+// stop, then lets go of the GDK lock until all of them have ended, so none of
+// them touches the window or the program's data while the main loop ends and
+// the process exits. Call it holding the GDK lock.
 void link_close_for_exit();
 
-// "Подключиться" for the kinds that need no dialog first; 1 when the caller
-// must ask for an Ethernet address, 0 otherwise.
-int connect_to_device();
+// Opens `target` through `backend` and starts its exchange. 0 open, -1 failed
+// (logged). GUI thread, GDK lock held.
+int link_open_through(const LinkBackend& backend, const LinkTarget& target);
+
+// "Подключиться": what the current kind asks for before it can connect
+// (nothing for a kind without a backend, with a log line).
+LinkBackend::Asks connect_to_device();
 // The address dialog was confirmed: close any left-over link, connect to the
 // text of the address entry. 0 connected, -1 failed (logged; ask again).
 int connect_ethernet();
+// Connects the current kind to `target` after closing any left-over link.
+int connect_target(const LinkTarget& target);
 // "Отключиться", first half: with unapplied settings asks whether to go on
 // and, if so, drops the edits. 0 when the user chose to stay connected.
 int confirm_disconnect();
@@ -44,6 +60,10 @@ int confirm_disconnect();
 // main display.
 void disconnect_from_device();
 
-// Stores a monitoring password typed by the user: six zero bytes, then at most
-// six bytes of `password_1251` (already in WINDOWS-1251); sets password_entered.
+// Stores a monitoring password typed by the user (UTF-8). It must fit into
+// six bytes of WINDOWS-1251: six zero bytes, then its bytes; sets
+// password_entered. 0 stored; -1 refused (a character WINDOWS-1251 cannot
+// hold), the last good password kept.
+int store_monitoring_password_text(const char* utf8);
+// The same for a password already in WINDOWS-1251 (at most six bytes used).
 void store_monitoring_password(const char* password_1251, int length);

@@ -128,7 +128,7 @@ void SelectConnectionType(GtkCheckMenuItem* item, gpointer)
 
 void ConnectToDevice(GtkMenuItem*, gpointer)
 {
-    if (connect_to_device())
+    if (connect_to_device() == LinkBackend::Asks::Address)
         show_address_dialog();
 }
 
@@ -160,8 +160,8 @@ void DisconnectFromDevice(GtkMenuItem*, gpointer)
     disconnect_from_device();
     reset_main_display();
     // A link that had already failed left nothing for link_close to reset.
-    LinkKind kind = app.link_kind;
-    if (!app.link_open && kind != LinkKind::Gsm && kind != LinkKind::Pstn)
+    const LinkBackend* backend = link_backend(app.link_kind);
+    if (!app.link_open && !(backend && backend->own_thread))
         set_connect_controls(1);
 }
 
@@ -191,15 +191,19 @@ int ask_monitoring_password()
     gtk_box_pack_start(GTK_BOX(GTK_DIALOG(dialog)->vbox), entry, TRUE, TRUE, 0);
     gtk_widget_show_all(dialog);
 
-    if (gtk_dialog_run(GTK_DIALOG(dialog)) != GTK_RESPONSE_ACCEPT) {
-        gtk_widget_destroy(dialog);
-        return 0;
+    for (;;) {
+        if (gtk_dialog_run(GTK_DIALOG(dialog)) != GTK_RESPONSE_ACCEPT) {
+            gtk_widget_destroy(dialog);
+            return 0;
+        }
+        if (store_monitoring_password_text(gtk_entry_get_text(GTK_ENTRY(entry))) == 0)
+            break;
+        // The Controller compares bytes: a character it cannot hold would
+        // become a password nobody typed. The last good one stays in force.
+        show_message(GTK_MESSAGE_ERROR, "%s",
+                     "Пароль мониторинга может содержать только буквы, цифры и знаки кодировки WINDOWS-1251.\n"
+                     "Введите пароль еще раз.");
     }
-    gsize written = 0;
-    gchar* converted = g_convert(gtk_entry_get_text(GTK_ENTRY(entry)), -1, "WINDOWS-1251", "UTF-8",
-                                 nullptr, &written, nullptr);
-    store_monitoring_password(converted, converted ? int(written) : 0);
-    g_free(converted);
     gtk_widget_destroy(dialog);
     return 1;
 }

@@ -13,6 +13,8 @@
 #include <string>
 
 #include "base/log.h"
+#include "base/text_format.h"
+#include "link/connection.h"
 #include "link/socket_errors.h"
 #include "link/tcp_address.h"
 
@@ -109,14 +111,14 @@ std::shared_ptr<LinkIo> tcp_link_io(int fd, int wait_ms)
     };
     io->shutdown = [sock] { ::shutdown(sock->fd, SHUT_RDWR); };
     io->error_code = [sock] { return sock->last_error.load(); };
+    io->send_error_text = [](int code) { return format("Ошибка передачи: [%d] %s\n", code, wsa_error_text(code)); };
     return io;
 }
 
-int tcp_connect()
-{
-    if (app.link_open)
-        return 0;
+namespace {
 
+int tcp_open(const LinkTarget& target, std::shared_ptr<LinkIo>* io)
+{
     int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
     if (fd < 0) {
         int code = last_socket_error();
@@ -140,7 +142,7 @@ int tcp_connect()
     if (setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on) != 0)
         return option_failed("Не удается сконфигурировать TCP: [%d] %s\n");
 
-    std::string text = ui().device_address();
+    const std::string& text = target.address;
     TcpAddress address = parse_tcp_address(text);
     sockaddr_in to{};
     to.sin_family = AF_INET;
@@ -160,13 +162,27 @@ int tcp_connect()
         return -1;
     }
     app.tcp_socket = fd;
-    if (exchange_open(tcp_link_io(fd, int(app.tcp_timeout))) != 0) {
-        // The socket went with the link; no thread is there to use it.
-        app.tcp_socket = -1;
-        int code = wsa_error_from_errno(EAGAIN);
-        log_message(err_text, "Не удается подключиться к '%s': [%d] %s\n", text.c_str(), code,
-                    wsa_error_text(code));
-        return -1;
-    }
+    *io = tcp_link_io(fd, int(app.tcp_timeout));
+    (*io)->title = format("RARUR Service - [%s]", text.c_str());
+    (*io)->connected_text = format("Подключен к %s\n", text.c_str());
     return 0;
+}
+
+void tcp_close()
+{
+    exchange_close();
+    app.tcp_socket = -1;
+}
+
+}  // namespace
+
+const LinkBackend tcp_backend = {LinkKind::Ethernet, "Ethernet", LinkBackend::Asks::Address, tcp_open, tcp_close};
+
+int tcp_connect()
+{
+    if (app.link_open)
+        return 0;
+    LinkTarget target;
+    target.address = ui().device_address();
+    return link_open_through(tcp_backend, target);
 }

@@ -3,7 +3,10 @@
 
 #include <memory>
 
+#include "link/backend.h"
 #include "modbus/exchange.h"
+
+extern const LinkBackend tcp_backend;
 
 // Opens the link to the address in the address entry (ui().device_address())
 // and starts the transport thread. 0 when the link is open (or already was),

@@ -9,13 +9,12 @@
 #include <thread>
 #include <utility>
 
+#include "base/activity.h"
 #include "base/log.h"
-#include "base/text_format.h"
-#include "link/connection.h"
-#include "link/socket_errors.h"
 
 struct ExchangeSession {
     std::shared_ptr<LinkIo> io;
+    LinkSession id = 0;
     std::mutex lock;                   // the queue lock: queue, closed, status of queued records
     std::condition_variable work;      // wakes the transport thread
     std::condition_variable finished;  // wakes the callers
@@ -47,19 +46,17 @@ bool spin_until(Ready ready)
 
 std::mutex g_current_lock;   // leaf lock: guards g_current only
 std::shared_ptr<ExchangeSession> g_current;
+// Set once at start-up, read by every transport thread.
+std::atomic<void (*)()> g_link_failed{nullptr};
+std::atomic<void (*)(LinkSession)> g_link_ended{nullptr};
 
-// Transport threads take turns in the order their links were opened: each
-// draws a ticket when it is created and owns its link only once every earlier
-// one has ended, so at most one owns a link at any time. A thread counts from
-// its creation on, not from when it first runs, so a wait for all of them to
-// end also covers one that has not been scheduled yet.
-std::mutex g_threads_lock;
-std::condition_variable g_threads_changed;
-uint64_t g_next_ticket = 0;   // the ticket the next thread draws
-uint64_t g_serving = 0;       // the ticket whose thread may own the link
+// Transport threads are workers of one lane: they take turns in the order
+// their links were opened, so at most one owns a link at any time.
+constexpr const char* kTransportLane = "transport";
 
 void close_session(ExchangeSession& s)
 {
+    link_session_end(s.id);
     {
         std::lock_guard<std::mutex> g(s.lock);
         s.closed = true;
@@ -69,11 +66,6 @@ void close_session(ExchangeSession& s)
         s.io->shutdown();
     s.work.notify_all();
     s.finished.notify_all();
-}
-
-void update_counters()
-{
-    ui().set_transfer_counters(app.bytes_sent.load(), app.bytes_received.load());
 }
 
 // Surplus bytes or a reply that came after its time-out must never be taken for
@@ -90,10 +82,8 @@ int discard_stale_bytes(ExchangeSession& s)
         if (n <= 0)
             return n < 0 ? -1 : 0;
         app.bytes_received += uint64_t(n);
-        GdkLock g;
-        update_counters();
         if (app.log_frames)
-            log_hex_dump(err_text, stale, n);
+            activity_frame(err_text, stale, n);
     }
     return 0;
 }
@@ -109,11 +99,16 @@ void send_failed(ExchangeSession& s, const uint8_t* frame, int sent)
         return;
     if (app.log_frames && sent > 0)
         log_hex_dump(err_text, frame, sent);
-    if (s.io->kind == LinkKind::Ethernet)
-        log_message(err_text, "Ошибка передачи: [%d] %s\n", code, wsa_error_text(code));
+    if (s.io->send_error_text)
+        log_message(err_text, "%s", s.io->send_error_text(code).c_str());
     else
         log_message(err_text, "Ошибка передачи\n");
-    link_close();
+    // Whoever owns the link closes it; without an owner the session at least
+    // ends here, so no caller waits on a dead link.
+    if (auto failed = g_link_failed.load())
+        failed();
+    else
+        close_session(s);
 }
 
 // One exchange of the transport thread; returns the status bits to set.
@@ -130,40 +125,18 @@ uint16_t carry_out(ExchangeSession& s, ModbusRequest& r)
     return REQ_DONE;
 }
 
-void announce_connected(LinkKind kind)
+void announce_connected(const LinkIo& io)
 {
     GdkLock g;
-    switch (kind) {
-    case LinkKind::Usb:
-        ui().set_title(format("RARUR Service - USB {%u}", app.usb_device_id).c_str());
-        log_message(norm_text, "Подключен через USB {%u}\n", app.usb_device_id);
-        break;
-    case LinkKind::Ethernet: {
-        std::string address = ui().device_address();
-        ui().set_title(format("RARUR Service - [%s]", address.c_str()).c_str());
-        log_message(norm_text, "Подключен к %s\n", address.c_str());
-        break;
-    }
-    case LinkKind::Gsm:
-    case LinkKind::Pstn:
-        ui().set_title(format("RARUR Service - %s [%s]", kind == LinkKind::Gsm ? "GSM" : "PSTN",
-                              app.modem_phone)
-                           .c_str());
-        log_message(norm_text, "Подключен к %s\n", app.modem_phone);
-        break;
-    case LinkKind::Rs485:
-        break;
-    }
+    ui().set_title(io.title.c_str());
+    if (!io.connected_text.empty())
+        log_message(norm_text, "%s", io.connected_text.c_str());
 }
 
-void transport_thread(std::shared_ptr<ExchangeSession> s, uint64_t ticket)
+void transport_thread(std::shared_ptr<ExchangeSession> s)
 {
-    {
-        std::unique_lock<std::mutex> g(g_threads_lock);
-        g_threads_changed.wait(g, [ticket] { return g_serving == ticket; });
-        app.transport_running = 1;
-    }
-    announce_connected(s->io->kind);
+    app.transport_running = 1;
+    announce_connected(*s->io);
 
     for (;;) {
         std::shared_ptr<ModbusRequest> r;
@@ -197,13 +170,11 @@ void transport_thread(std::shared_ptr<ExchangeSession> s, uint64_t ticket)
         log_message(norm_text, "Отключен\n");
         ui().set_title("RARUR Service");
     }
-    // The last things this thread does: once the count drops, a waiter may
-    // let the process end.
+    LinkSession id = s->id;
     s.reset();
-    std::lock_guard<std::mutex> g(g_threads_lock);
-    ++g_serving;
     app.transport_running = 0;
-    g_threads_changed.notify_all();
+    if (auto ended = g_link_ended.load())
+        ended(id);
 }
 
 }  // namespace
@@ -219,14 +190,9 @@ int exchange_open(std::shared_ptr<LinkIo> io)
     }
     if (previous)
         close_session(*previous);
+    s->id = link_session_begin();
     app.link_open = 1;
-    // The ticket is drawn and the thread created under one lock, so a thread
-    // that cannot be created gives its ticket back before anyone waits on it.
-    std::lock_guard<std::mutex> g(g_threads_lock);
-    try {
-        std::thread(transport_thread, s, g_next_ticket).detach();
-        ++g_next_ticket;
-    } catch (const std::system_error&) {
+    if (worker_start(kTransportLane, s->id, [s](const WorkerContext&) { transport_thread(s); }) != 0) {
         {
             std::lock_guard<std::mutex> c(g_current_lock);
             if (g_current == s)
@@ -237,6 +203,12 @@ int exchange_open(std::shared_ptr<LinkIo> io)
         return -1;
     }
     return 0;
+}
+
+void exchange_set_events(const ExchangeEvents& events)
+{
+    g_link_failed = events.link_failed;
+    g_link_ended = events.link_ended;
 }
 
 void exchange_close()
@@ -275,11 +247,7 @@ int exchange_submit(ExchangeSession& s, const std::shared_ptr<ModbusRequest>& re
     return s.closed ? -3 : 0;
 }
 
-void exchange_wait_stopped()
-{
-    std::unique_lock<std::mutex> g(g_threads_lock);
-    g_threads_changed.wait(g, [] { return g_serving == g_next_ticket; });
-}
+void exchange_wait_stopped() { workers_wait(kTransportLane); }
 
 int link_send(ExchangeSession& s, const uint8_t* frame, int length)
 {
@@ -295,20 +263,15 @@ int link_send(ExchangeSession& s, const uint8_t* frame, int length)
         send_failed(s, frame, 0);
         return -2;
     }
-    {
-        GdkLock g;
-        ui().set_activity(ActivityDot::Sending);
-        if (app.log_frames)
-            log_hex_dump(send_text, frame, length);
-    }
+    activity_dot(ActivityDot::Sending);
+    if (app.log_frames)
+        activity_frame(send_text, frame, length);
     int sent = s.io->write_all(frame, length);
     if (sent != length) {
         send_failed(s, frame, sent);
         return -2;
     }
     app.bytes_sent += uint64_t(length);
-    GdkLock g;
-    update_counters();
     return 0;
 }
 
@@ -317,10 +280,7 @@ int link_receive(ExchangeSession& s, uint8_t* buffer, int expected, int* receive
     if (s.closing)
         return -1;
     *received_out = 0;
-    {
-        GdkLock g;
-        ui().set_activity(ActivityDot::Receiving);
-    }
+    activity_dot(ActivityDot::Receiving);
     const FrameFormat& format = *frame_format(s.io->kind);
     const bool until_end = expected == 0;   // modem frames end with a CR
     expected = std::min(expected, kReceiveLimit);
@@ -348,12 +308,8 @@ int link_receive(ExchangeSession& s, uint8_t* buffer, int expected, int* receive
         }
         if (n > 0) {
             app.bytes_received += uint64_t(n);
-            {
-                GdkLock g;
-                update_counters();
-                if (app.log_frames && until_end)
-                    log_hex_dump(recv_text, buffer + got, n);
-            }
+            if (app.log_frames && until_end)
+                activity_frame(recv_text, buffer + got, n);
             got += n;
             budget = kEmptyReadBudget;
             if (until_end && buffer[got - 1] == kFrameEnd) {
@@ -378,11 +334,8 @@ int link_receive(ExchangeSession& s, uint8_t* buffer, int expected, int* receive
         log_message(err_text, "Не удается принять данные, buff_len=%d, buf_readed_a=%d", expected, 0);
         return -3;
     }
-    {
-        GdkLock g;
-        if (app.log_frames)
-            log_hex_dump(recv_text, buffer, got);
-    }
+    if (app.log_frames)
+        activity_frame(recv_text, buffer, got);
     *received_out = got;
     return 0;
 }

@@ -18,13 +18,23 @@
 #include <functional>
 #include <memory>
 
+#include <string>
+
 #include "base/app_state.h"
+#include "base/workers.h"
 #include "modbus/frame.h"
 
 // The byte stream under a link: two calls with a written contract, so tests
 // can put a fake under the exchange.
 struct LinkIo {
-    LinkKind kind = LinkKind::Ethernet;
+    LinkKind kind = LinkKind::Ethernet;   // the frame format the link carries
+    // What the window title and the log say once the transport thread owns
+    // the link; set by the link's backend when it opens the link.
+    std::string title = "RARUR Service";
+    std::string connected_text;
+    // The log line of a failed send, given error_code() (a backend without
+    // codes leaves the plain text).
+    std::function<std::string(int code)> send_error_text;
     // Writes all `length` bytes. Returns `length`, or fewer (possibly < 0) on
     // failure; error_code() then says why.
     std::function<int(const uint8_t* bytes, int length)> write_all;
@@ -67,14 +77,27 @@ struct ModbusRequest {
 
 struct ExchangeSession;
 
-// Opens an exchange over `io`: sets link_open and starts the transport thread,
-// which first waits for the threads of earlier links to finish. -1 when the
-// thread could not be created (the link is shut and link_open clear again).
+// Opens an exchange over `io`: begins a link session, sets link_open and
+// starts the transport thread (a worker of lane "transport"), which first waits
+// for the threads of earlier links to finish. -1 when the thread could not be
+// created (the link is shut and link_open clear again).
 int exchange_open(std::shared_ptr<LinkIo> io);
-// Closes the current session, if any: wakes the transport thread and every
-// waiting caller and shuts the link down. Any thread, with or without the GDK
-// lock. Does not touch link_open or the window (link_close does).
+// Closes the current session, if any: ends its link session (its workers are
+// told to stop), wakes the transport thread and every waiting caller and shuts
+// the link down. Any thread, with or without the GDK lock. Does not touch
+// link_open or the window (link_close does).
 void exchange_close();
+
+// Who hears of the link's fate. Both may be left null.
+struct ExchangeEvents {
+    // A send failed on a link nobody was closing: the link must be closed.
+    // Called by the transport thread holding the GDK lock.
+    void (*link_failed)();
+    // The transport thread of `session` has let go of its link, for whatever
+    // reason. Called by that thread without any lock, just before it ends.
+    void (*link_ended)(LinkSession session);
+};
+void exchange_set_events(const ExchangeEvents& events);
 // The session of the open link, or nullptr.
 std::shared_ptr<ExchangeSession> exchange_current();
 LinkKind exchange_link_kind(const ExchangeSession& session);
@@ -82,7 +105,7 @@ LinkKind exchange_link_kind(const ExchangeSession& session);
 // 0 finished (see status), -3 the link closed before or while waiting.
 int exchange_submit(ExchangeSession& session, const std::shared_ptr<ModbusRequest>& request);
 // Waits until every transport thread started so far has ended, including one
-// not yet scheduled (tests, shutdown). Never call it while holding the GDK
+// not yet scheduled (tests, shutdown): the worker registry counts it. Never call it while holding the GDK
 // lock: the ending thread takes it to log.
 void exchange_wait_stopped();
 

@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 
+#include "base/activity.h"
 #include "base/log.h"
 #include "base/text_format.h"
 #include "modbus/exchange.h"
@@ -48,12 +49,6 @@ struct OperationText {
     }
 };
 
-void set_activity(ActivityDot dot)
-{
-    GdkLock g;
-    ui().set_activity(dot);
-}
-
 // Queues the request, waits, checks the reply and copies `check.data_length`
 // bytes of data into `out`. `count` is the register count or record length.
 int run(const std::shared_ptr<ExchangeSession>& session, FrameRequest& frame, uint8_t function,
@@ -64,9 +59,9 @@ int run(const std::shared_ptr<ExchangeSession>& session, FrameRequest& frame, ui
     request->request_length = uint16_t(frame.length);
     request->expected_length = uint16_t(frame.expected);
 
-    set_activity(ActivityDot::Shown);
+    activity_dot(ActivityDot::Shown);
     int waited = exchange_submit(*session, request);
-    set_activity(ActivityDot::Hidden);
+    activity_dot(ActivityDot::Hidden);
     if (waited != 0 || !app.link_open)
         return -3;
 

@@ -1,6 +1,8 @@
 #include "status/display_gtk.h"
 
 #include <cstring>
+#include <map>
+#include <string>
 
 #include <gtk/gtk.h>
 
@@ -163,9 +165,9 @@ void apply_battery_tree(const BatteryPageView& view)
     }
 }
 
-void g_summary_mains(const DisplayContext& c)
+void g_summary_mains(const CycleView& c)
 {
-    SummaryMainsView v = present_summary_mains(c.status, c.device);
+    const SummaryMainsView& v = c.summary_mains;
     apply("GlobalMainsLabel", v.label);
     apply("GlobalMainsL1", v.phase[0]);
     apply("GlobalMainsL2", v.phase[1]);
@@ -173,37 +175,37 @@ void g_summary_mains(const DisplayContext& c)
     apply("hboxEnergosafe", v.energosafe);
 }
 
-void g_summary_load(const DisplayContext& c)
+void g_summary_load(const CycleView& c)
 {
-    SummaryLoadView v = present_summary_load(c.status, c.device);
+    const SummaryLoadView& v = c.summary_load;
     apply("GlobalLoadLabel", v.label);
     apply("GlobalTK", v.tk);
     apply("GlobalLoadVoltage", v.voltage);
     apply("GlobalLoadCurrent", v.current);
 }
 
-void g_summary_battery(const DisplayContext& c)
+void g_summary_battery(const CycleView& c)
 {
-    SummaryBatteryView v = present_summary_battery(c.status, c.device);
+    const SummaryBatteryView& v = c.summary_battery;
     apply("GlobalBatteryLabel", v.label);
     apply("GlobalBatteryStatus", v.status);
     apply("GlobalBatteryCurrent", v.current);
 }
 
-void g_summary_alarms(const DisplayContext& c)
+void g_summary_alarms(const CycleView& c)
 {
-    SummaryAlarmsView v = present_summary_alarms(c.status);
+    const SummaryAlarmsView& v = c.summary_alarms;
     apply("GlobalAlarmLabel", v.label);
     apply("GlobalAlarm1Count", v.count1);
     apply("GlobalAlarm2Count", v.count2);
 }
 
-void g_mains_page(const DisplayContext& c)
+void g_mains_page(const CycleView& c)
 {
     static const char* const labels[3] = {"MainsL1Label", "MainsL2Label", "MainsL3Label"};
     static const char* const values[3] = {"MainsL1", "MainsL2", "MainsL3"};
     static const char* const states[3] = {"MainsL1Status", "MainsL2Status", "MainsL3Status"};
-    MainsPageView v = present_mains_page(c.status, c.device);
+    const MainsPageView& v = c.mains_page;
     apply("MainsLightingLabel", v.lighting_label);
     apply("MainsLightingStatus", v.lighting_status);
     for (int i = 0; i < 3; ++i) {
@@ -213,29 +215,40 @@ void g_mains_page(const DisplayContext& c)
     }
 }
 
-void g_load_page(const DisplayContext& c)
+void g_load_page(const CycleView& c)
 {
-    LoadPageView v = present_load_page(c.status, c.device, c.reference);
+    const LoadPageView& v = c.load_page;
     apply("LoadTK", v.tk);
     apply("LoadVoltage", v.voltage);
     apply("LoadCurrent", v.current);
     apply_automats(v);
 }
 
-void g_battery_page(const DisplayContext& c)
+void g_battery_page(const CycleView& c)
 {
-    BatteryPageView v = present_battery_page(c.status, c.device, c.reference);
+    const BatteryPageView& v = c.battery_page;
     apply("BatteryStatus", v.status);
     apply("BatterySummaryCurrent", v.current);
     apply_battery_tree(v);
 }
 
-void g_temperatures(const DisplayContext& c)
+void g_temperatures(const CycleView& c)
 {
-    TemperaturesView v = present_temperatures(c.status, c.device);
+    const TemperaturesView& v = c.temperatures;
     apply("Temperature1", v.t1);
     apply("Temperature2Label", v.t2_label);
     apply("Temperature2", v.t2);
+}
+
+void g_identification(const CycleView& c)
+{
+    if (w.device_time)
+        gtk_menu_item_set_label(GTK_MENU_ITEM(w.device_time), c.device_time.c_str());
+    set_text("DeviceCode", c.identification.device_code.c_str());
+    set_text("ProtocolVersion", c.identification.protocol_version.c_str());
+    set_text("SWVersion", c.identification.sw_version.c_str());
+    set_text("SerialNumber", c.identification.serial_number.c_str());
+    set_text("DeviceComment", c.device_comment.c_str());
 }
 
 void g_progress(const char* markup)
@@ -244,23 +257,67 @@ void g_progress(const char* markup)
         gtk_label_set_markup(GTK_LABEL(w.status_label), markup);
 }
 
-void g_device_time(const char* text)
-{
-    if (w.device_time)
-        gtk_menu_item_set_label(GTK_MENU_ITEM(w.device_time), text);
-}
-
-void g_identification(const IdentificationView& view)
-{
-    set_text("DeviceCode", view.device_code.c_str());
-    set_text("ProtocolVersion", view.protocol_version.c_str());
-    set_text("SWVersion", view.sw_version.c_str());
-    set_text("SerialNumber", view.serial_number.c_str());
-}
-
-void g_comment(const char* text) { set_text("DeviceComment", text); }
-
 void g_cycle_time(const char* text) { set_label("CycleTime", text); }
+
+// Every label and box the cycle writes, with what the description shows
+// before any Controller was seen: a link that ends takes the window back
+// there, so nothing of the last Controller stays on screen as if live.
+const char* const kDisplayedIds[] = {
+    "GlobalMainsLabel", "GlobalMainsL1", "GlobalMainsL2", "GlobalMainsL3", "hboxEnergosafe", "GlobalLoadLabel",
+    "GlobalTK", "GlobalLoadVoltage", "GlobalLoadCurrent", "GlobalBatteryLabel", "GlobalBatteryStatus",
+    "GlobalBatteryCurrent", "GlobalAlarmLabel", "GlobalAlarm1Count", "GlobalAlarm2Count", "MainsLightingLabel",
+    "MainsLightingStatus", "MainsL1Label", "MainsL2Label", "MainsL3Label", "MainsL1", "MainsL2", "MainsL3",
+    "MainsL1Status", "MainsL2Status", "MainsL3Status", "LoadTK", "LoadVoltage", "LoadCurrent", "BatteryStatus",
+    "BatterySummaryCurrent", "Temperature1", "Temperature2Label", "Temperature2", "DeviceCode", "ProtocolVersion",
+    "SWVersion", "SerialNumber", "DeviceComment", "CycleTime",
+};
+
+// Containers whose values turn grey while the data is stale: the summary
+// strip and the three live pages of the notebook.
+const char* const kLiveAreas[] = {"MainStatus"};
+constexpr int kLivePages = 3;
+
+struct InitialLook {
+    std::string label;
+    bool markup;
+    bool visible;
+};
+std::map<std::string, InitialLook> g_initial;
+
+void remember_initial_look()
+{
+    for (const char* id : kDisplayedIds) {
+        GtkWidget* widget = widget_by_id(id);
+        if (!widget)
+            continue;
+        InitialLook look{"", false, gtk_widget_get_visible(widget) != FALSE};
+        if (GTK_IS_LABEL(widget)) {
+            look.label = gtk_label_get_label(GTK_LABEL(widget));
+            look.markup = gtk_label_get_use_markup(GTK_LABEL(widget)) != FALSE;
+        }
+        g_initial[id] = look;
+    }
+}
+
+void set_live_areas_sensitive(bool sensitive)
+{
+    for (const char* id : kLiveAreas)
+        if (GtkWidget* widget = widget_by_id(id))
+            gtk_widget_set_sensitive(widget, sensitive);
+    if (GtkWidget* notebook = widget_by_id("Categories"); notebook && GTK_IS_NOTEBOOK(notebook))
+        for (int page = 0; page < kLivePages; ++page)
+            if (GtkWidget* child = gtk_notebook_get_nth_page(GTK_NOTEBOOK(notebook), page))
+                gtk_widget_set_sensitive(child, sensitive);
+    if (w.device_time)
+        gtk_widget_set_sensitive(w.device_time, sensitive);
+}
+
+void g_stale(bool stale)
+{
+    set_live_areas_sensitive(!stale);
+    if (stale)
+        g_progress("<b>нет данных</b>");
+}
 
 void show_or_hide(const char* id, bool visible)
 {
@@ -287,19 +344,43 @@ void status_display_install()
 {
     PollDisplayHooks& hooks = display_hooks();
     hooks.set_progress = g_progress;
-    hooks.set_device_time = g_device_time;
-    hooks.set_identification = g_identification;
-    hooks.set_device_comment = g_comment;
     hooks.set_cycle_time = g_cycle_time;
+    hooks.set_stale = g_stale;
     hooks.load_settings_page = g_load_settings_page;
-    display_set_updater(DisplayStep::SummaryMains, g_summary_mains);
-    display_set_updater(DisplayStep::SummaryLoad, g_summary_load);
-    display_set_updater(DisplayStep::SummaryBattery, g_summary_battery);
-    display_set_updater(DisplayStep::SummaryAlarms, g_summary_alarms);
-    display_set_updater(DisplayStep::MainsPage, g_mains_page);
-    display_set_updater(DisplayStep::LoadPage, g_load_page);
-    display_set_updater(DisplayStep::BatteryPage, g_battery_page);
-    display_set_updater(DisplayStep::Temperatures, g_temperatures);
+    display_set_applier(DisplayStep::Identification, g_identification);
+    display_set_applier(DisplayStep::SummaryMains, g_summary_mains);
+    display_set_applier(DisplayStep::SummaryLoad, g_summary_load);
+    display_set_applier(DisplayStep::SummaryBattery, g_summary_battery);
+    display_set_applier(DisplayStep::SummaryAlarms, g_summary_alarms);
+    display_set_applier(DisplayStep::MainsPage, g_mains_page);
+    display_set_applier(DisplayStep::LoadPage, g_load_page);
+    display_set_applier(DisplayStep::BatteryPage, g_battery_page);
+    display_set_applier(DisplayStep::Temperatures, g_temperatures);
+    remember_initial_look();
+}
+
+void status_display_reset()
+{
+    for (const auto& [id, look] : g_initial) {
+        GtkWidget* widget = widget_by_id(id.c_str());
+        if (!widget)
+            continue;
+        if (GTK_IS_LABEL(widget)) {
+            gtk_label_set_use_markup(GTK_LABEL(widget), look.markup);
+            gtk_label_set_label(GTK_LABEL(widget), look.label.c_str());
+        }
+        look.visible ? gtk_widget_show(widget) : gtk_widget_hide(widget);
+    }
+    if (w.device_time)
+        gtk_menu_item_set_label(GTK_MENU_ITEM(w.device_time), "");
+    g_progress("");
+    set_live_areas_sensitive(true);
+    LoadPageView no_breakers;
+    no_breakers.update_list = no_breakers.rebuild = true;
+    apply_automats(no_breakers);
+    BatteryPageView no_groups;
+    no_groups.rebuild = true;
+    apply_battery_tree(no_groups);
 }
 
 void status_set_settings_page_fill(void (*fill)(int layout)) { g_settings_page_fill = fill; }

@@ -6,6 +6,10 @@
 // Installs the GTK hooks into display_hooks(), keeping updaters that other
 // subsystems have already put in place. Call once the widgets are looked up.
 void status_display_install();
+// Takes every label, box and list the cycle writes back to what the window
+// showed before any Controller was seen; clears DeviceTime, the progress mark
+// and the stale look.
+void status_display_reset();
 
 // The settings page fill, run when the poll thread loads the page after the
 // first good settings read of a connection (the edit copy is fresh then).

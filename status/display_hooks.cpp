@@ -18,88 +18,47 @@ void r_progress(const char* markup)
 {
     record([&](DisplayRecord& r) { r.progress.emplace_back(markup); });
 }
-void r_device_time(const char* text)
-{
-    record([&](DisplayRecord& r) { r.device_time = text; });
-}
-void r_identification(const IdentificationView& view)
-{
-    record([&](DisplayRecord& r) { r.identification = view; });
-}
-void r_comment(const char* text)
-{
-    record([&](DisplayRecord& r) { r.device_comment = text; });
-}
 void r_cycle_time(const char* text)
 {
     record([&](DisplayRecord& r) { r.cycle_time = text; });
+}
+void r_stale(bool stale)
+{
+    record([&](DisplayRecord& r) { r.stale = stale; });
 }
 void r_settings_page(int)
 {
     record([&](DisplayRecord& r) { ++r.settings_page_loads; });
 }
 
-void r_summary_mains(const DisplayContext& c)
+// The recorder keeps the view the poll thread built; it runs no presenter.
+void r_view(const CycleView& v)
 {
-    auto view = present_summary_mains(c.status, c.device);
     record([&](DisplayRecord& r) {
-        r.summary_mains = view;
         ++r.complete_cycles;
+        r.device_time = v.device_time;
+        r.identification = v.identification;
+        r.device_comment = v.device_comment;
+        r.summary_mains = v.summary_mains;
+        r.summary_load = v.summary_load;
+        r.summary_battery = v.summary_battery;
+        r.summary_alarms = v.summary_alarms;
+        r.mains_page = v.mains_page;
+        r.load_page = v.load_page;
+        r.battery_page = v.battery_page;
+        r.temperatures = v.temperatures;
+        r.last_view = v;
     });
-}
-void r_summary_load(const DisplayContext& c)
-{
-    auto view = present_summary_load(c.status, c.device);
-    record([&](DisplayRecord& r) { r.summary_load = view; });
-}
-void r_summary_battery(const DisplayContext& c)
-{
-    auto view = present_summary_battery(c.status, c.device);
-    record([&](DisplayRecord& r) { r.summary_battery = view; });
-}
-void r_summary_alarms(const DisplayContext& c)
-{
-    auto view = present_summary_alarms(c.status);
-    record([&](DisplayRecord& r) { r.summary_alarms = view; });
-}
-void r_mains_page(const DisplayContext& c)
-{
-    auto view = present_mains_page(c.status, c.device);
-    record([&](DisplayRecord& r) { r.mains_page = view; });
-}
-void r_load_page(const DisplayContext& c)
-{
-    auto view = present_load_page(c.status, c.device, c.reference);
-    record([&](DisplayRecord& r) { r.load_page = view; });
-}
-void r_battery_page(const DisplayContext& c)
-{
-    auto view = present_battery_page(c.status, c.device, c.reference);
-    record([&](DisplayRecord& r) { r.battery_page = view; });
-}
-void r_temperatures(const DisplayContext& c)
-{
-    auto view = present_temperatures(c.status, c.device);
-    record([&](DisplayRecord& r) { r.temperatures = view; });
 }
 
 PollDisplayHooks headless_hooks()
 {
     PollDisplayHooks h{};
     h.set_progress = r_progress;
-    h.set_device_time = r_device_time;
-    h.set_identification = r_identification;
-    h.set_device_comment = r_comment;
     h.set_cycle_time = r_cycle_time;
+    h.set_stale = r_stale;
     h.load_settings_page = r_settings_page;
-    h.updaters[static_cast<int>(DisplayStep::SummaryMains)] = r_summary_mains;
-    h.updaters[static_cast<int>(DisplayStep::SummaryLoad)] = r_summary_load;
-    h.updaters[static_cast<int>(DisplayStep::SummaryBattery)] = r_summary_battery;
-    h.updaters[static_cast<int>(DisplayStep::SummaryAlarms)] = r_summary_alarms;
-    h.updaters[static_cast<int>(DisplayStep::MainsPage)] = r_mains_page;
-    h.updaters[static_cast<int>(DisplayStep::LoadPage)] = r_load_page;
-    h.updaters[static_cast<int>(DisplayStep::BatteryPage)] = r_battery_page;
-    h.updaters[static_cast<int>(DisplayStep::Temperatures)] = r_temperatures;
+    h.appliers[static_cast<int>(DisplayStep::Identification)] = r_view;
     return h;
 }
 
@@ -111,9 +70,16 @@ PollDisplayHooks& display_hooks() { return g_hooks; }
 
 void display_hooks_install(const PollDisplayHooks& hooks) { g_hooks = hooks; }
 
-void display_set_updater(DisplayStep step, DisplayUpdater updater)
+void display_set_applier(DisplayStep step, DisplayApplier applier)
 {
-    g_hooks.updaters[static_cast<int>(step)] = updater;
+    g_hooks.appliers[static_cast<int>(step)] = applier;
+}
+
+void display_apply(const CycleView& view)
+{
+    for (DisplayApplier applier : g_hooks.appliers)
+        if (applier)
+            applier(view);
 }
 
 void display_hooks_headless() { g_hooks = headless_hooks(); }

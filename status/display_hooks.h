@@ -1,28 +1,20 @@
 // How the poll thread reaches the window. It never includes GTK: at the end of
-// a cycle it hands a snapshot (status image, device and reference settings)
-// to the display updaters, in a fixed order, under the GDK lock. The GTK layer
-// installs updaters that apply presenter output to widgets; other subsystems
-// put their own updaters into their steps (event lists, equipment lists).
-// Without a window the headless hooks record what would have been shown.
+// a complete cycle it hands the whole view of the cycle (CycleView, computed
+// before it takes the lock) to the display appliers, in a fixed order, in one
+// step under the GDK lock. The GTK layer installs appliers that copy the view
+// into widgets; other subsystems put their own appliers into their steps
+// (event lists, equipment lists). Without a window the headless hooks record
+// what would have been shown.
 #pragma once
 
 #include <string>
 #include <vector>
 
-#include "settings/settings_image.h"
-#include "status/presenters.h"
-#include "status/status_image.h"
+#include "status/cycle_view.h"
 
-struct DisplayContext {
-    const StatusImage& status;
-    const PreviousStatusImage& previous;
-    int layout;                    // layout in force
-    const SettingsImage& device;   // device copy of that layout, taken under settings_lock
-    const SettingsImage& reference; // reference copy, taken under reference_lock
-};
-
-// The order in which the updaters run after a complete cycle.
+// The order in which the appliers run after a complete cycle.
 enum class DisplayStep {
+    Identification,
     SummaryMains,
     SummaryLoad,
     SummaryBattery,
@@ -40,26 +32,28 @@ enum class DisplayStep {
 };
 constexpr int kDisplaySteps = static_cast<int>(DisplayStep::Count_);
 
-using DisplayUpdater = void (*)(const DisplayContext& context);
+using DisplayApplier = void (*)(const CycleView& view);
 
 // Called with the GDK lock held.
 struct PollDisplayHooks {
     void (*set_progress)(const char* markup);         // status-bar label of the cycle
-    void (*set_device_time)(const char* text);        // DeviceTime menu item
-    void (*set_identification)(const IdentificationView& view);
-    void (*set_device_comment)(const char* text);     // DeviceComment
     void (*set_cycle_time)(const char* text);         // CycleTime
+    // The values on screen stopped being live (cycles keep being given up),
+    // or are live again.
+    void (*set_stale)(bool stale);
     // Settings page after the first good settings read of a connection; the
     // edit copy of `layout` has just been refreshed from the device copy.
     void (*load_settings_page)(int layout);
-    DisplayUpdater updaters[kDisplaySteps];
+    DisplayApplier appliers[kDisplaySteps];
 };
 
 PollDisplayHooks& display_hooks();
 void display_hooks_install(const PollDisplayHooks& hooks);
-// Puts one updater in place, keeping the others (subsystems call this at start-up).
-void display_set_updater(DisplayStep step, DisplayUpdater updater);
-// The recording hooks; what ui() starts with.
+// Puts one applier in place, keeping the others (subsystems call this at start-up).
+void display_set_applier(DisplayStep step, DisplayApplier applier);
+// Runs every applier on `view`, in step order. GDK lock held.
+void display_apply(const CycleView& view);
+// The recording hooks; what display_hooks() starts with.
 void display_hooks_headless();
 
 // What the recording hooks saw, for tests and tools.
@@ -71,6 +65,7 @@ struct DisplayRecord {
     std::string cycle_time;
     int settings_page_loads = 0;
     int complete_cycles = 0;             // display passes
+    bool stale = false;
     SummaryMainsView summary_mains;
     SummaryLoadView summary_load;
     SummaryBatteryView summary_battery;
@@ -79,6 +74,7 @@ struct DisplayRecord {
     LoadPageView load_page;
     BatteryPageView battery_page;
     TemperaturesView temperatures;
+    CycleView last_view;                 // the whole view of the last display pass
 };
 DisplayRecord display_record();
 void display_record_clear();

@@ -36,12 +36,12 @@ void apply_list_view(const char* store_id, const ListView& view)
         apply_list_view(GTK_LIST_STORE(object), view);
 }
 
-void update_contactor_list(const StatusImage& status, const SettingsImage& device, const SettingsImage& reference)
-{
-    apply_list_view("ContactorListStore", contactor_list_view(status, device, reference));
-}
+namespace {
 
-void update_rectifier_list(const StatusImage& status, const SettingsImage& device, const SettingsImage& reference)
+const char* const kEquipmentStores[] = {"ContactorListStore", "VUVListStore", "DCListStore", "UKDVListStore",
+                                        "UPKBListStore"};
+
+void apply_rectifiers(const CycleView& v)
 {
     // No register reports fan speeds: their columns would stay empty, so they
     // are not shown at all.
@@ -50,34 +50,28 @@ void update_rectifier_list(const StatusImage& status, const SettingsImage& devic
         if (column && GTK_IS_TREE_VIEW_COLUMN(column) && gtk_tree_view_column_get_visible(GTK_TREE_VIEW_COLUMN(column)))
             gtk_tree_view_column_set_visible(GTK_TREE_VIEW_COLUMN(column), FALSE);
     }
-    apply_list_view("VUVListStore", rectifier_list_view(status, device, reference));
+    apply_list_view("VUVListStore", v.rectifiers);
 }
 
-void update_dry_contact_list(const StatusImage& status, const SettingsImage& device,
-                             const SettingsImage& reference)
-{
-    apply_list_view("DCListStore", dry_contact_list_view(status, device, reference));
-}
-
-void update_extension_unit_lists(const StatusImage& status, const SettingsImage& device,
-                                 const SettingsImage& reference)
-{
-    apply_list_view("UKDVListStore", ukdv_list_view(status, device, reference));
-    apply_list_view("UPKBListStore", upkb_list_view(status, device, reference));
-}
+}  // namespace
 
 void equipment_display_install()
 {
-    display_set_updater(DisplayStep::Contactors, [](const DisplayContext& c) {
-        update_contactor_list(c.status, c.device, c.reference);
+    display_set_applier(DisplayStep::Contactors,
+                        [](const CycleView& v) { apply_list_view("ContactorListStore", v.contactors); });
+    display_set_applier(DisplayStep::Rectifiers, apply_rectifiers);
+    display_set_applier(DisplayStep::DryContacts,
+                        [](const CycleView& v) { apply_list_view("DCListStore", v.dry_contacts); });
+    display_set_applier(DisplayStep::ExtensionUnits, [](const CycleView& v) {
+        apply_list_view("UKDVListStore", v.ukdv);
+        apply_list_view("UPKBListStore", v.upkb);
     });
-    display_set_updater(DisplayStep::Rectifiers, [](const DisplayContext& c) {
-        update_rectifier_list(c.status, c.device, c.reference);
-    });
-    display_set_updater(DisplayStep::DryContacts, [](const DisplayContext& c) {
-        update_dry_contact_list(c.status, c.device, c.reference);
-    });
-    display_set_updater(DisplayStep::ExtensionUnits, [](const DisplayContext& c) {
-        update_extension_unit_lists(c.status, c.device, c.reference);
-    });
+}
+
+void equipment_display_reset()
+{
+    ListView empty;
+    empty.rebuild = true;
+    for (const char* id : kEquipmentStores)
+        apply_list_view(id, empty);
 }

@@ -15,16 +15,9 @@ void apply_list_view(GtkListStore* store, const ListView& view);
 // does nothing when the description has no such store.
 void apply_list_view(const char* store_id, const ListView& view);
 
-// The four equipment updaters, in the order the display step calls them:
-// contactors and rectifier modules after the battery page, dry contacts and
-// extension units after the temperatures. `device` and `reference` are the
-// device and reference copies of the settings of the layout in force.
-void update_contactor_list(const StatusImage& status, const SettingsImage& device, const SettingsImage& reference);
-void update_rectifier_list(const StatusImage& status, const SettingsImage& device, const SettingsImage& reference);
-void update_dry_contact_list(const StatusImage& status, const SettingsImage& device,
-                             const SettingsImage& reference);
-void update_extension_unit_lists(const StatusImage& status, const SettingsImage& device,
-                                 const SettingsImage& reference);
-
-// Puts the four updaters into their steps of the poll thread's display.
+// Puts the equipment lists' appliers into their steps of the poll thread's
+// display: contactors and rectifier modules after the battery page, dry
+// contacts and extension units after the temperatures.
 void equipment_display_install();
+// Empties the equipment lists (the link has ended).
+void equipment_display_reset();

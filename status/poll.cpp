@@ -1,12 +1,9 @@
 #include "status/poll.h"
 
-#include <pthread.h>
-
 #include <algorithm>
 #include <array>
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstring>
 #include <mutex>
 #include <thread>
@@ -17,9 +14,11 @@
 #include "base/log.h"
 #include "base/text_format.h"
 #include "base/ui_hooks.h"
+#include "base/workers.h"
 #include "link/connection.h"
 #include "modbus/operations.h"
 #include "settings/settings_store.h"
+#include "status/cycle_view.h"
 #include "status/display_hooks.h"
 
 namespace {
@@ -32,13 +31,10 @@ constexpr int kMaxHoldingRequest = 100;
 constexpr auto kAbandonPause = std::chrono::milliseconds(250);
 constexpr auto kCyclePause = std::chrono::milliseconds(1000);
 
+constexpr size_t kPollStack = 256000;
+constexpr const char* kPollLane = "poll";
+
 std::atomic<RegisterReader> g_reader{modbus_read_registers};
-std::mutex g_lifecycle; // poll_running against the end-of-thread check
-// Poll threads started and not yet ended, counted from their creation on, so a
-// wait for them also covers a thread not yet scheduled.
-std::mutex g_threads_lock;
-std::condition_variable g_threads_ended;
-int g_threads = 0;
 std::atomic<void (*)()> g_link_close{link_close};
 
 struct PollState {
@@ -51,6 +47,11 @@ struct PollState {
     // Raised by status_data_reset; the poll thread zeroes its images itself,
     // so a reset on the GUI thread never races a cycle in progress.
     std::atomic<int> images_reset{0};
+    // The poll thread's own: whether the values on screen are still live, and
+    // the device copy the event lists on screen were built from.
+    StaleWatch stale;
+    SettingsImage lists_built_from;
+    bool lists_built = false;
     std::array<std::atomic<uint16_t>, status_size::kIdentification> identification{};
     GTimer* timer = nullptr;
     std::atomic<double> last_cycle_time{0};
@@ -67,6 +68,8 @@ void take_pending_reset(PollState& p)
     if (p.images_reset.exchange(0)) {
         p.status = StatusImage{};
         p.previous = PreviousStatusImage{};
+        p.stale.reset();
+        p.lists_built = false;
     }
 }
 
@@ -91,10 +94,20 @@ int read_block(uint16_t start, int count, T* destination, uint8_t function)
     return result;
 }
 
-CycleResult abandon(PollState& p)
+// Whether what the cycle shows still belongs to the link it was read over: a
+// link closed or replaced meanwhile (under the GDK lock, which the caller
+// holds) has had its display reset, and nothing of its values may come back.
+bool cycle_may_show(LinkSession session) { return app.link_open && link_session_live(session); }
+
+CycleResult abandon(PollState& p, LinkSession session)
 {
     std::this_thread::sleep_for(kAbandonPause);
     p.cycle_failed = 1;
+    if (p.stale.cycle_given_up()) {
+        GdkLock lock;
+        if (cycle_may_show(session) && display_hooks().set_stale)
+            display_hooks().set_stale(true);
+    }
     return CycleResult::Abandoned;
 }
 
@@ -169,31 +182,30 @@ void refuse_protocol()
     std::this_thread::sleep_for(kAbandonPause);
 }
 
-void show_cycle(PollState& p, int layout)
+void show_cycle(PollState& p, int layout, LinkSession session)
 {
     SettingsImage device = settings_device_copy(layout);
     SettingsImage reference = settings_reference_copy(layout);
-    std::string time_text = device_time_text(device_time(p.status), settings_s16(device, SettingsField::Timezone),
-                                             settings_u16(device, SettingsField::SummerTime) & settings_bits::kSummerTime);
-    IdentificationView identification = present_identification(p.status);
-    std::string comment = settings_name(device, SettingsField::Comment, 0);
-    DisplayContext context{p.status, p.previous, layout, device, reference};
+    // The whole view is built here, outside the lock; the window only copies it.
+    CycleView view = build_cycle_view(p.status, p.previous, layout, device, reference,
+                                      p.lists_built ? &p.lists_built_from : nullptr);
 
     GdkLock lock;
     // Links close under this lock, and a disconnect resets the display under
     // it: a cycle that was overtaken while waiting for it shows nothing.
-    if (!app.link_open)
+    if (!cycle_may_show(session))
         return;
     PollDisplayHooks& hooks = display_hooks();
-    if (hooks.set_device_time)
-        hooks.set_device_time(time_text.c_str());
-    if (hooks.set_identification)
-        hooks.set_identification(identification);
-    if (hooks.set_device_comment)
-        hooks.set_device_comment(comment.c_str());
-    for (DisplayUpdater updater : hooks.updaters)
-        if (updater)
-            updater(context);
+    if (p.stale.cycle_complete() && hooks.set_stale)
+        hooks.set_stale(false);
+    display_apply(view);
+    if (view.event_lists.changed) {
+        p.lists_built_from = device;
+        p.lists_built = true;
+    }
+    // The page is loaded once per connection, from the first cycle that read
+    // the settings block; a cycle whose read failed leaves the request for
+    // the next one.
     if (p.settings_read && p.page_load_request) {
         app.settings_modified = 0;
         settings_device_to_edit(layout);
@@ -201,31 +213,8 @@ void show_cycle(PollState& p, int layout)
         if (hooks.load_settings_page)
             hooks.load_settings_page(layout);
         p.page_filling = 0;
+        p.page_load_request = 0;
     }
-    p.page_load_request = 0;
-}
-
-void pause_between_cycles()
-{
-    // The pause ends early when the link closes, so a disconnect does not
-    // wait for it.
-    auto end = std::chrono::steady_clock::now() + kCyclePause;
-    while (app.link_open && std::chrono::steady_clock::now() < end)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-}
-
-void thread_ended()
-{
-    std::lock_guard lock(g_threads_lock);
-    --g_threads;
-    g_threads_ended.notify_all();
-}
-
-void* poll_thread_entry(void*)
-{
-    poll_thread_main();
-    thread_ended();
-    return nullptr;
 }
 
 } // namespace
@@ -236,6 +225,7 @@ void poll_set_link_close(void (*close)()) { g_link_close = close ? close : link_
 CycleResult poll_cycle()
 {
     PollState& p = state();
+    LinkSession session = link_session_current();
     take_pending_reset(p);
     p.cycle_failed = 0;
     if (!p.timer)
@@ -245,7 +235,7 @@ CycleResult poll_cycle()
     show_progress(1, 1, false);
     if (read_block(status_address::kIdentification, status_size::kIdentification, p.status.identification.data(),
                    kInputRegisters) != 0)
-        return abandon(p);
+        return abandon(p, session);
     convert_identification(p.status);
     for (int i = 0; i < status_size::kIdentification; ++i)
         p.identification[i] = p.status.identification[i];
@@ -256,16 +246,16 @@ CycleResult poll_cycle()
     int layout = status_layout(p.status);
 
     if (!read_events_block(p, layout))
-        return abandon(p);
+        return abandon(p, session);
 
     show_progress(3, layout, false);
     if (read_block(status_address::kLoad, status_size::kLoad, p.status.load.data(), kInputRegisters) != 0)
-        return abandon(p);
+        return abandon(p, session);
     convert_load(p.status);
 
     show_progress(4, layout, false);
     if (read_block(status_address::kBattery, status_size::kBattery, p.status.battery.data(), kInputRegisters) != 0)
-        return abandon(p);
+        return abandon(p, session);
     convert_battery(p.status);
 
     // A battery group that does not answer costs the rest of the groups and
@@ -283,45 +273,45 @@ CycleResult poll_cycle()
     show_progress(13, layout, false);
     if (read_block(status_address::kContactors, status_size::kContactors, p.status.contactors.data(),
                    kInputRegisters) != 0)
-        return abandon(p);
+        return abandon(p, session);
     convert_contactors(p.status);
 
     if (!read_rectifiers(p, layout))
-        return abandon(p);
+        return abandon(p, session);
 
     show_progress(16, layout, false);
     if (read_block(mains_block_address(layout), status_size::kMains, p.status.mains.data(), kInputRegisters) != 0)
-        return abandon(p);
+        return abandon(p, session);
     convert_mains(p.status);
 
     show_progress(17, layout, false);
     if (read_block(temperature_block_address(layout), status_size::kTemperatures, p.status.temperatures.data(),
                    kInputRegisters) != 0)
-        return abandon(p);
+        return abandon(p, session);
     convert_temperatures(p.status);
 
     show_progress(18, layout, false);
     if (read_block(dry_contact_block_address(layout), status_size::kDryContacts, p.status.dry_contacts.data(),
                    kInputRegisters) != 0)
-        return abandon(p);
+        return abandon(p, session);
     convert_dry_contacts(p.status);
 
     show_progress(19, layout, false);
     if (read_block(extension_block_address(layout), status_size::kExtensions, p.status.extensions.data(),
                    kInputRegisters) != 0)
-        return abandon(p);
+        return abandon(p, session);
     convert_extensions(p.status);
 
     read_settings(p, layout);
     double end = g_timer_elapsed(p.timer, nullptr);
 
     if (app.link_open)
-        show_cycle(p, layout);
+        show_cycle(p, layout, session);
     p.last_cycle_time = end - start;
     {
         std::string text = format("%0.3fs", end - start);
         GdkLock lock;
-        if (app.link_open && display_hooks().set_cycle_time)
+        if (cycle_may_show(session) && display_hooks().set_cycle_time)
             display_hooks().set_cycle_time(text.c_str());
     }
     if (p.settings_read)
@@ -330,64 +320,39 @@ CycleResult poll_cycle()
     return CycleResult::Complete;
 }
 
-int poll_thread_main()
+int poll_thread_main(const WorkerContext& context)
 {
     PollState& p = state();
-    {
-        // A thread still running for the previous link either goes on with
-        // the new one (it has not yet seen the link closed) or has already
-        // cleared poll_running; the lifecycle lock keeps the two apart, so a
-        // quick reconnect never ends up without a poll thread.
-        std::lock_guard lock(g_lifecycle);
-        if (app.poll_running.exchange(1))
-            return 0;
-    }
-    while (!app.transport_running && app.link_open)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    app.poll_running = 1;
+    while (!app.transport_running && context.live())
+        context.sleep_for(std::chrono::milliseconds(1));
     if (p.timer)
         g_timer_destroy(p.timer);
     p.timer = g_timer_new();
     p.cycle_failed = 0;
     p.settings_read = 0;
 
-    for (;;) {
-        {
-            std::lock_guard lock(g_lifecycle);
-            if (!app.link_open) {
-                g_timer_destroy(p.timer);
-                p.timer = nullptr;
-                app.poll_running = 0;
-                return 0;
-            }
-        }
+    while (context.live()) {
+        // The pause ends early when the link ends, so a disconnect does not
+        // wait for it.
         if (poll_cycle() == CycleResult::Complete)
-            pause_between_cycles();
+            context.sleep_for(kCyclePause);
     }
+    g_timer_destroy(p.timer);
+    p.timer = nullptr;
+    app.poll_running = 0;
+    return 0;
 }
 
 int poll_thread_start()
 {
-    pthread_attr_t attributes;
-    pthread_attr_init(&attributes);
-    pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
-    pthread_attr_setstacksize(&attributes, 256000);
-    pthread_t thread;
-    {
-        std::lock_guard lock(g_threads_lock);
-        ++g_threads;
-    }
-    int result = pthread_create(&thread, &attributes, poll_thread_entry, nullptr);
-    pthread_attr_destroy(&attributes);
-    if (result != 0)
-        thread_ended();
-    return result == 0 ? 0 : -1;
+    // One poll thread at a time: one started for a quick reconnect waits in
+    // its lane until the last link's thread has seen that link end.
+    return worker_start(kPollLane, link_session_current(), [](const WorkerContext& c) { poll_thread_main(c); },
+                        kPollStack);
 }
 
-void poll_wait_stopped()
-{
-    std::unique_lock lock(g_threads_lock);
-    g_threads_ended.wait(lock, [] { return g_threads == 0; });
-}
+void poll_wait_stopped() { workers_wait(kPollLane); }
 
 void status_data_reset()
 {
@@ -402,7 +367,16 @@ void status_data_reset()
 
 void status_connect_started() { state().settings_read = 0; }
 
-void status_link_opened() { poll_thread_start(); }
+void status_link_opened()
+{
+    if (poll_thread_start() == 0)
+        return;
+    // A link nobody reads would look connected and show nothing.
+    log_message(err_text, "Не удается запустить опрос контроллера: система не дала создать поток\n");
+    g_link_close.load()();
+}
+
+bool settings_page_loaded() { return state().page_load_request == 0; }
 
 bool settings_page_filling() { return state().page_filling != 0; }
 

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "base/workers.h"
 #include "status/status_image.h"
 
 // The exchange operation the poll cycle reads through (modbus_read_registers
@@ -15,20 +16,25 @@ void poll_set_register_reader(RegisterReader reader);
 // by default); called holding the GDK lock.
 void poll_set_link_close(void (*close)());
 
-// Starts the poll thread (detached, 256,000-byte stack). The connection code
-// calls it right after starting the transport thread. Returns 0, or -1 when
-// the thread could not be created.
+// Starts the poll thread (a worker of lane "poll" bound to the current link,
+// 256,000-byte stack). The connection code calls it right after starting the
+// transport thread. Returns 0, or -1 when the thread could not be created.
 int poll_thread_start();
 // Waits until every poll thread started so far has ended (it ends once it sees
 // the link closed). Never call it holding the GDK lock: the thread takes it.
 void poll_wait_stopped();
 // Connection hooks: a connect attempt starts (the settings of the last
 // connection no longer count as read), and a link has been opened with its
-// transport thread running (the poll thread starts).
+// transport thread running (the poll thread starts; a thread that cannot be
+// created is logged and closes the link). GUI thread, GDK lock held.
 void status_connect_started();
 void status_link_opened();
-// The thread function itself; returns at once when a poll thread already runs.
-int poll_thread_main();
+// The thread function itself: cycles until its link ends.
+int poll_thread_main(const WorkerContext& context);
+
+// The settings page has been loaded from this connection's Controller (the
+// page-load request is down). Edits and mask toggles count only then.
+bool settings_page_loaded();
 
 // Zeroes the status image, its previous copy and the device and reference
 // settings copies, and raises the settings-page load request. Run by the

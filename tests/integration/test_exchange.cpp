@@ -26,6 +26,7 @@ protected:
     void SetUp() override
     {
         headless_ui_install();
+        connection_init();
         headless_ui_clear();
         app_state_reset_start_values();
         app.modem_wanted = 0;   // not one of the start values

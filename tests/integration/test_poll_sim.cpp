@@ -87,9 +87,10 @@ protected:
         status_data_reset();
         poll_set_register_reader(modbus_read_registers);
         poll_set_link_close(link_close);
-        connection_hooks = {};
-        connection_hooks.link_opened = status_link_opened;
-        connection_hooks.connect_started = status_connect_started;
+        connection_unsubscribe_all();
+        connection_init();
+        connection_subscribe(ConnectionEvent::LinkOpened, status_link_opened);
+        connection_subscribe(ConnectionEvent::ConnectStarted, status_connect_started);
     }
     void TearDown() override
     {
@@ -100,7 +101,7 @@ protected:
         }
         wait_for([] { return !app.poll_running; });
         exchange_wait_stopped();
-        connection_hooks = {};
+        connection_unsubscribe_all();
     }
 
     int connect(const SimProcess& sim)
@@ -309,7 +310,6 @@ TEST_F(PollAgainstSim, ClosingTheProgramEndsEveryWorkerBeforeItReturns)
     // running then would touch the window and data being torn down.
     SimProcess sim;
     ASSERT_TRUE(sim.running()) << sim.log();
-    connection_hooks.wait_workers_stopped = poll_wait_stopped;
     for (int round = 0; round < 3; ++round) {
         SCOPED_TRACE(round);
         ASSERT_EQ(connect(sim), 0) << headless_log();

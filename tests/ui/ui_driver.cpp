@@ -22,6 +22,7 @@
 
 #include "base/app_state.h"
 #include "app/main_window.h"
+#include "link/connection.h"
 #include "app/widgets.h"
 
 namespace {
@@ -1024,6 +1025,8 @@ int main(int argc, char** argv)
         // The window was closed by the script: run the remaining checks.
         step(nullptr);
     }
+    // As the program does when its window closes: no worker may outlive main.
+    link_close_for_exit();
     gdk_threads_leave();
     stop_sim();
     return g_exit_code;

@@ -48,7 +48,7 @@ TEST(ActiveListsOfACycle, TakeMasksAndNamesFromTheDeviceCopy)
     StatusImage previous;
     previous.identification[1] = 405;
     StatusImage now = status_with_events(405, {{267, 0x0008}});
-    ActiveListsView view = active_lists_view(now, previous, device);
+    ActiveListsView view = active_lists_view(now, previous, device, &device);
     ASSERT_TRUE(view.changed);
     EXPECT_EQ(view.rows[2], std::vector<std::string>{"Отключен аппарат защиты нагрузки 'Main' (QH1)"});
     EXPECT_TRUE(view.rows[0].empty());
@@ -59,7 +59,7 @@ TEST(ActiveListsOfACycle, TakeMasksAndNamesFromTheDeviceCopy)
     select(device1, 3, 35);
     select(device1, 6, 0);
     StatusImage layout1 = status_with_events(300, {{267, 0x0008}, {263, 0x0001}});
-    view = active_lists_view(layout1, StatusImage{}, device1);
+    view = active_lists_view(layout1, StatusImage{}, device1, nullptr);
     EXPECT_TRUE(view.changed);
     EXPECT_EQ(view.rows[2], std::vector<std::string>{"Отключен аппарат защиты нагрузки QH1"});
     EXPECT_EQ(view.rows[5], std::vector<std::string>{"Авария контроллера RARUR"});
@@ -72,13 +72,13 @@ TEST(ActiveListsOfACycle, SameEventsBlockAsLastCycleChangesNothing)
     select(device, 1, 0);
     StatusImage now = status_with_events(410, {{263, 0x0001}});
     now.identification[5] = 0x6500;   // device time
-    EXPECT_FALSE(active_lists_view(now, now, device).changed);
+    EXPECT_FALSE(active_lists_view(now, now, device, &device).changed);
     // Only the block of the layout in force counts.
     StatusImage previous = now;
     previous.events[0][10] = 1;
-    EXPECT_FALSE(active_lists_view(now, previous, device).changed);
+    EXPECT_FALSE(active_lists_view(now, previous, device, &device).changed);
     previous.events[2][0] = 7;   // alarm count of the layout-3 block
-    EXPECT_TRUE(active_lists_view(now, previous, device).changed);
+    EXPECT_TRUE(active_lists_view(now, previous, device, &device).changed);
 }
 
 TEST_F(DeviceSettings, EventTextWithoutImageUsesTheDeviceCopy)
@@ -108,10 +108,31 @@ TEST(ActiveListsOfACycle, FirstCycleOfAConnectionRebuildsEvenAQuietBlock)
     SettingsImage device;
     device.layout = 1;
     StatusImage quiet = status_with_events(300, {});
-    ActiveListsView view = active_lists_view(quiet, PreviousStatusImage{}, device);
+    ActiveListsView view = active_lists_view(quiet, PreviousStatusImage{}, device, nullptr);
     EXPECT_TRUE(view.changed);
     for (const auto& rows : view.rows)
         EXPECT_TRUE(rows.empty());
     // From the second cycle on, the previous image carries the identification.
-    EXPECT_FALSE(active_lists_view(quiet, quiet, device).changed);
+    EXPECT_FALSE(active_lists_view(quiet, quiet, device, &device).changed);
+}
+
+TEST(ActiveListsOfACycle, MasksReadAfterTheListsWereBuiltRebuildThemWithAnUnchangedBlock)
+{
+    // Cycle 1 shows the lists before any settings block was read: all masks
+    // zero, every list empty although alarms are active.
+    SettingsImage empty;
+    empty.layout = 1;
+    StatusImage now = status_with_events(300, {{263, 0x0001}});
+    ActiveListsView first = active_lists_view(now, PreviousStatusImage{}, empty, nullptr);
+    ASSERT_TRUE(first.changed);
+    EXPECT_TRUE(first.rows[0].empty());
+
+    // Cycle 2: the same events block, but now the settings are in.
+    SettingsImage device = empty;
+    select(device, 6, 0);
+    ActiveListsView second = active_lists_view(now, now, device, &empty);
+    ASSERT_TRUE(second.changed);
+    EXPECT_EQ(second.rows[5], std::vector<std::string>{"Авария контроллера RARUR"});
+    // Cycle 3: nothing changed any more.
+    EXPECT_FALSE(active_lists_view(now, now, device, &device).changed);
 }

@@ -1,0 +1,20 @@
+#include "link/backend.h"
+
+#include "link/tcp.h"
+
+namespace {
+
+// One line per link kind this program connects through.
+const LinkBackend* const kBackends[] = {
+    &tcp_backend,
+};
+
+}  // namespace
+
+const LinkBackend* link_backend(LinkKind kind)
+{
+    for (const LinkBackend* backend : kBackends)
+        if (backend->kind == kind)
+            return backend;
+    return nullptr;
+}

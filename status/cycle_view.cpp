@@ -1,0 +1,28 @@
+#include "status/cycle_view.h"
+
+CycleView build_cycle_view(const StatusImage& status, const PreviousStatusImage& previous, int layout,
+                           const SettingsImage& device, const SettingsImage& reference,
+                           const SettingsImage* lists_built_from)
+{
+    CycleView v;
+    v.layout = layout;
+    v.device_time = device_time_text(device_time(status), settings_s16(device, SettingsField::Timezone),
+                                     settings_u16(device, SettingsField::SummerTime) & settings_bits::kSummerTime);
+    v.identification = present_identification(status);
+    v.device_comment = settings_name(device, SettingsField::Comment, 0);
+    v.summary_mains = present_summary_mains(status, device);
+    v.summary_load = present_summary_load(status, device);
+    v.summary_battery = present_summary_battery(status, device);
+    v.summary_alarms = present_summary_alarms(status);
+    v.event_lists = active_lists_view(status, previous, device, lists_built_from);
+    v.mains_page = present_mains_page(status, device);
+    v.load_page = present_load_page(status, device, reference);
+    v.battery_page = present_battery_page(status, device, reference);
+    v.contactors = contactor_list_view(status, device, reference);
+    v.rectifiers = rectifier_list_view(status, device, reference);
+    v.temperatures = present_temperatures(status, device);
+    v.dry_contacts = dry_contact_list_view(status, device, reference);
+    v.ukdv = ukdv_list_view(status, device, reference);
+    v.upkb = upkb_list_view(status, device, reference);
+    return v;
+}
