@@ -127,6 +127,14 @@ void fill(const SettingsImage& image, int protocol_version)
     g_filling = false;
 }
 
+// The page holds no edits from here on.
+void drop_edit_marks()
+{
+    app.settings_modified = 0;
+    show_widget("S_ControlButtons", false);
+    show_widget("imageSettingsEdited", false);
+}
+
 bool on_settings_page()
 {
     return w.categories && gtk_notebook_get_current_page(GTK_NOTEBOOK(w.categories)) == kSettingsPage;
@@ -187,9 +195,7 @@ void settings_page_install()
 
 void settings_page_refill(bool copy_device)
 {
-    app.settings_modified = 0;
-    show_widget("S_ControlButtons", false);
-    show_widget("imageSettingsEdited", false);
+    drop_edit_marks();
     if (copy_device) {
         g_layout = status_layout_in_force();
         settings_device_to_edit(g_layout);
@@ -200,9 +206,7 @@ void settings_page_refill(bool copy_device)
 void settings_page_reset()
 {
     settings_page_set_loaded(false);
-    app.settings_modified = 0;
-    show_widget("S_ControlButtons", false);
-    show_widget("imageSettingsEdited", false);
+    drop_edit_marks();
     show_widget("buttonRefreshSettings", false);
     g_layout = status_layout_in_force();
     SettingsImage empty;
