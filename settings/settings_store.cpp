@@ -1,6 +1,7 @@
 #include "settings/settings_store.h"
 
 #include <algorithm>
+#include <atomic>
 #include <mutex>
 
 #include "base/app_state.h"
@@ -23,6 +24,8 @@ SettingsCopies& copies()
     static SettingsCopies instance;
     return instance;
 }
+
+std::atomic<bool> g_page_loaded{false};
 
 size_t slot(int layout) { return static_cast<size_t>(std::clamp(layout, 1, 3) - 1); }
 
@@ -80,3 +83,7 @@ void settings_copies_clear()
         copies().reference[i].layout = i + 1;
     }
 }
+
+bool settings_page_loaded() { return g_page_loaded; }
+
+void settings_page_set_loaded(bool loaded) { g_page_loaded = loaded; }

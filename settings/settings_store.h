@@ -26,3 +26,10 @@ SettingsImage settings_edit_copy(int layout);
 
 // Zeroes the device and reference copies of every layout (disconnect, start-up).
 void settings_copies_clear();
+
+// Whether the settings page has been filled from the device copy during the
+// current connection: set when the poll thread loads the page, cleared when a
+// connect starts and when the display is reset. Edits of the page count only
+// while it is set. Any thread.
+bool settings_page_loaded();
+void settings_page_set_loaded(bool loaded);

@@ -376,8 +376,6 @@ void status_link_opened()
     g_link_close.load()();
 }
 
-bool settings_page_loaded() { return state().page_load_request == 0; }
-
 bool settings_page_filling() { return state().page_filling != 0; }
 
 int status_layout_in_force() { return layout_for_version(state().identification[1]); }

@@ -32,9 +32,6 @@ void status_link_opened();
 // The thread function itself: cycles until its link ends.
 int poll_thread_main(const WorkerContext& context);
 
-// The settings page has been loaded from this connection's Controller (the
-// page-load request is down). Edits and mask toggles count only then.
-bool settings_page_loaded();
 
 // Zeroes the status image, its previous copy and the device and reference
 // settings copies, and raises the settings-page load request. Run by the

@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -289,6 +290,8 @@ std::string property_of(const std::string& id, const std::string& prop, bool& ok
         ok = false;
         return "";
     }
+    if (GTK_IS_TREE_VIEW_COLUMN(object) && prop == "visible")
+        return gtk_tree_view_column_get_visible(GTK_TREE_VIEW_COLUMN(object)) ? "1" : "0";
     if (!GTK_IS_WIDGET(object)) {
         ok = false;
         return "";
@@ -709,6 +712,26 @@ void screenshot(const std::string& path, int line)
         g_object_unref(pixbuf);
 }
 
+// Scrolls every scrolled window around `widget` so that its top is in view.
+void scroll_to(GtkWidget* widget)
+{
+    while (gtk_events_pending())
+        gtk_main_iteration_do(FALSE);
+    for (GtkWidget* p = gtk_widget_get_parent(widget); p; p = gtk_widget_get_parent(p)) {
+        if (!GTK_IS_SCROLLED_WINDOW(p))
+            continue;
+        GtkWidget* content = gtk_bin_get_child(GTK_BIN(p));
+        if (content && GTK_IS_VIEWPORT(content))
+            content = gtk_bin_get_child(GTK_BIN(content));
+        int x = 0, y = 0;
+        if (!content || !gtk_widget_translate_coordinates(widget, content, 0, 0, &x, &y))
+            continue;
+        GtkAdjustment* v = gtk_scrolled_window_get_vadjustment(GTK_SCROLLED_WINDOW(p));
+        double top = gtk_adjustment_get_upper(v) - gtk_adjustment_get_page_size(v);
+        gtk_adjustment_set_value(v, std::max(0.0, std::min<double>(y, top)));
+    }
+}
+
 void on_main_destroy(GtkWidget*, gpointer) { g_closed = true; }
 
 // Runs one line; returns false when it starts a wait.
@@ -787,6 +810,24 @@ bool run_line(const Line& line)
             else
                 fail(line.number, a[1] + " cannot be toggled");
         }
+    } else if (cmd == "scroll-to" && need(2)) {
+        if (GtkWidget* wd = widget(a[1]))
+            scroll_to(wd);
+    } else if (cmd == "toggle-cell" && need(3)) {
+        // The toggle renderer of a tree view column, as a click on the row's cell.
+        GObject* column = g_closed ? nullptr : object_by_id(a[1].c_str());
+        GtkCellRenderer* toggle = nullptr;
+        if (column && GTK_IS_CELL_LAYOUT(column)) {
+            GList* cells = gtk_cell_layout_get_cells(GTK_CELL_LAYOUT(column));
+            for (GList* l = cells; l && !toggle; l = l->next)
+                if (GTK_IS_CELL_RENDERER_TOGGLE(l->data))
+                    toggle = GTK_CELL_RENDERER(l->data);
+            g_list_free(cells);
+        }
+        if (toggle)
+            g_signal_emit_by_name(toggle, "toggled", a[2].c_str());
+        else
+            fail(line.number, "no toggle column " + a[1]);
     } else if (cmd == "select" && need(3)) {
         if (GtkWidget* wd = widget(a[1]))
             gtk_combo_box_set_active(GTK_COMBO_BOX(wd), std::atoi(a[2].c_str()));

@@ -1,0 +1,226 @@
+#include "settings/page_gtk.h"
+
+#include <gtk/gtk.h>
+
+#include "app/handlers.h"
+#include "app/widgets.h"
+#include "base/app_state.h"
+#include "base/ui_hooks.h"
+#include "events/masks_gtk.h"
+#include "settings/bindings.h"
+#include "settings/page_view.h"
+#include "settings/settings_store.h"
+#include "settings/store_fill_gtk.h"
+#include "status/display_gtk.h"
+#include "status/poll.h"
+
+namespace {
+
+constexpr int kSettingsPage = 3;
+
+int g_layout = 1;
+bool g_filling = false;
+
+void show_widget(const char* id, bool on)
+{
+    if (GtkWidget* widget = widget_by_id(id))
+        on ? gtk_widget_show(widget) : gtk_widget_hide(widget);
+}
+
+void apply_binding(const SettingsBinding& b, const SettingsImage& image)
+{
+    GtkWidget* widget = widget_by_id(b.id);
+    if (!widget)
+        return;
+    ControlValue value = settings_control_value(b, image);
+    switch (b.kind) {
+    case ControlKind::Spin:
+        if (GTK_IS_SPIN_BUTTON(widget))
+            gtk_spin_button_set_value(GTK_SPIN_BUTTON(widget), value.number);
+        break;
+    case ControlKind::Combo:
+        if (GTK_IS_COMBO_BOX(widget))
+            gtk_combo_box_set_active(GTK_COMBO_BOX(widget), value.row);
+        break;
+    case ControlKind::Check:
+        if (GTK_IS_TOGGLE_BUTTON(widget))
+            gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(widget), value.active);
+        break;
+    case ControlKind::Entry:
+    case ControlKind::AddressByte:
+        // An empty field empties the entry: the previous Controller's text
+        // must not stay on show.
+        if (GTK_IS_ENTRY(widget))
+            gtk_entry_set_text(GTK_ENTRY(widget), value.text.c_str());
+        break;
+    }
+}
+
+template <typename Row, typename Convert>
+void fill_list(const char* store_id, const std::optional<std::vector<Row>>& rows, Convert convert)
+{
+    if (!rows)
+        return;
+    std::vector<StoreRow> store_rows;
+    for (const Row& row : *rows)
+        store_rows.push_back(convert(row));
+    fill_store(store_id, store_rows);
+}
+
+void apply_view(const SettingsPageView& view)
+{
+    for (const WidgetFlag& f : view.visible)
+        show_widget(f.id, f.on);
+    for (const WidgetFlag& f : view.sensitive)
+        if (GtkWidget* widget = widget_by_id(f.id))
+            gtk_widget_set_sensitive(widget, f.on);
+    for (const WidgetText& t : view.markup)
+        if (GtkWidget* widget = widget_by_id(t.id); widget && GTK_IS_LABEL(widget))
+            gtk_label_set_markup(GTK_LABEL(widget), t.text.c_str());
+    for (const WidgetText& t : view.text)
+        if (GtkWidget* widget = widget_by_id(t.id); widget && GTK_IS_LABEL(widget))
+            gtk_label_set_text(GTK_LABEL(widget), t.text.c_str());
+    for (const WidgetText& t : view.tooltip)
+        if (GtkWidget* widget = widget_by_id(t.id))
+            gtk_widget_set_tooltip_markup(widget, t.text.empty() ? nullptr : t.text.c_str());
+    for (const auto& [id, row] : view.combo_rows)
+        if (GtkWidget* widget = widget_by_id(id); widget && GTK_IS_COMBO_BOX(widget))
+            gtk_combo_box_set_active(GTK_COMBO_BOX(widget), row);
+
+    fill_list("S_AtomatsNamesListStore", view.breaker_names,
+              [](const BreakerNameRow& r) { return StoreRow{r.label, r.name, r.index}; });
+    fill_list("S_BatterySetUPKBListStore", view.block_monitors,
+              [](const BlockMonitorRow& r) { return StoreRow{r.label, r.address, r.channel, r.index}; });
+    fill_list("S_ContactorsParametersListStore", view.contactors,
+              [](const ContactorRow& r) { return StoreRow{r.label, r.by_dry_contact, r.name, r.index}; });
+    fill_list("S_DCListStore", view.dry_contacts,
+              [](const DryContactRow& r) { return StoreRow{r.label, r.name, r.contact_type, r.index}; });
+    fill_list("S_ContactorsConfigurationListStore", view.breaker_contactors, [](const BreakerContactorRow& r) {
+        StoreRow row{r.label};
+        for (int option = 0; option <= 4; ++option)
+            row.emplace_back(option == r.option);
+        row.emplace_back(r.kind);
+        row.emplace_back(r.index);
+        return row;
+    });
+}
+
+// Every section in the order of the page, each from its bindings and its
+// view; the energy-saving requirements last, as they look across sections.
+void fill(const SettingsImage& image, int protocol_version)
+{
+    g_filling = true;
+    for (int s = 0; s < static_cast<int>(SettingsSection::Count_); ++s) {
+        auto section = static_cast<SettingsSection>(s);
+        for (const SettingsBinding& b : settings_bindings())
+            if (b.section == section && (b.layouts >> (image.layout - 1) & 1))
+                apply_binding(b, image);
+        if (section == SettingsSection::Events)
+            mask_lists_fill(image);
+        SettingsPageView view;
+        present_settings_section(section, image, protocol_version, view);
+        apply_view(view);
+    }
+    SettingsPageView energy_saving;
+    present_energy_saving(image, energy_saving);
+    apply_view(energy_saving);
+    g_filling = false;
+}
+
+// The page holds no edits from here on.
+void drop_edit_marks()
+{
+    app.settings_modified = 0;
+    show_widget("S_ControlButtons", false);
+    show_widget("imageSettingsEdited", false);
+}
+
+bool on_settings_page()
+{
+    return w.categories && gtk_notebook_get_current_page(GTK_NOTEBOOK(w.categories)) == kSettingsPage;
+}
+
+// The poll thread's load after the first good settings read of a connection:
+// it has copied the device copy into the edit copy of `layout` already.
+void load_page(int layout)
+{
+    g_layout = layout;
+    settings_page_refill(false);
+    settings_page_set_loaded(true);
+    show_widget("buttonRefreshSettings", on_settings_page());
+}
+
+} // namespace
+
+extern "C" {
+
+void Categories_switch_page_cb(GtkNotebook*, gpointer, guint page, gpointer)
+{
+    bool settings = page == kSettingsPage && settings_page_loaded();
+    show_widget("buttonRefreshSettings", settings);
+    if (settings && !app.settings_modified)
+        settings_page_refill(true);
+}
+
+void buttonRefreshSettings_clicked_cb(GtkButton*, gpointer)
+{
+    if (!settings_page_loaded())
+        return;
+    if (app.settings_modified && !ui().ask_question("<b>Внесенные Вами изменения не применены!\n"
+                                                    "После обновления все измения будут потеряны!</b>\n"
+                                                    "Вы действительно хотите обновить?"))
+        return;
+    settings_page_refill(true);
+}
+
+void S_ButtonCancel_clicked_cb(GtkButton*, gpointer)
+{
+    if (settings_page_loaded())
+        settings_page_refill(true);
+}
+
+} // extern "C"
+
+void settings_page_register_handlers()
+{
+    register_handler("Categories_switch_page_cb", G_CALLBACK(Categories_switch_page_cb));
+    register_handler("buttonRefreshSettings_clicked_cb", G_CALLBACK(buttonRefreshSettings_clicked_cb));
+    register_handler("S_ButtonCancel_clicked_cb", G_CALLBACK(S_ButtonCancel_clicked_cb));
+}
+
+void settings_page_install()
+{
+    status_set_settings_page_fill(load_page);
+}
+
+void settings_page_refill(bool copy_device)
+{
+    drop_edit_marks();
+    if (copy_device) {
+        g_layout = status_layout_in_force();
+        settings_device_to_edit(g_layout);
+    }
+    fill(settings_edit_copy(g_layout), status_identification_register(1));
+}
+
+void settings_page_reset()
+{
+    settings_page_set_loaded(false);
+    drop_edit_marks();
+    show_widget("buttonRefreshSettings", false);
+    g_layout = status_layout_in_force();
+    SettingsImage empty;
+    empty.layout = g_layout;
+    fill(empty, 0);
+}
+
+void settings_page_mark_edited()
+{
+    app.settings_modified = 1;
+    show_widget("S_ControlButtons", true);
+    show_widget("imageSettingsEdited", true);
+}
+
+bool settings_page_busy() { return g_filling || settings_page_filling(); }
+
+int settings_page_layout() { return g_layout; }

@@ -1,0 +1,26 @@
+// The settings page in the window: fills every control from a copy of the
+// settings image through the binding table, applies the page view, and owns
+// the page's own handlers (page switch, refresh, cancel). GUI thread or GDK
+// lock held.
+#pragma once
+
+// Handlers named in the interface description; before the window is built.
+void settings_page_register_handlers();
+// After the widgets have been looked up: takes the poll thread's page load.
+void settings_page_install();
+
+// Fills the page from the edit copy of the page's layout; with copy_device the
+// device copy of the layout in force is copied into the edit copy first.
+// Clears settings_modified and hides the control buttons.
+void settings_page_refill(bool copy_device);
+// The link has ended (and at start-up): the page shows an empty image and no
+// longer counts as loaded.
+void settings_page_reset();
+
+// A user's edit: settings_modified set, control buttons and the tab's edit
+// mark shown.
+void settings_page_mark_edited();
+// True while the page is being filled; change handlers ignore what they see then.
+bool settings_page_busy();
+// Layout of the image the page shows.
+int settings_page_layout();
