@@ -312,12 +312,7 @@ void set_live_areas_sensitive(bool sensitive)
         gtk_widget_set_sensitive(w.device_time, sensitive);
 }
 
-void g_stale(bool stale)
-{
-    set_live_areas_sensitive(!stale);
-    if (stale)
-        g_progress("<b>нет данных</b>");
-}
+void g_stale(bool stale) { set_live_areas_sensitive(!stale); }
 
 void show_or_hide(const char* id, bool visible)
 {

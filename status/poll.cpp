@@ -73,10 +73,18 @@ void take_pending_reset(PollState& p)
     }
 }
 
+std::string progress_markup(int step, int layout, bool settings_step)
+{
+    return settings_step && layout == 2 ? format("<b>20 is %d</b>", kSteps) : format("<b>%d из %d</b>", step, kSteps);
+}
+
 void show_progress(int step, int layout, bool settings_step)
 {
-    std::string markup = settings_step && layout == 2 ? format("<b>20 is %d</b>", kSteps)
-                                                      : format("<b>%d из %d</b>", step, kSteps);
+    // While the values are stale the mark says so until a cycle completes;
+    // steps of cycles that may be given up again would hide it.
+    if (state().stale.stale())
+        return;
+    std::string markup = progress_markup(step, layout, settings_step);
     GdkLock lock;
     if (display_hooks().set_progress)
         display_hooks().set_progress(markup.c_str());
@@ -105,8 +113,12 @@ CycleResult abandon(PollState& p, LinkSession session)
     p.cycle_failed = 1;
     if (p.stale.cycle_given_up()) {
         GdkLock lock;
-        if (cycle_may_show(session) && display_hooks().set_stale)
-            display_hooks().set_stale(true);
+        if (cycle_may_show(session)) {
+            if (display_hooks().set_stale)
+                display_hooks().set_stale(true);
+            if (display_hooks().set_progress)
+                display_hooks().set_progress("<b>нет данных</b>");
+        }
     }
     return CycleResult::Abandoned;
 }
@@ -196,8 +208,12 @@ void show_cycle(PollState& p, int layout, LinkSession session)
     if (!cycle_may_show(session))
         return;
     PollDisplayHooks& hooks = display_hooks();
-    if (p.stale.cycle_complete() && hooks.set_stale)
-        hooks.set_stale(false);
+    if (p.stale.cycle_complete()) {
+        if (hooks.set_stale)
+            hooks.set_stale(false);
+        if (hooks.set_progress)
+            hooks.set_progress(progress_markup(kSteps, layout, true).c_str());
+    }
     display_apply(view);
     if (view.event_lists.changed) {
         p.lists_built_from = device;

@@ -225,3 +225,18 @@ TEST(MonitoringPassword, IsPaddedWithZerosAndCutAtSixBytes)
 }
 
 }  // namespace
+
+TEST(MonitoringPassword, TextWindows1251CannotHoldIsRefusedAndTheLastGoodOneKept)
+{
+    app.password_entered = 0;
+    ASSERT_EQ(store_monitoring_password_text("Пароль"), 0);
+    Bytes good(app.monitoring_password, app.monitoring_password + 6);
+    EXPECT_EQ(good, (Bytes{0xCF, 0xE0, 0xF0, 0xEE, 0xEB, 0xFC}));
+    app.password_entered = 0;
+    // CJK and an emoji have no WINDOWS-1251 byte: six zero bytes would be
+    // stored as a password nobody typed.
+    EXPECT_EQ(store_monitoring_password_text("密码"), -1);
+    EXPECT_EQ(store_monitoring_password_text("12\xF0\x9F\x94\x91"), -1);
+    EXPECT_EQ(Bytes(app.monitoring_password, app.monitoring_password + 6), good);
+    EXPECT_EQ(app.password_entered.load(), 0);
+}

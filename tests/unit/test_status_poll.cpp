@@ -180,3 +180,44 @@ TEST_F(PollCycle, ACycleEndingAfterADisconnectShowsNothing)
     EXPECT_EQ(r.complete_cycles, 0);
     EXPECT_EQ(r.settings_page_loads, 0);
 }
+
+TEST_F(PollCycle, ABatteryGroupLostInTheFirstCycleLeavesThePageForTheNextOne)
+{
+    // Cycle 1: one battery group read fails, so the settings block is not
+    // read; the page must not count as loaded for the rest of the connection.
+    g_script.fail_start = status_address::kBatteryBlocks;
+    g_script.fail_function = 4;
+    ASSERT_EQ(poll_cycle(), CycleResult::Complete);
+    EXPECT_EQ(display_record().settings_page_loads, 0);
+    g_script.fail_start = -1;
+    ASSERT_EQ(poll_cycle(), CycleResult::Complete);
+    EXPECT_EQ(display_record().settings_page_loads, 1);
+    ASSERT_EQ(poll_cycle(), CycleResult::Complete);
+    EXPECT_EQ(display_record().settings_page_loads, 1);
+}
+
+TEST_F(PollCycle, ThreeGivenUpCyclesInARowMarkTheDataStaleUntilOneCompletes)
+{
+    ASSERT_EQ(poll_cycle(), CycleResult::Complete);
+    g_script.fail_start = 0;   // identification
+    g_script.fail_function = 4;
+    for (int i = 0; i < 2; ++i)
+        EXPECT_EQ(poll_cycle(), CycleResult::Abandoned);
+    EXPECT_FALSE(display_record().stale) << "two given-up cycles are a hiccup";
+    EXPECT_EQ(poll_cycle(), CycleResult::Abandoned);
+    EXPECT_TRUE(display_record().stale);
+    EXPECT_EQ(display_record().progress.back(), "<b>нет данных</b>");
+    size_t shown = display_record().progress.size();
+    EXPECT_EQ(poll_cycle(), CycleResult::Abandoned);
+    EXPECT_EQ(display_record().progress.size(), shown) << "steps of given-up cycles keep the mark";
+
+    g_script.fail_start = -1;
+    ASSERT_EQ(poll_cycle(), CycleResult::Complete);
+    EXPECT_FALSE(display_record().stale);
+    EXPECT_EQ(display_record().progress.back(), "<b>20 из 20</b>");
+    // The count starts again: two more given up are not yet stale.
+    g_script.fail_start = 0;
+    poll_cycle();
+    poll_cycle();
+    EXPECT_FALSE(display_record().stale);
+}
