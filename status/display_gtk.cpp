@@ -2,16 +2,32 @@
 
 #include <cstring>
 #include <map>
+#include <mutex>
 #include <string>
 
 #include <gtk/gtk.h>
 
 #include "app/widgets.h"
+#include "base/workers.h"
 #include "status/display_hooks.h"
 
 namespace {
 
 void (*g_settings_page_fill)(int layout) = nullptr;
+
+// A label set to what it already shows is laid out and drawn again all the
+// same; most values stand still from one cycle to the next.
+void set_markup_if_changed(GtkLabel* label, const char* markup)
+{
+    if (!gtk_label_get_use_markup(label) || std::strcmp(gtk_label_get_label(label), markup) != 0)
+        gtk_label_set_markup(label, markup);
+}
+
+void set_text_if_changed(GtkLabel* label, const char* text)
+{
+    if (gtk_label_get_use_markup(label) || std::strcmp(gtk_label_get_label(label), text) != 0)
+        gtk_label_set_text(label, text);
+}
 
 void apply(const char* id, const WidgetView& view)
 {
@@ -19,7 +35,7 @@ void apply(const char* id, const WidgetView& view)
     if (!widget)
         return;
     if (view.markup && GTK_IS_LABEL(widget))
-        gtk_label_set_markup(GTK_LABEL(widget), view.markup->c_str());
+        set_markup_if_changed(GTK_LABEL(widget), view.markup->c_str());
     if (view.visible) {
         if (*view.visible)
             gtk_widget_show(widget);
@@ -31,13 +47,13 @@ void apply(const char* id, const WidgetView& view)
 void set_label(const char* id, const char* markup)
 {
     if (GtkWidget* widget = widget_by_id(id); widget && GTK_IS_LABEL(widget))
-        gtk_label_set_markup(GTK_LABEL(widget), markup);
+        set_markup_if_changed(GTK_LABEL(widget), markup);
 }
 
 void set_text(const char* id, const char* text)
 {
     if (GtkWidget* widget = widget_by_id(id); widget && GTK_IS_LABEL(widget))
-        gtk_label_set_text(GTK_LABEL(widget), text);
+        set_text_if_changed(GTK_LABEL(widget), text);
 }
 
 // Sets a string column only when it differs, so an unchanged row does not
@@ -254,8 +270,48 @@ void g_identification(const CycleView& c)
 void g_progress(const char* markup)
 {
     if (w.status_label)
-        gtk_label_set_markup(GTK_LABEL(w.status_label), markup);
+        set_markup_if_changed(GTK_LABEL(w.status_label), markup);
 }
+
+// The poll thread moves the progress mark some twenty times a cycle. Taking
+// the GDK lock and laying the label out each time cost more than the rest of
+// the cycle's display; the mark is left here and shown at the pace of the
+// activity timer, for the link it was posted for only.
+struct PendingProgress {
+    std::mutex lock;
+    std::string markup;
+    LinkSession session = 0;
+    bool pending = false;
+};
+PendingProgress g_pending_progress;
+
+void g_post_progress(const char* markup)
+{
+    LinkSession session = link_session_current();
+    std::lock_guard g(g_pending_progress.lock);
+    g_pending_progress.markup = markup;
+    g_pending_progress.session = session;
+    g_pending_progress.pending = true;
+}
+
+gboolean show_pending_progress(gpointer)
+{
+    std::string markup;
+    LinkSession session;
+    {
+        std::lock_guard g(g_pending_progress.lock);
+        if (!g_pending_progress.pending)
+            return TRUE;
+        g_pending_progress.pending = false;
+        markup.swap(g_pending_progress.markup);
+        session = g_pending_progress.session;
+    }
+    if (session != 0 && link_session_live(session))
+        g_progress(markup.c_str());
+    return TRUE;
+}
+
+constexpr guint kProgressPeriodMs = 100;
 
 void g_cycle_time(const char* text) { set_label("CycleTime", text); }
 
@@ -338,7 +394,8 @@ void g_load_settings_page(int layout)
 void status_display_install()
 {
     PollDisplayHooks& hooks = display_hooks();
-    hooks.set_progress = g_progress;
+    hooks.set_progress = g_post_progress;
+    gdk_threads_add_timeout(kProgressPeriodMs, show_pending_progress, nullptr);
     hooks.set_cycle_time = g_cycle_time;
     hooks.set_stale = g_stale;
     hooks.load_settings_page = g_load_settings_page;
@@ -368,6 +425,10 @@ void status_display_reset()
     }
     if (w.device_time)
         gtk_menu_item_set_label(GTK_MENU_ITEM(w.device_time), "");
+    {
+        std::lock_guard g(g_pending_progress.lock);
+        g_pending_progress.pending = false;
+    }
     g_progress("");
     set_live_areas_sensitive(true);
     LoadPageView no_breakers;

@@ -34,9 +34,11 @@ constexpr int kDisplaySteps = static_cast<int>(DisplayStep::Count_);
 
 using DisplayApplier = void (*)(const CycleView& view);
 
-// Called with the GDK lock held.
+// Called with the GDK lock held, except set_progress.
 struct PollDisplayHooks {
-    void (*set_progress)(const char* markup);         // status-bar label of the cycle
+    // Status-bar label of the cycle. Any thread, with or without the lock:
+    // the window shows the latest at its own pace.
+    void (*set_progress)(const char* markup);
     void (*set_cycle_time)(const char* text);         // CycleTime
     // The values on screen stopped being live (cycles keep being given up),
     // or are live again.

@@ -85,7 +85,6 @@ void show_progress(int step, int layout, bool settings_step)
     if (state().stale.stale())
         return;
     std::string markup = progress_markup(step, layout, settings_step);
-    GdkLock lock;
     if (display_hooks().set_progress)
         display_hooks().set_progress(markup.c_str());
 }
