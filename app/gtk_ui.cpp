@@ -16,16 +16,6 @@ MainWidgets w;
 
 namespace {
 
-const char* tag_name(LogTag tag)
-{
-    switch (tag) {
-    case norm_text: return "norm_text";
-    case err_text: return "err_text";
-    case send_text: return "send_text";
-    case recv_text: return "recv_text";
-    }
-    return "norm_text";
-}
 
 void g_lock() { gdk_threads_enter(); }
 void g_unlock() { gdk_threads_leave(); }
@@ -36,7 +26,7 @@ void g_append_log(LogTag tag, const char* text)
         return;
     GtkTextIter end;
     gtk_text_buffer_get_end_iter(w.log_buffer, &end);
-    gtk_text_buffer_insert_with_tags_by_name(w.log_buffer, &end, text, -1, tag_name(tag), nullptr);
+    gtk_text_buffer_insert_with_tags_by_name(w.log_buffer, &end, text, -1, log_tag_name(tag), nullptr);
     gtk_text_buffer_get_end_iter(w.log_buffer, &end);
     GtkTextMark* mark = gtk_text_buffer_create_mark(w.log_buffer, "log_scroll", &end, TRUE);
     gtk_text_buffer_move_mark(w.log_buffer, mark, &end);

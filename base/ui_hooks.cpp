@@ -13,16 +13,6 @@ std::string g_log, g_log_tagged, g_title = "RARUR Service", g_messages, g_addres
 int g_controls = -1;
 int g_answer = 0;
 
-const char* tag_name(LogTag tag)
-{
-    switch (tag) {
-    case norm_text: return "norm_text";
-    case err_text: return "err_text";
-    case send_text: return "send_text";
-    case recv_text: return "recv_text";
-    }
-    return "?";
-}
 
 void h_lock() { g_headless_lock.lock(); }
 void h_unlock() { g_headless_lock.unlock(); }
@@ -30,7 +20,7 @@ void h_append_log(LogTag tag, const char* text)
 {
     std::lock_guard<std::mutex> g(g_state_lock);
     g_log += text;
-    g_log_tagged += std::string("[") + tag_name(tag) + "]" + text;
+    g_log_tagged += std::string("[") + log_tag_name(tag) + "]" + text;
 }
 void h_set_title(const char* title)
 {
@@ -74,6 +64,17 @@ const UiHooks kHeadless = {h_lock, h_unlock, h_append_log, h_set_title, h_set_ac
 UiHooks g_hooks = kHeadless;
 
 }  // namespace
+
+const char* log_tag_name(LogTag tag)
+{
+    switch (tag) {
+    case norm_text: return "norm_text";
+    case err_text: return "err_text";
+    case send_text: return "send_text";
+    case recv_text: return "recv_text";
+    }
+    return "norm_text";
+}
 
 UiHooks& ui() { return g_hooks; }
 void ui_install(const UiHooks& hooks) { g_hooks = hooks; }

@@ -7,6 +7,8 @@
 #include <cstdint>
 
 enum LogTag { norm_text = 0, err_text = 1, send_text = 2, recv_text = 3 };
+// The name of the log pane's text tag for `tag` ("norm_text", …).
+const char* log_tag_name(LogTag tag);
 
 enum class MessageKind { Info, Warning, Question, Error };
 
