@@ -1,6 +1,7 @@
 // Round-trip cost of the exchange on loopback, against libmodbus's own client
 // reading the same server; the time an exception reply takes to come back; the
-// CPU used while connected and idle.
+// CPU used while connected and idle; over USB (the program's own access library
+// on a Unix socket), the time an exception reply and a missing reply take.
 #include <modbus.h>
 #include <sys/resource.h>
 
@@ -14,6 +15,7 @@
 #include "base/headless_ui.h"
 #include "link/connection.h"
 #include "link/tcp.h"
+#include "link/usb.h"
 #include "modbus/exchange.h"
 #include "modbus/operations.h"
 #include "test_servers.h"
@@ -103,6 +105,36 @@ int main(int argc, char** argv)
     modbus_close(ctx);
     modbus_free(ctx);
 
+    FaultyServer usb(Wire::Usb);
+    setenv("RARUR_USB_DIR", usb.dir().c_str(), 1);
+    app.link_kind = LinkKind::Usb;
+    {
+        GdkLock g;
+        if (usb_connect(nullptr) != 0) {
+            std::fprintf(stderr, "USB connect in %s failed\n", usb.dir().c_str());
+            return 1;
+        }
+    }
+    failures += modbus_read_registers(0, 6, out, 0x04) != 0;
+    double usb_worst = 0, usb_total = 0;
+    for (int i = 0; i < kExceptions; ++i) {
+        usb.push(Fault::Exception);
+        auto e = Clock::now();
+        failures += modbus_read_registers(0, 6, out, 0x04) != -1;
+        double took = ms_since(e);
+        usb_total += took;
+        usb_worst = std::max(usb_worst, took);
+    }
+    usb.push(Fault::Silent);
+    auto silent = Clock::now();
+    failures += modbus_read_registers(0, 6, out, 0x04) != -3;
+    double usb_silent_ms = ms_since(silent);
+    {
+        GdkLock g;
+        link_close();
+    }
+    exchange_wait_stopped();
+
     std::printf("reads of 6 input registers, %d each, loopback:\n", n);
     std::printf("  modbus_read_registers: %8.1f ms  %8.0f reads/s\n", ours_ms, n / ours_ms * 1000);
     std::printf("  libmodbus client:      %8.1f ms  %8.0f reads/s\n", theirs_ms, n / theirs_ms * 1000);
@@ -111,6 +143,9 @@ int main(int argc, char** argv)
                 total / kExceptions, worst, kExceptions);
     std::printf("idle while connected for %d s: %.3f s CPU = %.3f%% of one core   target < 1%%\n", idle_s,
                 idle_cpu, idle_cpu / idle_s * 100);
+    std::printf("USB exception reply back as -1: mean %.3f ms, worst %.3f ms of %d   target < 20 ms\n",
+                usb_total / kExceptions, usb_worst, kExceptions);
+    std::printf("USB missing reply given up after %.0f ms   target about 2000 ms, as on Ethernet\n", usb_silent_ms);
     if (failures)
         std::printf("FAILURES: %d\n", failures);
     return failures ? 1 : 0;

@@ -1,12 +1,14 @@
 #include "link/backend.h"
 
 #include "link/tcp.h"
+#include "link/usb.h"
 
 namespace {
 
 // One line per link kind this program connects through.
 const LinkBackend* const kBackends[] = {
     &tcp_backend,
+    &usb_backend,
 };
 
 }  // namespace

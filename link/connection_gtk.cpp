@@ -10,6 +10,7 @@
 #include "app/widgets.h"
 #include "link/connection.h"
 #include "link/tcp.h"
+#include "link/usb_gtk.h"
 
 namespace {
 
@@ -128,8 +129,11 @@ void SelectConnectionType(GtkCheckMenuItem* item, gpointer)
 
 void ConnectToDevice(GtkMenuItem*, gpointer)
 {
-    if (connect_to_device() == LinkBackend::Asks::Address)
+    LinkBackend::Asks asks = connect_to_device();
+    if (asks == LinkBackend::Asks::Address)
         show_address_dialog();
+    else if (asks == LinkBackend::Asks::Device)
+        usb_connect_device();
 }
 
 void ConnectToDeviceOK(GtkButton*, gpointer)

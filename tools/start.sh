@@ -10,12 +10,19 @@ sim_pid=""
 cleanup() { [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null || true; }
 trap cleanup EXIT
 address=""
+# The folder where the program looks for Controllers attached by USB when no
+# vendor library is installed (see the README).
+if [ -n "${RARUR_USB_DIR:-}" ]; then usb_dir=$RARUR_USB_DIR
+elif [ -n "${XDG_RUNTIME_DIR:-}" ]; then usb_dir=$XDG_RUNTIME_DIR/rarur
+else usb_dir=/tmp/rarur-$(id -u); fi
 if [ -x build/tools/sim/rarur-sim ]; then
+  mkdir -p "$usb_dir"
   port_file=$(mktemp)
   rm -f "$port_file"
   # 1502 is the demo port; if another program holds it, take any free one.
   for listen in 127.0.0.1:1502 127.0.0.1:0; do
-    build/tools/sim/rarur-sim --listen "$listen" --port-file "$port_file" &
+    build/tools/sim/rarur-sim --listen "$listen" --port-file "$port_file" \
+      --usb-dir "$usb_dir" --usb-id 5 --usb-id 9 &
     sim_pid=$!
     for _ in $(seq 50); do [ -s "$port_file" ] && break; sleep 0.1; done
     if [ -s "$port_file" ]; then break; fi
@@ -25,6 +32,7 @@ if [ -x build/tools/sim/rarur-sim ]; then
     address="127.0.0.1:$(cat "$port_file")"
     echo "Симулятор контроллера rarur-sim слушает $address."
     echo "В программе выберите «Управление» → «Ethernet» → «Подключиться» и введите адрес $address."
+    echo "Он же подключен через USB как контроллеры 5 и 9 ($usb_dir): «Управление» → «USB» → «Подключиться»."
   fi
 fi
 

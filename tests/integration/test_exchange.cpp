@@ -1,8 +1,10 @@
-// The exchange over a real TCP link on 127.0.0.1: against libmodbus's server
-// as an independent peer, and against a peer that misbehaves on request.
+// The exchange over real links: TCP on 127.0.0.1 against libmodbus's server
+// as an independent peer, and TCP and USB (the program's own access library on
+// a Unix socket) against a peer that misbehaves on request.
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -13,6 +15,7 @@
 #include "base/log.h"
 #include "link/connection.h"
 #include "link/tcp.h"
+#include "link/usb.h"
 #include "modbus/exchange.h"
 #include "modbus/operations.h"
 #include "test_servers.h"
@@ -55,6 +58,58 @@ protected:
     std::string address_;
 };
 
+// The same exchange over each link kind whose peer the tests can play.
+class ExchangeOver : public Exchange, public testing::WithParamInterface<Wire> {
+protected:
+    void SetUp() override
+    {
+        Exchange::SetUp();
+        unsetenv("RARUR_USB_LIBRARY");
+        usb_access_forget();
+    }
+    bool usb() const { return GetParam() == Wire::Usb; }
+    // What the user does to connect to `server`.
+    int open(const FaultyServer& server)
+    {
+        if (!usb())
+            return connect(server.port());
+        app.link_kind = LinkKind::Usb;
+        setenv("RARUR_USB_DIR", server.dir().c_str(), 1);
+        GdkLock g;
+        return usb_connect(nullptr);
+    }
+    std::string title() const { return usb() ? "RARUR Service - USB {1}" : "RARUR Service - [" + address_ + "]"; }
+    std::string connected() const { return usb() ? "Подключен через USB {1}\n" : "Подключен к " + address_ + "\n"; }
+    std::string send_error() const
+    {
+        return usb() ? "Ошибка передачи\n" : "Ошибка передачи: [10054] Connection reset by peer\n";
+    }
+    // Length of a frame carrying a PDU of `pdu_length` bytes on this link.
+    int framed(int pdu_length) const { return pdu_length + (usb() ? 1 : 7); }
+    // The hex dump of `pdu` as this link frames it (transaction 0).
+    std::string dump(const Bytes& pdu) const
+    {
+        Bytes frame;
+        if (usb())
+            frame = {uint8_t(pdu.size() + 1)};
+        else
+            frame = {0, 0, 0, 0, uint8_t((pdu.size() + 1) >> 8), uint8_t(pdu.size() + 1), 0xFF};
+        frame.insert(frame.end(), pdu.begin(), pdu.end());
+        std::string text;
+        char hex[4];
+        for (uint8_t b : frame) {
+            std::snprintf(hex, sizeof hex, "%02X ", b);
+            text += hex;
+        }
+        return text;
+    }
+};
+
+INSTANTIATE_TEST_SUITE_P(Links, ExchangeOver, testing::Values(Wire::Tcp, Wire::Usb),
+                         [](const testing::TestParamInfo<Wire>& info) {
+                             return info.param == Wire::Usb ? "Usb" : "Ethernet";
+                         });
+
 #ifdef HAVE_LIBMODBUS
 
 TEST_F(Exchange, ReadsAndWritesRegistersOfLibmodbusServer)
@@ -95,23 +150,27 @@ TEST_F(Exchange, ReportsLibmodbusExceptionsWithTheirTexts)
 
 #endif
 
-TEST_F(Exchange, ConnectingAnnouncesTheLinkAndDisconnectingUndoesIt)
+TEST_P(ExchangeOver, ConnectingAnnouncesTheLinkAndDisconnectingUndoesIt)
 {
-    FaultyServer server;
-    address_ = "127.0.0.1:" + std::to_string(server.port());
-    headless_set_device_address(address_);
-    {
+    FaultyServer server(GetParam());
+    if (usb()) {
+        ASSERT_EQ(open(server), 0);
+    } else {
+        address_ = "127.0.0.1:" + std::to_string(server.port());
+        headless_set_device_address(address_);
         GdkLock g;
         ASSERT_EQ(connect_ethernet(), 0);
     }
     EXPECT_EQ(headless_connect_controls(), 0);
     uint8_t out[2];
     ASSERT_EQ(modbus_read_registers(1, 1, out, 0x04), 0);   // the transport thread has announced by now
-    EXPECT_EQ(headless_title(), "RARUR Service - [" + address_ + "]");
-    EXPECT_TRUE(contains(headless_log(), "Подключен к " + address_ + "\n"));
+    EXPECT_EQ(headless_title(), title());
+    EXPECT_TRUE(contains(headless_log(), connected()));
     {
         GdkLock g;
-        EXPECT_EQ(tcp_connect(), 0) << "a second connect while open does nothing";
+        if (!usb()) {
+            EXPECT_EQ(tcp_connect(), 0) << "a second connect while open does nothing";
+        }
         disconnect_from_device();
     }
     exchange_wait_stopped();
@@ -123,19 +182,19 @@ TEST_F(Exchange, ConnectingAnnouncesTheLinkAndDisconnectingUndoesIt)
     EXPECT_EQ(modbus_read_registers(1, 1, out, 0x04), -3) << "no link";
 }
 
-TEST_F(Exchange, AReconnectWaitsForTheOldTransportThreadToFinish)
+TEST_P(ExchangeOver, AReconnectWaitsForTheOldTransportThreadToFinish)
 {
-    FaultyServer server;
+    FaultyServer server(GetParam());
     uint8_t out[2];
     for (int round = 0; round < 3; ++round) {
-        ASSERT_EQ(connect(server.port()), 0);
+        ASSERT_EQ(open(server), 0);
         ASSERT_EQ(modbus_read_registers(uint16_t(round), 1, out, 0x04), 0);
         EXPECT_EQ(be16(out), round);
         GdkLock g;
         link_close();
     }
     exchange_wait_stopped();
-    std::string log = headless_log(), connected = "Подключен к " + address_ + "\n";
+    std::string log = headless_log(), connected = this->connected();
     std::string expected = connected + "Отключен\n" + connected + "Отключен\n" + connected + "Отключен\n";
     EXPECT_EQ(log, expected);
 }
@@ -177,10 +236,10 @@ TEST_F(Exchange, AFailedConnectLogsTheSocketError)
     EXPECT_TRUE(contains(headless_log(), "Не удается подключиться к 'localhost:502': [")) << headless_log();
 }
 
-TEST_F(Exchange, RejectsBadArgumentsWithoutSendingAnything)
+TEST_P(ExchangeOver, RejectsBadArgumentsWithoutSendingAnything)
 {
-    FaultyServer server;
-    ASSERT_EQ(connect(server.port()), 0);
+    FaultyServer server(GetParam());
+    ASSERT_EQ(open(server), 0);
     uint8_t out[512] = {};
     EXPECT_EQ(modbus_read_registers(0, 0, out, 0x04), -2);
     EXPECT_EQ(modbus_read_registers(0, 126, out, 0x04), -2);
@@ -193,31 +252,34 @@ TEST_F(Exchange, RejectsBadArgumentsWithoutSendingAnything)
 
     EXPECT_EQ(modbus_read_registers(0xFF9D, 99, out, 0x03), 0);
     EXPECT_EQ(be16(out + 2 * 98), 0xFFFF);
-    EXPECT_EQ(modbus_read_file_record(1, 0, 245, out), 0);
-    EXPECT_EQ(out[489], 489 % 256);
+    // The longest record whose reply the link can frame: USB counts a frame
+    // in one byte.
+    int longest = usb() ? 125 : 245;
+    EXPECT_EQ(modbus_read_file_record(1, 0, uint16_t(longest), out), 0);
+    EXPECT_EQ(out[2 * longest - 1], (2 * longest - 1) % 256);
     EXPECT_EQ(server.frames().size(), 2u);
 }
 
-TEST_F(Exchange, SilenceEndsAfterTheBudgetAndTheLinkStaysUsable)
+TEST_P(ExchangeOver, SilenceEndsAfterTheBudgetAndTheLinkStaysUsable)
 {
-    FaultyServer server;
-    ASSERT_EQ(connect(server.port()), 0);
+    FaultyServer server(GetParam());
+    ASSERT_EQ(open(server), 0);
     server.push(Fault::Silent);
     uint8_t out[12];
     EXPECT_EQ(modbus_read_registers(0x20, 21, out, 0x04), -3);
     std::string log = headless_log();
-    EXPECT_TRUE(contains(log, "Не удается принять данные, buff_len=51, buf_readed_a=0"
-                              "Команда: x04 Смещение: 0020 Количество: 21 Ошибка обмена\n"))
+    EXPECT_TRUE(contains(log, "Не удается принять данные, buff_len=" + std::to_string(framed(44)) +
+                                  ", buf_readed_a=0Команда: x04 Смещение: 0020 Количество: 21 Ошибка обмена\n"))
         << log;
     EXPECT_EQ(app.link_open.load(), 1);
     ASSERT_EQ(modbus_read_registers(0x20, 6, out, 0x04), 0);
     EXPECT_EQ(be16(out), 0x20);
 }
 
-TEST_F(Exchange, TruncatedGarbledAndExceptionRepliesAreNeverData)
+TEST_P(ExchangeOver, TruncatedGarbledAndExceptionRepliesAreNeverData)
 {
-    FaultyServer server;
-    ASSERT_EQ(connect(server.port()), 0);
+    FaultyServer server(GetParam());
+    ASSERT_EQ(open(server), 0);
     uint8_t out[12];
     std::memset(out, 0xEE, sizeof out);
     server.push(Fault::Truncate);
@@ -234,10 +296,10 @@ TEST_F(Exchange, TruncatedGarbledAndExceptionRepliesAreNeverData)
     EXPECT_EQ(be16(out + 10), 10);
 }
 
-TEST_F(Exchange, LateRepliesAndSurplusBytesAreNotTakenForTheNextAnswer)
+TEST_P(ExchangeOver, LateRepliesAndSurplusBytesAreNotTakenForTheNextAnswer)
 {
-    FaultyServer server;
-    ASSERT_EQ(connect(server.port()), 0);
+    FaultyServer server(GetParam());
+    ASSERT_EQ(open(server), 0);
     app.log_frames = 1;
     uint8_t out[12];
     server.push(Fault::Surplus);
@@ -245,8 +307,11 @@ TEST_F(Exchange, LateRepliesAndSurplusBytesAreNotTakenForTheNextAnswer)
     ASSERT_EQ(modbus_read_registers(200, 6, out, 0x04), 0);
     EXPECT_EQ(be16(out), 200);
     EXPECT_TRUE(contains(headless_log_tagged(), "[err_text]DE AD BE EF 00 \n")) << headless_log_tagged();
-    EXPECT_TRUE(contains(headless_log_tagged(), "[send_text]00 00 00 00 00 06 FF 04 00 C8 00 06 \n"));
-    EXPECT_TRUE(contains(headless_log_tagged(), "[recv_text]00 00 00 00 00 0F FF 04 0C 00 C8 00 C9 "));
+    EXPECT_TRUE(contains(headless_log_tagged(), "[send_text]" + dump({0x04, 0x00, 0xC8, 0x00, 0x06}) + "\n"));
+    Bytes reply = {0x04, 0x0C};
+    for (uint8_t r = 200; r < 206; ++r)
+        reply.insert(reply.end(), {0x00, r});
+    EXPECT_TRUE(contains(headless_log_tagged(), "[recv_text]" + dump(reply) + "\n")) << headless_log_tagged();
 
     // The late reply reaches the link before the next request goes out. (One
     // that arrives after it cannot be told from the real answer: the header's
@@ -259,10 +324,10 @@ TEST_F(Exchange, LateRepliesAndSurplusBytesAreNotTakenForTheNextAnswer)
     EXPECT_EQ(be16(out), 400);
 }
 
-TEST_F(Exchange, APeerThatHangsUpClosesTheLinkAndReleasesEveryCaller)
+TEST_P(ExchangeOver, APeerThatHangsUpClosesTheLinkAndReleasesEveryCaller)
 {
-    FaultyServer server;
-    ASSERT_EQ(connect(server.port()), 0);
+    FaultyServer server(GetParam());
+    ASSERT_EQ(open(server), 0);
     server.push(Fault::Close);
     std::atomic<int> results[4];
     std::vector<std::thread> callers;
@@ -278,17 +343,17 @@ TEST_F(Exchange, APeerThatHangsUpClosesTheLinkAndReleasesEveryCaller)
         EXPECT_EQ(r.load(), -3);
     exchange_wait_stopped();
     std::string log = headless_log();
-    EXPECT_TRUE(contains(log, "Ошибка передачи: [10054] Connection reset by peer\n")) << log;
+    EXPECT_TRUE(contains(log, send_error())) << log;
     EXPECT_TRUE(contains(log, "Отключен\n"));
     EXPECT_EQ(headless_title(), "RARUR Service");
     EXPECT_EQ(headless_connect_controls(), 1);
     EXPECT_EQ(app.link_open.load(), 0);
 }
 
-TEST_F(Exchange, ClosingTheLinkReleasesACallerStillWaitingForAReply)
+TEST_P(ExchangeOver, ClosingTheLinkReleasesACallerStillWaitingForAReply)
 {
-    FaultyServer server;
-    ASSERT_EQ(connect(server.port()), 0);
+    FaultyServer server(GetParam());
+    ASSERT_EQ(open(server), 0);
     server.push(Fault::Silent);
     std::atomic<int> result{1};
     std::thread caller([&] {
@@ -307,10 +372,10 @@ TEST_F(Exchange, ClosingTheLinkReleasesACallerStillWaitingForAReply)
         << "a closed link is not an exchange error";
 }
 
-TEST_F(Exchange, ConcurrentCallersGetTheirOwnAnswersOneExchangeAtATime)
+TEST_P(ExchangeOver, ConcurrentCallersGetTheirOwnAnswersOneExchangeAtATime)
 {
-    FaultyServer server;
-    ASSERT_EQ(connect(server.port()), 0);
+    FaultyServer server(GetParam());
+    ASSERT_EQ(open(server), 0);
     constexpr int kThreads = 8, kEach = 40;
     std::atomic<int> wrong{0};
     std::vector<std::thread> callers;

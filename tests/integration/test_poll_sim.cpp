@@ -4,6 +4,8 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
@@ -12,6 +14,7 @@
 #include "base/headless_ui.h"
 #include "base/ui_hooks.h"
 #include "link/connection.h"
+#include "link/usb.h"
 #include "modbus/exchange.h"
 #include "modbus/operations.h"
 #include "settings/settings_store.h"
@@ -236,6 +239,63 @@ TEST_F(PollAgainstSim, MaskedLoadEventTurnsTheLoadLabelRed)
     int before = cycles();
     ASSERT_TRUE(wait_for([&] { return cycles() >= before + 2; })) << headless_log();
     EXPECT_EQ(*display_record().summary_load.label.markup, "Нагрузка");
+}
+
+// Two cycles over one link of a frozen plant, then the link closed: what the
+// poll thread read and what it showed.
+struct PolledValues {
+    StatusImage status;
+    std::vector<uint8_t> settings;
+    std::vector<std::string> summary;
+};
+
+TEST_F(PollAgainstSim, AUsbLinkReadsAndShowsWhatEthernetDoes)
+{
+    SimOptions options;
+    options.freeze = true;
+    options.usb_id = 5;
+    SimProcess sim(options);
+    ASSERT_TRUE(sim.running()) << sim.log();
+    setenv("RARUR_USB_DIR", sim.dir().c_str(), 1);
+
+    auto poll_over = [&](LinkKind kind) {
+        status_data_reset();
+        display_record_clear();
+        app.link_kind = kind;
+        int connected;
+        if (kind == LinkKind::Usb) {
+            GdkLock lock;
+            connected = usb_connect(nullptr);
+        } else {
+            connected = connect(sim);
+        }
+        PolledValues v;
+        EXPECT_EQ(connected, 0) << headless_log();
+        EXPECT_TRUE(wait_for([] { return cycles() >= 2; })) << headless_log();
+        {
+            GdkLock lock;
+            link_close();
+        }
+        EXPECT_TRUE(wait_for([] { return !app.poll_running; }));
+        exchange_wait_stopped();
+        v.status = status_image();
+        auto settings = settings_device_copy(3).bytes;
+        v.settings.assign(settings.begin(), settings.end());
+        DisplayRecord r = display_record();
+        for (const auto& text : {r.summary_load.voltage, r.summary_load.current, r.summary_battery.current,
+                                 r.summary_battery.status, r.summary_alarms.count1, r.summary_mains.phase[0]})
+            v.summary.push_back(text.markup.value_or("(none)"));
+        return v;
+    };
+    PolledValues usb = poll_over(LinkKind::Usb);
+    EXPECT_NE(headless_log().find("Подключен через USB {5}\n"), std::string::npos) << headless_log();
+    PolledValues ethernet = poll_over(LinkKind::Ethernet);
+    unsetenv("RARUR_USB_DIR");
+
+    EXPECT_EQ(std::memcmp(&usb.status, &ethernet.status, sizeof usb.status), 0);
+    EXPECT_NE(usb.status.load[0], 0) << "the load block was read";
+    EXPECT_EQ(usb.settings, ethernet.settings);
+    EXPECT_EQ(usb.summary, ethernet.summary);
 }
 
 #ifdef HAVE_LIBMODBUS

@@ -4,11 +4,13 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 
 #ifdef HAVE_LIBMODBUS
 #include <modbus.h>
@@ -37,10 +39,25 @@ void send_all(int fd, const Bytes& bytes)
         ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
 }
 
+std::string make_temp_dir()
+{
+    char tmpl[] = "/tmp/rarur-usb-test.XXXXXX";
+    return mkdtemp(tmpl) ? tmpl : "";
+}
+
 }  // namespace
 
-Listener::Listener()
+Listener::Listener(const std::string& unix_path)
 {
+    if (!unix_path.empty()) {
+        fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_un a{};
+        a.sun_family = AF_UNIX;
+        std::snprintf(a.sun_path, sizeof a.sun_path, "%s", unix_path.c_str());
+        ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        ::listen(fd, 8);
+        return;
+    }
     fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in a{};
     a.sin_family = AF_INET;
@@ -121,12 +138,21 @@ void LibmodbusServer::serve()
 
 #endif
 
-FaultyServer::FaultyServer() { thread_ = std::thread([this] { serve(); }); }
+FaultyServer::FaultyServer(Wire wire)
+    : wire_(wire), dir_(wire == Wire::Usb ? make_temp_dir() : ""),
+      listener_(dir_.empty() ? std::string() : dir_ + "/rarur-1.sock")
+{
+    thread_ = std::thread([this] { serve(); });
+}
 
 FaultyServer::~FaultyServer()
 {
     stop_ = true;
     thread_.join();
+    if (!dir_.empty()) {
+        std::error_code ignored;
+        std::filesystem::remove_all(dir_, ignored);
+    }
 }
 
 void FaultyServer::push(Fault fault)
@@ -165,18 +191,10 @@ bool FaultyServer::handle(int fd)
     pollfd p{fd, POLLIN, 0};
     if (::poll(&p, 1, 50) == 0)
         return true;
-    uint8_t header[7];
-    if (!read_exactly(fd, header, 7))
+    Bytes frame, request_pdu;
+    if (!read_request(fd, frame, request_pdu))
         return false;
-    int length = header[4] << 8 | header[5];
-    Bytes frame(header, header + 7);
-    if (length < 2 || length > 300) {
-        ++malformed_;
-        return false;
-    }
-    frame.resize(size_t(6 + length));
-    if (!read_exactly(fd, frame.data() + 7, size_t(length - 1)))
-        return false;
+    int length = int(request_pdu.size()) + 1;   // as the TCP header counts: unit + PDU
     // A request that arrives before this one is answered means the client
     // has overlapped two exchanges.
     pollfd q{fd, POLLIN, 0};
@@ -192,12 +210,9 @@ bool FaultyServer::handle(int fd)
             faults_.pop_front();
         }
     }
-    const uint8_t* pdu = frame.data() + 7;
+    const uint8_t* pdu = request_pdu.data();
     uint8_t fn = pdu[0];
     Bytes reply_pdu;
-    bool ok_header = frame[2] == 0 && frame[3] == 0 && frame[6] == 0xFF;
-    if (!ok_header)
-        ++malformed_;
     if (fn == 0x03 || fn == 0x04) {
         int start = pdu[1] << 8 | pdu[2], count = pdu[3] << 8 | pdu[4];
         if (length != 6 || count < 1 || count > 125)
@@ -225,13 +240,7 @@ bool FaultyServer::handle(int fd)
     if (fault == Fault::Garble)
         reply_pdu[1] ^= 0x02;
 
-    Bytes reply(7 + reply_pdu.size());
-    reply[0] = frame[0];
-    reply[1] = frame[1];
-    reply[4] = uint8_t((reply_pdu.size() + 1) >> 8);
-    reply[5] = uint8_t(reply_pdu.size() + 1);
-    reply[6] = 0xFF;
-    std::copy(reply_pdu.begin(), reply_pdu.end(), reply.begin() + 7);
+    Bytes reply = wrap(frame, reply_pdu);
 
     switch (fault) {
     case Fault::Silent:
@@ -260,4 +269,58 @@ bool FaultyServer::handle(int fd)
     }
     send_all(fd, reply);
     return true;
+}
+
+// One request: the whole frame and its PDU; false when the connection is over
+// or the frame is not a request of this wire.
+bool FaultyServer::read_request(int fd, Bytes& frame, Bytes& pdu)
+{
+    if (wire_ == Wire::Usb) {
+        uint8_t length;
+        if (!read_exactly(fd, &length, 1))
+            return false;
+        if (length < 3) {
+            ++malformed_;
+            return false;
+        }
+        frame.assign(length, 0);
+        frame[0] = length;
+        if (!read_exactly(fd, frame.data() + 1, size_t(length - 1)))
+            return false;
+        pdu.assign(frame.begin() + 1, frame.end());
+        return true;
+    }
+    uint8_t header[7];
+    if (!read_exactly(fd, header, 7))
+        return false;
+    int length = header[4] << 8 | header[5];
+    frame.assign(header, header + 7);
+    if (length < 2 || length > 300) {
+        ++malformed_;
+        return false;
+    }
+    frame.resize(size_t(6 + length));
+    if (!read_exactly(fd, frame.data() + 7, size_t(length - 1)))
+        return false;
+    if (frame[2] != 0 || frame[3] != 0 || frame[6] != 0xFF)
+        ++malformed_;
+    pdu.assign(frame.begin() + 7, frame.end());
+    return true;
+}
+
+Bytes FaultyServer::wrap(const Bytes& request, const Bytes& reply_pdu) const
+{
+    if (wire_ == Wire::Usb) {
+        Bytes reply{uint8_t(reply_pdu.size() + 1)};
+        reply.insert(reply.end(), reply_pdu.begin(), reply_pdu.end());
+        return reply;
+    }
+    Bytes reply(7 + reply_pdu.size());
+    reply[0] = request[0];
+    reply[1] = request[1];
+    reply[4] = uint8_t((reply_pdu.size() + 1) >> 8);
+    reply[5] = uint8_t(reply_pdu.size() + 1);
+    reply[6] = 0xFF;
+    std::copy(reply_pdu.begin(), reply_pdu.end(), reply.begin() + 7);
+    return reply;
 }

@@ -1,5 +1,6 @@
-// Modbus TCP peers for the exchange tests, each listening on a free port of
-// 127.0.0.1 chosen at run time.
+// Modbus peers for the exchange tests, each listening on a free port of
+// 127.0.0.1 chosen at run time, or (the USB stand-in) on a Unix socket in a
+// folder of its own.
 #pragma once
 
 #include <atomic>
@@ -7,16 +8,17 @@
 #include <cstdint>
 #include <deque>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
 using Bytes = std::vector<uint8_t>;
 
-// A listening socket on 127.0.0.1, port 0.
+// A listening socket on 127.0.0.1, port 0, or on a Unix socket path.
 struct Listener {
     int fd = -1;
     uint16_t port = 0;
-    Listener();
+    explicit Listener(const std::string& unix_path = "");
     ~Listener();
     // An accepted connection, or -1 when nothing came within `wait_ms`.
     int accept_one(int wait_ms) const;
@@ -57,14 +59,21 @@ enum class Fault {
     Exception,   // exception code 2
 };
 
-// A Modbus TCP peer that misbehaves on request. Replies carry data derived
+// How the faulty server's frames travel: Modbus TCP on a port, or USB frames
+// (length byte, PDU) on the socket DIR/rarur-1.sock that the program's own
+// USB access library finds in RARUR_USB_DIR.
+enum class Wire { Tcp, Usb };
+
+// A Modbus peer that misbehaves on request. Replies carry data derived
 // from the request (register i of a read holds start + i), so each caller can
 // tell its own answer. Serves one connection at a time, in turn.
 class FaultyServer {
 public:
-    FaultyServer();
+    explicit FaultyServer(Wire wire = Wire::Tcp);
     ~FaultyServer();
     uint16_t port() const { return listener_.port; }
+    // The folder of the USB socket ("" for TCP).
+    const std::string& dir() const { return dir_; }
     void push(Fault fault);
     // Every request frame received, in order.
     std::vector<Bytes> frames();
@@ -78,6 +87,10 @@ public:
 private:
     void serve();
     bool handle(int fd);
+    bool read_request(int fd, Bytes& frame, Bytes& pdu);
+    Bytes wrap(const Bytes& request, const Bytes& reply_pdu) const;
+    Wire wire_;
+    std::string dir_;
     Listener listener_;
     std::mutex lock_;
     std::condition_variable late_sent_cv_;

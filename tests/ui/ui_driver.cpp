@@ -40,6 +40,7 @@ std::vector<std::string> g_failures;
 std::vector<std::string> g_printed;          // JSON fragments for `print`
 std::vector<std::string> g_dialogs;          // JSON fragments of answered dialogs
 std::string g_last_dialog_text;
+std::string g_last_dialog_choices;           // rows of its combo box, one per line
 bool g_closed = false;
 bool g_finished = false;
 int g_exit_code = 0;
@@ -52,6 +53,7 @@ int g_wait_line = 0;
 // armed answer for the next code-made dialog
 std::string g_answer;                        // "yes", "no", "ok", "cancel", "file", "none"
 std::string g_answer_text;                   // entry text or file path
+int g_answer_line = 0;
 
 pid_t g_sim_pid = 0;
 std::string g_sim_dir;
@@ -271,7 +273,7 @@ std::string property_of(const std::string& id, const std::string& prop, bool& ok
         return prop == "tagged" ? log_text(true) : log_text(false);
     }
     if (id == "dialog") {
-        return g_last_dialog_text;
+        return prop == "choices" ? g_last_dialog_choices : g_last_dialog_text;
     }
     if (g_closed) {
         ok = false;
@@ -522,19 +524,36 @@ GtkWidget* find_code_dialog()
     return found;
 }
 
-GtkWidget* first_entry(GtkWidget* widget)
+GtkWidget* first_of(GtkWidget* widget, GType type)
 {
-    if (GTK_IS_ENTRY(widget))
+    if (G_TYPE_CHECK_INSTANCE_TYPE(widget, type))
         return widget;
     if (GTK_IS_CONTAINER(widget)) {
         GList* children = gtk_container_get_children(GTK_CONTAINER(widget));
         GtkWidget* found = nullptr;
         for (GList* l = children; l && !found; l = l->next)
-            found = first_entry(GTK_WIDGET(l->data));
+            found = first_of(GTK_WIDGET(l->data), type);
         g_list_free(children);
         return found;
     }
     return nullptr;
+}
+
+GtkWidget* first_entry(GtkWidget* widget) { return first_of(widget, GTK_TYPE_ENTRY); }
+
+// The rows of a text combo box, one per line.
+std::string combo_rows(GtkWidget* combo)
+{
+    std::string rows;
+    GtkTreeModel* model = gtk_combo_box_get_model(GTK_COMBO_BOX(combo));
+    GtkTreeIter it;
+    for (bool ok = model && gtk_tree_model_get_iter_first(model, &it); ok; ok = gtk_tree_model_iter_next(model, &it)) {
+        gchar* text = nullptr;
+        gtk_tree_model_get(model, &it, 0, &text, -1);
+        rows += std::string(rows.empty() ? "" : "\n") + (text ? text : "");
+        g_free(text);
+    }
+    return rows;
 }
 
 std::string dialog_text(GtkWidget* dialog)
@@ -561,6 +580,8 @@ gboolean answer_tick(gpointer)
         return TRUE;
     std::string text = dialog_text(dialog);
     g_last_dialog_text = text;
+    GtkWidget* combo = first_of(dialog, GTK_TYPE_COMBO_BOX);
+    g_last_dialog_choices = combo ? combo_rows(combo) : "";
     g_dialogs.push_back("{\"title\":" + q(gtk_window_get_title(GTK_WINDOW(dialog)) ? gtk_window_get_title(GTK_WINDOW(dialog)) : "") +
                         ",\"text\":" + q(text) + ",\"answer\":" + q(g_answer) + "}");
     int response = GTK_RESPONSE_NONE;
@@ -580,8 +601,20 @@ gboolean answer_tick(gpointer)
     } else if (g_answer == "no") {
         response = GTK_RESPONSE_NO;
     } else if (g_answer == "ok") {
-        if (GtkWidget* entry = first_entry(dialog); entry && !g_answer_text.empty())
+        if (GtkWidget* entry = first_entry(dialog); entry && !g_answer_text.empty()) {
             gtk_entry_set_text(GTK_ENTRY(entry), g_answer_text.c_str());
+        } else if (combo && !g_answer_text.empty()) {
+            // The row whose text is the answer's.
+            gchar** rows = g_strsplit(g_last_dialog_choices.c_str(), "\n", -1);
+            int row = -1;
+            for (int i = 0; rows[i] && row < 0; ++i)
+                if (g_answer_text == rows[i])
+                    row = i;
+            g_strfreev(rows);
+            if (row < 0)
+                fail(g_answer_line, "the dialog offers no \"" + g_answer_text + "\"");
+            gtk_combo_box_set_active(GTK_COMBO_BOX(combo), row);
+        }
         response = GTK_IS_MESSAGE_DIALOG(dialog) ? GTK_RESPONSE_OK : GTK_RESPONSE_ACCEPT;
         if (GTK_IS_MESSAGE_DIALOG(dialog))
             response = GTK_RESPONSE_OK;
@@ -629,6 +662,10 @@ bool start_sim(const std::vector<std::string>& args, int line)
     std::vector<std::string> argv_s = {sim, "--listen", "127.0.0.1:0", "--port-file", port_file, "--control", control,
                                        "--record", record};
     argv_s.insert(argv_s.end(), args.begin() + 1, args.end());
+    // USB stand-in sockets go into the simulator's own folder unless told otherwise.
+    bool usb_id = std::find(args.begin(), args.end(), "--usb-id") != args.end();
+    if (usb_id && std::find(args.begin(), args.end(), "--usb-dir") == args.end())
+        argv_s.insert(argv_s.end(), {"--usb-dir", g_sim_dir});
     std::vector<char*> argv;
     for (auto& s : argv_s)
         argv.push_back(s.data());
@@ -647,6 +684,7 @@ bool start_sim(const std::vector<std::string>& args, int line)
             g_vars["SIM_ADDR"] = "127.0.0.1:" + std::to_string(port);
             g_vars["SIM_CONTROL"] = control;
             g_vars["SIM_RECORD"] = record;
+            g_vars["SIM_DIR"] = g_sim_dir;
             return true;
         }
         int status;
@@ -836,6 +874,7 @@ bool run_line(const Line& line)
     } else if (cmd == "answer" && need(2)) {
         g_answer = a[1];
         g_answer_text = a.size() > 2 ? a[2] : "";
+        g_answer_line = line.number;
     } else if (cmd == "answer-file" && need(2)) {
         g_answer = "file";
         g_answer_text = a[1];
@@ -874,6 +913,8 @@ bool run_line(const Line& line)
         for (size_t i = 1; i < a.size(); ++i)
             command += (i > 1 ? " " : "") + a[i];
         sim_control(command, line.number);
+    } else if (cmd == "setenv" && need(3)) {
+        g_setenv(a[1].c_str(), a[2].c_str(), TRUE);
     } else if (cmd == "sim-stop") {
         stop_sim();
     } else if (cmd == "listen") {
