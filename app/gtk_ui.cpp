@@ -20,6 +20,10 @@ namespace {
 void g_lock() { gdk_threads_enter(); }
 void g_unlock() { gdk_threads_leave(); }
 
+// Hours of -L frame dumps from a noisy link must not grow the program without
+// end: the log pane keeps this many lines, the oldest go first.
+constexpr int kLogLinesKept = 10000;
+
 void g_append_log(LogTag tag, const char* text)
 {
     if (!w.log_buffer)
@@ -27,6 +31,14 @@ void g_append_log(LogTag tag, const char* text)
     GtkTextIter end;
     gtk_text_buffer_get_end_iter(w.log_buffer, &end);
     gtk_text_buffer_insert_with_tags_by_name(w.log_buffer, &end, text, -1, log_tag_name(tag), nullptr);
+    // The last line is the empty one after the final newline.
+    int surplus = gtk_text_buffer_get_line_count(w.log_buffer) - 1 - kLogLinesKept;
+    if (surplus > 0) {
+        GtkTextIter start, cut;
+        gtk_text_buffer_get_start_iter(w.log_buffer, &start);
+        gtk_text_buffer_get_iter_at_line(w.log_buffer, &cut, surplus);
+        gtk_text_buffer_delete(w.log_buffer, &start, &cut);
+    }
     gtk_text_buffer_get_end_iter(w.log_buffer, &end);
     GtkTextMark* mark = gtk_text_buffer_create_mark(w.log_buffer, "log_scroll", &end, TRUE);
     gtk_text_buffer_move_mark(w.log_buffer, mark, &end);

@@ -23,6 +23,7 @@
 
 #include "base/app_state.h"
 #include "app/main_window.h"
+#include "base/log.h"
 #include "link/connection.h"
 #include "app/widgets.h"
 
@@ -270,6 +271,12 @@ std::string property_of(const std::string& id, const std::string& prop, bool& ok
         return "";
     }
     if (id == "log") {
+        if (prop == "lines")
+            return std::to_string(w.log_buffer ? gtk_text_buffer_get_line_count(w.log_buffer) - 1 : 0);
+        if (prop == "first-line") {
+            std::string text = log_text(false);
+            return text.substr(0, text.find('\n'));
+        }
         return prop == "tagged" ? log_text(true) : log_text(false);
     }
     if (id == "dialog") {
@@ -948,6 +955,11 @@ bool run_line(const Line& line)
         } else {
             g_vars["SILENT_ADDR"] = "127.0.0.1:" + std::to_string(ntohs(addr.sin_port));
         }
+    } else if (cmd == "log-fill" && a.size() >= 2) {
+        // Lines as a long session with -L would leave them, numbered from 1.
+        int count = std::atoi(a[1].c_str());
+        for (int i = 1; i <= count; ++i)
+            log_message(send_text, "%d FF 04 00 00 00 0F\n", i);
     } else if (cmd == "echo") {
         std::string text;
         for (size_t i = 1; i < a.size(); ++i)
