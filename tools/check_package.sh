@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Checks the program as a service department rolls it out: the desktop entry and
+# the AppStream metainfo validate, the Debian package builds, installs with
+# apt-get (its dependencies resolved from the package's own list) and the
+# installed program answers and starts. Installing touches /usr: it runs only in
+# CI or when RARUR_INSTALL_CHECK=1.
+#   tools/check_package.sh BUILD_DIR
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${1:-build}
+
+desktop-file-validate dist/rarur-service.desktop
+appstreamcli validate --no-net dist/io.github.rarur.Service.metainfo.xml >/dev/null
+echo "desktop entry and metainfo: valid"
+
+rm -f "$build"/rarur-service_*.deb
+(cd "$build" && cpack -G DEB >/dev/null)
+deb=$(ls "$build"/rarur-service_*.deb)
+echo "package: $deb ($(dpkg-deb -f "$deb" Depends))"
+
+if [ "${CI:-}" != "true" ] && [ "${RARUR_INSTALL_CHECK:-}" != "1" ]; then
+    echo "install check skipped (set RARUR_INSTALL_CHECK=1 to install into /usr)"
+    exit 0
+fi
+sudo=""
+if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "$(realpath "$deb")" >/dev/null
+/usr/bin/rarur-service --version
+man -w rarur-service >/dev/null 2>&1 || test -f /usr/share/man/man1/rarur-service.1
+test -f /usr/share/icons/hicolor/48x48/apps/rarur-service.png
+# Started under a display and still running after five seconds: it started.
+set +e
+xvfb-run -a timeout 5 /usr/bin/rarur-service >/dev/null 2>&1
+status=$?
+set -e
+if [ "$status" -ne 124 ]; then
+    echo "the installed program did not keep running (exit $status)"
+    exit 1
+fi
+echo "installed package: the program starts"
