@@ -544,15 +544,18 @@ GtkWidget* first_tree_view(GtkWidget* widget)
     return found;
 }
 
-// The list a dialog shows, kept when the dialog is answered.
+// The list a dialog shows, kept when the dialog is answered (until the next
+// dialog with a list).
 void remember_dialog_list(GtkWidget* dialog)
 {
-    g_last_dialog_list.clear();
-    g_last_dialog_rows = 0;
     GtkWidget* view = first_tree_view(dialog);
     GtkTreeModel* model = view ? gtk_tree_view_get_model(GTK_TREE_VIEW(view)) : nullptr;
+    if (!model)
+        return;
+    g_last_dialog_list.clear();
+    g_last_dialog_rows = 0;
     GtkTreeIter iter;
-    if (!model || !gtk_tree_model_get_iter_first(model, &iter))
+    if (!gtk_tree_model_get_iter_first(model, &iter))
         return;
     do {
         for (int c = 0; c < gtk_tree_model_get_n_columns(model); ++c)
@@ -885,6 +888,11 @@ bool run_line(const Line& line)
     } else if (cmd == "page" && need(2)) {
         gtk_notebook_set_current_page(GTK_NOTEBOOK(w.categories), std::atoi(a[1].c_str()));
     } else if (cmd == "answer" && need(2)) {
+        g_answer = a[1];
+        g_answer_text = a.size() > 2 ? a[2] : "";
+        g_later_answers.clear();
+    } else if (cmd == "answer-next" && need(2)) {
+        // The dialog after the one armed (or the next one, with none armed).
         std::string text = a.size() > 2 ? a[2] : "";
         if (g_answer.empty())
             g_answer = a[1], g_answer_text = text;
