@@ -22,20 +22,13 @@
 #include "modbus/operations.h"
 #include "settings/apply.h"
 #include "settings/apply_plan.h"
+#include "bench_clock.h"
 #include "sim_process.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using Clock = BenchClock;
 constexpr double kPauseMs = 25.0;
-
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
-
-double ms_since(Clock::time_point start) { return std::chrono::duration<double, std::milli>(Clock::now() - start).count(); }
 
 } // namespace
 

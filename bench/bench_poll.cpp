@@ -19,13 +19,14 @@
 #include "link/connection.h"
 #include "modbus/exchange.h"
 #include "modbus/operations.h"
+#include "bench_clock.h"
 #include "sim_process.h"
 #include "status/display_hooks.h"
 #include "status/poll.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using Clock = BenchClock;
 
 struct Request {
     int function, address, count;
@@ -44,17 +45,6 @@ std::vector<Request> layout1_cycle()
     for (int off = 0; off < 702; off += 100)
         r.push_back({3, off, std::min(100, 702 - off)});
     return r;
-}
-
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
-
-double ms_since(Clock::time_point start)
-{
-    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
 
 } // namespace

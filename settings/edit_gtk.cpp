@@ -161,24 +161,25 @@ void block_monitor_edited(GtkCellRendererText*, gchar* path, gchar* text, gpoint
                   [&](SettingsImage& image) { return settings_edit_block_monitor(image, index, channel, text); });
 }
 
-void dry_contact_type_toggled(GtkCellRendererToggle*, gchar* path, gpointer)
-{
-    GtkListStore* store;
-    GtkTreeIter iter;
-    int index = 0;
-    if (cell_row({"S_DCListStore", 3}, path, &store, &iter, &index))
-        cell_edit(section_bit(SettingsSection::DryContacts), false,
-                  [&](SettingsImage& image) { return settings_toggle_bit(image, F::DryContactTypes, index); });
-}
+// A check column of a list that toggles one bit of a word per row.
+struct BitCell {
+    CellList list;
+    F field;
+    uint16_t sections;
+};
+const BitCell kDryContactTypes{{"S_DCListStore", 3}, F::DryContactTypes, section_bit(SettingsSection::DryContacts)};
+const BitCell kContactorsByDC{
+    {"S_ContactorsParametersListStore", 3}, F::ContactorBySK, section_bit(SettingsSection::Contactors)};
 
-void contactor_by_dc_toggled(GtkCellRendererToggle*, gchar* path, gpointer)
+void bit_toggled(GtkCellRendererToggle*, gchar* path, gpointer data)
 {
+    const auto& cell = *static_cast<const BitCell*>(data);
     GtkListStore* store;
     GtkTreeIter iter;
     int index = 0;
-    if (cell_row({"S_ContactorsParametersListStore", 3}, path, &store, &iter, &index))
-        cell_edit(section_bit(SettingsSection::Contactors), false,
-                  [&](SettingsImage& image) { return settings_toggle_bit(image, F::ContactorBySK, index); });
+    if (cell_row(cell.list, path, &store, &iter, &index))
+        cell_edit(cell.sections, false,
+                  [&](SettingsImage& image) { return settings_toggle_bit(image, cell.field, index); });
 }
 
 void breaker_contactor_toggled(GtkCellRendererToggle*, gchar* path, gpointer data)
@@ -249,8 +250,8 @@ void settings_edit_install()
         connect_text_cell(kNameRenderers[i], G_CALLBACK(name_edited), const_cast<NameCell*>(&kNameCells[i]));
     connect_text_cell("upkb_address", G_CALLBACK(block_monitor_edited), GINT_TO_POINTER(0));
     connect_text_cell("upkb_channel", G_CALLBACK(block_monitor_edited), GINT_TO_POINTER(1));
-    connect_toggle_cell("dc_type", G_CALLBACK(dry_contact_type_toggled), nullptr);
-    connect_toggle_cell("contactor_by_dc", G_CALLBACK(contactor_by_dc_toggled), nullptr);
+    connect_toggle_cell("dc_type", G_CALLBACK(bit_toggled), const_cast<BitCell*>(&kDryContactTypes));
+    connect_toggle_cell("contactor_by_dc", G_CALLBACK(bit_toggled), const_cast<BitCell*>(&kContactorsByDC));
     const char* const kOptions[] = {"config_none", "config_k1", "config_k2", "config_k3", "config_k4"};
     for (int option = 0; option < 5; ++option)
         connect_toggle_cell(kOptions[option], G_CALLBACK(breaker_contactor_toggled), GINT_TO_POINTER(option));

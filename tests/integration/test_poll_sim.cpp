@@ -64,18 +64,6 @@ std::vector<Request> one_cycle(int layout, int battery_groups = 8, bool settings
     return r;
 }
 
-template <typename Condition>
-bool wait_for(Condition condition, int milliseconds = 10000)
-{
-    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > end)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
-}
-
 class PollAgainstSim : public ::testing::Test {
 protected:
     void SetUp() override

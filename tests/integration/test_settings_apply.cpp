@@ -59,18 +59,6 @@ std::vector<Write> writes(const SimProcess& sim, bool* command_read = nullptr)
 
 std::vector<std::string> g_texts;
 
-template <typename Condition>
-bool wait_for(Condition condition, int milliseconds = 15000)
-{
-    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > end)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
-}
-
 class ApplyAgainstSim : public ::testing::Test {
 protected:
     void SetUp() override
