@@ -20,6 +20,7 @@
 #include "settings/apply.h"
 #include "settings/apply_plan.h"
 #include "settings/settings_store.h"
+#include "poll_sim_fixture.h"
 #include "sim_process.h"
 #include "status/display_hooks.h"
 #include "status/poll.h"
@@ -59,20 +60,11 @@ std::vector<Write> writes(const SimProcess& sim, bool* command_read = nullptr)
 
 std::vector<std::string> g_texts;
 
-class ApplyAgainstSim : public ::testing::Test {
+class ApplyAgainstSim : public PollSimFixture {
 protected:
     void SetUp() override
     {
-        headless_ui_install();
-        headless_ui_clear();
-        display_hooks_headless();
-        status_data_reset();
-        poll_set_register_reader(modbus_read_registers);
-        poll_set_link_close(link_close);
-        connection_unsubscribe_all();
-        connection_init();
-        connection_subscribe(ConnectionEvent::LinkOpened, status_link_opened);
-        connection_subscribe(ConnectionEvent::ConnectStarted, status_connect_started);
+        PollSimFixture::SetUp();
         g_texts.clear();
         settings_apply_set_hooks({nullptr, [](const char* t) { g_texts.push_back(t); }, nullptr});
         settings_apply_set_verify_timeout(15000);
@@ -80,25 +72,14 @@ protected:
     }
     void TearDown() override
     {
-        {
-            GdkLock lock;
-            if (app.link_open)
-                link_close();
-        }
-        wait_for([] { return !app.poll_running; });
-        exchange_wait_stopped();
-        connection_unsubscribe_all();
+        PollSimFixture::TearDown();
         settings_apply_set_hooks({});
     }
 
     // Connects and waits for the poll's first settings read of `layout`.
     SettingsImage connect(const SimProcess& sim, int layout)
     {
-        headless_set_device_address("127.0.0.1:" + std::to_string(sim.port()));
-        {
-            GdkLock lock;
-            EXPECT_EQ(connect_ethernet(), 0);
-        }
+        EXPECT_EQ(PollSimFixture::connect(sim), 0);
         EXPECT_TRUE(wait_for([&] { return settings_u32(settings_device_copy(layout), F::SerialNumber) != 0; }));
         return settings_device_copy(layout);
     }
