@@ -22,7 +22,7 @@
 #include "modbus/operations.h"
 #include "settings/apply.h"
 #include "settings/apply_plan.h"
-#include "bench_clock.h"
+#include "bench_util.h"
 #include "sim_process.h"
 
 namespace {
@@ -35,28 +35,12 @@ constexpr double kPauseMs = 25.0;
 int main(int argc, char** argv)
 {
     int rounds = argc > 1 ? std::max(3, std::atoi(argv[1])) : 20;
-    SimOptions options;
-    options.protocol_version = 410;
-    options.freeze = true;
-    SimProcess sim(options);
-    if (!sim.running()) {
-        std::fprintf(stderr, "rarur-sim did not start: %s\n", sim.log().c_str());
+    SimProcess sim(bench_sim_options(410));
+    if (!bench_start_sim(sim))
         return 1;
-    }
     // The link without a poll thread: only the apply talks to the simulator.
-    headless_ui_install();
-    connection_init();
-    connection_unsubscribe_all();
-    headless_set_device_address("127.0.0.1:" + std::to_string(sim.port()));
-    {
-        GdkLock lock;
-        if (connect_ethernet() != 0) {
-            std::fprintf(stderr, "connect failed: %s\n", headless_log().c_str());
-            return 1;
-        }
-    }
-    while (!app.transport_running)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    if (!bench_connect(sim))
+        return 1;
 
     SettingsImage image;
     image.layout = 3;

@@ -19,7 +19,7 @@
 #include "link/connection.h"
 #include "modbus/exchange.h"
 #include "modbus/operations.h"
-#include "bench_clock.h"
+#include "bench_util.h"
 #include "sim_process.h"
 #include "status/display_hooks.h"
 #include "status/poll.h"
@@ -52,32 +52,15 @@ std::vector<Request> layout1_cycle()
 int main(int argc, char** argv)
 {
     int rounds = argc > 1 ? std::max(5, std::atoi(argv[1])) : 200;
-    SimOptions options;
-    options.protocol_version = 399;
-    options.freeze = true;
-    SimProcess sim(options);
-    if (!sim.running()) {
-        std::fprintf(stderr, "rarur-sim did not start: %s\n", sim.log().c_str());
+    SimProcess sim(bench_sim_options(399));
+    if (!bench_start_sim(sim))
         return 1;
-    }
-
     // The program: one poll cycle at a time on this thread, the exchange's
     // transport thread underneath.
-    headless_ui_install();
-    connection_init();
     poll_set_register_reader(modbus_read_registers);
     poll_set_link_close(link_close);
-    connection_unsubscribe_all();
-    headless_set_device_address("127.0.0.1:" + std::to_string(sim.port()));
-    {
-        GdkLock lock;
-        if (connect_ethernet() != 0) {
-            std::fprintf(stderr, "connect failed: %s\n", headless_log().c_str());
-            return 1;
-        }
-    }
-    while (!app.transport_running)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    if (!bench_connect(sim))
+        return 1;
 
     // libmodbus on its own connection (unit 0xFF as ours), the same requests.
     modbus_t* ctx = modbus_new_tcp("127.0.0.1", sim.port());
