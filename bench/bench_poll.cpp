@@ -19,13 +19,14 @@
 #include "link/connection.h"
 #include "modbus/exchange.h"
 #include "modbus/operations.h"
+#include "bench_util.h"
 #include "sim_process.h"
 #include "status/display_hooks.h"
 #include "status/poll.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using Clock = BenchClock;
 
 struct Request {
     int function, address, count;
@@ -46,48 +47,20 @@ std::vector<Request> layout1_cycle()
     return r;
 }
 
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
-
-double ms_since(Clock::time_point start)
-{
-    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
-
 } // namespace
 
 int main(int argc, char** argv)
 {
     int rounds = argc > 1 ? std::max(5, std::atoi(argv[1])) : 200;
-    SimOptions options;
-    options.protocol_version = 399;
-    options.freeze = true;
-    SimProcess sim(options);
-    if (!sim.running()) {
-        std::fprintf(stderr, "rarur-sim did not start: %s\n", sim.log().c_str());
+    SimProcess sim(bench_sim_options(399));
+    if (!bench_start_sim(sim))
         return 1;
-    }
-
     // The program: one poll cycle at a time on this thread, the exchange's
     // transport thread underneath.
-    headless_ui_install();
-    connection_init();
     poll_set_register_reader(modbus_read_registers);
     poll_set_link_close(link_close);
-    connection_unsubscribe_all();
-    headless_set_device_address("127.0.0.1:" + std::to_string(sim.port()));
-    {
-        GdkLock lock;
-        if (connect_ethernet() != 0) {
-            std::fprintf(stderr, "connect failed: %s\n", headless_log().c_str());
-            return 1;
-        }
-    }
-    while (!app.transport_running)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    if (!bench_connect(sim))
+        return 1;
 
     // libmodbus on its own connection (unit 0xFF as ours), the same requests.
     modbus_t* ctx = modbus_new_tcp("127.0.0.1", sim.port());

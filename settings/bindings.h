@@ -47,6 +47,24 @@ enum class TextRule : uint8_t {
     Decimal,   // address byte, decimal
 };
 
+// Limits that follow other settings (stored units): the battery voltages follow
+// the cell count, the reserve follows the module count, the module count the
+// layout.
+enum class Window : uint8_t {
+    Fixed,          // min..max of the row
+    Float,          // floor(22.2 n) .. 23 n
+    Charge,         // 23 n .. 24 n (fast and equalising charge)
+    Test,           // 18 n .. 20 n
+    LowBattery,     // 17 n .. 20 n (low battery, contactor disconnect)
+    Reserve,        // 0 .. modules - 1 (at least 1, at most 59)
+    RectifierCount, // 1 .. 60 / 190 / 180 by layout
+};
+
+// What an edit changes besides its own control.
+enum class MaskListsEffect : uint8_t { None, Refresh, Rebuild };
+
+constexpr uint16_t section_bit(SettingsSection s) { return static_cast<uint16_t>(1u << static_cast<unsigned>(s)); }
+
 struct SettingsBinding {
     const char* key; // stable name of the setting, for settings files
     const char* id;  // widget id in the interface description
@@ -66,6 +84,46 @@ struct SettingsBinding {
     int16_t shown_min;  // Spin: the shown value is clamped to shown_min..shown_max
     int16_t shown_max;  //       when shown_min < shown_max
     uint8_t layouts;    // bit (layout - 1) set where the control applies
+    const char* label;  // the setting's name as the page labels it
+    // Editing: stored values are clamped to min..max (Window::Fixed) or to the
+    // window; min == max == 0 with Fixed means no clamp (bits, rows, texts).
+    int32_t min;
+    int32_t max;
+    Window window;
+    uint16_t refresh;   // section_bit of each section refilled after an edit
+    MaskListsEffect masks;
+
+    constexpr SettingsBinding limits(int32_t lo, int32_t hi) const
+    {
+        SettingsBinding b = *this;
+        b.min = lo;
+        b.max = hi;
+        return b;
+    }
+    constexpr SettingsBinding within(Window w) const
+    {
+        SettingsBinding b = *this;
+        b.window = w;
+        return b;
+    }
+    constexpr SettingsBinding refreshes(uint16_t sections) const
+    {
+        SettingsBinding b = *this;
+        b.refresh = sections;
+        return b;
+    }
+    constexpr SettingsBinding refreshes_masks() const
+    {
+        SettingsBinding b = *this;
+        b.masks = MaskListsEffect::Refresh;
+        return b;
+    }
+    constexpr SettingsBinding rebuilds_masks() const
+    {
+        SettingsBinding b = *this;
+        b.masks = MaskListsEffect::Rebuild;
+        return b;
+    }
 };
 
 std::span<const SettingsBinding> settings_bindings();

@@ -7,7 +7,10 @@
 #include "base/app_state.h"
 #include "base/ui_hooks.h"
 #include "events/masks_gtk.h"
+#include "settings/apply_gtk.h"
 #include "settings/bindings.h"
+#include "settings/edit_gtk.h"
+#include "settings/apply.h"
 #include "settings/page_view.h"
 #include "settings/settings_store.h"
 #include "settings/store_fill_gtk.h"
@@ -105,13 +108,19 @@ void apply_view(const SettingsPageView& view)
     });
 }
 
-// Every section in the order of the page, each from its bindings and its
-// view; the energy-saving requirements last, as they look across sections.
-void fill(const SettingsImage& image, int protocol_version)
+constexpr uint16_t kAllSections = 0xFFFF;
+
+// The sections in `sections` in the order of the page, each from its bindings
+// and its view; the energy-saving requirements last, as they look across
+// sections.
+void fill(const SettingsImage& image, int protocol_version, uint16_t sections = kAllSections)
 {
+    bool was_filling = g_filling;
     g_filling = true;
     for (int s = 0; s < static_cast<int>(SettingsSection::Count_); ++s) {
         auto section = static_cast<SettingsSection>(s);
+        if (!(sections & section_bit(section)))
+            continue;
         for (const SettingsBinding& b : settings_bindings())
             if (b.section == section && (b.layouts >> (image.layout - 1) & 1))
                 apply_binding(b, image);
@@ -124,7 +133,7 @@ void fill(const SettingsImage& image, int protocol_version)
     SettingsPageView energy_saving;
     present_energy_saving(image, energy_saving);
     apply_view(energy_saving);
-    g_filling = false;
+    g_filling = was_filling;
 }
 
 // The page holds no edits from here on.
@@ -191,6 +200,8 @@ void settings_page_register_handlers()
 void settings_page_install()
 {
     status_set_settings_page_fill(load_page);
+    settings_edit_install();
+    settings_apply_install();
 }
 
 void settings_page_refill(bool copy_device)
@@ -217,10 +228,43 @@ void settings_page_reset()
 void settings_page_mark_edited()
 {
     app.settings_modified = 1;
+    // A result of the last write no longer describes the page.
+    if (GtkWidget* bar = widget_by_id("S_SaveProgress"); bar && GTK_IS_PROGRESS_BAR(bar) && !settings_apply_running()) {
+        gtk_progress_bar_set_text(GTK_PROGRESS_BAR(bar), "");
+        gtk_progress_bar_set_fraction(GTK_PROGRESS_BAR(bar), 0);
+        for (const char* id : {"S_ButtonApply", "S_ButtonCancel"})
+            if (GtkWidget* button = widget_by_id(id))
+                gtk_widget_set_sensitive(button, TRUE);
+    }
     show_widget("S_ControlButtons", true);
     show_widget("imageSettingsEdited", true);
 }
 
 bool settings_page_busy() { return g_filling || settings_page_filling(); }
+
+void settings_page_refill_sections(uint16_t sections)
+{
+    fill(settings_edit_copy(g_layout), status_identification_register(1), sections);
+}
+
+void settings_page_show_stored(const SettingsBinding& binding)
+{
+    bool was_filling = g_filling;
+    g_filling = true;
+    apply_binding(binding, settings_edit_copy(g_layout));
+    g_filling = was_filling;
+}
+
+void settings_page_lock(bool locked)
+{
+    static const char* const kSections[] = {
+        "S_MainExpander",    "S_EventsExpander",      "S_LoadExpander",          "S_BatteryExpander",
+        "S_ContactorsExpander", "S_VUVExpander",      "S_MainsExpander",         "S_TemperatureExpander",
+        "S_DCExpander",      "S_EPUExpander",         "S_ConfigurationExpander", "S_MonitoringExpander",
+        "S_RS485Expander",   "buttonRefreshSettings", "S_ButtonApply",           "S_ButtonCancel"};
+    for (const char* id : kSections)
+        if (GtkWidget* widget = widget_by_id(id))
+            gtk_widget_set_sensitive(widget, !locked);
+}
 
 int settings_page_layout() { return g_layout; }

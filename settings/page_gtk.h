@@ -4,6 +4,8 @@
 // lock held.
 #pragma once
 
+#include <cstdint>
+
 // Handlers named in the interface description; before the window is built.
 void settings_page_register_handlers();
 // After the widgets have been looked up: takes the poll thread's page load.
@@ -24,3 +26,12 @@ void settings_page_mark_edited();
 bool settings_page_busy();
 // Layout of the image the page shows.
 int settings_page_layout();
+
+// Refills the sections whose section_bit is in `sections` from the edit copy
+// (the energy-saving requirements after them).
+void settings_page_refill_sections(uint16_t sections);
+struct SettingsBinding;
+// Shows the edit copy's value in the binding's control, as a fill does.
+void settings_page_show_stored(const SettingsBinding& binding);
+// While settings are written the page takes no edits, refresh or cancel.
+void settings_page_lock(bool locked);

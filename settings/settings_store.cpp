@@ -26,6 +26,10 @@ SettingsCopies& copies()
 }
 
 std::atomic<bool> g_page_loaded{false};
+std::atomic<uint64_t> g_reads_started{0};
+// Read number and layout of the last device copy stored (settings_lock).
+uint64_t g_stored_read = 0;
+int g_stored_layout = 0;
 
 size_t slot(int layout) { return static_cast<size_t>(std::clamp(layout, 1, 3) - 1); }
 
@@ -43,6 +47,8 @@ void settings_store_device(const SettingsImage& image)
     SettingsImage& device = copies().device[slot(image.layout)];
     device = image;
     device.layout = static_cast<int>(slot(image.layout)) + 1;
+    g_stored_read = g_reads_started;
+    g_stored_layout = device.layout;
 }
 
 SettingsImage settings_reference_copy(int layout)
@@ -87,3 +93,25 @@ void settings_copies_clear()
 bool settings_page_loaded() { return g_page_loaded; }
 
 void settings_page_set_loaded(bool loaded) { g_page_loaded = loaded; }
+
+void settings_device_read_started() { ++g_reads_started; }
+
+uint64_t settings_device_reads_started() { return g_reads_started; }
+
+bool settings_wait_device_read(uint64_t after, int layout, SettingsImage& out, const WorkerContext& context,
+                               std::chrono::milliseconds timeout)
+{
+    constexpr auto kStep = std::chrono::milliseconds(20);
+    for (auto waited = std::chrono::milliseconds(0); waited < timeout; waited += kStep) {
+        {
+            std::lock_guard lock(app.settings_lock);
+            if (g_stored_read > after && g_stored_layout == layout) {
+                out = copies().device[slot(layout)];
+                return true;
+            }
+        }
+        if (!context.sleep_for(kStep))
+            return false;
+    }
+    return false;
+}

@@ -6,6 +6,10 @@
 // needed, settings_lock is taken first.
 #pragma once
 
+#include <chrono>
+#include <cstdint>
+
+#include "base/workers.h"
 #include "settings/settings_image.h"
 
 // Copy of the device copy of the layout, taken under settings_lock.
@@ -33,3 +37,15 @@ void settings_copies_clear();
 // while it is set. Any thread.
 bool settings_page_loaded();
 void settings_page_set_loaded(bool loaded);
+
+// The poll thread calls this as it starts reading the settings block; the
+// device copy it stores afterwards belongs to that read. Lets a writer tell a
+// read that began after its write from one already under way.
+void settings_device_read_started();
+// Number of settings reads started so far.
+uint64_t settings_device_reads_started();
+// Waits until a device copy of `layout` is stored from a read started after
+// read number `after`, and copies it into `out`. False when the worker's link
+// ends or `timeout` passes first.
+bool settings_wait_device_read(uint64_t after, int layout, SettingsImage& out, const WorkerContext& context,
+                               std::chrono::milliseconds timeout);

@@ -167,6 +167,7 @@ void read_settings(PollState& p, int layout)
     SettingsImage image;
     image.layout = layout;
     p.settings_read = 1;
+    settings_device_read_started();
     int total = settings_word_count(layout);
     for (int offset = 0; offset < total;) {
         int count = std::min(kMaxHoldingRequest, total - offset);

@@ -18,6 +18,7 @@
 #include "modbus/exchange.h"
 #include "modbus/operations.h"
 #include "settings/settings_store.h"
+#include "poll_sim_fixture.h"
 #include "sim_process.h"
 #include "status/display_hooks.h"
 #include "status/poll.h"
@@ -67,53 +68,8 @@ std::vector<Request> one_cycle(int layout, int battery_groups = 8, bool settings
     return r;
 }
 
-template <typename Condition>
-bool wait_for(Condition condition, int milliseconds = 10000)
-{
-    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > end)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
-}
-
-class PollAgainstSim : public ::testing::Test {
+class PollAgainstSim : public PollSimFixture {
 protected:
-    void SetUp() override
-    {
-        headless_ui_install();
-        headless_ui_clear();
-        display_hooks_headless();
-        display_record_clear();
-        status_data_reset();
-        poll_set_register_reader(modbus_read_registers);
-        poll_set_link_close(link_close);
-        connection_unsubscribe_all();
-        connection_init();
-        connection_subscribe(ConnectionEvent::LinkOpened, status_link_opened);
-        connection_subscribe(ConnectionEvent::ConnectStarted, status_connect_started);
-    }
-    void TearDown() override
-    {
-        {
-            GdkLock lock;
-            if (app.link_open)
-                link_close();
-        }
-        wait_for([] { return !app.poll_running; });
-        exchange_wait_stopped();
-        connection_unsubscribe_all();
-    }
-
-    int connect(const SimProcess& sim)
-    {
-        headless_set_device_address("127.0.0.1:" + std::to_string(sim.port()));
-        GdkLock lock;
-        return connect_ethernet();
-    }
-
     static int cycles() { return display_record().complete_cycles; }
 };
 

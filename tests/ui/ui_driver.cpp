@@ -19,6 +19,7 @@
 #include <map>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "base/app_state.h"
@@ -55,6 +56,11 @@ int g_wait_line = 0;
 std::string g_answer;                        // "yes", "no", "ok", "cancel", "file", "none"
 std::string g_answer_text;                   // entry text or file path
 int g_answer_line = 0;
+// answers armed after the first, for dialogs that follow one another
+std::vector<std::pair<std::string, std::string>> g_later_answers;
+// rows of the list of the last dialog answered: "cell | cell | cell" per line
+std::string g_last_dialog_list;
+int g_last_dialog_rows = 0;
 
 pid_t g_sim_pid = 0;
 std::string g_sim_dir;
@@ -280,7 +286,10 @@ std::string property_of(const std::string& id, const std::string& prop, bool& ok
         return prop == "tagged" ? log_text(true) : log_text(false);
     }
     if (id == "dialog") {
-        return prop == "choices" ? g_last_dialog_choices : g_last_dialog_text;
+        if (prop == "choices") return g_last_dialog_choices;
+        if (prop == "list") return g_last_dialog_list;
+        if (prop == "rows") return std::to_string(g_last_dialog_rows);
+        return g_last_dialog_text;
     }
     if (g_closed) {
         ok = false;
@@ -548,6 +557,27 @@ GtkWidget* first_of(GtkWidget* widget, GType type)
 
 GtkWidget* first_entry(GtkWidget* widget) { return first_of(widget, GTK_TYPE_ENTRY); }
 
+// The list a dialog shows, kept when the dialog is answered (until the next
+// dialog with a list).
+void remember_dialog_list(GtkWidget* dialog)
+{
+    GtkWidget* view = first_of(dialog, GTK_TYPE_TREE_VIEW);
+    GtkTreeModel* model = view ? gtk_tree_view_get_model(GTK_TREE_VIEW(view)) : nullptr;
+    if (!model)
+        return;
+    g_last_dialog_list.clear();
+    g_last_dialog_rows = 0;
+    GtkTreeIter iter;
+    if (!gtk_tree_model_get_iter_first(model, &iter))
+        return;
+    do {
+        for (int c = 0; c < gtk_tree_model_get_n_columns(model); ++c)
+            g_last_dialog_list += (c ? " | " : "") + cell_plain(model, &iter, c);
+        g_last_dialog_list += "\n";
+        ++g_last_dialog_rows;
+    } while (gtk_tree_model_iter_next(model, &iter));
+}
+
 // The rows of a text combo box, one per line.
 std::string combo_rows(GtkWidget* combo)
 {
@@ -589,6 +619,7 @@ gboolean answer_tick(gpointer)
     g_last_dialog_text = text;
     GtkWidget* combo = first_of(dialog, GTK_TYPE_COMBO_BOX);
     g_last_dialog_choices = combo ? combo_rows(combo) : "";
+    remember_dialog_list(dialog);
     g_dialogs.push_back("{\"title\":" + q(gtk_window_get_title(GTK_WINDOW(dialog)) ? gtk_window_get_title(GTK_WINDOW(dialog)) : "") +
                         ",\"text\":" + q(text) + ",\"answer\":" + q(g_answer) + "}");
     int response = GTK_RESPONSE_NONE;
@@ -632,6 +663,10 @@ gboolean answer_tick(gpointer)
     }
     g_answer.clear();
     g_answer_text.clear();
+    if (!g_later_answers.empty()) {
+        std::tie(g_answer, g_answer_text) = g_later_answers.front();
+        g_later_answers.erase(g_later_answers.begin());
+    }
     gtk_dialog_response(GTK_DIALOG(dialog), response);
     return TRUE;
 }
@@ -838,6 +873,12 @@ bool run_line(const Line& line)
     } else if (cmd == "set-text" && need(3)) {
         if (GtkWidget* wd = widget(a[1]))
             gtk_entry_set_text(GTK_ENTRY(wd), a[2].c_str());
+    } else if (cmd == "enter" && need(3)) {
+        // Typed and committed with Enter: a spin button takes the value then.
+        if (GtkWidget* wd = widget(a[1])) {
+            gtk_entry_set_text(GTK_ENTRY(wd), a[2].c_str());
+            gtk_widget_activate(wd);
+        }
     } else if (cmd == "icon-press" && need(2)) {
         if (GtkWidget* wd = widget(a[1])) {
             GdkEvent* ev = gdk_event_new(GDK_BUTTON_PRESS);
@@ -882,6 +923,14 @@ bool run_line(const Line& line)
         g_answer = a[1];
         g_answer_text = a.size() > 2 ? a[2] : "";
         g_answer_line = line.number;
+        g_later_answers.clear();
+    } else if (cmd == "answer-next" && need(2)) {
+        // The dialog after the one armed (or the next one, with none armed).
+        std::string text = a.size() > 2 ? a[2] : "";
+        if (g_answer.empty())
+            g_answer = a[1], g_answer_text = text;
+        else
+            g_later_answers.emplace_back(a[1], text);
     } else if (cmd == "answer-file" && need(2)) {
         g_answer = "file";
         g_answer_text = a[1];

@@ -1,0 +1,177 @@
+#include "settings/apply.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+
+#include "base/app_state.h"
+#include "base/log.h"
+#include "base/ui_hooks.h"
+#include "modbus/operations.h"
+#include "settings/apply_plan.h"
+#include "settings/settings_store.h"
+
+namespace {
+
+constexpr const char* kApplyLane = "apply";
+constexpr size_t kApplyStack = 256000;
+constexpr auto kRequestPause = std::chrono::milliseconds(25);
+
+ApplyHooks g_hooks{};
+std::atomic<bool> g_running{false};
+std::atomic<int> g_progress{0};
+std::atomic<int> g_range{0};
+std::atomic<int> g_verify_timeout_ms{15000};
+
+void set_text(const char* text)
+{
+    GdkLock lock;
+    if (g_hooks.set_text)
+        g_hooks.set_text(text);
+}
+
+void finish(bool applied)
+{
+    GdkLock lock;
+    if (g_hooks.finish)
+        g_hooks.finish(applied);
+}
+
+// Writes `count` registers of the wire image from body offset `offset`.
+int write_settings_segment(const WorkerContext& context, int offset, const uint8_t* data, int count)
+{
+    for (int done = 0; done < count;) {
+        int n = std::min(kSettingsWriteRequest, count - done);
+        int result = modbus_write_registers(static_cast<uint16_t>(kSettingsWriteBase + offset + done),
+                                            static_cast<unsigned>(n), data + 2 * done);
+        if (result != 0) {
+            GdkLock lock;
+            log_message(err_text, "Ошибка %d\n", result);
+            return result;
+        }
+        done += n;
+        g_progress = offset + done;
+        if (!context.sleep_for(kRequestPause))
+            return -3;
+    }
+    return 0;
+}
+
+void transfer_failed()
+{
+    {
+        GdkLock lock;
+        log_message(err_text, "Ошибка передачи параметров\n");
+    }
+    set_text("Ошибка передачи параметров");
+    g_progress = 0;
+    finish(false);
+}
+
+// The next settings read that began after the command block, against what
+// the Controller should now hold.
+int verify(const WorkerContext& context, const ApplyRequest& request, uint64_t reads_before)
+{
+    SettingsImage expected = settings_expected_after_write(request.device, request.edit);
+    SettingsImage read;
+    if (!settings_wait_device_read(reads_before, request.edit.layout, read, context,
+                                   std::chrono::milliseconds(g_verify_timeout_ms.load()))) {
+        if (context.live()) {
+            GdkLock lock;
+            log_message(err_text, "Настройки не проверены: контроллер не ответил на чтение настроек\n");
+        }
+        return kApplyUnverified;
+    }
+    std::vector<SettingsChange> refused = settings_changes(expected, read);
+    if (refused.empty()) {
+        {
+            GdkLock lock;
+            log_message(norm_text, "Настройки применены и проверены\n");
+        }
+        set_text("Настройки применены и проверены");
+        return kApplyVerified;
+    }
+    {
+        GdkLock lock;
+        log_message(err_text, "Контроллер не принял настройки (%zu):\n", refused.size());
+        for (const SettingsChange& c : refused)
+            log_message(err_text, "%s: записано %s, прочитано %s\n", c.name.c_str(), c.from.c_str(), c.to.c_str());
+    }
+    set_text("Контроллер не принял часть настроек");
+    return kApplyMismatch;
+}
+
+} // namespace
+
+void settings_apply_set_hooks(const ApplyHooks& hooks) { g_hooks = hooks; }
+
+int settings_apply_run(const WorkerContext& context, const ApplyRequest& request)
+{
+    int layout = request.edit.layout;
+    g_progress = 0;
+    g_range = 0;
+    {
+        GdkLock lock;
+        if (g_hooks.begin)
+            g_hooks.begin();
+        if (g_hooks.set_text)
+            g_hooks.set_text("Передача настроек...");
+    }
+
+    // Without the two registers to echo the Controller refuses the command
+    // block: nothing is written then, so it is left as it was.
+    uint8_t echo[4];
+    if (modbus_read_registers(kSettingsCommandAddress, 2, echo, 0x03) != 0) {
+        transfer_failed();
+        return kApplyTransferError;
+    }
+    std::vector<uint8_t> command = settings_command_block(echo, request.password);
+    g_range = settings_body_registers(layout);
+
+    SettingsImage wire = request.edit;
+    settings_to_registers(layout, wire.data());
+    std::vector<SettingsSegment> segments = settings_write_segments(layout, wire.data());
+    if (settings_segments_set_monitoring_password(segments))
+        app.password_entered = 0;
+    for (const SettingsSegment& s : segments)
+        if (write_settings_segment(context, s.offset, wire.data() + 2 * (s.offset + 3), s.count) != 0) {
+            transfer_failed();
+            return kApplyTransferError;
+        }
+
+    uint64_t reads_before = settings_device_reads_started();
+    if (modbus_write_registers(kSettingsCommandAddress, kSettingsCommandRegisters, command.data()) != 0) {
+        set_text("Ошибка применения настроек");
+        g_progress = 0;
+        finish(false);
+        return kApplyCommandRefused;
+    }
+    set_text("Настройки применены");
+    finish(true);
+    return verify(context, request, reads_before);
+}
+
+int settings_apply_start(const ApplyRequest& request)
+{
+    g_running = true;
+    int started = worker_start(
+        kApplyLane, link_session_current(),
+        [request](const WorkerContext& c) {
+            settings_apply_run(c, request);
+            g_running = false;
+        },
+        kApplyStack);
+    if (started != 0)
+        g_running = false;
+    return started;
+}
+
+bool settings_apply_running() { return g_running; }
+
+void settings_apply_progress(int* value, int* range)
+{
+    *value = g_progress;
+    *range = g_range;
+}
+
+void settings_apply_set_verify_timeout(int ms) { g_verify_timeout_ms = ms; }

@@ -1,0 +1,49 @@
+// Writing the settings back: the apply worker. It writes the body segments of
+// the edit copy to 0x3000 in requests of at most 100 registers, sends the
+// command block to 0x4000, and then checks the next settings read that began
+// after the command against what was written. It reaches the window only
+// through the hooks below; progress goes through atomics that the page's
+// 100 ms timer shows.
+#pragma once
+
+#include <cstdint>
+
+#include "base/workers.h"
+#include "settings/settings_image.h"
+
+// Called with the GDK lock held. Unset hooks are skipped (headless).
+struct ApplyHooks {
+    // The page is locked, Apply and Cancel insensitive, progress at 0.
+    void (*begin)();
+    // Progress text of S_SaveProgress.
+    void (*set_text)(const char* text);
+    // The write is over: the page unlocks; `applied` when the Controller took
+    // the command block (the page then shows the edit copy as unmodified).
+    void (*finish)(bool applied);
+};
+void settings_apply_set_hooks(const ApplyHooks& hooks);
+
+struct ApplyRequest {
+    SettingsImage edit;   // what to write
+    SettingsImage device; // what the Controller held when the user confirmed
+    uint8_t password[6];  // monitoring password of the command block
+};
+
+enum ApplyResult {
+    kApplyVerified = 0,     // taken, and the next read holds what was written
+    kApplyMismatch = 1,     // taken, but the next read differs (listed in the log)
+    kApplyUnverified = 2,   // taken; no settings read came to check it
+    kApplyTransferError = -1,
+    kApplyCommandRefused = -2,
+};
+
+// The worker's body: the whole sequence on the calling thread.
+int settings_apply_run(const WorkerContext& context, const ApplyRequest& request);
+// Starts it on the worker lane "apply", bound to the current link. 0 started.
+int settings_apply_start(const ApplyRequest& request);
+// Set from settings_apply_start until the worker's last act.
+bool settings_apply_running();
+// Registers written so far and the progress range (0 before the range is set).
+void settings_apply_progress(int* value, int* range);
+// How long to wait for the settings read that checks a write (tests shorten it).
+void settings_apply_set_verify_timeout(int ms);

@@ -1,0 +1,151 @@
+#include "settings/apply_gtk.h"
+
+#include <gtk/gtk.h>
+
+#include "app/gtk_ui.h"
+#include "app/widgets.h"
+#include "base/app_state.h"
+#include "link/connection_gtk.h"
+#include "settings/apply.h"
+#include "settings/apply_plan.h"
+#include "settings/edit_gtk.h"
+#include "settings/page_gtk.h"
+#include "settings/settings_store.h"
+
+namespace {
+
+guint g_timer = 0;
+
+GtkProgressBar* progress_bar()
+{
+    GtkWidget* widget = widget_by_id("S_SaveProgress");
+    return widget && GTK_IS_PROGRESS_BAR(widget) ? GTK_PROGRESS_BAR(widget) : nullptr;
+}
+
+void set_buttons_sensitive(bool on)
+{
+    for (const char* id : {"S_ButtonApply", "S_ButtonCancel"})
+        if (GtkWidget* widget = widget_by_id(id))
+            gtk_widget_set_sensitive(widget, on);
+}
+
+// The worker counts registers in atomics; the bar follows them here.
+gboolean progress_tick(gpointer)
+{
+    int value = 0, range = 0;
+    settings_apply_progress(&value, &range);
+    if (GtkProgressBar* bar = progress_bar())
+        gtk_progress_bar_set_fraction(bar, range > 0 ? std::min(1.0, double(value) / range) : 0.0);
+    if (settings_apply_running())
+        return TRUE;
+    g_timer = 0;
+    return FALSE;
+}
+
+void hook_begin()
+{
+    settings_page_lock(true);
+    if (GtkProgressBar* bar = progress_bar())
+        gtk_progress_bar_set_fraction(bar, 0);
+}
+
+void hook_set_text(const char* text)
+{
+    if (GtkProgressBar* bar = progress_bar())
+        gtk_progress_bar_set_text(bar, text);
+}
+
+// A successful write shows the edit copy as the Controller's settings; the
+// control area stays on show with the result until the check after the write
+// has spoken, Apply and Cancel insensitive as there is nothing left to write.
+void hook_finish(bool applied)
+{
+    settings_page_lock(false);
+    if (!applied) {
+        if (GtkProgressBar* bar = progress_bar())
+            gtk_progress_bar_set_fraction(bar, 0);
+        return;
+    }
+    settings_page_refill(false);
+    if (GtkWidget* buttons = widget_by_id("S_ControlButtons"))
+        gtk_widget_show(buttons);
+    set_buttons_sensitive(false);
+}
+
+enum ReviewColumn { kName, kFrom, kTo, kColumns };
+
+// "Изменения настроек": what will change, written only on "Записать".
+bool review_changes(const std::vector<SettingsChange>& changes)
+{
+    GtkWidget* dialog = gtk_dialog_new_with_buttons(
+        "Изменения настроек", w.main_window ? GTK_WINDOW(w.main_window) : nullptr,
+        GtkDialogFlags(GTK_DIALOG_MODAL | GTK_DIALOG_DESTROY_WITH_PARENT), nullptr, nullptr);
+    set_accessible_id(dialog, "SettingsReviewDialog");
+    GtkWidget* cancel = gtk_dialog_add_button(GTK_DIALOG(dialog), "Отмена", GTK_RESPONSE_REJECT);
+    GtkWidget* write = gtk_dialog_add_button(GTK_DIALOG(dialog), "Записать", GTK_RESPONSE_ACCEPT);
+    set_accessible_id(cancel, "SettingsReviewCancel");
+    set_accessible_id(write, "SettingsReviewWrite");
+    gtk_dialog_set_default_response(GTK_DIALOG(dialog), GTK_RESPONSE_REJECT);
+    gtk_window_set_default_size(GTK_WINDOW(dialog), 640, 360);
+
+    GtkListStore* store = gtk_list_store_new(kColumns, G_TYPE_STRING, G_TYPE_STRING, G_TYPE_STRING);
+    for (const SettingsChange& c : changes) {
+        GtkTreeIter iter;
+        gtk_list_store_append(store, &iter);
+        gtk_list_store_set(store, &iter, kName, c.name.c_str(), kFrom, c.from.c_str(), kTo, c.to.c_str(), -1);
+    }
+    GtkWidget* view = gtk_tree_view_new_with_model(GTK_TREE_MODEL(store));
+    g_object_unref(store);
+    set_accessible_id(view, "SettingsReviewList");
+    const char* const titles[kColumns] = {"Настройка", "В контроллере", "Новое значение"};
+    for (int column = 0; column < kColumns; ++column)
+        gtk_tree_view_append_column(GTK_TREE_VIEW(view),
+                                    gtk_tree_view_column_new_with_attributes(
+                                        titles[column], gtk_cell_renderer_text_new(), "text", column, nullptr));
+    GtkWidget* scroll = gtk_scrolled_window_new(nullptr, nullptr);
+    gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(scroll), GTK_POLICY_AUTOMATIC, GTK_POLICY_AUTOMATIC);
+    gtk_container_add(GTK_CONTAINER(scroll), view);
+    GtkWidget* label = gtk_label_new("В контроллер будут записаны изменения:");
+    gtk_misc_set_alignment(GTK_MISC(label), 0, 0.5);
+    GtkWidget* box = GTK_DIALOG(dialog)->vbox;
+    gtk_box_pack_start(GTK_BOX(box), label, FALSE, FALSE, 4);
+    gtk_box_pack_start(GTK_BOX(box), scroll, TRUE, TRUE, 0);
+    gtk_widget_show_all(dialog);
+    bool write_them = gtk_dialog_run(GTK_DIALOG(dialog)) == GTK_RESPONSE_ACCEPT;
+    gtk_widget_destroy(dialog);
+    return write_them;
+}
+
+extern "C" void S_ButtonApply_clicked_cb(GtkButton*, gpointer)
+{
+    // A value typed and not yet committed belongs to what the user applies.
+    settings_edit_commit_focus();
+    if (!app.link_open || !settings_page_loaded() || settings_apply_running())
+        return;
+    int layout = settings_page_layout();
+    ApplyRequest request{settings_edit_copy(layout), settings_device_copy(layout), {}};
+    std::vector<SettingsChange> changes =
+        settings_changes(request.device, settings_expected_after_write(request.device, request.edit));
+    if (changes.empty()) {
+        show_message(GTK_MESSAGE_INFO, "%s", "Настройки не отличаются от настроек контроллера.");
+        return;
+    }
+    if (!review_changes(changes) || !ask_monitoring_password())
+        return;
+    std::copy(app.monitoring_password, app.monitoring_password + 6, request.password);
+    if (settings_apply_start(request) != 0) {
+        show_message(GTK_MESSAGE_ERROR, "%s", "Не удается запустить запись настроек: система не дала создать поток");
+        return;
+    }
+    if (!g_timer)
+        g_timer = gdk_threads_add_timeout(100, progress_tick, nullptr);
+}
+
+} // namespace
+
+void settings_apply_install()
+{
+    settings_apply_set_hooks({hook_begin, hook_set_text, hook_finish});
+    if (GtkWidget* apply = widget_by_id("S_ButtonApply"))
+        g_signal_connect(apply, "clicked", G_CALLBACK(S_ButtonApply_clicked_cb), nullptr);
+}

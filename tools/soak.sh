@@ -1,0 +1,82 @@
+#!/usr/bin/env bash
+# Soak: the program connected to an unfrozen rarur-sim for MINUTES minutes with
+# a fault every minute (silence, delay, a closed connection and a reconnect, an
+# exception reply, an alarm raised and cleared, truncated replies), sampling the
+# program's memory (RSS) and threads every five seconds. At the end it prints
+# the RSS growth after the first minute, the thread count after each fault had
+# passed against the count before any fault, and whether it still polls.
+#   tools/soak.sh MINUTES [BUILD_DIR]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+minutes=${1:-60}
+build=${2:-build}
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+script=$work/soak.uitest
+samples=$work/samples.txt
+
+{
+    echo "sim --seed 7"
+    echo "activate imagemenuitem1"
+    echo 'set-text DeviceAddress ${SIM_ADDR}'
+    echo "click SED_ButtonOk"
+    echo 'wait-until 10000 expect CycleTime text != ""'
+    echo "wait 55000"
+    echo "echo mark base"
+    for ((m = 1; m <= minutes - 1; ++m)); do
+        case $((m % 6)) in
+        1) echo "sim-control fault silence on"; echo "wait 15000"; echo "sim-control fault silence off" ;;
+        2) echo "sim-control fault delay 400"; echo "wait 15000"; echo "sim-control fault delay 0" ;;
+        3) echo "sim-control fault close-after 0"
+           echo "wait-until 15000 expect app link_open == 0"
+           echo "activate imagemenuitem1"
+           echo 'set-text DeviceAddress ${SIM_ADDR}'
+           echo "click SED_ButtonOk" ;;
+        4) echo "sim-control fault exception fn=04 addr=0x100 code=2"; echo "wait 15000"; echo "sim-control fault clear" ;;
+        5) echo "sim-control alarm raise mains"; echo "wait 15000"; echo "sim-control alarm clear mains" ;;
+        0) echo "sim-control fault truncate on"; echo "wait 15000"; echo "sim-control fault truncate off" ;;
+        esac
+        echo "wait-until 20000 expect app link_open == 1"
+        echo "wait 40000"
+        echo 'wait-until 10000 expect StatusLabel markup matches "из|is"'
+        echo "echo mark fault $m"
+    done
+    echo "expect app link_open == 1"
+    echo 'expect CycleTime text != ""'
+} > "$script"
+
+export RARUR_SIM=${RARUR_SIM:-$build/tools/sim/rarur-sim}
+xvfb-run -a -s "-screen 0 1024x768x24" "$build/ui-driver" --timeout $((minutes * 60 + 300)) --script "$script" \
+    > "$work/result.json" 2> "$work/driver.log" &
+runner=$!
+start=$(date +%s)
+driver=""
+while kill -0 "$runner" 2>/dev/null; do
+    [ -n "$driver" ] || driver=$(pgrep -n -f "$build/ui-driver --timeout" || true)
+    if [ -n "$driver" ] && [ -r "/proc/$driver/status" ]; then
+        rss=$(awk '/^VmRSS/ {print $2}' "/proc/$driver/status")
+        threads=$(awk '/^Threads/ {print $2}' "/proc/$driver/status")
+        marks=$(grep -c '^mark' "$work/driver.log" || true)
+        echo "$(( $(date +%s) - start )) $rss $threads $marks" >> "$samples"
+    fi
+    sleep 5
+done
+wait "$runner" && status=0 || status=$?
+
+echo "soak of $minutes min: ui-driver exit $status"
+tail -c 400 "$work/result.json"; echo
+awk -v minutes="$minutes" '
+    { t=$1; rss=$2; th=$3; marks=$4 }
+    t >= 60 && base_rss == "" { base_rss = rss }
+    marks == 1 && base_threads == "" { base_threads = th }
+    marks > last_marks { after[marks] = th; last_marks = marks }
+    { last_rss = rss; max_rss = (rss > max_rss ? rss : max_rss) }
+    END {
+        printf "RSS after the first minute %d kB, at the end %d kB, growth %d kB (target < 1024), peak %d kB\n",
+               base_rss, last_rss, last_rss - base_rss, max_rss
+        bad = 0
+        for (m in after) if (after[m] != base_threads) bad++
+        printf "threads before any fault %d; after each of %d faults back to it: %s\n",
+               base_threads, length(after) - 1, bad <= 1 ? "yes" : "no (" bad " samples differ)"
+    }' "$samples"
+exit "$status"
