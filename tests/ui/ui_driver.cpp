@@ -336,6 +336,18 @@ std::string property_of(const std::string& id, const std::string& prop, bool& ok
             return t ? t : "";
         }
         if (GTK_IS_SPIN_BUTTON(wd)) return std::to_string(gtk_spin_button_get_value_as_int(GTK_SPIN_BUTTON(wd)));
+        if (GTK_IS_STATUSBAR(wd)) {
+            // The message on top of the stack: the first label of the message area.
+            GList* children = gtk_container_get_children(GTK_CONTAINER(gtk_statusbar_get_message_area(GTK_STATUSBAR(wd))));
+            std::string t;
+            for (GList* c = children; c; c = c->next)
+                if (GTK_IS_LABEL(c->data)) {
+                    t = gtk_label_get_text(GTK_LABEL(c->data));
+                    break;
+                }
+            g_list_free(children);
+            return t;
+        }
     }
     if (prop == "markup" && GTK_IS_LABEL(wd)) return gtk_label_get_label(GTK_LABEL(wd));
     if (GTK_IS_ABOUT_DIALOG(wd)) {
