@@ -292,6 +292,10 @@ std::string property_of(const std::string& id, const std::string& prop, bool& ok
     }
     if (GTK_IS_TREE_VIEW_COLUMN(object) && prop == "visible")
         return gtk_tree_view_column_get_visible(GTK_TREE_VIEW_COLUMN(object)) ? "1" : "0";
+    if (GTK_IS_TREE_VIEW_COLUMN(object) && prop == "title") {
+        const char* t = gtk_tree_view_column_get_title(GTK_TREE_VIEW_COLUMN(object));
+        return t ? t : "";
+    }
     if (!GTK_IS_WIDGET(object)) {
         ok = false;
         return "";
