@@ -3,6 +3,7 @@
 #include "app/main_window.h"
 
 #include "events/active_lists_gtk.h"
+#include "events/journal_gtk.h"
 #include "events/masks_gtk.h"
 #include "link/connection.h"
 #include "link/connection_gtk.h"
@@ -28,6 +29,7 @@ void register_window_part_handlers()
     link_register_handlers();
     settings_page_register_handlers();
     mask_lists_register_handlers();
+    journal_register_handlers();
 }
 
 void look_up_window_parts()
