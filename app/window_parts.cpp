@@ -4,6 +4,7 @@
 
 #include "battery/records_gtk.h"
 #include "events/active_lists_gtk.h"
+#include "events/journal_gtk.h"
 #include "events/masks_gtk.h"
 #include "link/connection.h"
 #include "link/connection_gtk.h"
@@ -32,6 +33,7 @@ void register_window_part_handlers()
     mask_lists_register_handlers();
     service_commands_register_handlers();
     battery_records_register_handlers();
+    journal_register_handlers();
 }
 
 void look_up_window_parts()

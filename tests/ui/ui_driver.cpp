@@ -40,6 +40,7 @@ std::vector<std::string> g_failures;
 std::vector<std::string> g_printed;          // JSON fragments for `print`
 std::vector<std::string> g_dialogs;          // JSON fragments of answered dialogs
 std::string g_last_dialog_text;
+std::string g_last_dialog_name;   // the name a file chooser proposed
 bool g_closed = false;
 bool g_finished = false;
 int g_exit_code = 0;
@@ -271,7 +272,18 @@ std::string property_of(const std::string& id, const std::string& prop, bool& ok
         return prop == "tagged" ? log_text(true) : log_text(false);
     }
     if (id == "dialog") {
-        return g_last_dialog_text;
+        return prop == "name" ? g_last_dialog_name : g_last_dialog_text;
+    }
+    if (id.rfind("file:", 0) == 0) {
+        gchar* contents = nullptr;
+        gsize length = 0;
+        bool exists = g_file_get_contents(id.c_str() + 5, &contents, &length, nullptr);
+        std::string text = exists ? std::string(contents, length) : "";
+        g_free(contents);
+        if (prop == "exists")
+            return exists ? "1" : "0";
+        ok = exists && prop == "text";
+        return text;
     }
     if (g_closed) {
         ok = false;
@@ -568,8 +580,16 @@ std::string dialog_text(GtkWidget* dialog)
     return text;
 }
 
+// A save chooser accepted by the driver, until it is gone: it checks the
+// chosen name in the background and drops a response that comes before.
+GtkWidget* g_accepted_chooser = nullptr;
+
 gboolean answer_tick(gpointer)
 {
+    if (g_accepted_chooser) {
+        gtk_dialog_response(GTK_DIALOG(g_accepted_chooser), GTK_RESPONSE_ACCEPT);
+        return TRUE;
+    }
     if (g_answer.empty())
         return TRUE;
     GtkWidget* dialog = find_code_dialog();
@@ -581,6 +601,8 @@ gboolean answer_tick(gpointer)
                         ",\"text\":" + q(text) + ",\"answer\":" + q(g_answer) + "}");
     int response = GTK_RESPONSE_NONE;
     if (GTK_IS_FILE_CHOOSER(dialog)) {
+        GtkWidget* name_entry = first_entry(dialog);
+        g_last_dialog_name = name_entry ? gtk_entry_get_text(GTK_ENTRY(name_entry)) : "";
         if (g_answer == "file") {
             gtk_file_chooser_set_filename(GTK_FILE_CHOOSER(dialog), g_answer_text.c_str());
             gtk_file_chooser_set_current_name(GTK_FILE_CHOOSER(dialog), g_basename(g_answer_text.c_str()));
@@ -588,6 +610,8 @@ gboolean answer_tick(gpointer)
             gtk_file_chooser_set_current_folder(GTK_FILE_CHOOSER(dialog), dir);
             g_free(dir);
             response = GTK_RESPONSE_ACCEPT;
+            g_accepted_chooser = dialog;
+            g_object_add_weak_pointer(G_OBJECT(dialog), reinterpret_cast<gpointer*>(&g_accepted_chooser));
         } else {
             response = GTK_RESPONSE_CANCEL;
         }
