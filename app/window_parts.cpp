@@ -2,6 +2,7 @@
 
 #include "app/main_window.h"
 
+#include "battery/export_gtk.h"
 #include "battery/records_gtk.h"
 #include "events/active_lists_gtk.h"
 #include "events/journal_gtk.h"
@@ -33,6 +34,7 @@ void register_window_part_handlers()
     mask_lists_register_handlers();
     service_commands_register_handlers();
     battery_records_register_handlers();
+    battery_export_register_handlers();
     journal_register_handlers();
 }
 

@@ -1,9 +1,6 @@
 #include "battery/records.h"
 
-#include <ctime>
-
-#include <glib.h>
-
+#include "base/controller_time.h"
 #include "base/text_format.h"
 
 namespace {
@@ -86,28 +83,12 @@ std::string record_mean_current_text(uint32_t capacity_mah, uint32_t seconds)
     return format("%0.3fА", double(capacity_mah) / double(seconds) * 3.6);
 }
 
-std::string record_date_text(uint32_t start, int16_t zone_quarters, bool summer)
-{
-    int64_t t = int64_t(start) + 900 * int64_t(zone_quarters) + (summer ? 3600 : 0);
-    if (t < 0 || t > 0x7FFFFFFF)
-        t = 0x7FFFFFFF;
-    time_t tt = time_t(t);
-    struct tm broken {};
-    gmtime_r(&tt, &broken);
-    char text[50];
-    size_t length = strftime(text, sizeof text, "%d %b %Y %X", &broken);
-    gchar* utf8 = g_locale_to_utf8(text, gssize(length), nullptr, nullptr, nullptr);
-    std::string result = utf8 ? utf8 : "";
-    g_free(utf8);
-    return result;
-}
-
 RecordRow present_record_row(int ordinal, int file, const BatteryRecord& s, int16_t zone_quarters, bool summer)
 {
     RecordRow row;
     row.name = format("%d", ordinal);
     row.descriptor = s.descriptor;
-    row.date = record_date_text(s.start, zone_quarters, summer);
+    row.date = controller_time_text(s.start, zone_quarters, summer);
     row.length = record_duration_text(s.duration);
     row.status = completion_text(s.completion);
     row.capacity = format("%.3fА·ч", s.capacity / 1000.0);

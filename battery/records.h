@@ -61,8 +61,6 @@ const char* completion_text(unsigned code);
 std::string record_duration_text(uint32_t seconds);
 // "%0.3fА" of the mean current; "-" for a record without duration.
 std::string record_mean_current_text(uint32_t capacity_mah, uint32_t seconds);
-// Start time in the Controller's zone, "%d %b %Y %X" in the user's locale, UTF-8.
-std::string record_date_text(uint32_t start, int16_t zone_quarters, bool summer);
 
 // One row of TestsDischargesListStore.
 struct RecordRow {

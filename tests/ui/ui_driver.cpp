@@ -868,6 +868,16 @@ bool run_line(const Line& line)
             g_signal_emit_by_name(toggle, "toggled", a[2].c_str());
         else
             fail(line.number, "no toggle column " + a[1]);
+    } else if (cmd == "activate-row" && need(3)) {
+        // A double click (or Enter) on row PATH of a tree view.
+        GtkWidget* wd = widget(a[1]);
+        GtkTreePath* path = gtk_tree_path_new_from_string(a[2].c_str());
+        if (wd && GTK_IS_TREE_VIEW(wd) && path)
+            gtk_tree_view_row_activated(GTK_TREE_VIEW(wd), path, gtk_tree_view_get_column(GTK_TREE_VIEW(wd), 0));
+        else
+            fail(line.number, "no row " + a[2] + " in tree view " + a[1]);
+        if (path)
+            gtk_tree_path_free(path);
     } else if (cmd == "select" && need(3)) {
         if (GtkWidget* wd = widget(a[1]))
             gtk_combo_box_set_active(GTK_COMBO_BOX(wd), std::atoi(a[2].c_str()));
