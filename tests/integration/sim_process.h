@@ -9,7 +9,9 @@
 // Everything lives in a fresh temporary directory that is removed, with the
 // process stopped, when the object goes out of scope.
 #pragma once
+#include <chrono>
 #include <string>
+#include <thread>
 #include <sys/types.h>
 #include <vector>
 
@@ -81,3 +83,17 @@ private:
     int fd_ = -1;
     std::vector<unsigned char> header_;
 };
+
+// Polls `condition` every few milliseconds until it holds (true) or
+// `milliseconds` have passed (false).
+template <typename Condition>
+bool wait_until(Condition condition, int milliseconds = 10000)
+{
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > end)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}

@@ -64,18 +64,6 @@ std::vector<Request> one_cycle(int layout, int battery_groups = 8, bool settings
     return r;
 }
 
-template <typename Condition>
-bool wait_for(Condition condition, int milliseconds = 10000)
-{
-    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > end)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
-}
-
 class PollAgainstSim : public ::testing::Test {
 protected:
     void SetUp() override
@@ -99,7 +87,7 @@ protected:
             if (app.link_open)
                 link_close();
         }
-        wait_for([] { return !app.poll_running; });
+        wait_until([] { return !app.poll_running; });
         exchange_wait_stopped();
         connection_unsubscribe_all();
     }
@@ -126,12 +114,12 @@ TEST_F(PollAgainstSim, EachLayoutMakesExactlyItsCycleOfRequests)
         ASSERT_TRUE(sim.running()) << sim.log();
         display_record_clear();
         ASSERT_EQ(connect(sim), 0) << headless_log();
-        ASSERT_TRUE(wait_for([] { return cycles() >= 2; })) << headless_log();
+        ASSERT_TRUE(wait_until([] { return cycles() >= 2; })) << headless_log();
         {
             GdkLock lock;
             link_close();
         }
-        ASSERT_TRUE(wait_for([] { return !app.poll_running; }));
+        ASSERT_TRUE(wait_until([] { return !app.poll_running; }));
         exchange_wait_stopped();
 
         int layout = layout_for_version(version);
@@ -157,7 +145,7 @@ TEST_F(PollAgainstSim, Version411IsRefusedAndTheLinkCloses)
     SimProcess sim(options);
     ASSERT_TRUE(sim.running()) << sim.log();
     ASSERT_EQ(connect(sim), 0) << headless_log();
-    ASSERT_TRUE(wait_for([] { return !app.poll_running && !app.link_open; })) << headless_log();
+    ASSERT_TRUE(wait_until([] { return !app.poll_running && !app.link_open; })) << headless_log();
     EXPECT_NE(headless_log_tagged().find("[err_text]Версия протокола не поддерживается программой!\n"),
               std::string::npos);
     EXPECT_EQ(recorded(sim), (std::vector<Request>{{4, 0, 15}}));
@@ -171,12 +159,12 @@ TEST_F(PollAgainstSim, FailingBatteryGroupSkipsTheRestAndTheSettingsButTheCycleC
     SimProcess sim(options);
     ASSERT_TRUE(sim.running()) << sim.log();
     ASSERT_EQ(connect(sim), 0) << headless_log();
-    ASSERT_TRUE(wait_for([] { return cycles() >= 1; })) << headless_log();
+    ASSERT_TRUE(wait_until([] { return cycles() >= 1; })) << headless_log();
     {
         GdkLock lock;
         link_close();
     }
-    ASSERT_TRUE(wait_for([] { return !app.poll_running; }));
+    ASSERT_TRUE(wait_until([] { return !app.poll_running; }));
     std::vector<Request> cycle = one_cycle(3, 4, false);
     std::vector<Request> seen = recorded(sim);
     ASSERT_GE(seen.size(), cycle.size());
@@ -190,13 +178,13 @@ TEST_F(PollAgainstSim, FailedSettingsRequestKeepsThePreviousDeviceCopy)
     SimProcess sim;
     ASSERT_TRUE(sim.running()) << sim.log();
     ASSERT_EQ(connect(sim), 0) << headless_log();
-    ASSERT_TRUE(wait_for([] { return cycles() >= 1; })) << headless_log();
+    ASSERT_TRUE(wait_until([] { return cycles() >= 1; })) << headless_log();
     SettingsImage good = settings_device_copy(3);
     ASSERT_NE(settings_u16(good, SettingsField::MainsPhaseCount), 0);
 
     ASSERT_EQ(sim.control("fault exception fn=03 addr=0190 code=4"), "ok"); // fifth request, from 400
     int before = cycles();
-    ASSERT_TRUE(wait_for([&] { return cycles() >= before + 2; })) << headless_log();
+    ASSERT_TRUE(wait_until([&] { return cycles() >= before + 2; })) << headless_log();
     EXPECT_EQ(settings_device_copy(3).bytes, good.bytes);
     EXPECT_EQ(settings_reference_copy(3).bytes, good.bytes);
     EXPECT_EQ(display_record().settings_page_loads, 1);
@@ -207,7 +195,7 @@ TEST_F(PollAgainstSim, QuickReconnectKeepsOnePollThreadPolling)
     SimProcess sim;
     ASSERT_TRUE(sim.running()) << sim.log();
     ASSERT_EQ(connect(sim), 0) << headless_log();
-    ASSERT_TRUE(wait_for([] { return cycles() >= 1; })) << headless_log();
+    ASSERT_TRUE(wait_until([] { return cycles() >= 1; })) << headless_log();
     for (int round = 0; round < 3; ++round) {
         {
             GdkLock lock;
@@ -215,7 +203,7 @@ TEST_F(PollAgainstSim, QuickReconnectKeepsOnePollThreadPolling)
         }
         ASSERT_EQ(connect(sim), 0) << headless_log();
         int before = cycles();
-        ASSERT_TRUE(wait_for([&] { return cycles() >= before + 2; })) << "round " << round << "\n" << headless_log();
+        ASSERT_TRUE(wait_until([&] { return cycles() >= before + 2; })) << "round " << round << "\n" << headless_log();
         EXPECT_EQ(app.poll_running, 1);
     }
 }
@@ -228,13 +216,13 @@ TEST_F(PollAgainstSim, MaskedLoadEventTurnsTheLoadLabelRed)
     ASSERT_TRUE(sim.running()) << sim.log();
     ASSERT_EQ(sim.control("event set 40"), "ok"); // a load event, in alarm mask 1 of the served settings
     ASSERT_EQ(connect(sim), 0) << headless_log();
-    ASSERT_TRUE(wait_for([] { return cycles() >= 1; })) << headless_log();
+    ASSERT_TRUE(wait_until([] { return cycles() >= 1; })) << headless_log();
     EXPECT_EQ(*display_record().summary_load.label.markup, red("Нагрузка"));
     EXPECT_EQ(*display_record().summary_mains.label.markup, "Сеть");
 
     ASSERT_EQ(sim.control("event clear 40"), "ok");
     int before = cycles();
-    ASSERT_TRUE(wait_for([&] { return cycles() >= before + 2; })) << headless_log();
+    ASSERT_TRUE(wait_until([&] { return cycles() >= before + 2; })) << headless_log();
     EXPECT_EQ(*display_record().summary_load.label.markup, "Нагрузка");
 }
 
@@ -250,7 +238,7 @@ TEST_F(PollAgainstSim, DisplayShowsTheServedValues)
     SimProcess sim(options);
     ASSERT_TRUE(sim.running()) << sim.log();
     ASSERT_EQ(connect(sim), 0) << headless_log();
-    ASSERT_TRUE(wait_for([] { return cycles() >= 2; })) << headless_log();
+    ASSERT_TRUE(wait_until([] { return cycles() >= 2; })) << headless_log();
     DisplayRecord shown = display_record();
 
     modbus_t* ctx = modbus_new_tcp("127.0.0.1", sim.port());
@@ -314,7 +302,7 @@ TEST_F(PollAgainstSim, ClosingTheProgramEndsEveryWorkerBeforeItReturns)
         SCOPED_TRACE(round);
         ASSERT_EQ(connect(sim), 0) << headless_log();
         if (round == 0) {
-            ASSERT_TRUE(wait_for([] { return cycles() >= 1; })) << headless_log();
+            ASSERT_TRUE(wait_until([] { return cycles() >= 1; })) << headless_log();
         }
         GdkLock lock;
         link_close_for_exit();

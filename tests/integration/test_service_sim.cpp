@@ -22,18 +22,6 @@
 #ifdef RARUR_SIM_PATH
 namespace {
 
-template <typename Condition>
-bool wait_for(Condition condition, int milliseconds = 10000)
-{
-    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > end)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
-}
-
 // The value of `key` in the simulator's status line.
 std::string sim_status(const SimProcess& sim, const std::string& key)
 {
@@ -75,7 +63,7 @@ protected:
             GdkLock lock;
             ASSERT_EQ(connect_ethernet(), 0) << headless_log();
         }
-        ASSERT_TRUE(wait_for([] { return display_record().complete_cycles >= 1; })) << headless_log();
+        ASSERT_TRUE(wait_until([] { return display_record().complete_cycles >= 1; })) << headless_log();
     }
     void TearDown() override
     {
@@ -86,7 +74,7 @@ protected:
         }
         workers_wait("records");
         workers_wait("command");
-        wait_for([] { return !app.poll_running; });
+        wait_until([] { return !app.poll_running; });
         exchange_wait_stopped();
         connection_unsubscribe_all();
     }
