@@ -121,36 +121,12 @@ TEST_F(ServiceAgainstSim, EachCommandIsOneWriteOfPasswordAndWordThatTheControlle
                              "Батарейный тест запущен\n", "Батарейный тест остановлен\n",
                              "Контактор(ы) синхронизированы\n", "Установлено время контроллера: "})
         EXPECT_NE(log.find(std::string("[norm_text]") + line), std::string::npos) << line << "\n" << log;
-
-    // The Controller refuses a wrong password: exception 4, result -1.
-    std::memcpy(app.monitoring_password, "654321", 6);
-    ASSERT_EQ(service_command_start(ServiceCommand::BatteryTestOn), 0);
-    workers_wait("command");
-    EXPECT_NE(headless_log_tagged().find("[err_text]Ошибка запуска батарейного теста [-1]\n"), std::string::npos);
 }
 
-TEST_F(ServiceAgainstSim, DischargeListAndAWholeRecordFileComeFromTheRings)
+TEST_F(ServiceAgainstSim, AWholeRecordFileIsReadSectionBySectionUpToItsAbsentGroup)
 {
-    RecordListRead list;
-    std::vector<std::string> progress;
-    ASSERT_EQ(record_list_read_start(RecordKind::Discharge, 12, false,
-                                     {[&](const std::string& t) { progress.push_back(t); },
-                                      [&](const RecordListRead& r, LinkSession) { list = r; }}),
-              0);
-    workers_wait("records");
-    ASSERT_EQ(list.rows.size(), 4u) << headless_log();
-    std::vector<int> files;
-    for (const RecordRow& r : list.rows)
-        files.push_back(r.file);
-    EXPECT_EQ(files, (std::vector<int>{28, 27, 26, 25}));
-    EXPECT_EQ(list.rows[3].status, "Ошибка АЦП");
-    EXPECT_EQ(progress.front(), "Чтение разрядов: 1 из 4");
-    EXPECT_EQ(progress.back(), "");
-    EXPECT_NE(headless_log().find("Разряды прочитаны\n"), std::string::npos);
-
     // Slot 0 holds a discharge of 22 sections, all "in progress": 22 summaries,
     // two group records each and the absent third group.
-    sim.clear_record();
     RecordFile file;
     int result = 1;
     ASSERT_EQ(record_file_read_start(24, {[](const std::string&) {},
@@ -171,21 +147,4 @@ TEST_F(ServiceAgainstSim, DischargeListAndAWholeRecordFileComeFromTheRings)
     EXPECT_EQ(file_reads, 22 * 4);
 }
 
-TEST_F(ServiceAgainstSim, AFailingSlotIsLeftOutAfterThreeTries)
-{
-    ASSERT_EQ(sim.control("fault exception fn=14 file=0x1A code=4"), "ok");
-    RecordListRead list;
-    ASSERT_EQ(record_list_read_start(RecordKind::Discharge, 0, false,
-                                     {[](const std::string&) {}, [&](const RecordListRead& r, LinkSession) { list = r; }}),
-              0);
-    workers_wait("records");
-    EXPECT_EQ(list.failed_slots, (std::vector<int>{3}));
-    EXPECT_EQ(list.rows.size(), 3u);
-    std::string log = headless_log_tagged();
-    EXPECT_NE(log.find("[err_text]Ошибка чтения разряда №3\n"), std::string::npos) << log;
-    int tries = 0;
-    for (const std::string& line : sim.record_lines())
-        tries += line.find("fn=14 file=001A") != std::string::npos;
-    EXPECT_EQ(tries, 3);
-}
 #endif

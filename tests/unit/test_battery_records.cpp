@@ -136,16 +136,8 @@ TEST(BatteryRecords, ListShowsEachSlotFromItsLastSectionAndLeavesAFailedSlotOut)
     EXPECT_EQ(c.requests.size(), 5u + 22u + 3u + 1u);   // never a section 22
 }
 
-TEST(BatteryRecords, ReadsEndWhenTheLinkCloses)
+TEST(BatteryRecords, AFileReadEndsWhenTheLinkCloses)
 {
-    FakeController c;
-    c.failing[16] = -3;
-    c.requests_before_link_loss = 2;
-    RecordListRead list = read_record_list(RecordKind::Test, 0, 0, false, c.control());
-    EXPECT_TRUE(list.link_lost);
-    EXPECT_TRUE(list.rows.empty());
-    EXPECT_EQ(c.requests.size(), 2u);
-
     RecordFile file;
     FakeController d;
     d.records[{24, 0}] = summary(0, 10);
