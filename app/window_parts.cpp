@@ -2,12 +2,16 @@
 
 #include "app/main_window.h"
 
+#include "battery/export_gtk.h"
+#include "battery/records_gtk.h"
 #include "events/active_lists_gtk.h"
+#include "events/journal_gtk.h"
 #include "events/masks_gtk.h"
 #include "link/connection.h"
 #include "link/connection_gtk.h"
 #include "settings/page_gtk.h"
 #include "settings/settings_store.h"
+#include "status/commands_gtk.h"
 #include "status/display_gtk.h"
 #include "status/equipment_gtk.h"
 #include "status/poll.h"
@@ -28,6 +32,10 @@ void register_window_part_handlers()
     link_register_handlers();
     settings_page_register_handlers();
     mask_lists_register_handlers();
+    service_commands_register_handlers();
+    battery_records_register_handlers();
+    battery_export_register_handlers();
+    journal_register_handlers();
 }
 
 void look_up_window_parts()
@@ -50,6 +58,7 @@ void reset_window_parts()
     event_lists_display_reset();
     equipment_display_reset();
     settings_page_reset();
+    battery_records_reset();
 }
 
 void close_link_for_exit() { link_close_for_exit(); }

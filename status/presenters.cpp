@@ -5,6 +5,7 @@
 
 #include <glib.h>
 
+#include "base/controller_time.h"
 #include "base/text_format.h"
 
 namespace {
@@ -346,17 +347,7 @@ TemperaturesView present_temperatures(const StatusImage& s, const SettingsImage&
 
 std::string device_time_text(uint32_t device_seconds, int16_t tz, int dst)
 {
-    int64_t t = static_cast<int64_t>(device_seconds) + 900 * static_cast<int64_t>(tz) + 3600 * (dst ? 1 : 0);
-    if (t < 0)
-        t = 2147483647;
-    time_t tt = static_cast<time_t>(t);
-    struct tm broken {};
-    gmtime_r(&tt, &broken);
-    char date[50];
-    size_t length = strftime(date, sizeof date, "%d %b %Y %X", &broken);
-    gchar* utf8 = g_locale_to_utf8(date, static_cast<gssize>(length), nullptr, nullptr, nullptr);
-    std::string date_text = utf8 ? utf8 : "";
-    g_free(utf8);
+    std::string date_text = controller_time_text(device_seconds, tz, dst != 0);
     // The offset is shown from its total in minutes, so that zones west of UTC
     // keep their sign below one hour and summer time moves them the right way.
     int offset = tz * 15 + (dst ? 60 : 0);

@@ -39,7 +39,7 @@ protected:
             if (app.link_open)
                 link_close();
         }
-        wait_for([] { return !app.poll_running; });
+        wait_until([] { return !app.poll_running; });
         exchange_wait_stopped();
         connection_unsubscribe_all();
     }

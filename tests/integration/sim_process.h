@@ -84,9 +84,10 @@ private:
     std::vector<unsigned char> header_;
 };
 
-// Polls `condition` every 5 ms until it holds (true) or `milliseconds` pass (false).
+// Polls `condition` every few milliseconds until it holds (true) or
+// `milliseconds` have passed (false).
 template <typename Condition>
-bool wait_for(Condition condition, int milliseconds = 10000)
+bool wait_until(Condition condition, int milliseconds = 10000)
 {
     auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
     while (!condition()) {

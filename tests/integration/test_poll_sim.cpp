@@ -85,12 +85,12 @@ TEST_F(PollAgainstSim, EachLayoutMakesExactlyItsCycleOfRequests)
         ASSERT_TRUE(sim.running()) << sim.log();
         display_record_clear();
         ASSERT_EQ(connect(sim), 0) << headless_log();
-        ASSERT_TRUE(wait_for([] { return cycles() >= 2; })) << headless_log();
+        ASSERT_TRUE(wait_until([] { return cycles() >= 2; })) << headless_log();
         {
             GdkLock lock;
             link_close();
         }
-        ASSERT_TRUE(wait_for([] { return !app.poll_running; }));
+        ASSERT_TRUE(wait_until([] { return !app.poll_running; }));
         exchange_wait_stopped();
 
         int layout = layout_for_version(version);
@@ -116,7 +116,7 @@ TEST_F(PollAgainstSim, Version411IsRefusedAndTheLinkCloses)
     SimProcess sim(options);
     ASSERT_TRUE(sim.running()) << sim.log();
     ASSERT_EQ(connect(sim), 0) << headless_log();
-    ASSERT_TRUE(wait_for([] { return !app.poll_running && !app.link_open; })) << headless_log();
+    ASSERT_TRUE(wait_until([] { return !app.poll_running && !app.link_open; })) << headless_log();
     EXPECT_NE(headless_log_tagged().find("[err_text]Версия протокола не поддерживается программой!\n"),
               std::string::npos);
     EXPECT_EQ(recorded(sim), (std::vector<Request>{{4, 0, 15}}));
@@ -130,12 +130,12 @@ TEST_F(PollAgainstSim, FailingBatteryGroupSkipsTheRestAndTheSettingsButTheCycleC
     SimProcess sim(options);
     ASSERT_TRUE(sim.running()) << sim.log();
     ASSERT_EQ(connect(sim), 0) << headless_log();
-    ASSERT_TRUE(wait_for([] { return cycles() >= 1; })) << headless_log();
+    ASSERT_TRUE(wait_until([] { return cycles() >= 1; })) << headless_log();
     {
         GdkLock lock;
         link_close();
     }
-    ASSERT_TRUE(wait_for([] { return !app.poll_running; }));
+    ASSERT_TRUE(wait_until([] { return !app.poll_running; }));
     std::vector<Request> cycle = one_cycle(3, 4, false);
     std::vector<Request> seen = recorded(sim);
     ASSERT_GE(seen.size(), cycle.size());
@@ -149,13 +149,13 @@ TEST_F(PollAgainstSim, FailedSettingsRequestKeepsThePreviousDeviceCopy)
     SimProcess sim;
     ASSERT_TRUE(sim.running()) << sim.log();
     ASSERT_EQ(connect(sim), 0) << headless_log();
-    ASSERT_TRUE(wait_for([] { return cycles() >= 1; })) << headless_log();
+    ASSERT_TRUE(wait_until([] { return cycles() >= 1; })) << headless_log();
     SettingsImage good = settings_device_copy(3);
     ASSERT_NE(settings_u16(good, SettingsField::MainsPhaseCount), 0);
 
     ASSERT_EQ(sim.control("fault exception fn=03 addr=0190 code=4"), "ok"); // fifth request, from 400
     int before = cycles();
-    ASSERT_TRUE(wait_for([&] { return cycles() >= before + 2; })) << headless_log();
+    ASSERT_TRUE(wait_until([&] { return cycles() >= before + 2; })) << headless_log();
     EXPECT_EQ(settings_device_copy(3).bytes, good.bytes);
     EXPECT_EQ(settings_reference_copy(3).bytes, good.bytes);
     EXPECT_EQ(display_record().settings_page_loads, 1);
@@ -166,7 +166,7 @@ TEST_F(PollAgainstSim, QuickReconnectKeepsOnePollThreadPolling)
     SimProcess sim;
     ASSERT_TRUE(sim.running()) << sim.log();
     ASSERT_EQ(connect(sim), 0) << headless_log();
-    ASSERT_TRUE(wait_for([] { return cycles() >= 1; })) << headless_log();
+    ASSERT_TRUE(wait_until([] { return cycles() >= 1; })) << headless_log();
     for (int round = 0; round < 3; ++round) {
         {
             GdkLock lock;
@@ -174,7 +174,7 @@ TEST_F(PollAgainstSim, QuickReconnectKeepsOnePollThreadPolling)
         }
         ASSERT_EQ(connect(sim), 0) << headless_log();
         int before = cycles();
-        ASSERT_TRUE(wait_for([&] { return cycles() >= before + 2; })) << "round " << round << "\n" << headless_log();
+        ASSERT_TRUE(wait_until([&] { return cycles() >= before + 2; })) << "round " << round << "\n" << headless_log();
         EXPECT_EQ(app.poll_running, 1);
     }
 }
@@ -187,13 +187,13 @@ TEST_F(PollAgainstSim, MaskedLoadEventTurnsTheLoadLabelRed)
     ASSERT_TRUE(sim.running()) << sim.log();
     ASSERT_EQ(sim.control("event set 40"), "ok"); // a load event, in alarm mask 1 of the served settings
     ASSERT_EQ(connect(sim), 0) << headless_log();
-    ASSERT_TRUE(wait_for([] { return cycles() >= 1; })) << headless_log();
+    ASSERT_TRUE(wait_until([] { return cycles() >= 1; })) << headless_log();
     EXPECT_EQ(*display_record().summary_load.label.markup, red("Нагрузка"));
     EXPECT_EQ(*display_record().summary_mains.label.markup, "Сеть");
 
     ASSERT_EQ(sim.control("event clear 40"), "ok");
     int before = cycles();
-    ASSERT_TRUE(wait_for([&] { return cycles() >= before + 2; })) << headless_log();
+    ASSERT_TRUE(wait_until([&] { return cycles() >= before + 2; })) << headless_log();
     EXPECT_EQ(*display_record().summary_load.label.markup, "Нагрузка");
 }
 
@@ -227,12 +227,12 @@ TEST_F(PollAgainstSim, AUsbLinkReadsAndShowsWhatEthernetDoes)
         }
         PolledValues v;
         EXPECT_EQ(connected, 0) << headless_log();
-        EXPECT_TRUE(wait_for([] { return cycles() >= 2; })) << headless_log();
+        EXPECT_TRUE(wait_until([] { return cycles() >= 2; })) << headless_log();
         {
             GdkLock lock;
             link_close();
         }
-        EXPECT_TRUE(wait_for([] { return !app.poll_running; }));
+        EXPECT_TRUE(wait_until([] { return !app.poll_running; }));
         exchange_wait_stopped();
         v.status = status_image();
         auto settings = settings_device_copy(3).bytes;
@@ -266,7 +266,7 @@ TEST_F(PollAgainstSim, DisplayShowsTheServedValues)
     SimProcess sim(options);
     ASSERT_TRUE(sim.running()) << sim.log();
     ASSERT_EQ(connect(sim), 0) << headless_log();
-    ASSERT_TRUE(wait_for([] { return cycles() >= 2; })) << headless_log();
+    ASSERT_TRUE(wait_until([] { return cycles() >= 2; })) << headless_log();
     DisplayRecord shown = display_record();
 
     modbus_t* ctx = modbus_new_tcp("127.0.0.1", sim.port());
@@ -330,7 +330,7 @@ TEST_F(PollAgainstSim, ClosingTheProgramEndsEveryWorkerBeforeItReturns)
         SCOPED_TRACE(round);
         ASSERT_EQ(connect(sim), 0) << headless_log();
         if (round == 0) {
-            ASSERT_TRUE(wait_for([] { return cycles() >= 1; })) << headless_log();
+            ASSERT_TRUE(wait_until([] { return cycles() >= 1; })) << headless_log();
         }
         GdkLock lock;
         link_close_for_exit();

@@ -43,6 +43,7 @@ std::vector<std::string> g_printed;          // JSON fragments for `print`
 std::vector<std::string> g_dialogs;          // JSON fragments of answered dialogs
 std::string g_last_dialog_text;
 std::string g_last_dialog_choices;           // rows of its combo box, one per line
+std::string g_last_dialog_name;   // the name a file chooser proposed
 bool g_closed = false;
 bool g_finished = false;
 int g_exit_code = 0;
@@ -289,7 +290,19 @@ std::string property_of(const std::string& id, const std::string& prop, bool& ok
         if (prop == "choices") return g_last_dialog_choices;
         if (prop == "list") return g_last_dialog_list;
         if (prop == "rows") return std::to_string(g_last_dialog_rows);
+        if (prop == "name") return g_last_dialog_name;
         return g_last_dialog_text;
+    }
+    if (id.rfind("file:", 0) == 0) {
+        gchar* contents = nullptr;
+        gsize length = 0;
+        bool exists = g_file_get_contents(id.c_str() + 5, &contents, &length, nullptr);
+        std::string text = exists ? std::string(contents, length) : "";
+        g_free(contents);
+        if (prop == "exists")
+            return exists ? "1" : "0";
+        ok = exists && prop == "text";
+        return text;
     }
     if (g_closed) {
         ok = false;
@@ -310,6 +323,10 @@ std::string property_of(const std::string& id, const std::string& prop, bool& ok
     }
     if (GTK_IS_TREE_VIEW_COLUMN(object) && prop == "visible")
         return gtk_tree_view_column_get_visible(GTK_TREE_VIEW_COLUMN(object)) ? "1" : "0";
+    if (GTK_IS_TREE_VIEW_COLUMN(object) && prop == "title") {
+        const char* t = gtk_tree_view_column_get_title(GTK_TREE_VIEW_COLUMN(object));
+        return t ? t : "";
+    }
     if (!GTK_IS_WIDGET(object)) {
         ok = false;
         return "";
@@ -354,6 +371,18 @@ std::string property_of(const std::string& id, const std::string& prop, bool& ok
             return t ? t : "";
         }
         if (GTK_IS_SPIN_BUTTON(wd)) return std::to_string(gtk_spin_button_get_value_as_int(GTK_SPIN_BUTTON(wd)));
+        if (GTK_IS_STATUSBAR(wd)) {
+            // The message on top of the stack: the first label of the message area.
+            GList* children = gtk_container_get_children(GTK_CONTAINER(gtk_statusbar_get_message_area(GTK_STATUSBAR(wd))));
+            std::string t;
+            for (GList* c = children; c; c = c->next)
+                if (GTK_IS_LABEL(c->data)) {
+                    t = gtk_label_get_text(GTK_LABEL(c->data));
+                    break;
+                }
+            g_list_free(children);
+            return t;
+        }
     }
     if (prop == "markup" && GTK_IS_LABEL(wd)) return gtk_label_get_label(GTK_LABEL(wd));
     if (GTK_IS_ABOUT_DIALOG(wd)) {
@@ -608,8 +637,16 @@ std::string dialog_text(GtkWidget* dialog)
     return text;
 }
 
+// A save chooser accepted by the driver, until it is gone: it checks the
+// chosen name in the background and drops a response that comes before.
+GtkWidget* g_accepted_chooser = nullptr;
+
 gboolean answer_tick(gpointer)
 {
+    if (g_accepted_chooser) {
+        gtk_dialog_response(GTK_DIALOG(g_accepted_chooser), GTK_RESPONSE_ACCEPT);
+        return TRUE;
+    }
     if (g_answer.empty())
         return TRUE;
     GtkWidget* dialog = find_code_dialog();
@@ -624,6 +661,8 @@ gboolean answer_tick(gpointer)
                         ",\"text\":" + q(text) + ",\"answer\":" + q(g_answer) + "}");
     int response = GTK_RESPONSE_NONE;
     if (GTK_IS_FILE_CHOOSER(dialog)) {
+        GtkWidget* name_entry = first_entry(dialog);
+        g_last_dialog_name = name_entry ? gtk_entry_get_text(GTK_ENTRY(name_entry)) : "";
         if (g_answer == "file") {
             gtk_file_chooser_set_filename(GTK_FILE_CHOOSER(dialog), g_answer_text.c_str());
             gtk_file_chooser_set_current_name(GTK_FILE_CHOOSER(dialog), g_basename(g_answer_text.c_str()));
@@ -631,6 +670,8 @@ gboolean answer_tick(gpointer)
             gtk_file_chooser_set_current_folder(GTK_FILE_CHOOSER(dialog), dir);
             g_free(dir);
             response = GTK_RESPONSE_ACCEPT;
+            g_accepted_chooser = dialog;
+            g_object_add_weak_pointer(G_OBJECT(dialog), reinterpret_cast<gpointer*>(&g_accepted_chooser));
         } else {
             response = GTK_RESPONSE_CANCEL;
         }
@@ -914,6 +955,16 @@ bool run_line(const Line& line)
             g_signal_emit_by_name(toggle, "toggled", a[2].c_str());
         else
             fail(line.number, "no toggle column " + a[1]);
+    } else if (cmd == "activate-row" && need(3)) {
+        // A double click (or Enter) on row PATH of a tree view.
+        GtkWidget* wd = widget(a[1]);
+        GtkTreePath* path = gtk_tree_path_new_from_string(a[2].c_str());
+        if (wd && GTK_IS_TREE_VIEW(wd) && path)
+            gtk_tree_view_row_activated(GTK_TREE_VIEW(wd), path, gtk_tree_view_get_column(GTK_TREE_VIEW(wd), 0));
+        else
+            fail(line.number, "no row " + a[2] + " in tree view " + a[1]);
+        if (path)
+            gtk_tree_path_free(path);
     } else if (cmd == "select" && need(3)) {
         if (GtkWidget* wd = widget(a[1]))
             gtk_combo_box_set_active(GTK_COMBO_BOX(wd), std::atoi(a[2].c_str()));

@@ -115,6 +115,16 @@ std::string control_command(Sim& sim, const std::string& line, bool have_modem)
         p.journal.add(uint32_t(p.clock), uint16_t(kind), uint16_t(code));
         return "ok";
     }
+    if (cmd == "record") {
+        // record erase test|discharge SLOT: the slot reads as never written
+        std::string kind;
+        int slot = -1;
+        in >> a >> kind >> slot;
+        if (a != "erase" || (kind != "test" && kind != "discharge") || slot < 0 || slot >= battery_slots)
+            return "error expected record erase test|discharge SLOT (0..5)";
+        (kind == "test" ? p.files.tests : p.files.discharges)[slot].sections.clear();
+        return "ok";
+    }
     if (cmd == "clock") {
         long long t = -1;
         in >> t;

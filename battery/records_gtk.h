@@ -1,0 +1,18 @@
+// The battery test and discharge list of the service page.
+#pragma once
+
+#include <string>
+
+#include <gtk/gtk.h>
+
+// Columns of TestsDischargesListStore.
+enum RecordColumn { kName, kDescr, kDate, kLength, kStatus, kCapacity, kVoltage, kTemperature, kIndex, kConn, kMedCurrent };
+
+// Registers BatteryReadTests and BatteryReadDischarges.
+void battery_records_register_handlers();
+// Empties the list and the status-line text (every way a link ends).
+void battery_records_reset();
+
+GtkListStore* battery_records_store();
+// How far a record read has come, in the status line; "" takes it away.
+void battery_records_progress(const std::string& text);

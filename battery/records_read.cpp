@@ -1,0 +1,115 @@
+#include "battery/records_read.h"
+
+#include <atomic>
+#include <memory>
+
+#include "base/app_state.h"
+#include "base/log.h"
+#include "base/text_format.h"
+#include "base/ui_hooks.h"
+#include "modbus/operations.h"
+#include "status/poll.h"
+
+namespace {
+
+constexpr const char* kRecordsLane = "records";
+constexpr size_t kRecordsStack = 256000;
+
+std::atomic<int> g_reading{0};
+
+// Runs `task` on the GUI thread, holding the GDK lock.
+void post(std::function<void()> task)
+{
+    auto* heap = new std::function<void()>(std::move(task));
+    ui().post(
+        [](void* data) {
+            std::unique_ptr<std::function<void()>> owned(static_cast<std::function<void()>*>(data));
+            (*owned)();
+        },
+        heap);
+}
+
+RecordReadControl control_for(const WorkerContext& context, std::function<void(const std::string&)> progress,
+                              std::function<std::string(int, int)> progress_text)
+{
+    RecordReadControl c;
+    c.read = modbus_read_file_record;
+    c.live = [&context] { return context.live(); };
+    c.progress = [progress, progress_text](int done, int total) {
+        std::string text = progress_text(done, total);
+        post([progress, text] { progress(text); });
+    };
+    return c;
+}
+
+int start(std::function<void(const WorkerContext&)> body)
+{
+    if (!app.link_open || g_reading.exchange(1))
+        return -1;
+    int started = worker_start(
+        kRecordsLane, link_session_current(),
+        [body](const WorkerContext& context) {
+            body(context);
+            g_reading = 0;   // last: a new read may start from here on
+        },
+        kRecordsStack);
+    if (started != 0) {
+        g_reading = 0;
+        log_message(err_text, "Не удалось запустить поток чтения записей\n");
+    }
+    return started;
+}
+
+}  // namespace
+
+bool records_reading() { return g_reading != 0; }
+
+int record_list_read_start(RecordKind kind, int16_t zone_quarters, bool summer, RecordListReport report)
+{
+    unsigned newest = status_identification_register(record_newest_register(kind));
+    return start([=](const WorkerContext& context) {
+        bool test = kind == RecordKind::Test;
+        RecordReadControl control = control_for(context, report.progress, [test](int done, int total) {
+            return format(test ? "Чтение батарейных тестов: %d из %d" : "Чтение разрядов: %d из %d", done, total);
+        });
+        control.slot_failed = [test](int slot) {
+            GdkLock lock;
+            log_message(err_text, test ? "Ошибка чтения теста №%d\n" : "Ошибка чтения разряда №%d\n", slot);
+            log_message(err_text, test ? "Тест №%d не показан: контроллер не ответил %d раза подряд\n"
+                                       : "Разряд №%d не показан: контроллер не ответил %d раза подряд\n",
+                        slot, kRecordReadAttempts);
+        };
+        RecordListRead result = read_record_list(kind, newest, zone_quarters, summer, control);
+        {
+            GdkLock lock;
+            if (!result.link_lost)
+                log_message(norm_text, "%s", test ? "Батарейные тесты прочитаны\n" : "Разряды прочитаны\n");
+        }
+        LinkSession session = context.session();
+        post([report, result = std::move(result), session] {
+            report.progress("");
+            report.done(result, session);
+        });
+    });
+}
+
+int record_file_read_start(int file, RecordFileReport report)
+{
+    return start([=](const WorkerContext& context) {
+        RecordReadControl control = control_for(context, report.progress, [file](int done, int total) {
+            return format(file < 24 ? "Чтение батарейного теста: точка %d из %d" : "Чтение разряда: точка %d из %d",
+                          done, total);
+        });
+        auto data = std::make_shared<RecordFile>();
+        int result = read_record_file(file, control, *data);
+        if (result == -1) {
+            GdkLock lock;
+            log_message(err_text, "Ошибка чтения теста\n");
+        }
+        LinkSession session = context.session();
+        post([report, data, result, session] {
+            report.progress("");
+            report.done(*data, result, session);
+        });
+    });
+}

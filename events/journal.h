@@ -1,0 +1,61 @@
+// The Controller's event journal: a ring of 4096 records in file 1, read
+// backwards from the position the Controller names, newest first. Pure: how a
+// record's bytes become a row of the journal list, and the texts of a read.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+
+#include "events/catalogue.h"
+
+constexpr uint16_t kJournalFile = 1;
+constexpr int kJournalRingSize = 4096;
+constexpr unsigned kJournalRecordRegisters = 6;
+constexpr size_t kJournalRecordBytes = 2 * kJournalRecordRegisters;
+constexpr int kJournalReadCount = 2000;
+
+// One record as the Controller sends it (every field big-endian).
+struct JournalRecord {
+    uint16_t presence = 0;     // 0: holds an event; anything else: an empty slot
+    uint16_t descriptor = 0;   // shown and exported as a number only
+    uint32_t time = 0;         // Controller seconds
+    uint16_t kind = 0;         // 0 end of a state, 1 beginning, other: plain event
+    uint16_t code = 0;         // event code of the catalogue
+};
+
+JournalRecord journal_record_decode(std::span<const uint8_t, kJournalRecordBytes> bytes);
+
+// Where a read starts: the Controller's position (identification register 8)
+// inside the ring, whatever the register holds.
+constexpr uint16_t journal_first_record(uint16_t position) { return position % kJournalRingSize; }
+// The record read after `record`: one back, from 0 round to 4095.
+constexpr uint16_t journal_previous_record(uint16_t record)
+{
+    return record == 0 ? kJournalRingSize - 1 : static_cast<uint16_t>(record - 1);
+}
+
+// Kind column text and stock icon.
+const char* journal_kind_text(uint16_t kind);
+const char* journal_kind_icon(uint16_t kind);
+
+// One row of JournalListStore (columns image, descriptor, date, code,
+// subcode_i, subcode).
+struct JournalRow {
+    const char* icon = "";
+    unsigned descriptor = 0;
+    std::string date;
+    const char* kind_text = "";
+    unsigned code = 0;
+    std::string event;
+};
+
+// The row of a record, or nothing for an empty slot. zone: time-zone word in
+// quarter hours; summer: the summer-time bit; layout: the event layout in force.
+std::optional<JournalRow> journal_row(const JournalRecord& record, int16_t zone, bool summer, int layout,
+                                      const CatalogueSettings& settings);
+
+// Progress after `done` of kJournalReadCount records in `elapsed` seconds:
+// "%.1f%% [%d:%02d]" with the remaining time the mean so far gives.
+std::string journal_progress_text(int done, double elapsed);

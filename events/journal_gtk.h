@@ -1,0 +1,6 @@
+// The journal expander of the events page: the read, stop and export buttons,
+// the journal list and its progress panel. GUI thread.
+#pragma once
+
+// Handlers named in the interface description; before the window is built.
+void journal_register_handlers();

@@ -1,0 +1,169 @@
+#include "events/journal_read.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <mutex>
+
+#include <glib.h>
+
+#include "base/app_state.h"
+#include "base/log.h"
+#include "base/workers.h"
+#include "modbus/operations.h"
+#include "settings/settings_store.h"
+#include "status/poll.h"
+
+namespace {
+
+constexpr const char* kLane = "journal";
+constexpr size_t kJournalStack = 256000;
+constexpr auto kPause = std::chrono::milliseconds(1);
+
+struct JournalState {
+    std::atomic<int> reading{0};
+    std::mutex lock;   // guards what follows
+    std::vector<JournalRow> rows;
+    JournalProgressView progress;
+    JournalSource source;
+    LinkSession source_session = 0;
+};
+
+JournalState& state()
+{
+    static JournalState* instance = new JournalState;   // a worker may outlive static teardown
+    return *instance;
+}
+
+JournalSource source_now()
+{
+    int layout = status_layout_in_force();
+    SettingsImage device = settings_device_copy(layout);
+    JournalSource s;
+    s.site = device_string_to_utf8(settings_item(device, SettingsField::Comment));
+    s.serial = settings_u32(device, SettingsField::SerialNumber);
+    // Registers 3-4 hold the serial number as one u32 in host order.
+    uint16_t words[2] = {status_identification_register(3), status_identification_register(4)};
+    std::memcpy(&s.identification_serial, words, sizeof words);
+    return s;
+}
+
+void publish(JournalState& j, int done, const std::string& text, std::optional<JournalRow> row)
+{
+    std::lock_guard g(j.lock);
+    if (row)
+        j.rows.push_back(std::move(*row));
+    j.progress.done = done;
+    j.progress.text = text;
+}
+
+void read_journal(const WorkerContext& c)
+{
+    JournalState& j = state();
+    int layout = status_layout_in_force();
+    SettingsImage device = settings_device_copy(layout);
+    int16_t zone = settings_s16(device, SettingsField::Timezone);
+    bool summer = settings_u16(device, SettingsField::SummerTime) & settings_bits::kSummerTime;
+    if (!app.link_open || !c.live())
+        return;
+
+    uint16_t record = journal_first_record(status_identification_register(8));
+    GTimer* timer = g_timer_new();
+    bool failed = false;
+    int i = 1;
+    for (; i <= kJournalReadCount && j.reading && app.link_open && c.live(); ++i) {
+        uint8_t bytes[kJournalRecordBytes];
+        std::optional<JournalRow> row;
+        if (modbus_read_file_record(kJournalFile, record, kJournalRecordRegisters, bytes) != 0) {
+            // A read cut short by the link ending is not a fault of the record.
+            if (!app.link_open || !c.live())
+                break;
+            GdkLock g;
+            log_message(err_text, "Ошибка чтения записи №%d журнала аварий (запись %d)\n", i, record);
+            failed = true;
+        } else {
+            layout = status_layout_in_force();
+            row = journal_row(journal_record_decode(std::span<const uint8_t, kJournalRecordBytes>(bytes)), zone,
+                              summer, layout, catalogue_settings(settings_device_copy(layout)));
+        }
+        publish(j, i, journal_progress_text(i, g_timer_elapsed(timer, nullptr)), std::move(row));
+        c.sleep_for(kPause);
+        record = journal_previous_record(record);
+    }
+    g_timer_destroy(timer);
+
+    {
+        std::lock_guard g(j.lock);
+        j.source = source_now();
+        j.source_session = c.session();
+    }
+    bool complete = i > kJournalReadCount;
+    GdkLock g;
+    // A read the link cut short is not a good read, even without a failed record.
+    if (failed || (!complete && j.reading))
+        log_message(err_text, "Журнал аварий прочитан с ошибками\n");
+    else if (j.reading)
+        log_message(norm_text, "Журнал аварий удачно прочитан\n");
+    else
+        log_message(norm_text, "Чтение журнала аварий отменено пользователем\n");
+}
+
+}  // namespace
+
+int journal_read_start()
+{
+    JournalState& j = state();
+    if (!app.link_open || journal_busy())
+        return -1;
+    {
+        std::lock_guard g(j.lock);
+        j.rows.clear();
+        j.progress = JournalProgressView{};
+    }
+    j.reading = 1;
+    int started = worker_start(kLane, link_session_current(), [](const WorkerContext& c) {
+        read_journal(c);
+        // Busy ends when the registry counts this worker out, right after this.
+        state().reading = 0;
+    }, kJournalStack);
+    if (started != 0) {
+        j.reading = 0;
+        log_message(err_text, "Не удается прочитать журнал: система не дала создать поток\n");
+        return -1;
+    }
+    return 0;
+}
+
+void journal_read_stop() { state().reading = 0; }
+
+bool journal_busy() { return workers_running(kLane) != 0; }
+bool journal_reading() { return state().reading != 0; }
+
+JournalProgressView journal_progress()
+{
+    JournalState& j = state();
+    std::lock_guard g(j.lock);
+    return j.progress;
+}
+
+std::vector<JournalRow> journal_take_rows()
+{
+    JournalState& j = state();
+    std::lock_guard g(j.lock);
+    std::vector<JournalRow> rows;
+    rows.swap(j.rows);
+    return rows;
+}
+
+JournalSource journal_source()
+{
+    JournalState& j = state();
+    {
+        std::lock_guard g(j.lock);
+        if (!app.link_open || (j.source_session != 0 && !link_session_live(j.source_session)))
+            return j.source;
+    }
+    return source_now();
+}
+
+void journal_wait() { workers_wait(kLane); }
