@@ -1,5 +1,6 @@
 #include "link/backend.h"
 
+#include "link/modem.h"
 #include "link/tcp.h"
 
 namespace {
@@ -7,6 +8,7 @@ namespace {
 // One line per link kind this program connects through.
 const LinkBackend* const kBackends[] = {
     &tcp_backend,
+    &gsm_backend, &pstn_backend,
 };
 
 }  // namespace

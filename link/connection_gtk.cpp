@@ -9,6 +9,7 @@
 #include "app/main_window.h"
 #include "app/widgets.h"
 #include "link/connection.h"
+#include "link/modem_gtk.h"
 #include "link/tcp.h"
 
 namespace {
@@ -128,8 +129,19 @@ void SelectConnectionType(GtkCheckMenuItem* item, gpointer)
 
 void ConnectToDevice(GtkMenuItem*, gpointer)
 {
-    if (connect_to_device() == LinkBackend::Asks::Address)
+    switch (connect_to_device()) {
+    case LinkBackend::Asks::Address:
         show_address_dialog();
+        break;
+    case LinkBackend::Asks::Modem: {
+        LinkTarget target;
+        if (run_modem_dialog(app.link_kind == LinkKind::Pstn, &target))
+            connect_target(target);
+        break;
+    }
+    default:
+        break;
+    }
 }
 
 void ConnectToDeviceOK(GtkButton*, gpointer)
@@ -158,9 +170,13 @@ void DisconnectFromDevice(GtkMenuItem*, gpointer)
         if (item)
             gtk_widget_set_sensitive(item, FALSE);
     disconnect_from_device();
-    reset_main_display();
-    // A link that had already failed left nothing for link_close to reset.
     const LinkBackend* backend = link_backend(app.link_kind);
+    // A backend's own thread ends its link later (the modem hangs up): until
+    // then a poll cycle may still paint, so the display is reset when the
+    // link has ended (LinkEnded), not here.
+    if (!(backend && backend->own_thread))
+        reset_main_display();
+    // A link that had already failed left nothing for link_close to reset.
     if (!app.link_open && !(backend && backend->own_thread))
         set_connect_controls(1);
 }
