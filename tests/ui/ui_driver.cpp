@@ -52,6 +52,8 @@ int g_wait_line = 0;
 // armed answer for the next code-made dialog
 std::string g_answer;                        // "yes", "no", "ok", "cancel", "file", "none"
 std::string g_answer_text;                   // entry text or file path
+// fields of the next code-made dialog to fill before it is answered (answer-set)
+std::vector<std::pair<std::string, std::string>> g_answer_fields;
 
 pid_t g_sim_pid = 0;
 std::string g_sim_dir;
@@ -552,6 +554,42 @@ std::string dialog_text(GtkWidget* dialog)
     return text;
 }
 
+// The widget of a code-made dialog that carries `id` (set_accessible_id).
+GtkWidget* find_in_dialog(GtkWidget* widget, const std::string& id)
+{
+    const char* own = static_cast<const char*>(g_object_get_data(G_OBJECT(widget), "rarur-id"));
+    if (own && id == own)
+        return widget;
+    GtkWidget* found = nullptr;
+    if (GTK_IS_CONTAINER(widget)) {
+        GList* children = gtk_container_get_children(GTK_CONTAINER(widget));
+        for (GList* l = children; l && !found; l = l->next)
+            found = find_in_dialog(GTK_WIDGET(l->data), id);
+        g_list_free(children);
+    }
+    return found;
+}
+
+// Entry text, the text of a combo box with an entry, the row of a plain
+// combo box, or a toggle's state (1/0).
+bool fill_field(GtkWidget* dialog, const std::string& id, const std::string& value)
+{
+    GtkWidget* field = find_in_dialog(dialog, id);
+    if (!field)
+        return false;
+    if (GTK_IS_ENTRY(field))
+        gtk_entry_set_text(GTK_ENTRY(field), value.c_str());
+    else if (GTK_IS_COMBO_BOX(field) && GTK_IS_ENTRY(gtk_bin_get_child(GTK_BIN(field))))
+        gtk_entry_set_text(GTK_ENTRY(gtk_bin_get_child(GTK_BIN(field))), value.c_str());
+    else if (GTK_IS_COMBO_BOX(field))
+        gtk_combo_box_set_active(GTK_COMBO_BOX(field), std::atoi(value.c_str()));
+    else if (GTK_IS_TOGGLE_BUTTON(field))
+        gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(field), value == "1");
+    else
+        return false;
+    return true;
+}
+
 gboolean answer_tick(gpointer)
 {
     if (g_answer.empty())
@@ -580,6 +618,9 @@ gboolean answer_tick(gpointer)
     } else if (g_answer == "no") {
         response = GTK_RESPONSE_NO;
     } else if (g_answer == "ok") {
+        for (const auto& [id, value] : g_answer_fields)
+            if (!fill_field(dialog, id, value))
+                fail(0, "dialog \"" + text + "\" has no field " + id);
         if (GtkWidget* entry = first_entry(dialog); entry && !g_answer_text.empty())
             gtk_entry_set_text(GTK_ENTRY(entry), g_answer_text.c_str());
         response = GTK_IS_MESSAGE_DIALOG(dialog) ? GTK_RESPONSE_OK : GTK_RESPONSE_ACCEPT;
@@ -592,6 +633,7 @@ gboolean answer_tick(gpointer)
     }
     g_answer.clear();
     g_answer_text.clear();
+    g_answer_fields.clear();
     gtk_dialog_response(GTK_DIALOG(dialog), response);
     return TRUE;
 }
@@ -629,6 +671,13 @@ bool start_sim(const std::vector<std::string>& args, int line)
     std::vector<std::string> argv_s = {sim, "--listen", "127.0.0.1:0", "--port-file", port_file, "--control", control,
                                        "--record", record};
     argv_s.insert(argv_s.end(), args.begin() + 1, args.end());
+    // A modem named without a folder lives in the simulator's folder.
+    for (size_t i = 0; i + 1 < argv_s.size(); ++i) {
+        if (argv_s[i] == "--modem-pty" && argv_s[i + 1].find('/') == std::string::npos) {
+            argv_s[i + 1] = g_sim_dir + "/" + argv_s[i + 1];
+            g_vars["SIM_MODEM"] = argv_s[i + 1];
+        }
+    }
     std::vector<char*> argv;
     for (auto& s : argv_s)
         argv.push_back(s.data());
@@ -836,6 +885,8 @@ bool run_line(const Line& line)
     } else if (cmd == "answer" && need(2)) {
         g_answer = a[1];
         g_answer_text = a.size() > 2 ? a[2] : "";
+    } else if (cmd == "answer-set" && need(3)) {
+        g_answer_fields.emplace_back(a[1], a[2]);
     } else if (cmd == "answer-file" && need(2)) {
         g_answer = "file";
         g_answer_text = a[1];
