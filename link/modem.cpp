@@ -122,8 +122,9 @@ std::shared_ptr<LinkIo> modem_link_io(const ModemCall& call, std::shared_ptr<Ser
     return io;
 }
 
-// Ends the exchange over the call and waits until neither the poll thread nor
-// the transport thread can touch the port or the window any more.
+// Ends the exchange over the call (the modem thread's own: no other link can
+// be opened meanwhile) and waits until neither the poll thread nor the
+// transport thread can touch the port or the window any more.
 void end_link()
 {
     {
@@ -148,7 +149,8 @@ void modem_thread(const ModemCall& call)
     auto lost = [&](const std::string& why) {
         if (!why.empty())
             say(err_text, why);
-        end_link();
+        if (link_up)
+            end_link();
         link_up = false;
         port.reset();
         dialled = false;
@@ -217,8 +219,9 @@ void modem_thread(const ModemCall& call)
     // Hang-up. The guard times are waited out even when the program is
     // closing: a modem left on line keeps the call (and its cost) going.
     say(norm_text, "Отключение...");
-    if (dialled) {
+    if (link_up)
         end_link();
+    if (dialled) {
         std::this_thread::sleep_for(kGuardTime);
         if (port)
             send(*port, "+++");
@@ -231,7 +234,6 @@ void modem_thread(const ModemCall& call)
     }
     if (!dialled || !link_opened)
         say(norm_text, "Отключено\n");
-    end_link();
     port.reset();
     GdkLock g;
     if (g_call == call.number)

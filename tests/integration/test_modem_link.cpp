@@ -250,6 +250,7 @@ protected:
     {
         hang_up();
         connection_unsubscribe_all();
+        app_state_reset_start_values();   // the next suite connects over Ethernet
     }
     // "Отключиться", and wait until the modem thread is done.
     static void hang_up()
