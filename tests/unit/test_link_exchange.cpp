@@ -363,23 +363,6 @@ TEST_P(EveryLink, ExceptionsAndCutRepliesNeverReachTheCaller)
     EXPECT_EQ(out[7], 0x03);
 }
 
-TEST_P(EveryLink, ALinkThatSaysItCannotCarryAnExchangeFailsItWithoutClosing)
-{
-    auto io = link.io(GetParam());
-    std::atomic<bool> usable{false};
-    io->usable = [&usable] { return usable.load(); };
-    link.answer = [kind = GetParam()](const Bytes& frame) { return wrap(kind, controller(unwrap_request(kind, frame))); };
-    app.link_kind = GetParam();
-    exchange_open(io);
-    uint8_t out[2];
-    EXPECT_EQ(modbus_read_registers(7, 1, out, 0x04), -3);
-    EXPECT_TRUE(link.sent.empty());
-    EXPECT_EQ(app.link_open.load(), 1);
-    usable = true;
-    ASSERT_EQ(modbus_read_registers(7, 1, out, 0x04), 0);
-    EXPECT_EQ(out[1], 7);
-}
-
 std::string link_name(const testing::TestParamInfo<LinkKind>& info)
 {
     const char* const names[] = {"Usb", "Ethernet", "Gsm", "Pstn"};
