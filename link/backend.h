@@ -33,8 +33,11 @@ struct LinkBackend {
     // only the exchange's session is closed.
     void (*close)();
     // The link belongs to a thread of the backend's own (the modem's, which
-    // dials, watches the line and redials): closing only asks that thread to
-    // hang up, and the thread puts the menu right itself.
+    // dials, watches the line and redials): `open` only starts that thread,
+    // which opens the exchange itself once the call is up; closing only asks
+    // it to hang up, and the thread puts the menu right itself. A link that
+    // fails under the exchange is left to that thread too (a lost call is
+    // redialled, not closed).
     bool own_thread = false;
 };
 

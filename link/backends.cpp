@@ -1,5 +1,6 @@
 #include "link/backend.h"
 
+#include "link/modem.h"
 #include "link/tcp.h"
 #include "link/usb.h"
 
@@ -9,6 +10,7 @@ namespace {
 const LinkBackend* const kBackends[] = {
     &tcp_backend,
     &usb_backend,
+    &gsm_backend, &pstn_backend,
 };
 
 }  // namespace

@@ -45,6 +45,26 @@ void link_ended_on_gui(void*)
 
 void link_ended(LinkSession) { ui().post(link_ended_on_gui, nullptr); }
 
+// A send failed under the exchange. A backend with a thread of its own
+// watches its link itself and treats the failure as a lost call.
+void link_failed()
+{
+    const LinkBackend* backend = link_backend(app.link_kind);
+    if (backend && backend->own_thread)
+        return;
+    link_close();
+}
+
+void link_opened_on_gui(void* data)
+{
+    LinkSession session = *static_cast<LinkSession*>(data);
+    delete static_cast<LinkSession*>(data);
+    if (!app.link_open || link_session_current() != session)
+        return;
+    ui().set_connect_controls(0);
+    announce(ConnectionEvent::LinkOpened);
+}
+
 }  // namespace
 
 void connection_subscribe(ConnectionEvent event, void (*subscriber)())
@@ -58,7 +78,9 @@ void connection_unsubscribe_all()
         list.clear();
 }
 
-void connection_init() { exchange_set_events(ExchangeEvents{link_close, link_ended}); }
+void connection_init() { exchange_set_events(ExchangeEvents{link_failed, link_ended}); }
+
+void connection_link_opened(LinkSession session) { ui().post(link_opened_on_gui, new LinkSession(session)); }
 
 void link_close()
 {
@@ -122,6 +144,12 @@ int connect_target(const LinkTarget& target)
     if (!backend)
         return -1;
     link_close();
+    if (backend->own_thread) {
+        if (backend->open(target, nullptr) != 0)
+            return -1;
+        ui().set_connect_controls(0);
+        return 0;
+    }
     std::this_thread::sleep_for(kReconnectPause);
     if (link_open_through(*backend, target) != 0)
         return -1;

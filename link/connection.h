@@ -41,6 +41,12 @@ void link_close();
 // the process exits. Call it holding the GDK lock.
 void link_close_for_exit();
 
+// A backend's own thread has opened the exchange of `session` (the modem once
+// the call is up): the menu goes into its connected state and LinkOpened is
+// announced on the GUI thread, unless that link has ended meanwhile. Any
+// thread, without the GDK lock.
+void connection_link_opened(LinkSession session);
+
 // Opens `target` through `backend` and starts its exchange. 0 open, -1 failed
 // (logged). GUI thread, GDK lock held.
 int link_open_through(const LinkBackend& backend, const LinkTarget& target);
@@ -52,6 +58,8 @@ LinkBackend::Asks connect_to_device();
 // text of the address entry. 0 connected, -1 failed (logged; ask again).
 int connect_ethernet();
 // Connects the current kind to `target` after closing any left-over link.
+// A backend with a thread of its own is only started: the menu goes into its
+// connected state at once, the link opens when that thread has it.
 int connect_target(const LinkTarget& target);
 // "Отключиться", first half: with unapplied settings asks whether to go on
 // and, if so, drops the edits. 0 when the user chose to stay connected.

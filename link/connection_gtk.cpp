@@ -9,6 +9,7 @@
 #include "app/main_window.h"
 #include "app/widgets.h"
 #include "link/connection.h"
+#include "link/modem_gtk.h"
 #include "link/tcp.h"
 #include "link/usb_gtk.h"
 
@@ -129,11 +130,22 @@ void SelectConnectionType(GtkCheckMenuItem* item, gpointer)
 
 void ConnectToDevice(GtkMenuItem*, gpointer)
 {
-    LinkBackend::Asks asks = connect_to_device();
-    if (asks == LinkBackend::Asks::Address)
+    switch (connect_to_device()) {
+    case LinkBackend::Asks::Address:
         show_address_dialog();
-    else if (asks == LinkBackend::Asks::Device)
+        break;
+    case LinkBackend::Asks::Modem: {
+        LinkTarget target;
+        if (run_modem_dialog(app.link_kind == LinkKind::Pstn, &target))
+            connect_target(target);
+        break;
+    }
+    case LinkBackend::Asks::Device:
         usb_connect_device();
+        break;
+    default:
+        break;
+    }
 }
 
 void ConnectToDeviceOK(GtkButton*, gpointer)
@@ -162,9 +174,13 @@ void DisconnectFromDevice(GtkMenuItem*, gpointer)
         if (item)
             gtk_widget_set_sensitive(item, FALSE);
     disconnect_from_device();
-    reset_main_display();
-    // A link that had already failed left nothing for link_close to reset.
     const LinkBackend* backend = link_backend(app.link_kind);
+    // A backend's own thread ends its link later (the modem hangs up): until
+    // then a poll cycle may still paint, so the display is reset when the
+    // link has ended (LinkEnded), not here.
+    if (!(backend && backend->own_thread))
+        reset_main_display();
+    // A link that had already failed left nothing for link_close to reset.
     if (!app.link_open && !(backend && backend->own_thread))
         set_connect_controls(1);
 }

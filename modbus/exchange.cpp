@@ -249,9 +249,13 @@ int exchange_submit(ExchangeSession& s, const std::shared_ptr<ModbusRequest>& re
 
 void exchange_wait_stopped() { workers_wait(kTransportLane); }
 
+namespace {
+bool link_usable(const ExchangeSession& s) { return !s.closing && (!s.io->usable || s.io->usable()); }
+}  // namespace
+
 int link_send(ExchangeSession& s, const uint8_t* frame, int length)
 {
-    if (s.closing)
+    if (!link_usable(s))
         return -1;
     if (length <= 0) {
         GdkLock g;
@@ -294,6 +298,10 @@ int link_receive(ExchangeSession& s, uint8_t* buffer, int expected, int* receive
             break;
         if (until_end && got > kReceiveLimit - 1)
             return -1;   // a modem frame longer than the buffer
+        if (s.io->usable && !s.io->usable()) {
+            *received_out = got;
+            return -1;
+        }
         int want = until_end ? 1
                    : !target_known ? std::min(format.length_prefix, target) - got
                                    : target - got;

@@ -44,6 +44,9 @@ struct LinkIo {
     std::function<int(uint8_t* buffer, int max, int wait_ms)> read_some;
     // Wakes a blocked call and makes every later one fail. Any thread.
     std::function<void()> shutdown;
+    // Whether the link can carry an exchange now, asked before each write and
+    // each read (the modem's quiet look at its status lines). nullptr: always.
+    std::function<bool()> usable;
     // Code of the last failure (for Ethernet the socket error code of wsa_error_text).
     std::function<int()> error_code;
     // How long one read waits: with the budget of empty reads it bounds a

@@ -62,6 +62,8 @@ std::vector<std::pair<std::string, std::string>> g_later_answers;
 // rows of the list of the last dialog answered: "cell | cell | cell" per line
 std::string g_last_dialog_list;
 int g_last_dialog_rows = 0;
+// fields of the next code-made dialog to fill before it is answered (answer-set)
+std::vector<std::pair<std::string, std::string>> g_answer_fields;
 
 pid_t g_sim_pid = 0;
 std::string g_sim_dir;
@@ -640,6 +642,41 @@ std::string dialog_text(GtkWidget* dialog)
 // A save chooser accepted by the driver, until it is gone: it checks the
 // chosen name in the background and drops a response that comes before.
 GtkWidget* g_accepted_chooser = nullptr;
+// The widget of a code-made dialog that carries `id` (set_accessible_id).
+GtkWidget* find_in_dialog(GtkWidget* widget, const std::string& id)
+{
+    const char* own = static_cast<const char*>(g_object_get_data(G_OBJECT(widget), "rarur-id"));
+    if (own && id == own)
+        return widget;
+    GtkWidget* found = nullptr;
+    if (GTK_IS_CONTAINER(widget)) {
+        GList* children = gtk_container_get_children(GTK_CONTAINER(widget));
+        for (GList* l = children; l && !found; l = l->next)
+            found = find_in_dialog(GTK_WIDGET(l->data), id);
+        g_list_free(children);
+    }
+    return found;
+}
+
+// Entry text, the text of a combo box with an entry, the row of a plain
+// combo box, or a toggle's state (1/0).
+bool fill_field(GtkWidget* dialog, const std::string& id, const std::string& value)
+{
+    GtkWidget* field = find_in_dialog(dialog, id);
+    if (!field)
+        return false;
+    if (GTK_IS_ENTRY(field))
+        gtk_entry_set_text(GTK_ENTRY(field), value.c_str());
+    else if (GTK_IS_COMBO_BOX(field) && GTK_IS_ENTRY(gtk_bin_get_child(GTK_BIN(field))))
+        gtk_entry_set_text(GTK_ENTRY(gtk_bin_get_child(GTK_BIN(field))), value.c_str());
+    else if (GTK_IS_COMBO_BOX(field))
+        gtk_combo_box_set_active(GTK_COMBO_BOX(field), std::atoi(value.c_str()));
+    else if (GTK_IS_TOGGLE_BUTTON(field))
+        gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(field), value == "1");
+    else
+        return false;
+    return true;
+}
 
 gboolean answer_tick(gpointer)
 {
@@ -680,6 +717,9 @@ gboolean answer_tick(gpointer)
     } else if (g_answer == "no") {
         response = GTK_RESPONSE_NO;
     } else if (g_answer == "ok") {
+        for (const auto& [id, value] : g_answer_fields)
+            if (!fill_field(dialog, id, value))
+                fail(0, "dialog \"" + text + "\" has no field " + id);
         if (GtkWidget* entry = first_entry(dialog); entry && !g_answer_text.empty()) {
             gtk_entry_set_text(GTK_ENTRY(entry), g_answer_text.c_str());
         } else if (combo && !g_answer_text.empty()) {
@@ -708,6 +748,7 @@ gboolean answer_tick(gpointer)
         std::tie(g_answer, g_answer_text) = g_later_answers.front();
         g_later_answers.erase(g_later_answers.begin());
     }
+    g_answer_fields.clear();
     gtk_dialog_response(GTK_DIALOG(dialog), response);
     return TRUE;
 }
@@ -749,6 +790,13 @@ bool start_sim(const std::vector<std::string>& args, int line)
     bool usb_id = std::find(args.begin(), args.end(), "--usb-id") != args.end();
     if (usb_id && std::find(args.begin(), args.end(), "--usb-dir") == args.end())
         argv_s.insert(argv_s.end(), {"--usb-dir", g_sim_dir});
+    // A modem named without a folder lives in the simulator's folder.
+    for (size_t i = 0; i + 1 < argv_s.size(); ++i) {
+        if (argv_s[i] == "--modem-pty" && argv_s[i + 1].find('/') == std::string::npos) {
+            argv_s[i + 1] = g_sim_dir + "/" + argv_s[i + 1];
+            g_vars["SIM_MODEM"] = argv_s[i + 1];
+        }
+    }
     std::vector<char*> argv;
     for (auto& s : argv_s)
         argv.push_back(s.data());
@@ -982,6 +1030,8 @@ bool run_line(const Line& line)
             g_answer = a[1], g_answer_text = text;
         else
             g_later_answers.emplace_back(a[1], text);
+    } else if (cmd == "answer-set" && need(3)) {
+        g_answer_fields.emplace_back(a[1], a[2]);
     } else if (cmd == "answer-file" && need(2)) {
         g_answer = "file";
         g_answer_text = a[1];

@@ -240,3 +240,149 @@ TEST(MonitoringPassword, TextWindows1251CannotHoldIsRefusedAndTheLastGoodOneKept
     EXPECT_EQ(Bytes(app.monitoring_password, app.monitoring_password + 6), good);
     EXPECT_EQ(app.password_entered.load(), 0);
 }
+
+namespace {
+
+// The wrappings as the wire carries them, written out here from the formats
+// rather than with the program's own framing code.
+uint16_t crc16(const Bytes& b)
+{
+    uint16_t crc = 0xFFFF;
+    for (uint8_t x : b) {
+        crc ^= x;
+        for (int i = 0; i < 8; ++i)
+            crc = (crc & 1) ? uint16_t((crc >> 1) ^ 0xA001) : uint16_t(crc >> 1);
+    }
+    return crc;
+}
+
+Bytes wrap(LinkKind kind, const Bytes& pdu)
+{
+    Bytes out;
+    switch (kind) {
+    case LinkKind::Usb:
+        out.push_back(uint8_t(pdu.size() + 1));
+        out.insert(out.end(), pdu.begin(), pdu.end());
+        return out;
+    case LinkKind::Ethernet:
+        out = {0, 0, 0, 0, uint8_t((pdu.size() + 1) >> 8), uint8_t(pdu.size() + 1), 0xFF};
+        out.insert(out.end(), pdu.begin(), pdu.end());
+        return out;
+    default: {
+        Bytes body = pdu;
+        uint16_t crc = crc16(body);
+        body.push_back(uint8_t(crc));
+        body.push_back(uint8_t(crc >> 8));
+        for (uint8_t b : body) {
+            if (b == 0x1A)
+                out.insert(out.end(), {0x1A, 0x00});
+            else if (b == 0x0D)
+                out.insert(out.end(), {0x1A, 0x01});
+            else
+                out.push_back(b);
+        }
+        out.push_back(0x0D);
+        return out;
+    }
+    }
+}
+
+Bytes unwrap_request(LinkKind kind, const Bytes& frame)
+{
+    if (kind == LinkKind::Usb)
+        return Bytes(frame.begin() + 1, frame.end());
+    if (kind == LinkKind::Ethernet)
+        return Bytes(frame.begin() + 7, frame.end());
+    Bytes body;
+    for (size_t i = 0; i + 1 < frame.size(); ++i)
+        body.push_back(frame[i] == 0x1A ? (frame[++i] == 0 ? 0x1A : 0x0D) : frame[i]);
+    EXPECT_EQ(crc16(body), 0);
+    body.resize(body.size() - 2);
+    return body;
+}
+
+// A Controller whose register n holds n and whose record bytes count up.
+// Registers 0x0D00-0x0DFF are an exception; 0x0E00-0x0EFF get half a reply.
+Bytes controller(const Bytes& pdu)
+{
+    uint8_t fn = pdu.at(0);
+    uint16_t a = uint16_t(pdu.at(1) << 8 | pdu.at(2)), n = uint16_t(pdu.at(3) << 8 | pdu.at(4));
+    if (fn != 0x14 && a >= 0x0D00 && a < 0x0E00)
+        return {uint8_t(fn | 0x80), 0x02};
+    if (fn == 0x03 || fn == 0x04) {
+        Bytes r = {fn, uint8_t(2 * n)};
+        for (uint16_t i = 0; i < n; ++i)
+            r.insert(r.end(), {uint8_t((a + i) >> 8), uint8_t(a + i)});
+        return r;
+    }
+    if (fn == 0x10)
+        return Bytes(pdu.begin(), pdu.begin() + 5);
+    uint16_t length = uint16_t(pdu.at(7) << 8 | pdu.at(8));
+    Bytes r = {0x14, uint8_t(2 * length + 2), uint8_t(2 * length + 1), 6};
+    for (int i = 0; i < 2 * length; ++i)
+        r.push_back(uint8_t(i));
+    return r;
+}
+
+class EveryLink : public FakeExchange, public testing::WithParamInterface<LinkKind> {
+protected:
+    void open_link()
+    {
+        LinkKind kind = GetParam();
+        link.answer = [kind](const Bytes& frame) {
+            Bytes pdu = unwrap_request(kind, frame);
+            Bytes reply = wrap(kind, controller(pdu));
+            uint16_t a = uint16_t(pdu.at(1) << 8 | pdu.at(2));
+            if (pdu.at(0) != 0x14 && a >= 0x0E00 && a < 0x0F00)
+                reply.resize(reply.size() / 2);
+            return reply;
+        };
+        open(kind);
+    }
+};
+
+}  // namespace
+
+TEST_P(EveryLink, CarriesReadsWritesAndFileRecordsInItsWrapping)
+{
+    open_link();
+    uint8_t out[490];
+    ASSERT_EQ(modbus_read_registers(0x0C0D, 3, out, 0x04), 0);
+    EXPECT_EQ(Bytes(out, out + 6), (Bytes{0x0C, 0x0D, 0x0C, 0x0E, 0x0C, 0x0F})) << "0x0D travels stuffed on a modem";
+    ASSERT_EQ(modbus_read_registers(0x1A00, 125, out, 0x03), 0);
+    EXPECT_EQ(out[248], 0x1A);
+    EXPECT_EQ(out[249], 0x7C);
+    const uint8_t values[4] = {0x1A, 0x0D, 0x0D, 0x1A};
+    EXPECT_EQ(modbus_write_registers(0x3000, 2, values), 0);
+    EXPECT_EQ(unwrap_request(GetParam(), link.sent.back()),
+              (Bytes{0x10, 0x30, 0x00, 0x00, 0x02, 0x04, 0x1A, 0x0D, 0x0D, 0x1A}));
+    // The longest record a USB length byte can announce.
+    ASSERT_EQ(modbus_read_file_record(1, 4095, 125, out), 0);
+    EXPECT_EQ(out[13], 13);
+    EXPECT_EQ(out[249], 249);
+    EXPECT_EQ(app.link_open.load(), 1);
+}
+
+TEST_P(EveryLink, ExceptionsAndCutRepliesNeverReachTheCaller)
+{
+    open_link();
+    uint8_t out[8];
+    std::memset(out, 0xEE, sizeof out);
+    EXPECT_EQ(modbus_read_registers(0x0D00, 4, out, 0x04), -1);
+    EXPECT_NE(headless_log().find("Команда: x04 Смещение: 0D00 Количество: 4 Исключение: Не правильный адрес данных\n"),
+              std::string::npos)
+        << headless_log();
+    EXPECT_LT(modbus_read_registers(0x0E00, 4, out, 0x04), 0);
+    EXPECT_EQ(out[0], 0xEE) << "nothing was copied";
+    ASSERT_EQ(modbus_read_registers(0x0100, 4, out, 0x04), 0) << "the link is still usable";
+    EXPECT_EQ(out[7], 0x03);
+}
+
+std::string link_name(const testing::TestParamInfo<LinkKind>& info)
+{
+    const char* const names[] = {"Usb", "Ethernet", "Gsm", "Pstn"};
+    return names[int(info.param)];
+}
+
+INSTANTIATE_TEST_SUITE_P(Links, EveryLink,
+                         testing::Values(LinkKind::Usb, LinkKind::Ethernet, LinkKind::Gsm, LinkKind::Pstn), link_name);

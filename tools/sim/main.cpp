@@ -28,6 +28,7 @@ struct Options {
     int protocol_version = 410;
     int modem_result = 1;
     int modem_guard_ms = 1000;
+    int modem_baud = 0;
     uint32_t seed = 1;
     bool freeze = false;
 };
@@ -42,6 +43,7 @@ void usage()
         "  --modem-pty PATH         Hayes modem on a pty; PATH becomes a symlink to its slave\n"
         "  --modem-result N         result code answered to a dial (default 1, CONNECT)\n"
         "  --modem-guard MS         guard time around \"+++\" (default 1000)\n"
+        "  --modem-baud N           pace the modem's line at N baud, 10 bits a byte (default: no pacing)\n"
         "  --protocol-version V     identification register 1 and the layout (default 410)\n"
         "  --record FILE            append one line per request\n"
         "  --control PATH           Unix socket for control commands\n"
@@ -89,6 +91,7 @@ constexpr ValueOption kValueOptions[] = {
     {"--modem-pty", [](Options& o, const char* v) { o.modem_pty = v; return true; }},
     {"--modem-result", [](Options& o, const char* v) { return set_int(v, 0, 255, o.modem_result); }},
     {"--modem-guard", [](Options& o, const char* v) { return set_int(v, 0, 10000, o.modem_guard_ms); }},
+    {"--modem-baud", [](Options& o, const char* v) { return set_int(v, 0, 1000000, o.modem_baud); }},
     {"--protocol-version", [](Options& o, const char* v) { return set_int(v, 0, 65535, o.protocol_version); }},
     {"--record", [](Options& o, const char* v) { o.record = v; return true; }},
     {"--control", [](Options& o, const char* v) { o.control = v; return true; }},
@@ -197,7 +200,7 @@ int main(int argc, char** argv)
         usb.push_back(std::move(ep));
     }
     if (!o.modem_pty.empty()) {
-        modem = std::make_unique<ModemEndpoint>(sim, o.modem_result, o.modem_guard_ms);
+        modem = std::make_unique<ModemEndpoint>(sim, o.modem_result, o.modem_guard_ms, o.modem_baud);
         if (modem->open(o.modem_pty) < 0)
             return 1;
     }

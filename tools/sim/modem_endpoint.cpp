@@ -2,8 +2,10 @@
 
 #include "wire.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -43,6 +45,12 @@ const char* verbose_text(int code)
     case 8: return "NO ANSWER";
     default: return nullptr;
     }
+}
+
+int64_t now_us()
+{
+    return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
 }
 
 }  // namespace
@@ -219,7 +227,9 @@ void ModemEndpoint::data_frame(int64_t now)
         wire.push_back(0x0D);
     if (sim_.faults.silence)
         wire.clear();
-    pending_.push_back({now + sim_.faults.delay_ms, std::move(wire), close == CloseAction::after_reply});
+    // On a paced line the request is only there once its last byte is.
+    int64_t arrived = byte_us_ ? std::max(now, (rx_free_us_ + 999) / 1000) : now;
+    pending_.push_back({arrived + sim_.faults.delay_ms, std::move(wire), close == CloseAction::after_reply});
 }
 
 void ModemEndpoint::data_byte(uint8_t b, int64_t now)
@@ -254,7 +264,10 @@ void ModemEndpoint::on_readable(int64_t now)
         return;
     }
     slave_closed_ = false;
+    int64_t t_us = byte_us_ ? now_us() : 0;
     for (ssize_t i = 0; i < n; ++i) {
+        if (byte_us_)
+            rx_free_us_ = std::max(rx_free_us_, t_us) + byte_us_;
         if (state_ == State::online)
             data_byte(buf[i], now);
         else
@@ -300,10 +313,13 @@ void ModemEndpoint::prepare(Loop& loop, int64_t now)
         loop.wake_at(retry_at_);
         return;
     }
-    if (!out_.empty() && !slave_closed_)
+    if (byte_us_ && !slave_closed_) {
+        flush_paced(loop);
+    } else if (!out_.empty() && !slave_closed_) {
         flush_some(master_, out_);
+    }
     short events = POLLIN;
-    if (!out_.empty())
+    if (!out_.empty() && !byte_us_)
         events |= POLLOUT;
     loop.watch(master_, events, [this](short revents) {
         int64_t t = now_ms();
@@ -316,6 +332,33 @@ void ModemEndpoint::prepare(Loop& loop, int64_t now)
         if (!slave_closed_ && (revents & POLLOUT))
             flush_some(master_, out_);
     });
+}
+
+void ModemEndpoint::flush_paced(Loop& loop)
+{
+    if (out_.empty()) {
+        tx_sending_ = false;
+        return;
+    }
+    int64_t t = now_us();
+    if (!tx_sending_) {
+        tx_sending_ = true;
+        tx_next_us_ = t + byte_us_;
+    }
+    size_t due = 0;
+    while (due < out_.size() && tx_next_us_ <= t) {
+        ++due;
+        tx_next_us_ += byte_us_;
+    }
+    if (due > 0) {
+        ssize_t n = write(master_, out_.data(), due);
+        if (n > 0)
+            out_.erase(out_.begin(), out_.begin() + n);
+    }
+    if (out_.empty())
+        tx_sending_ = false;
+    else
+        loop.wake_at((tx_next_us_ + 999) / 1000);
 }
 
 }  // namespace sim

@@ -11,7 +11,9 @@ namespace sim {
 
 class ModemEndpoint {
 public:
-    ModemEndpoint(Sim& sim, int dial_result, int guard_ms) : sim_(sim), dial_result_(dial_result), guard_ms_(guard_ms) {}
+    // `baud` > 0 paces the line: every byte takes 10 bits' time each way.
+    ModemEndpoint(Sim& sim, int dial_result, int guard_ms, int baud = 0)
+        : sim_(sim), dial_result_(dial_result), guard_ms_(guard_ms), byte_us_(baud > 0 ? 10000000 / baud : 0) {}
     ~ModemEndpoint();
     // Creates the pty and points `link_path` (a symlink) at its slave.
     int open(const std::string& link_path);
@@ -27,6 +29,7 @@ private:
     void result(int code);
     void hang_up_line();  // the terminal side closed: like DTR dropping
     void drop_call(bool tell);
+    void flush_paced(Loop& loop);
 
     struct Pending {
         int64_t due;
@@ -48,6 +51,13 @@ private:
     bool escape_armed_ = false;  // "+++" arrived after a guard time of silence
     int64_t retry_at_ = 0;       // while nobody has the slave open, look again then
     bool slave_closed_ = false;
+    // Line pacing (byte_us_ 0: none). A byte from the terminal has arrived
+    // once its time on the line is over (rx_free_us_); one to the terminal is
+    // handed over when its own time is (tx_next_us_, while tx_sending_).
+    int64_t byte_us_;
+    int64_t rx_free_us_ = 0;
+    int64_t tx_next_us_ = 0;
+    bool tx_sending_ = false;
 };
 
 }  // namespace sim
