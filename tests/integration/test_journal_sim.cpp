@@ -3,6 +3,8 @@
 // button and a lost link do to a read, and that two reads never overlap.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <chrono>
 #include <cstdio>
 #include <string>
@@ -164,10 +166,12 @@ TEST_F(JournalAgainstSim, StopEndsTheReadAndANewOneStartsOnlyAfterTheOldHasSaidS
     ASSERT_TRUE(wait_until([] { return journal_progress().done >= 5; }, kReadWaitMs));
     journal_read_stop();
     journal_wait();
-    // The second read started from the newest record again, and was stopped too.
+    // The second read started from the newest record again, and was stopped
+    // too. (The simulator may record the first read's last requests after
+    // `first` was counted, so the restart is found by its record number.)
     std::vector<int> records = journal_requests(*sim_);
     ASSERT_GT(records.size(), first);
-    EXPECT_EQ(records[first], newest_);
+    EXPECT_EQ(std::count(records.begin(), records.end(), newest_), 2);
     std::string log = headless_log();
     size_t first_end = log.find("Чтение журнала аварий отменено пользователем\n");
     ASSERT_NE(first_end, std::string::npos);
