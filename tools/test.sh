@@ -54,6 +54,6 @@ for name in "${fuzzers[@]}"; do
     echo "fuzzer $name failed (the input is saved in build-fuzz/)"
     exit 1
   fi
-  grep -E '^(#[0-9]+ +DONE|stat::number_of_executed_units)' "$log"
+  grep '^stat::number_of_executed_units' "$log"
 done
 echo "all tests passed"

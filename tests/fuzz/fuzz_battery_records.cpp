@@ -32,20 +32,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     RecordReadControl control;
     int reads = 0;
+    bool link_gone = false;
     control.read = [&](uint16_t file, uint16_t record, unsigned length, uint8_t* out) {
         FUZZ_CHECK(file >= record_file_base(kind) && file < record_file_base(kind) + kRecordSlots);
         FUZZ_CHECK(record < 16 * kRecordSections);
         FUZZ_CHECK(length == kSummaryRegisters || length == kGroupRegisters);
         FUZZ_CHECK(++reads <= 3 * kRecordSections * (1 + kGroupRecords) * kListedRecords);
-        // Mostly answers, now and then a failed request; an empty input
-        // reads as zeros: present records in progress.
+        // Mostly answers, now and then a failed request or the link going;
+        // an empty input reads as zeros: present records in progress.
         uint8_t outcome = in.byte();
-        if (outcome >= 0xF8)
+        if (outcome >= 0xF0) {
+            link_gone = link_gone || outcome < 0xF4;
             return -1 - int(outcome & 3);
+        }
         in.bytes(out, 2 * length);
         return 0;
     };
-    control.live = [&] { return in.left() > 0 || in.byte() == 0; };
+    control.live = [&] { return !link_gone; };
     control.progress = [](int done, int total) { FUZZ_CHECK(done >= 1 && done <= total); };
 
     if (whole_file) {
