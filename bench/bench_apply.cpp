@@ -24,6 +24,7 @@
 #include "settings/apply_plan.h"
 #include "bench_util.h"
 #include "sim_process.h"
+#include "bench_report.h"
 
 namespace {
 
@@ -117,5 +118,6 @@ int main(int argc, char** argv)
                 *std::min_element(ours.begin(), ours.end()));
     std::printf("  floor (libmodbus + %d x 25 ms)     %8.2f ms (median)\n", write_requests, b);
     std::printf("  ratio                             %8.3f    (target <= 1.20) %s\n", a / b, a / b <= 1.2 ? "met" : "NOT MET");
+    bench_report("settings_apply", a, "ms", b, "floor", "ratio<=1.2", a / b <= 1.2);
     return 0;
 }

@@ -18,6 +18,7 @@
 #include "base/app_state.h"
 #include "link/connection.h"
 #include "sim_process.h"
+#include "bench_report.h"
 
 namespace {
 
@@ -67,6 +68,8 @@ gboolean finish(gpointer data)
                 "(target <= 1 %%)\n",
                 wall, process, gui);
     std::printf("link open at the end: %d\n", app.link_open.load());
+    bench_report("cpu_polling_process", process, "%core", -1, "-", "<=1%", process <= 1);
+    bench_report("cpu_polling_gui_thread", gui, "%core", -1, "-", "<=1%", gui <= 1);
     gtk_main_quit();
     return FALSE;
 }

@@ -19,6 +19,7 @@
 #include "modbus/exchange.h"
 #include "modbus/operations.h"
 #include "test_servers.h"
+#include "bench_report.h"
 
 namespace {
 
@@ -146,6 +147,14 @@ int main(int argc, char** argv)
     std::printf("USB exception reply back as -1: mean %.3f ms, worst %.3f ms of %d   target < 20 ms\n",
                 usb_total / kExceptions, usb_worst, kExceptions);
     std::printf("USB missing reply given up after %.0f ms   target about 2000 ms, as on Ethernet\n", usb_silent_ms);
+    bench_report("exchange_round_trip", ours_ms / n, "ms", theirs_ms / n, "libmodbus_client", "ratio<=1.5",
+                 ours_ms / theirs_ms <= 1.5);
+    bench_report("exception_reply", total / kExceptions, "ms", ours_ms / n, "normal_reply", "<20ms", worst < 20);
+    bench_report("cpu_connected_idle", idle_cpu / idle_s * 100, "%core", -1, "-", "<1%", idle_cpu / idle_s * 100 < 1);
+    bench_report("usb_exception_reply", usb_total / kExceptions, "ms", ours_ms / n, "normal_reply", "<20ms",
+                 usb_worst < 20);
+    bench_report("usb_missing_reply", usb_silent_ms, "ms", 2000, "Ethernet_budget", "about_2000ms",
+                 usb_silent_ms > 1500 && usb_silent_ms < 2500);
     if (failures)
         std::printf("FAILURES: %d\n", failures);
     return failures ? 1 : 0;

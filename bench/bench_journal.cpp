@@ -25,6 +25,7 @@
 #include "link/connection.h"
 #include "modbus/exchange.h"
 #include "sim_process.h"
+#include "bench_report.h"
 
 namespace {
 
@@ -164,6 +165,7 @@ int main(int argc, char** argv)
     std::printf("  journal thread                 %8.1f ms\n", a);
     std::printf("  floor 2000 x (1 ms + libmodbus) %7.1f ms\n", b);
     std::printf("  ratio                          %8.3f    (target <= 1.10) %s\n", a / b, a / b <= 1.1 ? "met" : "NOT MET");
+    bench_report("journal_read", a, "ms", b, "floor", "ratio<=1.1", a / b <= 1.1);
 
     if (!gtk_init_check(&argc, &argv)) {
         std::printf("window side: no display, skipped (run under xvfb-run)\n");
@@ -173,5 +175,6 @@ int main(int argc, char** argv)
     std::printf("GUI thread CPU for 2000 rows on screen:\n");
     std::printf("  in 100 ms batches (~80 rows)   %8.1f ms\n", batched);
     std::printf("  one row per main-loop turn     %8.1f ms\n", single);
+    bench_report("journal_rows_gui_cpu", batched, "ms", single, "one_row_per_turn", "-", -1);
     return 0;
 }

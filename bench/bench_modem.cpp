@@ -22,6 +22,7 @@
 #include "sim_process.h"
 #include "status/display_hooks.h"
 #include "status/poll.h"
+#include "bench_report.h"
 
 namespace {
 
@@ -34,7 +35,7 @@ struct Window {
     int exchanges = 0;
 };
 
-void report(const char* what, const Window& w, int rounds)
+void report(const char* what, const char* name, const Window& w, int rounds)
 {
     double seconds = std::chrono::duration<double>(Clock::now() - w.start).count() / rounds;
     double bytes_out = double(app.bytes_sent - w.sent) / rounds, bytes_in = double(app.bytes_received - w.received) / rounds;
@@ -43,6 +44,7 @@ void report(const char* what, const Window& w, int rounds)
     std::printf("%-28s %7.0f B out %7.0f B in  line %7.3f s  floor %7.3f s  took %7.3f s  ratio %5.2f %s\n", what,
                 bytes_out, bytes_in, line, floor, seconds, seconds / floor,
                 seconds / floor <= 1.2 ? "(target <= 1.20 met)" : "(target <= 1.20 NOT MET)");
+    bench_report(name, seconds, "s", floor, "line_floor_9600", "ratio<=1.2", seconds / floor <= 1.2);
 }
 
 }  // namespace
@@ -95,7 +97,7 @@ int main(int argc, char** argv)
         }
     }
     cycle.exchanges = 31 * rounds;   // layout 3: 31 requests a cycle
-    report("poll cycle (31 requests)", cycle, rounds);
+    report("poll cycle (31 requests)", "modem_poll_cycle", cycle, rounds);
 
     uint16_t newest = status_identification_register(8);
     Window journal;
@@ -107,7 +109,7 @@ int main(int argc, char** argv)
         }
     }
     journal.exchanges = 100;
-    report("100 journal records", journal, 1);
+    report("100 journal records", "modem_100_journal_records", journal, 1);
 
     {
         GdkLock lock;

@@ -3,7 +3,7 @@
 set -euo pipefail
 packages=(build-essential cmake ninja-build pkg-config libgtk2.0-dev zlib1g-dev libglib2.0-dev
           libgtest-dev libgmock-dev libmodbus-dev xvfb xauth imagemagick fonts-dejavu-core
-          clang libclang-rt-14-dev libatk-adaptor socat
+          clang libclang-rt-14-dev libxml2-dev libatk-adaptor socat
           desktop-file-utils appstream dpkg-dev locales)
 missing=()
 for p in "${packages[@]}"; do

@@ -23,7 +23,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (received > size_t(kReceiveLimit))
         received = kReceiveLimit;
 
-    uint8_t response[kResponseSize] = {};
+    // Exactly as long as the reply, so that a read past it is caught.
+    uint8_t* response = static_cast<uint8_t*>(std::malloc(received ? received : 1));
     std::memcpy(response, data + 2, received);
     ResponseCheck check = frame_check_response(kind, function, count, response, int(received));
     switch (check.result) {
@@ -32,14 +33,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         if (check.data_length != limit || check.data_offset < 0 ||
             check.data_offset + check.data_length > int(received))
             std::abort();
+        // The data sits behind the function code the request named.
+        const FrameFormat* format = frame_format(kind);
+        if (response[format->function_offset] != function)
+            std::abort();
         break;
     }
     case -1:
+        // An exception is only ever the function with its top bit set.
+        if (received < 2 || !std::memchr(response, function | 0x80, received))
+            std::abort();
+        break;
     case -2:
+        break;
     case -4:
+        // Only the modem wrapping carries a checksum.
+        if (kind != LinkKind::Gsm && kind != LinkKind::Pstn)
+            std::abort();
         break;
     default:
         std::abort();
     }
+    std::free(response);
     return 0;
 }
