@@ -1,5 +1,6 @@
 #include "modbus/frame.h"
 
+#include <algorithm>
 #include <cstring>
 
 uint16_t frame_crc16(const uint8_t* bytes, size_t length)
@@ -66,7 +67,7 @@ int usb_wrap(std::span<const uint8_t> pdu, std::span<uint8_t> out)
     if (length > 255 || length > int(out.size()))
         return -1;
     out[0] = uint8_t(length);
-    std::memcpy(out.data() + 1, pdu.data(), pdu.size());
+    std::copy(pdu.begin(), pdu.end(), out.begin() + 1);
     return length;
 }
 int usb_expected(int pdu_length) { return pdu_length + 1; }
@@ -101,7 +102,7 @@ int tcp_wrap(std::span<const uint8_t> pdu, std::span<uint8_t> out)
     put_be16(&out[2], 0);                        // protocol identifier
     put_be16(&out[4], uint16_t(pdu.size() + 1)); // unit identifier + PDU
     out[6] = 0xFF;                               // unit identifier
-    std::memcpy(out.data() + kTcpHeader, pdu.data(), pdu.size());
+    std::copy(pdu.begin(), pdu.end(), out.begin() + kTcpHeader);
     return length;
 }
 int tcp_expected(int pdu_length) { return pdu_length + kTcpHeader; }
@@ -131,7 +132,7 @@ int modem_wrap(std::span<const uint8_t> pdu, std::span<uint8_t> out)
     int length = int(pdu.size());
     if (length + 2 > int(out.size()))
         return -1;
-    std::memcpy(out.data(), pdu.data(), pdu.size());
+    std::copy(pdu.begin(), pdu.end(), out.begin());
     uint16_t crc = frame_crc16(out.data(), pdu.size());
     out[length++] = uint8_t(crc);
     out[length++] = uint8_t(crc >> 8);
