@@ -119,7 +119,7 @@ void SaveSettingsFile(GtkMenuItem*, gpointer)
             g_error_free(error);
         return;
     }
-    log_message(norm_text, format("Настройки сохранены в файл %s\n", name.c_str()).c_str());
+    log_message(norm_text, "Настройки сохранены в файл %s\n", name.c_str());
 }
 
 void LoadSettingsFile(GtkMenuItem*, gpointer)
@@ -162,7 +162,7 @@ void LoadSettingsFile(GtkMenuItem*, gpointer)
         return;
     }
     show_as_edits(load.image);
-    log_message(norm_text, format("Настройки загружены из файла %s\n", name.c_str()).c_str());
+    log_message(norm_text, "Настройки загружены из файла %s\n", name.c_str());
     if (!load.missing.empty()) {
         std::string list;
         for (const std::string& key : load.missing)

@@ -274,8 +274,9 @@ int settings_file_read(const char* text, size_t size, SettingsFile& out, std::st
         gchar* value = g_key_file_get_string(file, kSettings, keys[i], nullptr);
         int line = line_of(lines, kSettings, keys[i]);
         if (!value) {
+            std::string why = format("Строка %d: значение «%s» не читается.", line, keys[i]);
             g_strfreev(keys);
-            return done(-2, format("Строка %d: значение «%s» не читается.", line, keys[i]));
+            return done(-2, why);
         }
         out.values.push_back({keys[i], value, line});
         g_free(value);
