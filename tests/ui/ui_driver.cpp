@@ -595,8 +595,16 @@ std::string dialog_text(GtkWidget* dialog)
     return text;
 }
 
+// A save chooser accepted by the driver, until it is gone: it checks the
+// chosen name in the background and drops a response that comes before.
+GtkWidget* g_accepted_chooser = nullptr;
+
 gboolean answer_tick(gpointer)
 {
+    if (g_accepted_chooser) {
+        gtk_dialog_response(GTK_DIALOG(g_accepted_chooser), GTK_RESPONSE_ACCEPT);
+        return TRUE;
+    }
     if (g_answer.empty())
         return TRUE;
     GtkWidget* dialog = find_code_dialog();
@@ -616,6 +624,8 @@ gboolean answer_tick(gpointer)
             gtk_file_chooser_set_current_folder(GTK_FILE_CHOOSER(dialog), dir);
             g_free(dir);
             response = GTK_RESPONSE_ACCEPT;
+            g_accepted_chooser = dialog;
+            g_object_add_weak_pointer(G_OBJECT(dialog), reinterpret_cast<gpointer*>(&g_accepted_chooser));
         } else {
             response = GTK_RESPONSE_CANCEL;
         }
@@ -694,6 +704,7 @@ bool start_sim(const std::vector<std::string>& args, int line)
             g_vars["SIM_PORT"] = std::to_string(port);
             g_vars["SIM_ADDR"] = "127.0.0.1:" + std::to_string(port);
             g_vars["SIM_CONTROL"] = control;
+            g_vars["SIM_DIR"] = g_sim_dir;
             g_vars["SIM_RECORD"] = record;
             return true;
         }
@@ -968,6 +979,22 @@ bool run_line(const Line& line)
             fail(line.number, "cannot listen on 127.0.0.1");
         } else {
             g_vars["SILENT_ADDR"] = "127.0.0.1:" + std::to_string(ntohs(addr.sin_port));
+        }
+    } else if (cmd == "file-replace" && need(4)) {
+        // A file the program wrote, changed as a person would in an editor.
+        gchar* data = nullptr;
+        gsize size = 0;
+        std::string text;
+        if (g_file_get_contents(a[1].c_str(), &data, &size, nullptr))
+            text.assign(data, size);
+        g_free(data);
+        size_t at = text.find(a[2]);
+        if (at == std::string::npos) {
+            fail(line.number, "no \"" + a[2] + "\" in " + a[1]);
+        } else {
+            text.replace(at, a[2].size(), a[3]);
+            if (!g_file_set_contents(a[1].c_str(), text.data(), gssize(text.size()), nullptr))
+                fail(line.number, "cannot write " + a[1]);
         }
     } else if (cmd == "echo") {
         std::string text;
