@@ -80,6 +80,8 @@ protected:
     SettingsImage connect(const SimProcess& sim, int layout)
     {
         EXPECT_EQ(PollSimFixture::connect(sim), 0);
+        // The first read of a connection loads the page (and clears settings_modified).
+        EXPECT_TRUE(wait_for([] { return display_record().settings_page_loads > 0; }));
         EXPECT_TRUE(wait_for([&] { return settings_u32(settings_device_copy(layout), F::SerialNumber) != 0; }));
         return settings_device_copy(layout);
     }
