@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+#include "base/text_format.h"
+
 namespace {
 
 constexpr const char* kGroup = "recent";
@@ -58,10 +60,5 @@ std::string recent_to_text(const RecentConnections& recent)
     GKeyFile* file = g_key_file_new();
     write_list(file, "addresses", recent.addresses);
     write_list(file, "phones", recent.phones);
-    gsize length = 0;
-    gchar* data = g_key_file_to_data(file, &length, nullptr);
-    std::string text(data ? data : "", length);
-    g_free(data);
-    g_key_file_free(file);
-    return text;
+    return key_file_text_and_free(file);
 }

@@ -224,12 +224,7 @@ std::string settings_file_text(const SettingsImage& image, int protocol_version,
             line += format(w == first ? "%02X%02X" : " %02X%02X", wire.bytes[2 * w], wire.bytes[2 * w + 1]);
         g_key_file_set_string(file, kRaw, raw_key(first).c_str(), line.c_str());
     }
-    gsize length = 0;
-    gchar* data = g_key_file_to_data(file, &length, nullptr);
-    std::string text(data ? data : "", length);
-    g_free(data);
-    g_key_file_free(file);
-    return text;
+    return key_file_text_and_free(file);
 }
 
 int settings_file_read(const char* text, size_t size, SettingsFile& out, std::string& message)
