@@ -72,7 +72,6 @@ std::string choose_file(bool save, const std::string& proposed)
     gtk_file_chooser_add_filter(GTK_FILE_CHOOSER(dialog), all);
     if (save) {
         gtk_file_chooser_set_do_overwrite_confirmation(GTK_FILE_CHOOSER(dialog), TRUE);
-        gtk_file_chooser_set_current_folder(GTK_FILE_CHOOSER(dialog), ".");
         gtk_file_chooser_set_current_name(GTK_FILE_CHOOSER(dialog), proposed.c_str());
     }
     std::string name;
