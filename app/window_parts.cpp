@@ -9,6 +9,7 @@
 #include "events/masks_gtk.h"
 #include "link/connection.h"
 #include "link/connection_gtk.h"
+#include "settings/file_gtk.h"
 #include "settings/page_gtk.h"
 #include "settings/settings_store.h"
 #include "status/commands_gtk.h"
@@ -31,6 +32,7 @@ void register_window_part_handlers()
 {
     link_register_handlers();
     settings_page_register_handlers();
+    settings_file_register_handlers();
     mask_lists_register_handlers();
     service_commands_register_handlers();
     battery_records_register_handlers();
@@ -43,12 +45,14 @@ void look_up_window_parts()
     connection_init();
     connection_subscribe(ConnectionEvent::LinkOpened, status_link_opened);
     connection_subscribe(ConnectionEvent::ConnectStarted, connect_started);
+    connection_subscribe(ConnectionEvent::EditsLost, settings_keep_lost_edits);
     connection_subscribe(ConnectionEvent::DiscardEdits, [] { settings_page_refill(true); });
     connection_subscribe(ConnectionEvent::LinkEnded, reset_main_display);
     status_display_install();
     event_lists_display_install();
     equipment_display_install();
     settings_page_install();
+    settings_page_on_load(settings_offer_kept_edits);
 }
 
 void reset_window_parts()

@@ -1,5 +1,7 @@
 #include "base/text_format.h"
 
+#include <glib.h>
+
 #include <cstdio>
 #include <vector>
 
@@ -62,4 +64,14 @@ std::string format_byte_count(uint64_t value)
     char buf[64];
     format_byte_count(buf, sizeof buf, value);
     return buf;
+}
+
+std::string key_file_text_and_free(GKeyFile* file)
+{
+    gsize length = 0;
+    gchar* data = g_key_file_to_data(file, &length, nullptr);
+    std::string text(data ? data : "", length);
+    g_free(data);
+    g_key_file_free(file);
+    return text;
 }

@@ -11,6 +11,11 @@ std::string format(const char* format, ...) __attribute__((format(printf, 1, 2))
 
 // "%02X " per byte of the first min(length, 260) bytes; empty for length <= 0.
 constexpr long kHexDumpLimit = 260;
+// The text of a GLib key file, which is freed: settings files and the recent
+// connections are written this way.
+struct _GKeyFile;
+std::string key_file_text_and_free(_GKeyFile* file);
+
 std::string hex_dump_text(const uint8_t* bytes, long length);
 
 // Text of a 64-bit byte count: "1023Б", "1.001киБ", ... in the process's locale.

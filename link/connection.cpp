@@ -18,7 +18,7 @@ namespace {
 // go of the old connection.
 constexpr auto kReconnectPause = std::chrono::milliseconds(300);
 
-constexpr int kEvents = 4;
+constexpr int kEvents = 5;
 std::vector<void (*)()> g_subscribers[kEvents];
 
 void announce(ConnectionEvent event)
@@ -37,6 +37,7 @@ void link_ended_on_gui(void*)
     if (app.settings_modified) {
         // Nobody could be asked: the link was already gone.
         log_message(err_text, "Несохраненные изменения настроек потеряны\n");
+        announce(ConnectionEvent::EditsLost);
         announce(ConnectionEvent::DiscardEdits);
         app.settings_modified = 0;
     }

@@ -16,6 +16,9 @@ enum class ConnectionEvent {
     LinkOpened,
     // "Отключиться" with unapplied settings answered Yes: drop the edits.
     DiscardEdits,
+    // The link was lost with unapplied settings: announced just before
+    // DiscardEdits, while the edits are still there to be kept aside.
+    EditsLost,
     // A link has ended and no other has opened since: whatever way it ended,
     // the window returns to its disconnected state.
     LinkEnded,

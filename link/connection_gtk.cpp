@@ -3,6 +3,8 @@
 #include <gtk/gtk.h>
 #include <poll.h>
 
+#include <string>
+
 #include "base/app_state.h"
 #include "app/gtk_ui.h"
 #include "app/handlers.h"
@@ -10,6 +12,7 @@
 #include "app/widgets.h"
 #include "link/connection.h"
 #include "link/modem_gtk.h"
+#include "link/recent_file.h"
 #include "link/tcp.h"
 #include "link/usb_gtk.h"
 
@@ -103,10 +106,22 @@ int wait_keeping_window_alive(int fd, int timeout_ms)
     return wait.result;
 }
 
+// The recent addresses, newest first, under the address entry.
+void offer_recent_addresses()
+{
+    GtkWidget* combo = widget_by_id("DeviceAddressCombo");
+    if (!combo || !GTK_IS_COMBO_BOX_TEXT(combo))
+        return;
+    gtk_list_store_clear(GTK_LIST_STORE(gtk_combo_box_get_model(GTK_COMBO_BOX(combo))));
+    for (const std::string& address : recent_connections().addresses)
+        gtk_combo_box_text_append_text(GTK_COMBO_BOX_TEXT(combo), address.c_str());
+}
+
 void show_address_dialog()
 {
     if (!w.string_enter_dialog || g_window_closing)
         return;
+    offer_recent_addresses();
     gtk_window_set_title(GTK_WINDOW(w.string_enter_dialog), "Адрес Усройства");
     if (w.label55)
         gtk_label_set_markup(GTK_LABEL(w.label55), "<b>Введите адрес устройства:</b>");
@@ -153,8 +168,11 @@ void ConnectToDeviceOK(GtkButton*, gpointer)
     if (app.link_kind != LinkKind::Ethernet)
         return;
     hide_address_dialog();
+    std::string address = w.device_address ? gtk_entry_get_text(GTK_ENTRY(w.device_address)) : "";
     if (connect_ethernet() != 0)
         show_address_dialog();
+    else
+        recent_remember_address(address);
 }
 
 void ConnectToDeviceOKIcon(GtkEntry*, GtkEntryIconPosition position, GdkEvent*, gpointer)

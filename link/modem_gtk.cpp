@@ -10,6 +10,7 @@
 #include "app/widgets.h"
 #include "base/app_state.h"
 #include "link/modem_protocol.h"
+#include "link/recent_file.h"
 #include "link/serial_params.h"
 #include "link/serial_port.h"
 
@@ -160,8 +161,15 @@ bool run_modem_dialog(bool pstn, LinkTarget* target)
 
     GtkWidget* init = text_entry(app.modem_init_string, "ModemInitString");
     attach_row(table, 1, bold_label("<b>Строка инициализации модема:</b>"), init);
-    GtkWidget* phone = text_entry(app.modem_phone, "ModemPhone");
-    attach_row(table, 2, bold_label("<b>Номер модема контроллера:</b>"), phone);
+    // The number typed, with the last ten numbers dialled under it.
+    GtkWidget* phone_combo = gtk_combo_box_text_new_with_entry();
+    for (const std::string& number : recent_connections().phones)
+        gtk_combo_box_text_append_text(GTK_COMBO_BOX_TEXT(phone_combo), number.c_str());
+    GtkWidget* phone = gtk_bin_get_child(GTK_BIN(phone_combo));
+    gtk_entry_set_text(GTK_ENTRY(phone), app.modem_phone);
+    gtk_entry_set_activates_default(GTK_ENTRY(phone), TRUE);
+    set_accessible_id(phone, "ModemPhone");
+    attach_row(table, 2, bold_label("<b>Номер модема контроллера:</b>"), phone_combo);
     GtkWidget* tone = nullptr;
     if (pstn) {
         tone = gtk_toggle_button_new_with_label("");
@@ -195,6 +203,7 @@ bool run_modem_dialog(bool pstn, LinkTarget* target)
         if (tone)
             app.tone_dialling = gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(tone)) ? 1 : 0;
         target->phone = app.modem_phone;
+        recent_remember_phone(target->phone);
     }
     gtk_widget_destroy(dialog);
     return accepted;

@@ -23,6 +23,7 @@ constexpr int kSettingsPage = 3;
 
 int g_layout = 1;
 bool g_filling = false;
+void (*g_after_load)() = nullptr;
 
 void show_widget(const char* id, bool on)
 {
@@ -157,6 +158,8 @@ void load_page(int layout)
     settings_page_refill(false);
     settings_page_set_loaded(true);
     show_widget("buttonRefreshSettings", on_settings_page());
+    if (g_after_load)
+        g_after_load();
 }
 
 } // namespace
@@ -203,6 +206,8 @@ void settings_page_install()
     settings_edit_install();
     settings_apply_install();
 }
+
+void settings_page_on_load(void (*after)()) { g_after_load = after; }
 
 void settings_page_refill(bool copy_device)
 {

@@ -10,6 +10,9 @@
 void settings_page_register_handlers();
 // After the widgets have been looked up: takes the poll thread's page load.
 void settings_page_install();
+// Called after each load of the page from a connection's first settings read
+// (under the GDK lock, possibly on a worker thread).
+void settings_page_on_load(void (*after)());
 
 // Fills the page from the edit copy of the page's layout; with copy_device the
 // device copy of the layout in force is copied into the edit copy first.

@@ -814,6 +814,7 @@ bool start_sim(const std::vector<std::string>& args, int line)
             g_vars["SIM_PORT"] = std::to_string(port);
             g_vars["SIM_ADDR"] = "127.0.0.1:" + std::to_string(port);
             g_vars["SIM_CONTROL"] = control;
+            g_vars["SIM_DIR"] = g_sim_dir;
             g_vars["SIM_RECORD"] = record;
             g_vars["SIM_DIR"] = g_sim_dir;
             return true;
@@ -1110,6 +1111,22 @@ bool run_line(const Line& line)
         int count = std::atoi(a[1].c_str());
         for (int i = 1; i <= count; ++i)
             log_message(send_text, "%d FF 04 00 00 00 0F\n", i);
+    } else if (cmd == "file-replace" && need(4)) {
+        // A file the program wrote, changed as a person would in an editor.
+        gchar* data = nullptr;
+        gsize size = 0;
+        std::string text;
+        if (g_file_get_contents(a[1].c_str(), &data, &size, nullptr))
+            text.assign(data, size);
+        g_free(data);
+        size_t at = text.find(a[2]);
+        if (at == std::string::npos) {
+            fail(line.number, "no \"" + a[2] + "\" in " + a[1]);
+        } else {
+            text.replace(at, a[2].size(), a[3]);
+            if (!g_file_set_contents(a[1].c_str(), text.data(), gssize(text.size()), nullptr))
+                fail(line.number, "cannot write " + a[1]);
+        }
     } else if (cmd == "echo") {
         std::string text;
         for (size_t i = 1; i < a.size(); ++i)

@@ -26,6 +26,7 @@ struct Options {
     std::vector<int> usb_ids;
     std::vector<std::string> faults;
     int protocol_version = 410;
+    uint32_t serial = 100123;
     int modem_result = 1;
     int modem_guard_ms = 1000;
     int modem_baud = 0;
@@ -45,6 +46,7 @@ void usage()
         "  --modem-guard MS         guard time around \"+++\" (default 1000)\n"
         "  --modem-baud N           pace the modem's line at N baud, 10 bits a byte (default: no pacing)\n"
         "  --protocol-version V     identification register 1 and the layout (default 410)\n"
+        "  --serial N               serial number of the Controller (default 100123)\n"
         "  --record FILE            append one line per request\n"
         "  --control PATH           Unix socket for control commands\n"
         "  --fault \"RULE\"           a fault as in the control command \"fault RULE\" (repeatable)\n"
@@ -93,6 +95,7 @@ constexpr ValueOption kValueOptions[] = {
     {"--modem-guard", [](Options& o, const char* v) { return set_int(v, 0, 10000, o.modem_guard_ms); }},
     {"--modem-baud", [](Options& o, const char* v) { return set_int(v, 0, 1000000, o.modem_baud); }},
     {"--protocol-version", [](Options& o, const char* v) { return set_int(v, 0, 65535, o.protocol_version); }},
+    {"--serial", [](Options& o, const char* v) { return set_int(v, 0, 999999, o.serial); }},
     {"--record", [](Options& o, const char* v) { o.record = v; return true; }},
     {"--control", [](Options& o, const char* v) { o.control = v; return true; }},
     {"--fault", [](Options& o, const char* v) { o.faults.push_back(v); return true; }},
@@ -169,6 +172,7 @@ int main(int argc, char** argv)
     Sim& sim = *simulator;
     PlantOptions po;
     po.protocol_version = o.protocol_version;
+    po.serial = o.serial;
     po.seed = o.seed;
     po.frozen = o.freeze;
     plant_init(sim.plant, po);

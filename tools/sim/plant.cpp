@@ -11,7 +11,6 @@ namespace sim {
 
 namespace {
 
-constexpr uint32_t serial_number = 100123;
 constexpr double section_period = 10.0;  // seconds between recorded points of a test or discharge
 constexpr int test_sections = 20;        // a test ends by itself after this many points
 
@@ -418,7 +417,7 @@ void plant_init(Plant& p, const PlantOptions& o)
 {
     p.protocol_version = o.protocol_version;
     p.layout = layout_for_version(o.protocol_version);
-    p.settings = default_settings(p.layout, serial_number);
+    p.settings = default_settings(p.layout, o.serial);
     p.staged = p.settings;
     p.rng.seed(o.seed);
     p.frozen = o.frozen;

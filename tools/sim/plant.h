@@ -77,6 +77,7 @@ struct Plant {
 
 struct PlantOptions {
     int protocol_version = 410;
+    uint32_t serial = 100123;
     uint32_t seed = 1;
     bool frozen = false;
     double start_time = 0;  // 0: now
