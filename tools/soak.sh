@@ -71,7 +71,7 @@ runner=$!
 start=$(date +%s)
 driver=""
 while kill -0 "$runner" 2>/dev/null; do
-    [ -n "$driver" ] || driver=$(pgrep -n -x ui-driver || true)
+    [ -n "$driver" ] || driver=$(pgrep -x ui-driver -P "$runner" || true)
     if [ -n "$driver" ] && [ -r "/proc/$driver/status" ]; then
         rss=$(awk '/^VmRSS/ {print $2}' "/proc/$driver/status")
         threads=$(awk '/^Threads/ {print $2}' "/proc/$driver/status")
