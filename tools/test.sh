@@ -35,10 +35,10 @@ CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWit
   -DRARUR_TESTS=ON -DRARUR_SANITIZE=address,undefined >/dev/null
 cmake --build build-fuzz -j "$jobs" --target fuzzers >/dev/null
 # Every fuzzer by name: one that is missing or was not built fails the run
-# rather than being skipped. Seven of them at FUZZ_SECONDS each: about five
+# rather than being skipped. Eight of them at FUZZ_SECONDS each: about five
 # minutes with the build.
 fuzzers=(fuzz_response_check fuzz_frame_wrapping fuzz_modem_protocol fuzz_journal fuzz_battery_records
-         fuzz_settings_image fuzz_spreadsheet_xml)
+         fuzz_settings_image fuzz_settings_file fuzz_spreadsheet_xml)
 for name in tests/fuzz/fuzz_*.cpp; do
   name=$(basename "$name" .cpp)
   [[ " ${fuzzers[*]} " == *" $name "* ]] || { echo "fuzzer $name is not listed in tools/test.sh"; exit 1; }
