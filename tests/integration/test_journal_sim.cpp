@@ -19,6 +19,7 @@
 #include "modbus/exchange.h"
 #include "modbus/operations.h"
 #include "settings/settings_store.h"
+#include "poll_sim_fixture.h"
 #include "sim_process.h"
 #include "status/display_hooks.h"
 #include "status/poll.h"
@@ -52,30 +53,16 @@ int start_read()
     return journal_read_start();
 }
 
-class JournalAgainstSim : public ::testing::Test {
+class JournalAgainstSim : public PollSimFixture {
 protected:
     void SetUp() override
     {
-        headless_ui_install();
-        headless_ui_clear();
-        display_hooks_headless();
-        status_data_reset();
-        poll_set_register_reader(modbus_read_registers);
-        poll_set_link_close(link_close);
-        connection_unsubscribe_all();
-        connection_init();
-        connection_subscribe(ConnectionEvent::LinkOpened, status_link_opened);
-        connection_subscribe(ConnectionEvent::ConnectStarted, status_connect_started);
-
+        PollSimFixture::SetUp();
         SimOptions options;
         options.freeze = true;
         sim_ = std::make_unique<SimProcess>(options);
         ASSERT_TRUE(sim_->running()) << sim_->log();
-        headless_set_device_address("127.0.0.1:" + std::to_string(sim_->port()));
-        {
-            GdkLock lock;
-            ASSERT_EQ(connect_ethernet(), 0) << headless_log();
-        }
+        ASSERT_EQ(connect(*sim_), 0) << headless_log();
         // The read starts where the last poll cycle's identification says.
         ASSERT_TRUE(wait_until([] { return status_identification_register(1) != 0; }, kReadWaitMs)) << headless_log();
         std::string status = sim_->control("status");
@@ -87,15 +74,9 @@ protected:
     }
     void TearDown() override
     {
-        {
-            GdkLock lock;
-            if (app.link_open)
-                link_close();
-        }
+        PollSimFixture::TearDown();
+        // The read ends with the link.
         journal_wait();
-        wait_until([] { return !app.poll_running; }, kReadWaitMs);
-        exchange_wait_stopped();
-        connection_unsubscribe_all();
     }
 
     std::unique_ptr<SimProcess> sim_;
