@@ -15,6 +15,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <string>
@@ -48,7 +49,19 @@ public:
         master_ = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
         if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0)
             return;
-        path_ = ptsname(master_);
+        // The program opens a link, never /dev/pts/N itself: once the tap
+        // closes its master the kernel hands that number to the next pty
+        // opened on the machine (a test running beside this one), and the
+        // "vanished" port would open again onto somebody else's modem.
+        char dir[] = "/tmp/rarur-tap-XXXXXX";
+        if (!mkdtemp(dir))
+            return;
+        dir_ = dir;
+        path_ = dir_ + "/port";
+        if (symlink(ptsname(master_), path_.c_str()) != 0) {
+            path_.clear();
+            return;
+        }
         thread_ = std::thread([this] { run(); });
     }
     ~ModemTap()
@@ -60,6 +73,10 @@ public:
             close(master_);
         if (modem_ >= 0)
             close(modem_);
+        if (!path_.empty())
+            unlink(path_.c_str());
+        if (!dir_.empty())
+            rmdir(dir_.c_str());
     }
     const std::string& path() const { return path_; }
     // A command the program sends that starts with `prefix` is not passed on;
@@ -73,6 +90,7 @@ public:
     // The program's end of the line goes away, as an unplugged adapter does.
     void vanish()
     {
+        unlink(path_.c_str());
         vanish_ = true;
         while (!gone_)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -182,7 +200,7 @@ private:
         }
     }
 
-    std::string modem_path_, path_;
+    std::string modem_path_, dir_, path_;
     Clock::time_point start_;
     int master_ = -1, modem_ = -1;
     std::thread thread_;
