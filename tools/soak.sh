@@ -22,8 +22,12 @@ samples=$work/samples.txt
     echo 'set-text DeviceAddress ${SIM_ADDR}'
     echo "click SED_ButtonOk"
     echo 'wait-until 10000 expect CycleTime text != ""'
-    echo "wait 55000"
+    echo "wait 49000"
     echo "echo mark base"
+    # Threads are sampled every five seconds: a mark stays six seconds in the
+    # settled, polling phase, so the sample that sees it counts the threads of
+    # a connected program and not those of the next fault.
+    echo "wait 6000"
     for ((m = 1; m <= minutes - 1; ++m)); do
         case $((m % 7)) in
         1) echo "activate imagemenuitem2"
@@ -56,9 +60,10 @@ samples=$work/samples.txt
         esac
         echo "wait-until 20000 expect app link_open == 1"
         # The rest of the minute with the plant polled as usual.
-        echo "wait 30000"
+        echo "wait 24000"
         echo 'wait-until 10000 expect StatusLabel markup matches "из|is"'
         echo "echo mark fault $m"
+        echo "wait 6000"
     done
     echo "expect app link_open == 1"
     echo 'expect CycleTime text != ""'
