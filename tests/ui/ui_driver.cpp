@@ -641,7 +641,12 @@ std::string dialog_text(GtkWidget* dialog)
 
 // A save chooser accepted by the driver, until it is gone: it checks the
 // chosen name in the background and drops a response that comes before.
+// Its folder changes in the background too, so the driver answers only once
+// the chooser names the file the script asked for; answered earlier, the
+// program would save into the folder the chooser opened in.
 GtkWidget* g_accepted_chooser = nullptr;
+std::string g_accepted_file;
+constexpr int kAnswerLater = 1 << 20;
 // The widget of a code-made dialog that carries `id` (set_accessible_id).
 GtkWidget* find_in_dialog(GtkWidget* widget, const std::string& id)
 {
@@ -681,7 +686,14 @@ bool fill_field(GtkWidget* dialog, const std::string& id, const std::string& val
 gboolean answer_tick(gpointer)
 {
     if (g_accepted_chooser) {
-        gtk_dialog_response(GTK_DIALOG(g_accepted_chooser), GTK_RESPONSE_ACCEPT);
+        gchar* chosen = gtk_file_chooser_get_filename(GTK_FILE_CHOOSER(g_accepted_chooser));
+        bool ready = chosen && g_accepted_file == chosen;
+        g_free(chosen);
+        if (ready)
+            gtk_dialog_response(GTK_DIALOG(g_accepted_chooser), GTK_RESPONSE_ACCEPT);
+        else
+            gtk_file_chooser_set_current_name(GTK_FILE_CHOOSER(g_accepted_chooser),
+                                              g_basename(g_accepted_file.c_str()));
         return TRUE;
     }
     if (g_answer.empty())
@@ -706,7 +718,8 @@ gboolean answer_tick(gpointer)
             gchar* dir = g_path_get_dirname(g_answer_text.c_str());
             gtk_file_chooser_set_current_folder(GTK_FILE_CHOOSER(dialog), dir);
             g_free(dir);
-            response = GTK_RESPONSE_ACCEPT;
+            response = kAnswerLater;
+            g_accepted_file = g_answer_text;
             g_accepted_chooser = dialog;
             g_object_add_weak_pointer(G_OBJECT(dialog), reinterpret_cast<gpointer*>(&g_accepted_chooser));
         } else {
@@ -749,7 +762,8 @@ gboolean answer_tick(gpointer)
         g_later_answers.erase(g_later_answers.begin());
     }
     g_answer_fields.clear();
-    gtk_dialog_response(GTK_DIALOG(dialog), response);
+    if (response != kAnswerLater)
+        gtk_dialog_response(GTK_DIALOG(dialog), response);
     return TRUE;
 }
 
