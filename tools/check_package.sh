@@ -26,7 +26,7 @@ sudo=""
 if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
 DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "$(realpath "$deb")" >/dev/null
 /usr/bin/rarur-service --version
-man -w rarur-service >/dev/null 2>&1 || test -f /usr/share/man/man1/rarur-service.1
+test -f /usr/share/man/man1/rarur-service.1.gz && test -f /usr/share/man/man1/rarur-sim.1.gz
 test -f /usr/share/icons/hicolor/48x48/apps/rarur-service.png
 # Started under a display and still running after five seconds: it started.
 set +e
