@@ -7,12 +7,13 @@
 # the RSS growth after the first minute, the thread count after each fault had
 # passed against the count before any fault, and whether it still polls.
 #   tools/soak.sh MINUTES [BUILD_DIR]
+# SOAK_KEEP=DIR keeps the script, the samples and the driver's log in DIR.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 minutes=${1:-60}
 build=${2:-build}
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+trap '[ -z "${SOAK_KEEP:-}" ] || { mkdir -p "$SOAK_KEEP" && cp "$work"/* "$SOAK_KEEP"/; }; rm -rf "$work"' EXIT
 script=$work/soak.uitest
 samples=$work/samples.txt
 
@@ -22,12 +23,14 @@ samples=$work/samples.txt
     echo 'set-text DeviceAddress ${SIM_ADDR}'
     echo "click SED_ButtonOk"
     echo 'wait-until 10000 expect CycleTime text != ""'
+    echo "pace 0"
     echo "wait 49000"
-    echo "echo mark base"
+    echo "echo mark base @log.lines"
     # Threads are sampled every five seconds: a mark stays six seconds in the
     # settled, polling phase, so the sample that sees it counts the threads of
     # a connected program and not those of the next fault.
     echo "wait 6000"
+    echo "pace 60000"
     for ((m = 1; m <= minutes - 1; ++m)); do
         case $((m % 7)) in
         1) echo "activate imagemenuitem2"
@@ -59,11 +62,13 @@ samples=$work/samples.txt
         0) echo "sim-control fault truncate on"; echo "wait 15000"; echo "sim-control fault truncate off" ;;
         esac
         echo "wait-until 20000 expect app link_open == 1"
-        # The rest of the minute with the plant polled as usual.
-        echo "wait 24000"
+        # At least ten seconds of the plant polled as usual, and the rest of
+        # the minute after the mark.
+        echo "wait 10000"
         echo 'wait-until 10000 expect StatusLabel markup matches "из|is"'
-        echo "echo mark fault $m"
+        echo "echo mark fault $m @log.lines"
         echo "wait 6000"
+        echo "pace 60000"
     done
     echo "expect app link_open == 1"
     echo 'expect CycleTime text != ""'
@@ -86,6 +91,8 @@ while kill -0 "$runner" 2>/dev/null; do
     sleep 5
 done
 wait "$runner" && status=0 || status=$?
+lines_base=$(awk '/^mark base/ {print $3}' "$work/driver.log")
+lines_end=$(awk '/^mark fault/ {n = $4} END {print n}' "$work/driver.log")
 
 echo "soak of $minutes min: ui-driver exit $status"
 tail -c 400 "$work/result.json"; echo
@@ -93,14 +100,17 @@ awk -v minutes="$minutes" '
     { t=$1; rss=$2; th=$3; marks=$4 }
     t >= 60 && base_rss == "" { base_rss = rss }
     marks == 1 && base_threads == "" { base_threads = th }
-    marks > last_marks { after[marks] = th; last_marks = marks; if (marks > 1) faults++ }
+    marks > last_marks { after[marks] = th; last_marks = marks; if (marks > 1) faults++
+                         if (marks % 10 == 1) trend = trend sprintf(" %d:%d", marks - 1, rss) }
     { last_rss = rss; max_rss = (rss > max_rss ? rss : max_rss) }
     END {
         printf "RSS after the first minute %d kB, at the end %d kB, growth %d kB (target < 1024), peak %d kB\n",
                base_rss, last_rss, last_rss - base_rss, max_rss
+        printf "RSS (kB) after fault N:%s\n", trend
         bad = 0
         for (m in after) if (after[m] != base_threads) bad++
         printf "threads before any fault %d; after each of %d faults back to it: %s\n",
                base_threads, faults, bad == 0 ? "yes" : "no (" bad " samples differ)"
     }' "$samples"
+echo "log pane lines after the first minute ${lines_base:-?}, after the last fault ${lines_end:-?} (kept at most 10000)"
 exit "$status"

@@ -948,6 +948,17 @@ bool run_line(const Line& line)
         g_wait_condition.clear();
         return false;
     }
+    if (cmd == "pace" && need(2)) {
+        // Waits out the rest of a period that began at the previous "pace",
+        // so a long script keeps a fixed rhythm however long each step took.
+        static gint64 period_start = g_get_monotonic_time();
+        gint64 end = period_start + gint64(std::atol(a[1].c_str())) * 1000;
+        gint64 now = g_get_monotonic_time();
+        period_start = end > now ? end : now;
+        g_wait_until = period_start;
+        g_wait_condition.clear();
+        return false;
+    }
     if (cmd == "wait-until" && need(3)) {
         g_wait_until = g_get_monotonic_time() + gint64(std::atol(a[1].c_str())) * 1000;
         g_wait_condition.assign(a.begin() + 2, a.end());
@@ -1142,9 +1153,18 @@ bool run_line(const Line& line)
                 fail(line.number, "cannot write " + a[1]);
         }
     } else if (cmd == "echo") {
+        // A word "@ID.PROP" is replaced by that property's value now.
         std::string text;
-        for (size_t i = 1; i < a.size(); ++i)
-            text += (i > 1 ? " " : "") + a[i];
+        for (size_t i = 1; i < a.size(); ++i) {
+            std::string word = a[i];
+            size_t dot = word.find('.');
+            if (word.size() > 1 && word[0] == '@' && dot != std::string::npos) {
+                bool ok = false;
+                std::string value = property_of(word.substr(1, dot - 1), word.substr(dot + 1), ok);
+                word = ok ? value : "?";
+            }
+            text += (i > 1 ? " " : "") + word;
+        }
         std::fprintf(stderr, "%s\n", text.c_str());
     } else {
         fail(line.number, "unknown action " + cmd);
