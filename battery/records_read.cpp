@@ -80,15 +80,14 @@ int record_list_read_start(RecordKind kind, int16_t zone_quarters, bool summer, 
                         slot, kRecordReadAttempts);
         };
         RecordListRead result = read_record_list(kind, newest, zone_quarters, summer, control);
-        {
-            GdkLock lock;
-            if (!result.link_lost)
-                log_message(norm_text, "%s", test ? "Батарейные тесты прочитаны\n" : "Разряды прочитаны\n");
-        }
         LinkSession session = context.session();
-        post([report, result = std::move(result), session] {
+        // Said once the list shows what was read, so the log never reports a
+        // list the window does not hold yet, nor one a lost link emptied.
+        post([report, result = std::move(result), session, test] {
             report.progress("");
             report.done(result, session);
+            if (!result.link_lost && link_session_live(session))
+                log_message(norm_text, "%s", test ? "Батарейные тесты прочитаны\n" : "Разряды прочитаны\n");
         });
     });
 }
