@@ -231,9 +231,11 @@ int settings_edit_name(SettingsImage& image, SettingsField field, int item, cons
     std::vector<uint8_t> scratch(text.size() + 1);
     if (device_string_from_utf8(scratch, text.c_str()) != 0)
         return -1;
+    // A text shorter than the field leaves zeros behind it, never whatever
+    // lay past the scratch copy: those bytes would be written to the Controller.
     size_t limit = static_cast<size_t>(settings_text_limit(field, image.layout));
     std::fill(target.begin(), target.end(), 0);
-    std::memcpy(target.data(), scratch.data(), std::min(limit, target.size()));
+    std::memcpy(target.data(), scratch.data(), std::min({limit, target.size(), scratch.size()}));
     return 0;
 }
 

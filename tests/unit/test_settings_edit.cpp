@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "events/masks.h"
 #include "settings/apply_plan.h"
@@ -134,6 +135,14 @@ TEST(SettingsEditRules, TextsAreRefusedRatherThanStoredWrongOrEmptied)
     EXPECT_EQ(settings_edit_block_monitor(i, 1, true, "x"), -1);
     EXPECT_EQ(settings_edit_name(i, F::LoadBreakerNames, 51, "Вентиляция"), 0);
     EXPECT_EQ(settings_name(i, F::LoadBreakerNames, 51), "Вентиляци");
+    // A short name over a long one: only zeros follow it in the field.
+    EXPECT_EQ(settings_edit_name(i, F::LoadBreakerNames, 51, "QF"), 0);
+    std::span<const uint8_t> field = settings_item(std::as_const(i), F::LoadBreakerNames, 51);
+    ASSERT_GE(field.size(), 3u);
+    EXPECT_EQ(field[0], 'Q');
+    EXPECT_EQ(field[1], 'F');
+    for (size_t k = 2; k < field.size(); ++k)
+        EXPECT_EQ(field[k], 0) << "byte " << k;
 }
 
 TEST(SettingsChanges, OneRowPerSettingAsThePageNamesIt)
