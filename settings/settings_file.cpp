@@ -100,9 +100,10 @@ bool parse_number(const std::string& text, double& out)
     return end && *end == '\0' && std::isfinite(out) && !std::isspace(static_cast<unsigned char>(text[0]));
 }
 
-bool parse_integer(const std::string& text, int base, long& out)
+// At most nine digits unless told otherwise, so any value fits an int.
+bool parse_integer(const std::string& text, int base, long& out, size_t max_digits = 9)
 {
-    if (text.empty() || text.size() > 9 || text[0] == '-' || text[0] == '+' || std::isspace(static_cast<unsigned char>(text[0])))
+    if (text.empty() || text.size() > max_digits || text[0] == '-' || text[0] == '+' || std::isspace(static_cast<unsigned char>(text[0])))
         return false;
     char* end = nullptr;
     out = std::strtol(text.c_str(), &end, base);
@@ -251,7 +252,8 @@ int settings_file_read(const char* text, size_t size, SettingsFile& out, std::st
         return v;
     };
     long serial = 0, version = 0, layout = 0;
-    if (!parse_integer(header_string("serial_number"), 10, serial) ||
+    // A serial number is 32 bits: up to ten digits.
+    if (!parse_integer(header_string("serial_number"), 10, serial, 10) || serial > 0xFFFFFFFFL ||
         !parse_integer(header_string("protocol_version"), 10, version) ||
         !parse_integer(header_string("layout"), 10, layout) || layout < 1 || layout > 3 ||
         layout_for_version(static_cast<int>(version)) != layout)

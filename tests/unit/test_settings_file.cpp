@@ -127,6 +127,15 @@ TEST(SettingsFile, SavedOnARussianDesktopLoadsUnchangedElsewhereInEveryLayout)
             EXPECT_EQ(settings_name(three.result.image, F::Comment, 0), "Узел 2");
         }
     }
+    // A serial number of ten digits, up to the largest 32 bits hold, reads
+    // back; one past it is not a serial number.
+    SettingsImage top = plant(3, 4294967295u);
+    std::string text = settings_file_text(top, 410, "2026-12-08 10:15:00");
+    Loaded same = load(text, top);
+    ASSERT_EQ(same.read, 0) << same.message;
+    ASSERT_EQ(same.load, 0) << same.message;
+    EXPECT_EQ(same.result.image.bytes, top.bytes);
+    EXPECT_NE(load(replaced(text, "serial_number=4294967295", "serial_number=4294967296"), top).read, 0);
 }
 
 TEST(SettingsFile, RefusesABadValueOrADamagedFileNamingKeyAndLine)
