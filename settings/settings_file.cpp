@@ -2,10 +2,13 @@
 
 #include <glib.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <string_view>
+#include <unordered_map>
 
 #include "base/text_format.h"
 #include "settings/bindings.h"
@@ -23,12 +26,18 @@ bool in_layout(const SettingsBinding& b, int layout)
     return (b.layouts >> (layout - 1) & 1) && settings_word(b.field, layout) >= 0;
 }
 
+// A file names each of its ~100 values by key: an index keeps reading and
+// loading linear in the size of the file.
 const SettingsBinding* binding_by_key(const std::string& key)
 {
-    for (const SettingsBinding& b : settings_bindings())
-        if (key == b.key)
-            return &b;
-    return nullptr;
+    static const std::unordered_map<std::string_view, const SettingsBinding*> index = [] {
+        std::unordered_map<std::string_view, const SettingsBinding*> keys;
+        for (const SettingsBinding& b : settings_bindings())
+            keys.emplace(b.key, &b);
+        return keys;
+    }();
+    auto it = index.find(key);
+    return it == index.end() ? nullptr : it->second;
 }
 
 std::string number_text(double value, int digits)
@@ -332,7 +341,12 @@ int settings_file_load(const SettingsFile& file, const SettingsImage& target, bo
     if (keep_serial || file.header.layout != target.layout)
         settings_set_u32(image, SettingsField::SerialNumber, settings_u32(target, SettingsField::SerialNumber));
 
-    std::vector<std::pair<const SettingsFileValue*, const SettingsBinding*>> values;
+    struct Value {
+        const SettingsFileValue* v;
+        const SettingsBinding* b;
+        bool as_saved; // the file's value is the one its own raw words hold
+    };
+    std::vector<Value> values;
     for (const SettingsFileValue& v : file.values) {
         const SettingsBinding* b = binding_by_key(v.key);
         if (!b)
@@ -343,33 +357,30 @@ int settings_file_load(const SettingsFile& file, const SettingsImage& target, bo
             out.missing.push_back(v.key);
             continue;
         }
-        values.emplace_back(&v, b);
+        values.push_back({&v, b, value_text(*b, file.raw) == v.value});
     }
     // Of two keys for one setting, the one left as saved yields to the one
     // changed by hand.
-    auto as_saved = [&](const SettingsFileValue& v, const SettingsBinding& b) {
-        return value_text(b, file.raw) == v.value;
-    };
-    std::erase_if(values, [&](const auto& entry) {
-        auto [v, b] = entry;
-        if (!as_saved(*v, *b))
-            return false;
-        for (auto [other_v, other_b] : values)
-            if (other_b != b && same_setting(*b, *other_b) && !as_saved(*other_v, *other_b))
-                return true;
-        return false;
-    });
+    std::vector<Value> kept;
+    for (const Value& value : values) {
+        bool yields = value.as_saved && std::any_of(values.begin(), values.end(), [&](const Value& other) {
+            return other.b != value.b && !other.as_saved && same_setting(*value.b, *other.b);
+        });
+        if (!yields)
+            kept.push_back(value);
+    }
+    values = std::move(kept);
     // Twice: a limit that follows another setting (voltages after the cell
     // count, the reserve after the module count) sees the file's value of it
     // the second time, whatever the order of the file.
     for (int pass = 0; pass < 2; ++pass)
-        for (auto [v, b] : values)
+        for (auto [v, b, as_saved] : values)
             if (!shows(image, *b, v->value))
                 if (Refusal r = apply_value(image, *b, v->value); !r.why.empty()) {
                     message = refused(*v, r.why);
                     return -1;
                 }
-    for (auto [v, b] : values)
+    for (auto [v, b, as_saved] : values)
         if (!shows(image, *b, v->value)) {
             message = refused(*v, b->kind == ControlKind::Spin ? range_text(*b, image)
                                   : b->kind == ControlKind::Entry ? "текст не помещается в поле"

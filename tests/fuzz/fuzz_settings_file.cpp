@@ -27,8 +27,8 @@ std::string edited_file(FuzzInput& in, SettingsImage& original)
     SettingsImage image;
     image.layout = layout_for_version(version);
     in.bytes(image.data(), 2 * image.word_count());
-    std::string text = settings_file_text(image, version, "2026-12-08 10:00:00");
-    size_t unchanged = text.size();
+    const std::string written = settings_file_text(image, version, "2026-12-08 10:00:00");
+    std::string text = written;
 
     std::vector<std::string> lines;
     for (size_t start = 0; start < text.size();) {
@@ -58,7 +58,7 @@ std::string edited_file(FuzzInput& in, SettingsImage& original)
         text += line;
     if ((in.byte() & 3) == 0 && !text.empty())
         text.resize(in.word() % text.size());
-    if (text.size() == unchanged && text == settings_file_text(image, version, "2026-12-08 10:00:00"))
+    if (text == written)
         original = image;
     return text;
 }
