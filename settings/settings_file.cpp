@@ -163,6 +163,34 @@ Refusal apply_value(SettingsImage& image, const SettingsBinding& b, const std::s
     return {};
 }
 
+// What reading a key file gives back for a value written as `text`. A key file
+// drops leading white space it has no escape for, such as a form feed, which a
+// Controller's text may start with; its [raw] words still hold it.
+std::string as_read_back(const std::string& text)
+{
+    GKeyFile* file = g_key_file_new();
+    g_key_file_set_string(file, kSettings, "v", text.c_str());
+    gsize size = 0;
+    gchar* data = g_key_file_to_data(file, &size, nullptr);
+    g_key_file_free(file);
+    file = g_key_file_new();
+    gchar* value = g_key_file_load_from_data(file, data, size, G_KEY_FILE_NONE, nullptr)
+                       ? g_key_file_get_string(file, kSettings, "v", nullptr)
+                       : nullptr;
+    std::string read = value ? value : "";
+    g_free(value);
+    g_free(data);
+    g_key_file_free(file);
+    return read;
+}
+
+// Whether the file's value is the one `image` shows, as the file would carry it.
+bool shown_as(const SettingsBinding& b, const SettingsImage& image, const std::string& value)
+{
+    std::string shown = value_text(b, image);
+    return shown == value || (b.kind == ControlKind::Entry && as_read_back(shown) == value);
+}
+
 // Whether the image shows `value` for the control (after every value is in).
 bool shows(const SettingsImage& image, const SettingsBinding& b, const std::string& value)
 {
@@ -179,7 +207,7 @@ bool shows(const SettingsImage& image, const SettingsBinding& b, const std::stri
     }
     if (b.kind == ControlKind::Entry && value.empty())
         return true; // an empty password or community keeps what the Controller has
-    return value_text(b, image) == value;
+    return shown_as(b, image, value);
 }
 
 // Two controls that show the same part of one word (the load-bus voltage is
@@ -357,7 +385,7 @@ int settings_file_load(const SettingsFile& file, const SettingsImage& target, bo
             out.missing.push_back(v.key);
             continue;
         }
-        values.push_back({&v, b, value_text(*b, file.raw) == v.value});
+        values.push_back({&v, b, shown_as(*b, file.raw, v.value)});
     }
     // Of two keys for one setting, the one left as saved yields to the one
     // changed by hand.
@@ -374,19 +402,29 @@ int settings_file_load(const SettingsFile& file, const SettingsImage& target, bo
     // count, the reserve after the module count) sees the file's value of it
     // the second time, whatever the order of the file.
     for (int pass = 0; pass < 2; ++pass)
-        for (auto [v, b, as_saved] : values)
-            if (!shows(image, *b, v->value))
-                if (Refusal r = apply_value(image, *b, v->value); !r.why.empty()) {
-                    message = refused(*v, r.why);
+        for (const Value& value : values)
+            if (!shows(image, *value.b, value.v->value))
+                if (Refusal r = apply_value(image, *value.b, value.v->value); !r.why.empty()) {
+                    message = refused(*value.v, r.why);
                     return -1;
                 }
-    for (auto [v, b, as_saved] : values)
-        if (!shows(image, *b, v->value)) {
-            message = refused(*v, b->kind == ControlKind::Spin ? range_text(*b, image)
-                                  : b->kind == ControlKind::Entry ? "текст не помещается в поле"
-                                                                  : "значение не принято");
-            return -1;
-        }
+    for (const Value& value : values) {
+        const SettingsFileValue& v = *value.v;
+        const SettingsBinding& b = *value.b;
+        if (shows(image, b, v.value))
+            continue;
+        auto twin = std::find_if(values.begin(), values.end(), [&](const Value& other) {
+            return other.b != &b && same_setting(b, *other.b) && shows(image, *other.b, other.v->value);
+        });
+        if (twin != values.end())
+            message = refused(v, format("строка %d («%s») задает эту же настройку иначе", twin->v->line,
+                                        twin->v->key.c_str()));
+        else
+            message = refused(v, b.kind == ControlKind::Spin    ? range_text(b, image)
+                                 : b.kind == ControlKind::Entry ? "текст не помещается в поле"
+                                                                : "значение не принято");
+        return -1;
+    }
     out.image = image;
     return 0;
 }

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -89,7 +90,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         // the target is the same Controller here.
         std::copy_n(original.bytes.begin(), 6, target.bytes.begin());
         SettingsFileLoad out;
-        FUZZ_CHECK(settings_file_load(file, target, false, out, message) == 0);
+        int loaded = settings_file_load(file, target, false, out, message);
+        if (loaded != 0)
+            fprintf(stderr, "%s\n", message.c_str());
+        FUZZ_CHECK(loaded == 0);
         FUZZ_CHECK(out.image.bytes == original.bytes);
     }
     if (read != 0)

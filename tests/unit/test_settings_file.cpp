@@ -136,6 +136,15 @@ TEST(SettingsFile, SavedOnARussianDesktopLoadsUnchangedElsewhereInEveryLayout)
     ASSERT_EQ(same.load, 0) << same.message;
     EXPECT_EQ(same.result.image.bytes, top.bytes);
     EXPECT_NE(load(replaced(text, "serial_number=4294967295", "serial_number=4294967296"), top).read, 0);
+
+    // A Controller's text starting with a form feed, which the file's line
+    // loses, loads back to what the Controller holds.
+    SettingsImage odd = plant(3);
+    const char phone[] = "\f\f89161234567";
+    std::copy_n(phone, sizeof phone - 1, settings_item(odd, F::Phones, 1).begin());
+    Loaded back = load(settings_file_text(odd, 410, "2026-12-08 10:15:00"), odd);
+    ASSERT_EQ(back.load, 0) << back.message;
+    EXPECT_EQ(back.result.image.bytes, odd.bytes);
 }
 
 TEST(SettingsFile, RefusesABadValueOrADamagedFileNamingKeyAndLine)
@@ -204,6 +213,25 @@ TEST(SettingsFile, LoadsAcrossLayoutsByKeyAndListsWhatTheTargetLacks)
     Loaded same = load(text, plant(3, 100777), true);
     ASSERT_EQ(same.load, 0) << same.message;
     EXPECT_EQ(settings_u32(same.result.image, F::SerialNumber), 100777u);
+}
+
+TEST(SettingsFile, AHandEditWinsOverTheOtherKeyOfTheSameSettingLeftAsSaved)
+{
+    // The float voltage is also the load-bus voltage: one word, two keys.
+    SettingsImage device = plant(3);
+    std::string text = settings_file_text(device, 410, "2026-12-08 10:15:00");
+    ASSERT_NE(line_of(text, "load.epu_voltage=54.0"), -1);
+    for (const char* key : {"battery.float_voltage=", "load.epu_voltage="}) {
+        SCOPED_TRACE(key);
+        Loaded l = load(replaced(text, std::string(key) + "54.0", std::string(key) + "54.5"), device);
+        ASSERT_EQ(l.load, 0) << l.message;
+        EXPECT_EQ(settings_u16(l.result.image, F::FloatVoltage), 545);
+    }
+    // Edited both ways, neither is taken, and the message names the other.
+    Loaded both = load(replaced(replaced(text, "battery.float_voltage=54.0", "battery.float_voltage=54.5"),
+                                "load.epu_voltage=54.0", "load.epu_voltage=53.5"), device);
+    EXPECT_EQ(both.load, -1);
+    EXPECT_NE(both.message.find("задает эту же настройку иначе"), std::string::npos) << both.message;
 }
 
 TEST(SettingsFile, CarriesLostEditsOntoANewerDeviceCopy)
