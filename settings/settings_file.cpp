@@ -257,9 +257,16 @@ std::string settings_file_text(const SettingsImage& image, int protocol_version,
     int words = static_cast<int>(image.word_count());
     g_key_file_set_integer(file, kRaw, "words", words);
     for (int first = 0; first < words; first += kWordsPerLine) {
+        static const char kHex[] = "0123456789ABCDEF";
         std::string line;
-        for (int w = first; w < words && w < first + kWordsPerLine; ++w)
-            line += format(w == first ? "%02X%02X" : " %02X%02X", wire.bytes[2 * w], wire.bytes[2 * w + 1]);
+        for (int w = first; w < words && w < first + kWordsPerLine; ++w) {
+            if (w != first)
+                line += ' ';
+            for (uint8_t byte : {wire.bytes[2 * w], wire.bytes[2 * w + 1]}) {
+                line += kHex[byte >> 4];
+                line += kHex[byte & 15];
+            }
+        }
         g_key_file_set_string(file, kRaw, raw_key(first).c_str(), line.c_str());
     }
     return key_file_text_and_free(file);

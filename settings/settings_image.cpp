@@ -1,6 +1,7 @@
 #include "settings/settings_image.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cstdio>
 #include <cstring>
@@ -232,20 +233,42 @@ std::span<const uint8_t> settings_event_mask(const SettingsImage& image, int k)
     return settings_item(image, SettingsField::EventMasks, k - 1);
 }
 
+namespace {
+
+// UTF-8 of each byte of the Controller's code page, built once by the system's
+// converter; empty for a byte it has no character for. Names are converted
+// every poll cycle and a converter opened and closed per name costs more than
+// the name.
+const std::array<std::string, 256>& windows_1251_to_utf8()
+{
+    static const std::array<std::string, 256> table = [] {
+        std::array<std::string, 256> t;
+        for (int byte = 1; byte < 256; ++byte) {
+            const gchar in = static_cast<gchar>(byte);
+            gsize written = 0;
+            gchar* text = g_convert(&in, 1, "UTF-8", "WINDOWS-1251", nullptr, &written, nullptr);
+            if (text)
+                t[byte].assign(text, written);
+            g_free(text);
+        }
+        return t;
+    }();
+    return table;
+}
+
+} // namespace
+
 std::string device_string_to_utf8(std::span<const uint8_t> field)
 {
-    size_t length = 0;
-    while (length < field.size() && field[length] != 0)
-        ++length;
-    if (length == 0)
-        return {};
-    gsize written = 0;
-    gchar* text = g_convert(reinterpret_cast<const gchar*>(field.data()), static_cast<gssize>(length), "UTF-8",
-                            "WINDOWS-1251", nullptr, &written, nullptr);
-    if (!text)
-        return {};
-    std::string result(text, written);
-    g_free(text);
+    const auto& table = windows_1251_to_utf8();
+    std::string result;
+    for (uint8_t byte : field) {
+        if (byte == 0)
+            break;
+        if (table[byte].empty())
+            return {}; // as the converter refuses the whole text
+        result += table[byte];
+    }
     return result;
 }
 
