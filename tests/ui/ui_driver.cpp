@@ -689,11 +689,22 @@ gboolean answer_tick(gpointer)
         gchar* chosen = gtk_file_chooser_get_filename(GTK_FILE_CHOOSER(g_accepted_chooser));
         bool ready = chosen && g_accepted_file == chosen;
         g_free(chosen);
-        if (ready)
+        if (ready) {
             gtk_dialog_response(GTK_DIALOG(g_accepted_chooser), GTK_RESPONSE_ACCEPT);
+            return TRUE;
+        }
+        // A folder the chooser was still loading when the driver chose its
+        // own (the one it opened in) can win: ask for the folder again until
+        // the chooser is in it, then for the name.
+        gchar* dir = g_path_get_dirname(g_accepted_file.c_str());
+        gchar* folder = gtk_file_chooser_get_current_folder(GTK_FILE_CHOOSER(g_accepted_chooser));
+        if (g_strcmp0(folder, dir) != 0)
+            gtk_file_chooser_set_current_folder(GTK_FILE_CHOOSER(g_accepted_chooser), dir);
         else
             gtk_file_chooser_set_current_name(GTK_FILE_CHOOSER(g_accepted_chooser),
                                               g_basename(g_accepted_file.c_str()));
+        g_free(folder);
+        g_free(dir);
         return TRUE;
     }
     if (g_answer.empty())
