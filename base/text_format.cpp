@@ -30,17 +30,22 @@ std::string format(const char* fmt, ...)
     return s;
 }
 
+void append_hex_byte(std::string& out, uint8_t byte)
+{
+    static const char digits[] = "0123456789ABCDEF";
+    out += digits[byte >> 4];
+    out += digits[byte & 0x0F];
+}
+
 std::string hex_dump_text(const uint8_t* bytes, long length)
 {
     std::string out;
     if (length <= 0 || bytes == nullptr)
         return out;
     long n = length < kHexDumpLimit ? length : kHexDumpLimit;
-    static const char digits[] = "0123456789ABCDEF";
     out.reserve(static_cast<size_t>(n) * 3);
     for (long i = 0; i < n; ++i) {
-        out += digits[bytes[i] >> 4];
-        out += digits[bytes[i] & 0x0F];
+        append_hex_byte(out, bytes[i]);
         out += ' ';
     }
     return out;

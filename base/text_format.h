@@ -9,13 +9,16 @@
 std::string vformat(const char* format, va_list args);
 std::string format(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
-// "%02X " per byte of the first min(length, 260) bytes; empty for length <= 0.
-constexpr long kHexDumpLimit = 260;
 // The text of a GLib key file, which is freed: settings files and the recent
 // connections are written this way.
 struct _GKeyFile;
 std::string key_file_text_and_free(_GKeyFile* file);
 
+// Appends the byte as two upper-case hex digits.
+void append_hex_byte(std::string& out, uint8_t byte);
+
+// "%02X " per byte of the first min(length, 260) bytes; empty for length <= 0.
+constexpr long kHexDumpLimit = 260;
 std::string hex_dump_text(const uint8_t* bytes, long length);
 
 // Text of a 64-bit byte count: "1023Б", "1.001киБ", ... in the process's locale.

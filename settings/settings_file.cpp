@@ -170,16 +170,13 @@ std::string as_read_back(const std::string& text)
 {
     GKeyFile* file = g_key_file_new();
     g_key_file_set_string(file, kSettings, "v", text.c_str());
-    gsize size = 0;
-    gchar* data = g_key_file_to_data(file, &size, nullptr);
-    g_key_file_free(file);
+    const std::string data = key_file_text_and_free(file);
     file = g_key_file_new();
-    gchar* value = g_key_file_load_from_data(file, data, size, G_KEY_FILE_NONE, nullptr)
+    gchar* value = g_key_file_load_from_data(file, data.data(), data.size(), G_KEY_FILE_NONE, nullptr)
                        ? g_key_file_get_string(file, kSettings, "v", nullptr)
                        : nullptr;
     std::string read = value ? value : "";
     g_free(value);
-    g_free(data);
     g_key_file_free(file);
     return read;
 }
@@ -257,15 +254,12 @@ std::string settings_file_text(const SettingsImage& image, int protocol_version,
     int words = static_cast<int>(image.word_count());
     g_key_file_set_integer(file, kRaw, "words", words);
     for (int first = 0; first < words; first += kWordsPerLine) {
-        static const char kHex[] = "0123456789ABCDEF";
         std::string line;
         for (int w = first; w < words && w < first + kWordsPerLine; ++w) {
             if (w != first)
                 line += ' ';
-            for (uint8_t byte : {wire.bytes[2 * w], wire.bytes[2 * w + 1]}) {
-                line += kHex[byte >> 4];
-                line += kHex[byte & 15];
-            }
+            append_hex_byte(line, wire.bytes[2 * w]);
+            append_hex_byte(line, wire.bytes[2 * w + 1]);
         }
         g_key_file_set_string(file, kRaw, raw_key(first).c_str(), line.c_str());
     }
