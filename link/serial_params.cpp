@@ -38,10 +38,22 @@ int serial_data_bits(const SerialParams& p) { return kDataBitsChoices[p.data_bit
 Parity serial_parity(const SerialParams& p) { return Parity(kParityChoices[p.parity_index].value); }
 StopBits serial_stop_bits(const SerialParams& p) { return StopBits(kStopBitsChoices[p.stop_bits_index].value); }
 
-std::string serial_format_markup(const SerialParams& p)
+std::string serial_format_text(const SerialParams& p)
 {
     if (!serial_params_valid(p))
-        return "<b>? ? ?</b>";
-    return format("<b>%s %s %s</b>", kDataBitsChoices[p.data_bits_index].short_label,
+        return "? ? ?";
+    return format("%s %s %s", kDataBitsChoices[p.data_bits_index].short_label,
                   kParityChoices[p.parity_index].short_label, kStopBitsChoices[p.stop_bits_index].short_label);
+}
+
+std::string serial_format_markup(const SerialParams& p) { return "<b>" + serial_format_text(p) + "</b>"; }
+
+std::string serial_format_refusal(const SerialParams& p)
+{
+    if (!serial_params_valid(p))
+        return "Порт не поддерживает формат " + serial_format_text(p);
+    if (serial_stop_bits(p) == StopBits::OneAndHalf && serial_data_bits(p) != 5)
+        return format("Порт не поддерживает формат %s: полтора стоповых бита бывают только при размере байта 5 бит",
+                      serial_format_text(p).c_str());
+    return "";
 }

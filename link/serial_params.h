@@ -41,3 +41,10 @@ StopBits serial_stop_bits(const SerialParams& params);
 
 // Label of the summary button: "<b>8 N 1</b>".
 std::string serial_format_markup(const SerialParams& params);
+// The same without markup: "8 N 1".
+std::string serial_format_text(const SerialParams& params);
+
+// What a port can be asked for at all: a UART makes one and a half stop bits
+// only of "two" with five data bits, so with more data bits there is nothing
+// to ask for. The reason to show when not ("" when it can be asked for).
+std::string serial_format_refusal(const SerialParams& params);

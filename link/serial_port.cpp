@@ -20,6 +20,7 @@
 #include "base/app_state.h"
 #include "base/log.h"
 #include "base/text_format.h"
+#include "link/serial_speed.h"
 
 namespace {
 
@@ -72,6 +73,7 @@ void say(LogTag tag, const std::string& text)
     log_message(tag, "%s", text.c_str());
 }
 
+// The speeds with a constant of their own; the others are set by number.
 bool speed_for(int baud, speed_t* speed)
 {
     switch (baud) {
@@ -86,23 +88,22 @@ bool speed_for(int baud, speed_t* speed)
     case 38400: *speed = B38400; return true;
     case 57600: *speed = B57600; return true;
     case 115200: *speed = B115200; return true;
-    default: return false;   // 14400, 56000, 128000, 256000: no termios speed
+    case 230400: *speed = B230400; return true;
+    default: return false;
     }
 }
 
-// The terminal settings for `params`; EINVAL for what termios cannot express.
-int build_settings(const SerialParams& params, termios* t)
+constexpr tcflag_t kFormatFlags = CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS;
+
+// The terminal settings for `params` (which serial_format_refusal let
+// through); *by_number when the speed has no constant and must be set apart.
+void build_settings(const SerialParams& params, termios* t, bool* by_number)
 {
-    speed_t speed;
-    if (!serial_params_valid(params) || !speed_for(serial_baud(params), &speed))
-        return EINVAL;
-    // One and a half stop bits exist only as what a UART makes of "two"
-    // with five data bits; asked for as such, the port cannot promise them.
-    if (serial_stop_bits(params) == StopBits::OneAndHalf)
-        return EINVAL;
+    speed_t speed = B38400;
+    *by_number = !speed_for(serial_baud(params), &speed);
     cfmakeraw(t);
     t->c_iflag &= ~tcflag_t(IXON | IXOFF | IXANY | INPCK | ISTRIP | IGNPAR | PARMRK);
-    t->c_cflag &= ~tcflag_t(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
+    t->c_cflag &= ~kFormatFlags;
     t->c_cflag |= CREAD | CLOCAL | HUPCL;
     switch (serial_data_bits(params)) {
     case 5: t->c_cflag |= CS5; break;
@@ -119,25 +120,32 @@ int build_settings(const SerialParams& params, termios* t)
     }
     if (serial_parity(params) != Parity::None)
         t->c_iflag |= INPCK;
-    if (serial_stop_bits(params) == StopBits::Two)
+    // With five data bits a UART sends "two" stop bits as one and a half.
+    if (serial_stop_bits(params) != StopBits::One)
         t->c_cflag |= CSTOPB;
     // Reads wait through poll(), never inside the driver.
     t->c_cc[VMIN] = 0;
     t->c_cc[VTIME] = 0;
     cfsetispeed(t, speed);
     cfsetospeed(t, speed);
-    return 0;
 }
 
 // A driver may take part of the settings and drop the rest silently.
-bool settings_took(int fd, const termios& wanted)
+bool format_took(int fd, const termios& wanted)
 {
     termios now{};
     if (tcgetattr(fd, &now) != 0)
         return false;
-    const tcflag_t format = CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS;
-    return (now.c_cflag & format) == (wanted.c_cflag & format) && cfgetospeed(&now) == cfgetospeed(&wanted) &&
-           (now.c_iflag & (IXON | IXOFF)) == 0;
+    return (now.c_cflag & kFormatFlags) == (wanted.c_cflag & kFormatFlags) && (now.c_iflag & (IXON | IXOFF)) == 0;
+}
+
+// The driver runs at `baud`, give or take what a UART's divider makes of it.
+bool speed_took(int fd, int baud)
+{
+    int actual = 0;
+    if (serial_actual_speed(fd, &actual) != 0)
+        return true;   // a driver that cannot say has taken what it was given
+    return std::abs(actual - baud) * 50 <= baud;
 }
 
 // A failure that says the port is gone for good.
@@ -172,13 +180,51 @@ std::vector<ComPort> enumerate_com_ports(const std::string& sys_class_tty, const
         ::closedir(dir);
     }
     std::sort(names.begin(), names.end(), natural_less);
+    // The lasting names, by the device they point to (the first in order
+    // where a device has several).
+    std::vector<std::pair<std::string, std::string>> lasting;
+    std::string by_id = dev_dir + "/serial/by-id";
+    if (DIR* dir = ::opendir(by_id.c_str())) {
+        while (dirent* entry = ::readdir(dir)) {
+            char resolved[PATH_MAX];
+            std::string link = by_id + "/" + entry->d_name;
+            if (entry->d_name[0] != '.' && ::realpath(link.c_str(), resolved))
+                lasting.emplace_back(resolved, link);
+        }
+        ::closedir(dir);
+        std::sort(lasting.begin(), lasting.end());
+    }
     std::vector<ComPort> ports;
     for (const std::string& name : names) {
         std::string path = dev_dir + "/" + name;
+        char resolved[PATH_MAX];
+        if (::realpath(path.c_str(), resolved)) {
+            auto found = std::find_if(lasting.begin(), lasting.end(), [&](const auto& l) { return l.first == resolved; });
+            if (found != lasting.end()) {
+                ports.push_back({found->second + " (" + path + ")", found->second});
+                continue;
+            }
+        }
         std::string usb = usb_description(sys_class_tty + "/" + name + "/device");
         ports.push_back({usb.empty() ? path : path + " (" + usb + ")", path});
     }
     return ports;
+}
+
+std::string com_port_path(const std::vector<ComPort>& ports, const std::string& text)
+{
+    for (const ComPort& port : ports)
+        if (port.name == text)
+            return port.path;
+    return text;
+}
+
+int com_port_row(const std::vector<ComPort>& ports, const std::string& path)
+{
+    for (size_t i = 0; i < ports.size(); ++i)
+        if (ports[i].path == path)
+            return int(i);
+    return -1;
 }
 
 SerialPort::~SerialPort()
@@ -191,8 +237,13 @@ SerialPort::~SerialPort()
     app.com_handle.compare_exchange_strong(expected, kInvalidHandle);
 }
 
-std::shared_ptr<SerialPort> serial_open(const std::string& path, const SerialParams& params)
+std::shared_ptr<SerialPort> serial_open(const std::string& path, const SerialParams& params,
+                                        SerialOpenFailure* failure)
 {
+    SerialOpenFailure ignored;
+    if (!failure)
+        failure = &ignored;
+    *failure = SerialOpenFailure::Transient;
     say(norm_text, ".");
     auto port = std::make_shared<SerialPort>();
     port->path = path;
@@ -217,28 +268,47 @@ std::shared_ptr<SerialPort> serial_open(const std::string& path, const SerialPar
     say(norm_text, ".");
     say(norm_text, ".");
     say(norm_text, ".");
+    // Each refusal below is final: the same settings would be refused again.
+    auto unsupported = [&](const std::string& text) {
+        say(err_text, text + "\n");
+        *failure = SerialOpenFailure::Unsupported;
+        return nullptr;   // the destructor closes the port
+    };
+    std::string refusal = serial_format_refusal(params);
+    if (!refusal.empty())
+        return unsupported(refusal);
     termios t{};
-    error = 0;
-    if (tcgetattr(port->fd, &t) != 0)
+    if (tcgetattr(port->fd, &t) != 0) {
         error = errno;
-    else
-        error = build_settings(params, &t);
-    if (error == 0) {
-        say(norm_text, ".");
-        if (tcsetattr(port->fd, TCSANOW, &t) != 0)
-            error = errno;
-        else if (!settings_took(port->fd, t))
-            error = ENOTSUP;   // a pseudo-terminal, for one, always carries 8 bits without parity
+        say(err_text, format("ОШИБКА установки параметров: %s\n", serial_error_text(error).c_str()));
+        if (error == ENOTTY)
+            *failure = SerialOpenFailure::Unsupported;
+        return nullptr;
     }
+    bool by_number = false;
+    build_settings(params, &t, &by_number);
+    say(norm_text, ".");
+    error = tcsetattr(port->fd, TCSANOW, &t) != 0 ? errno : 0;
+    if (error == 0 && by_number)
+        error = serial_set_any_speed(port->fd, serial_baud(params));
+    if (error == EINVAL && by_number)
+        return unsupported(format("Порт не поддерживает скорость %d бод: выберите другую скорость", serial_baud(params)));
     if (error != 0) {
         say(err_text, format("ОШИБКА установки параметров: %s\n", serial_error_text(error).c_str()));
-        return nullptr;   // the destructor closes the port
+        return nullptr;
     }
+    if (!speed_took(port->fd, serial_baud(params)))
+        return unsupported(format("Порт не поддерживает скорость %d бод: выберите другую скорость", serial_baud(params)));
+    // A pseudo-terminal, for one, always carries 8 bits without parity.
+    if (!format_took(port->fd, t))
+        return unsupported(format("Порт не поддерживает формат %s: выберите другой в параметрах порта",
+                                  serial_format_text(params).c_str()));
     // DTR and RTS on; a port without modem lines has nothing to raise.
     int lines = TIOCM_DTR | TIOCM_RTS;
     ::ioctl(port->fd, TIOCMBIS, &lines);
     tcflush(port->fd, TCIOFLUSH);
     app.com_handle = port->fd;
+    *failure = SerialOpenFailure::None;
     return port;
 }
 
@@ -331,4 +401,18 @@ int serial_modem_lines(SerialPort& port, ModemLines* lines)
     return 0;
 }
 
-std::string serial_error_text(int code) { return g_strerror(code); }
+std::string serial_error_text(int code)
+{
+    std::string text = g_strerror(code);
+    switch (code) {
+    case EACCES:
+    case EPERM:
+        // Serial devices belong to the group dialout; membership counts from
+        // the next login.
+        return text + " (добавьте пользователя в группу dialout и войдите в систему заново)";
+    case ENOTTY:
+        return text + " (это не последовательный порт)";
+    default:
+        return text;
+    }
+}

@@ -19,8 +19,17 @@ struct ComPort {
 // really exist (a UART was found), USB adapters (ttyUSB*, ttyACM*) and any
 // other tty a driver registered; consoles and pseudo-terminals have none. In
 // natural order (ttyS2 before ttyS10). Paths are `dev_dir`/name.
+// A device with a name under `dev_dir`/serial/by-id (a USB adapter) is listed
+// by that name, with the device it points to: the name stays with the
+// adapter when it comes back as another ttyUSB after re-plugging.
 std::vector<ComPort> enumerate_com_ports(const std::string& sys_class_tty = "/sys/class/tty",
                                          const std::string& dev_dir = "/dev");
+
+// The device a text of the port box means: the path of the row it names,
+// else the text itself (a path typed in).
+std::string com_port_path(const std::vector<ComPort>& ports, const std::string& text);
+// The row of `ports` with device `path`, or -1.
+int com_port_row(const std::vector<ComPort>& ports, const std::string& path);
 
 // An open port. Reads and writes never block beyond their time-outs.
 struct SerialPort {
@@ -38,13 +47,27 @@ struct SerialPort {
     ~SerialPort();
 };
 
+// Why serial_open gave no port.
+enum class SerialOpenFailure {
+    None,
+    // The port cannot be opened or set up now (unplugged, busy, a failing
+    // driver): trying again later may succeed.
+    Transient,
+    // The port will never take these settings (a speed or format its driver
+    // refuses, a device that is no serial port): trying again cannot help.
+    Unsupported,
+};
+
 // Opens `path` for this program alone and sets it up raw, with the speed and
 // character format of `params`, no flow control, DTR and RTS on. Logs a dot
-// per step ("." norm_text). On failure logs "ОШИБКА открытия порта '%s': %s\n"
-// or "ОШИБКА установки параметров: %s\n" and returns nullptr. A speed or
+// per step ("." norm_text). On failure logs "ОШИБКА открытия порта '%s': %s\n",
+// "ОШИБКА установки параметров: %s\n" or, for what the port does not
+// support, "Порт не поддерживает скорость %d бод...\n" or "Порт не
+// поддерживает формат ...\n", sets *failure and returns nullptr. A speed or
 // format the system cannot set is refused, never replaced by another. Call
 // without the GDK lock.
-std::shared_ptr<SerialPort> serial_open(const std::string& path, const SerialParams& params);
+std::shared_ptr<SerialPort> serial_open(const std::string& path, const SerialParams& params,
+                                        SerialOpenFailure* failure = nullptr);
 
 // Reads up to `max` bytes, waiting at most `wait_ms` for the first. > 0 bytes
 // read, 0 nothing arrived, -1 the read failed (last_error; a hang-up or I/O
@@ -66,5 +89,7 @@ struct ModemLines {
 // pseudo-terminal, an adapter without them); -1 failed (last_error).
 int serial_modem_lines(SerialPort& port, ModemLines* lines);
 
-// The system's text for an error code, in UTF-8.
+// The system's text for an error code, in UTF-8, with what to do about it
+// where the system's words alone leave the user guessing (a port the user may
+// not open, a device that is no serial port).
 std::string serial_error_text(int code);

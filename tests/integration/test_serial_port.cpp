@@ -18,6 +18,7 @@
 #include "base/app_state.h"
 #include "base/headless_ui.h"
 #include "link/serial_port.h"
+#include "link/serial_speed.h"
 
 namespace {
 
@@ -154,18 +155,56 @@ TEST_F(SerialPortOnPty, OpensRawAtTheChosenSpeedAndFormatForThisProgramAlone)
 
 TEST_F(SerialPortOnPty, RefusesWhatThePortCannotSetInsteadOfSettingSomethingElse)
 {
-    // 14400 and 256000 baud and one and a half stop bits have no termios
-    // setting at all.
-    for (SerialParams params : {SerialParams{7, 3, 0, 0}, SerialParams{14, 3, 0, 0}, SerialParams{12, 3, 0, 1}}) {
+    // 14400 and 256000 baud have no constant of their own and 5 bits with
+    // 1.5 stop bits are "two" stop bits to a UART: a driver takes them or
+    // says it cannot, once and for good; a pseudo-terminal may do either.
+    struct Case {
+        SerialParams params;
+        int speed;              // as the driver reports it (stty cannot show those without a constant)
+        const char* flags[2];   // as stty shows them
+        const char* refused;
+    };
+    for (Case c : {Case{{7, 3, 0, 0}, 14400, {"cs8", "-cstopb"}, "скорость 14400 бод: выберите другую скорость"},
+                   Case{{14, 3, 0, 0}, 256000, {"cs8", "-cstopb"}, "скорость 256000 бод: выберите другую скорость"},
+                   Case{{12, 0, 0, 1}, 115200, {"cs5", "cstopb"},
+                        "формат 5 N 1.5: выберите другой в параметрах порта"}}) {
+        SCOPED_TRACE(c.speed);
         headless_ui_clear();
-        EXPECT_EQ(serial_open(pair.a_path(), params), nullptr);
-        EXPECT_EQ(headless_log(), "....ОШИБКА установки параметров: Invalid argument\n");
+        SerialOpenFailure failure = SerialOpenFailure::None;
+        auto port = serial_open(pair.a_path(), c.params, &failure);
+        if (port) {
+            EXPECT_EQ(failure, SerialOpenFailure::None);
+            EXPECT_EQ(headless_log(), ".....");
+            int speed = 0;
+            EXPECT_EQ(serial_actual_speed(port->fd, &speed), 0);
+            EXPECT_EQ(speed, c.speed);
+            std::string s = stty_of(port->fd);
+            for (const char* flag : c.flags)
+                EXPECT_TRUE(has(s, flag)) << flag << " in" << s;
+        } else {
+            EXPECT_EQ(failure, SerialOpenFailure::Unsupported);
+            EXPECT_EQ(headless_log(), std::string(".....Порт не поддерживает ") + c.refused + "\n");
+        }
     }
+    // 1.5 stop bits with 8 data bits exist on no port.
+    headless_ui_clear();
+    SerialOpenFailure failure = SerialOpenFailure::None;
+    EXPECT_EQ(serial_open(pair.a_path(), SerialParams{12, 3, 0, 1}, &failure), nullptr);
+    EXPECT_EQ(failure, SerialOpenFailure::Unsupported);
+    EXPECT_EQ(headless_log(), "....Порт не поддерживает формат 8 N 1.5: полтора стоповых бита бывают только при "
+                              "размере байта 5 бит\n");
     // 7E2 is a termios setting, but a pseudo-terminal's driver turns it into
     // 8 bits without parity: that is refused too, not taken silently.
     headless_ui_clear();
-    EXPECT_EQ(serial_open(pair.a_path(), SerialParams{6, 2, 1, 2}), nullptr);
-    EXPECT_EQ(headless_log(), ".....ОШИБКА установки параметров: Operation not supported\n");
+    EXPECT_EQ(serial_open(pair.a_path(), SerialParams{6, 2, 1, 2}, &failure), nullptr);
+    EXPECT_EQ(failure, SerialOpenFailure::Unsupported);
+    EXPECT_EQ(headless_log(), ".....Порт не поддерживает формат 7 E 2: выберите другой в параметрах порта\n");
+    // A device that is no serial port at all.
+    headless_ui_clear();
+    EXPECT_EQ(serial_open("/dev/null", SerialParams{}, &failure), nullptr);
+    EXPECT_EQ(failure, SerialOpenFailure::Unsupported);
+    EXPECT_EQ(headless_log(),
+              "....ОШИБКА установки параметров: Inappropriate ioctl for device (это не последовательный порт)\n");
     // Each refusal let go of the port.
     EXPECT_NE(serial_open(pair.a_path(), SerialParams{3, 3, 0, 0}), nullptr);
 }

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <cerrno>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -55,6 +56,19 @@ TEST(SerialFormat, SummaryShowsTheShortLabelsOfTheRows)
     EXPECT_EQ(serial_format_markup({12, 0, 3, 1}), "<b>5 M 1.5</b>");
     EXPECT_EQ(serial_parity({12, 3, 1, 0}), Parity::Even) << "row 1 is even, row 2 odd";
     EXPECT_FALSE(serial_params_valid({15, 3, 0, 0}));
+}
+
+TEST(SerialTexts, SayWhatToDoWhereTheSystemsWordsDoNot)
+{
+    EXPECT_EQ(serial_error_text(EACCES),
+              "Permission denied (добавьте пользователя в группу dialout и войдите в систему заново)");
+    EXPECT_EQ(serial_error_text(ENOTTY), "Inappropriate ioctl for device (это не последовательный порт)");
+    EXPECT_EQ(serial_error_text(EBUSY), "Device or resource busy");
+    // One and a half stop bits are only asked for with five data bits.
+    EXPECT_EQ(serial_format_refusal({12, 0, 0, 1}), "");
+    EXPECT_EQ(serial_format_refusal({12, 2, 1, 1}),
+              "Порт не поддерживает формат 7 E 1.5: полтора стоповых бита бывают только при размере байта 5 бит");
+    EXPECT_EQ(serial_format_refusal({12, 3, 0, 2}), "");
 }
 
 TEST(CarrierWatch, SeesTheModemsReportButNeverAReply)
@@ -126,5 +140,30 @@ TEST(ComPorts, ListTtysWithADriverInNaturalOrderWithTheirUsbNames)
                                                "/dev/ttyUSB0 (FTDI FT232R USB UART)"}));
     EXPECT_EQ(paths.back(), "/dev/ttyUSB0");
     EXPECT_TRUE(enumerate_com_ports(root + "/missing").empty());
+
+    // The adapter has a lasting name: it is listed by it, with its device,
+    // and a port remembered by that name is found again after re-plugging.
+    std::string dev = root + "/dev";
+    mkdirs(dev + "/serial/by-id");
+    for (const char* node : {"ttyUSB0", "ttyUSB1", "ttyACM0"})
+        write(dev + "/" + node, "");
+    std::string by_id = dev + "/serial/by-id/usb-FTDI_FT232R_USB_UART_A9X1-if00-port0";
+    ASSERT_EQ(symlink("../../ttyUSB0", by_id.c_str()), 0);
+    ports = enumerate_com_ports(tty, dev);
+    ASSERT_EQ(ports.size(), 5u);
+    EXPECT_EQ(ports[0].name, dev + "/ttyACM0 (GSM Modem)");
+    EXPECT_EQ(ports[4].name, by_id + " (" + dev + "/ttyUSB0)");
+    EXPECT_EQ(ports[4].path, by_id);
+    EXPECT_EQ(com_port_path(ports, ports[4].name), by_id);
+    EXPECT_EQ(com_port_path(ports, "/tmp/modem"), "/tmp/modem") << "a path typed in";
+    // Re-plugged, the adapter comes back as ttyUSB1 (sysfs names it so too).
+    ASSERT_EQ(unlink(by_id.c_str()), 0);
+    ASSERT_EQ(symlink("../../ttyUSB1", by_id.c_str()), 0);
+    ASSERT_EQ(rename((tty + "/ttyUSB0").c_str(), (tty + "/ttyUSB1").c_str()), 0);
+    ports = enumerate_com_ports(tty, dev);
+    ASSERT_EQ(ports.size(), 5u);
+    EXPECT_EQ(com_port_row(ports, by_id), 4);
+    EXPECT_EQ(ports[4].name, by_id + " (" + dev + "/ttyUSB1)");
+    EXPECT_EQ(com_port_row(ports, dev + "/ttyUSB0"), -1);
     EXPECT_EQ(std::system(("rm -rf '" + root + "'").c_str()), 0);
 }
