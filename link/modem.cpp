@@ -22,7 +22,6 @@ constexpr size_t kModemStack = 256000;
 
 // One byte of a reply line: 100 ms per byte asked for plus 500 ms.
 constexpr int kByteWaitMs = 600;
-constexpr int kEmptyReadsMax = 150;
 // A port that fails every read at once: a pause between tries, and a limit.
 constexpr auto kFailedReadPause = milliseconds(100);
 constexpr int kFailedReadsMax = 5;
@@ -44,6 +43,8 @@ constexpr int kReplyLine = 256;
 constexpr int kResetLine = 127;
 
 std::atomic<uint64_t> g_call{0};
+std::atomic<int> g_reply_wait_ms{ModemWaits{}.reply_ms};
+std::atomic<int> g_dial_wait_ms{ModemWaits{}.dial_ms};
 
 void say(LogTag tag, const char* text)
 {
@@ -52,6 +53,15 @@ void say(LogTag tag, const char* text)
 }
 
 void say(LogTag tag, const std::string& text) { say(tag, text.c_str()); }
+
+// A set-up command met silence (a modem switched off, a cable in the wrong
+// socket, another speed than the modem's): said once, so the user is not left
+// with a row of dots.
+void say_silent(const ModemCall& call)
+{
+    if (modem_call_wanted(call))
+        say(err_text, "Модем не отвечает: проверьте питание модема, кабель и скорость порта\n");
+}
 
 // Waits `time`, ending early once the call is no longer wanted. False then.
 bool pause_while_wanted(const ModemCall& call, milliseconds time)
@@ -106,8 +116,19 @@ std::shared_ptr<LinkIo> modem_link_io(const ModemCall& call, std::shared_ptr<Ser
         if (watch->closed)
             return -1;
         int n = serial_read(*port, buffer, max, wait_ms);
-        if (n > 0 && watch->carrier.feed(buffer, n))
+        if (n > 0 && !watch->lost && watch->carrier.feed(buffer, n)) {
+            // The modem's own word that the call is gone, not a reply: the
+            // link is lost from here on, so the request waiting for a reply
+            // fails as one on a lost link (quietly), not as a reply of the
+            // wrong size. Under the lock a link opened since cannot be taken
+            // for this one.
+            GdkLock g;
             watch->lost = true;
+            if (!watch->closed) {
+                log_message(err_text, "%s", modem_result_text(3).c_str());
+                app.link_open = 0;
+            }
+        }
         return n;
     };
     // The reads and writes of a call end within their own time-outs; the
@@ -143,7 +164,6 @@ void modem_thread(const ModemCall& call)
     std::shared_ptr<CallWatch> watch;
     bool dialled = false;
     bool link_up = false;
-    bool link_opened = false;
     int i = 0;
 
     auto lost = [&](const std::string& why) {
@@ -161,7 +181,16 @@ void modem_thread(const ModemCall& call)
     while (modem_call_wanted(call)) {
         if (!dialled) {
             say(norm_text, "Подключение к контроллеру");
-            port = serial_open(call.port, call.params);
+            SerialOpenFailure failure;
+            port = serial_open(call.port, call.params, &failure);
+            if (failure == SerialOpenFailure::Unsupported) {
+                // A wrong setting is not a lost call: dialling again would
+                // only repeat the refusal every few seconds.
+                GdkLock g;
+                if (g_call == call.number)
+                    app.modem_wanted = 0;
+                break;
+            }
             int result = port ? modem_configure(*port, call) : -1;
             if (result == 0)
                 result = modem_dial(*port, call);
@@ -193,7 +222,7 @@ void modem_thread(const ModemCall& call)
                 lost("");
                 continue;
             }
-            link_up = link_opened = true;
+            link_up = true;
             connection_link_opened(session);
         }
         if (port->dead) {
@@ -201,7 +230,7 @@ void modem_thread(const ModemCall& call)
             continue;
         }
         if (watch->lost) {
-            lost(modem_result_text(3));
+            lost("");   // the transport thread has said so
             continue;
         }
         if (i > kWatchEvery) {
@@ -219,6 +248,10 @@ void modem_thread(const ModemCall& call)
     // Hang-up. The guard times are waited out even when the program is
     // closing: a modem left on line keeps the call (and its cost) going.
     say(norm_text, "Отключение...");
+    // A link of this call ends with the transport thread's "Отключен"; a call
+    // without one (never up, or lost and redialled when the user gave up)
+    // needs its own word.
+    const bool says_disconnected = link_up;
     if (link_up)
         end_link();
     if (dialled) {
@@ -232,7 +265,7 @@ void modem_thread(const ModemCall& call)
                 await_answer(*port);
         }
     }
-    if (!dialled || !link_opened)
+    if (!says_disconnected)
         say(norm_text, "Отключено\n");
     port.reset();
     GdkLock g;
@@ -265,6 +298,12 @@ const LinkBackend pstn_backend = {LinkKind::Pstn, "PSTN", LinkBackend::Asks::Mod
 
 bool modem_call_wanted(const ModemCall& call) { return app.modem_wanted && g_call == call.number; }
 
+void modem_set_waits(const ModemWaits& waits)
+{
+    g_reply_wait_ms = waits.reply_ms;
+    g_dial_wait_ms = waits.dial_ms;
+}
+
 int modem_start(ModemCall call)
 {
     call.number = ++g_call;
@@ -278,7 +317,7 @@ int modem_start(ModemCall call)
     return started;
 }
 
-int modem_read_line(SerialPort& port, const ModemCall& call, char* buffer, int size)
+int modem_read_line(SerialPort& port, const ModemCall& call, char* buffer, int size, int wait_ms)
 {
     if (size <= 0)
         return 0;
@@ -286,10 +325,20 @@ int modem_read_line(SerialPort& port, const ModemCall& call, char* buffer, int s
     buffer[0] = 0;
     if (size < 2)
         return 0;
-    int empty = 0, failed = 0;
+    using Clock = std::chrono::steady_clock;
+    // The wait starts again with every character stored.
+    auto until = Clock::now() + milliseconds(wait_ms);
+    int failed = 0;
     while (modem_call_wanted(call)) {
+        auto left = std::chrono::duration_cast<milliseconds>(until - Clock::now()).count();
+        if (left <= 0) {
+            buffer[length] = 0;
+            if (length > 0)
+                say(err_text, "ОШИБКА: таймаут\n");
+            return -length;
+        }
         uint8_t byte;
-        int n = serial_read(port, &byte, 1, kByteWaitMs);
+        int n = serial_read(port, &byte, 1, int(std::min<int64_t>(left, kByteWaitMs)));
         if (n < 0) {
             // A dead port fails every read at once: retried without a pause
             // it would keep a processor busy until the user hangs up.
@@ -302,21 +351,15 @@ int modem_read_line(SerialPort& port, const ModemCall& call, char* buffer, int s
             continue;
         }
         failed = 0;
-        if (n == 0) {
-            if (++empty > kEmptyReadsMax) {
-                buffer[length] = 0;
-                say(err_text, "ОШИБКА: таймаут\n");
-                return -length;
-            }
+        if (n == 0)
             continue;
-        }
         if (byte == '\r' || byte == '\n') {
             if (length == 0)
                 continue;
             buffer[length] = 0;
             return length;
         }
-        empty = 0;
+        until = Clock::now() + milliseconds(wait_ms);
         buffer[length++] = char(byte);
         if (length >= size - 2) {
             buffer[length] = 0;
@@ -329,32 +372,34 @@ int modem_read_line(SerialPort& port, const ModemCall& call, char* buffer, int s
 
 int modem_reset(SerialPort& port, const ModemCall& call)
 {
+    const int wait = g_reply_wait_ms;
     char line[kResetLine];
     say(norm_text, ".");
     send(port, "atz\r\n");
     pause_while_wanted(call, kResetWait);
-    if (modem_read_line(port, call, line, sizeof line) < 0)
-        return -1;
-    if (std::strstr(line, "atz") && modem_read_line(port, call, line, sizeof line) < 0)
-        return -1;
-    if (!modem_reply_ok(line))
+    int n = modem_read_line(port, call, line, sizeof line, wait);
+    if (n > 0 && std::strstr(line, "atz"))
+        n = modem_read_line(port, call, line, sizeof line, wait);
+    if (n == 0)
+        say_silent(call);
+    if (n <= 0 || !modem_reply_ok(line))
         return -1;
 
     say(norm_text, ".");
     send(port, "ate0\r\n");
     pause_while_wanted(call, kEchoOffWait);
-    int n = modem_read_line(port, call, line, sizeof line);
+    n = modem_read_line(port, call, line, sizeof line, wait);
     if (n < 0)
         return -1;
     if (n > 0 && std::strstr(line, "ate0")) {
-        if (modem_read_line(port, call, line, sizeof line) < 0 || !modem_reply_ok(line))
+        if (modem_read_line(port, call, line, sizeof line, wait) < 0 || !modem_reply_ok(line))
             return -1;
     }
 
     say(norm_text, ".");
     send(port, "atv0\r\n");
     pause_while_wanted(call, kNumericWait);
-    n = modem_read_line(port, call, line, sizeof line);
+    n = modem_read_line(port, call, line, sizeof line, wait);
     if (n <= 0)
         return 0;
     return std::strchr(line, '0') ? 0 : -1;
@@ -362,6 +407,7 @@ int modem_reset(SerialPort& port, const ModemCall& call)
 
 int modem_configure(SerialPort& port, const ModemCall& call)
 {
+    const int wait = g_reply_wait_ms;
     char line[kReplyLine];
     say(norm_text, ".");
     if (modem_reset(port, call) != 0) {
@@ -374,11 +420,13 @@ int modem_configure(SerialPort& port, const ModemCall& call)
     for (int k = 0; k < kModemSetupCommands; ++k) {
         say(norm_text, ".");
         send(port, kModemSetup[k]);
-        int n = modem_read_line(port, call, line, sizeof line);
+        int n = modem_read_line(port, call, line, sizeof line, wait);
         if (!modem_call_wanted(call)) {
             say(norm_text, "Отменено\n");
             return -1;
         }
+        if (n == 0)
+            say_silent(call);
         if (n < 1)
             return -1;
         if (modem_reply_number(line) == 4) {
@@ -396,8 +444,11 @@ int modem_configure(SerialPort& port, const ModemCall& call)
         for (int k = 0; k < kGsmSetupCommands; ++k) {
             say(norm_text, ".");
             send(port, kGsmSetup[k]);
-            if (modem_read_line(port, call, line, sizeof line) < 1) {
-                if (k == kGsmSetupCommands - 1)
+            int n = modem_read_line(port, call, line, sizeof line, wait);
+            if (n < 1) {
+                if (n == 0 && modem_call_wanted(call))
+                    say_silent(call);
+                else if (k == kGsmSetupCommands - 1)
                     say(err_text, "\n");
                 return -1;
             }
@@ -409,13 +460,16 @@ int modem_configure(SerialPort& port, const ModemCall& call)
         return 0;
     say(norm_text, ".");
     send(port, "at" + call.init + "\r\n");
-    int n = modem_read_line(port, call, line, sizeof line);
+    int n = modem_read_line(port, call, line, sizeof line, wait);
     if (!modem_call_wanted(call)) {
         say(norm_text, "Отменено\n");
         return -1;
     }
     if (n < 1) {
-        say(err_text, "\n");
+        if (n == 0)
+            say_silent(call);
+        else
+            say(err_text, "\n");
         return -1;
     }
     if (modem_reply_number(line) == 4) {
@@ -434,28 +488,31 @@ int modem_dial(SerialPort& port, const ModemCall& call)
     say(norm_text, ".");
     send(port, modem_dial_command(call.gsm, call.tone, call.phone));
     char line[kReplyLine];
-    for (;;) {
-        int n = modem_read_line(port, call, line, sizeof line);
-        if (!modem_call_wanted(call)) {
-            // The call was withdrawn while the modem dialled. Had it come up
-            // meanwhile, it is on line now and must be hung up properly.
-            say(norm_text, "Отменено\n");
-            if (n > 0 && modem_result(modem_reply_number(line)).connected)
-                return kDialConnectedButCancelled;
-            // Any character stops the dialling; the modem's answer says it has.
-            if (send(port, "atdt\r\n"))
-                await_answer(port);
-            return -1;
-        }
-        if (n < 0)
-            return -1;
-        if (n == 0)
-            continue;
-        int code = modem_reply_number(line);
-        ModemResult result = modem_result(code);
-        say(result.error ? err_text : norm_text, modem_result_text(code));
-        return result.connected ? 0 : -1;
+    int n = modem_read_line(port, call, line, sizeof line, g_dial_wait_ms);
+    if (!modem_call_wanted(call)) {
+        // The call was withdrawn while the modem dialled. Had it come up
+        // meanwhile, it is on line now and must be hung up properly.
+        say(norm_text, "Отменено\n");
+        if (n > 0 && modem_result(modem_reply_number(line)).connected)
+            return kDialConnectedButCancelled;
+        // Any character stops the dialling; the modem's answer says it has.
+        if (send(port, "atdt\r\n"))
+            await_answer(port);
+        return -1;
     }
+    if (n == 0) {
+        // No result long after any modem gives up on its own: a failed dial,
+        // redialled like a busy line. The modem may still be dialling.
+        say(err_text, "ОШИБКА: таймаут\n");
+        if (send(port, "atdt\r\n"))
+            await_answer(port);
+    }
+    if (n <= 0)
+        return -1;
+    int code = modem_reply_number(line);
+    ModemResult result = modem_result(code);
+    say(result.error ? err_text : norm_text, modem_result_text(code));
+    return result.connected ? 0 : -1;
 }
 
 int modem_lines_ok(SerialPort& port, ModemLineState& state, bool check_dsr, bool check_cts, bool check_rlsd,

@@ -43,12 +43,23 @@ struct ModemLineState {
     std::atomic<bool> no_lines_reported{false};
 };
 
+// How long the modem may stay silent: after a set-up command (a modem that is
+// switched on answers at once), and after the dial command until its result
+// (the modem gives up on an unanswered call well before).
+struct ModemWaits {
+    int reply_ms = 5000;
+    int dial_ms = 90000;
+};
+// Shorter waits for tests; every later call uses them.
+void modem_set_waits(const ModemWaits& waits);
+
 // The modem conversation, run by the modem thread (exposed for tests).
 //
 // Reads one reply line into `buffer` (always NUL-terminated): > 0 its length;
-// 0 nothing before the call was withdrawn, or nothing within 150 empty reads;
-// < 0 the port failed or the wait ended with part of a line (minus its length).
-int modem_read_line(SerialPort& port, const ModemCall& call, char* buffer, int size);
+// 0 nothing before the call was withdrawn, or nothing at all within `wait_ms`
+// (the caller says which, nothing is logged); < 0 the port failed or the wait
+// ended with part of a line (minus its length; logged).
+int modem_read_line(SerialPort& port, const ModemCall& call, char* buffer, int size, int wait_ms);
 // 0 or -1; every step logs its dot, failures their text.
 int modem_reset(SerialPort& port, const ModemCall& call);
 int modem_configure(SerialPort& port, const ModemCall& call);

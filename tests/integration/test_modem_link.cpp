@@ -27,6 +27,7 @@
 #include "base/ui_hooks.h"
 #include "base/workers.h"
 #include "link/connection.h"
+#include "link/modem.h"
 #include "modbus/exchange.h"
 #include "modbus/operations.h"
 #include "status/display_hooks.h"
@@ -267,6 +268,7 @@ protected:
     void TearDown() override
     {
         hang_up();
+        modem_set_waits({});
         connection_unsubscribe_all();
         app_state_reset_start_values();   // the next suite connects over Ethernet
     }
@@ -489,6 +491,86 @@ TEST_F(ModemLink, APortThatDiesDuringTheCallIsALostCall)
     EXPECT_EQ(app.link_open.load(), 0);
     EXPECT_TRUE(contains(headless_log(), "Отключен\n"));
     EXPECT_EQ(headless_connect_controls(), 0) << "the call is still wanted: the thread redials";
+}
+
+TEST_F(ModemLink, ASilentModemOrAnUnansweredDialFailsWithinItsWaitAndIsTriedAgain)
+{
+    modem_set_waits({1000, 2000});
+    SimProcess sim(modem_sim());
+    ASSERT_TRUE(sim.running()) << sim.log();
+    ModemTap tap(sim.modem_path());
+    tap.answer("atz");   // switched off
+    ASSERT_EQ(dial(LinkKind::Gsm, tap.path(), "89161234567"), 0);
+    ASSERT_TRUE(wait_for([] { return contains(headless_log(), "ОШИБКА конфигурации модема\n"); }, 8000))
+        << headless_log();
+    EXPECT_TRUE(contains(headless_log(), "Подключение к контроллеру.......Модем не отвечает: проверьте питание "
+                                         "модема, кабель и скорость порта\nОШИБКА конфигурации модема\n"))
+        << headless_log();
+    EXPECT_TRUE(contains(headless_log_tagged(), "[err_text]Модем не отвечает")) << headless_log_tagged();
+
+    // Switched on, but the call it dials is never answered, not even by the
+    // modem's own "NO ANSWER": a failed dial, stopped and redialled.
+    tap.answer("atd8");
+    ASSERT_TRUE(wait_for([&] { return count(tap.sent(), "atd89161234567\r\n") >= 2; })) << headless_log() << [&] {
+        std::string t;
+        for (const Chunk& c : tap.chunks())
+            t += (c.to_modem ? ">" : "<") + std::to_string(c.ms) + " " + c.bytes + "|\n";
+        return t;
+    }();
+    int64_t first = tap.sent_at("atd8"), second = tap.sent_at("atd8", first + 1);
+    EXPECT_GE(second - first, 2000 + 5000) << "the wait, then the pause before a redial";
+    EXPECT_TRUE(contains(tap.sent(), "atd89161234567\r\natdt\r\n")) << "the dialling is stopped" << tap.sent();
+    EXPECT_TRUE(contains(headless_log_tagged(), ".[err_text]ОШИБКА: таймаут\n[norm_text]Подключение к контроллеру"))
+        << headless_log_tagged();
+    EXPECT_EQ(app.link_open.load(), 0);
+    EXPECT_EQ(headless_connect_controls(), 0) << "the call is still wanted";
+}
+
+TEST_F(ModemLink, ACarrierLostWhileARequestWaitsFailsItAsALostLinkNotAsAReply)
+{
+    SimProcess sim(modem_sim());
+    ASSERT_TRUE(sim.running()) << sim.log();
+    ModemTap tap(sim.modem_path());
+    ASSERT_EQ(dial(LinkKind::Gsm, tap.path(), "89161234567"), 0);
+    ASSERT_TRUE(wait_for(up)) << headless_log();
+    ASSERT_EQ(poll_cycle(), CycleResult::Complete) << headless_log();
+
+    // The next request drops the call: its answer is the modem's "3".
+    ASSERT_EQ(sim.control("fault close-after 0"), "ok");
+    uint8_t out[2];
+    EXPECT_EQ(modbus_read_registers(1, 1, out, 0x04), -3);
+    ASSERT_TRUE(wait_for([] { return g_links_ended.load() == 1; })) << headless_log();
+    std::string log = headless_log_tagged();
+    EXPECT_TRUE(contains(log, "[err_text]НЕТ НЕСУЩЕЙ\n[norm_text]Отключен\n")) << log;
+    EXPECT_FALSE(contains(log, "Некорректный размер")) << log;
+    EXPECT_FALSE(contains(log, "Ошибка обмена")) << log;
+    EXPECT_EQ(count(log, "НЕТ НЕСУЩЕЙ"), 1u) << log;
+    EXPECT_EQ(app.link_open.load(), 0);
+    ASSERT_TRUE(wait_for(up)) << "redialled: " << headless_log();
+    EXPECT_EQ(modbus_read_registers(1, 1, out, 0x04), 0) << headless_log();
+}
+
+TEST_F(ModemLink, APortThatRefusesTheSettingsSaysSoOnceAndIsNotRetried)
+{
+    SimProcess sim(modem_sim());
+    ASSERT_TRUE(sim.running()) << sim.log();
+    ModemTap tap(sim.modem_path());
+    // 256000 baud, 5 bits, 1.5 stop bits: a pseudo-terminal may or may not
+    // take the speed, it never takes 5 bits.
+    app.baud_index = 14;
+    app.data_bits_index = 0;
+    app.stop_bits_index = 1;
+    ASSERT_EQ(dial(LinkKind::Gsm, tap.path(), "89161234567"), 0);
+    ASSERT_TRUE(wait_for([] { return headless_connect_controls() == 1; }, 5000)) << headless_log();
+    std::string log = headless_log();
+    EXPECT_TRUE(contains(log, "Порт не поддерживает ")) << log;
+    EXPECT_EQ(count(log, "Порт не поддерживает"), 1u) << log;
+    EXPECT_TRUE(contains(log, "\nОтключение...Отключено\n")) << log;
+    EXPECT_EQ(app.modem_wanted.load(), 0);
+    // The modem thread has ended: nothing is left to try again.
+    workers_wait("modem");
+    EXPECT_EQ(count(headless_log(), "Подключение к контроллеру"), 1u) << headless_log();
+    EXPECT_TRUE(tap.sent().empty()) << "the modem was never spoken to";
 }
 
 TEST_F(ModemLink, ALongGarbledAnswerFailsTheResetCleanly)
