@@ -16,8 +16,33 @@
 
 namespace {
 
-// The port as last confirmed: a row of the list, or a path typed by hand.
-std::string g_port_text;
+// The device of the port last confirmed, never the row's label: the list may
+// have changed since (an adapter re-plugged).
+std::string g_port_path;
+
+std::string trimmed(const char* text)
+{
+    std::string t = text ? text : "";
+    t.erase(0, t.find_first_not_of(" \t"));
+    t.erase(t.find_last_not_of(" \t") + 1);
+    return t;
+}
+
+// OK only with a port and a number: without either the modem thread could
+// only fail and try again every few seconds.
+struct ModemDialogFields {
+    GtkWidget* dialog;
+    GtkWidget* port;
+    GtkWidget* phone;
+};
+
+void update_accept(GtkEditable*, gpointer data)
+{
+    auto* f = static_cast<ModemDialogFields*>(data);
+    bool filled = !trimmed(gtk_entry_get_text(GTK_ENTRY(f->port))).empty() &&
+                  !trimmed(gtk_entry_get_text(GTK_ENTRY(f->phone))).empty();
+    gtk_dialog_set_response_sensitive(GTK_DIALOG(f->dialog), GTK_RESPONSE_ACCEPT, filled ? TRUE : FALSE);
+}
 
 GtkWidget* bold_label(const char* markup)
 {
@@ -138,9 +163,13 @@ bool run_modem_dialog(bool pstn, LinkTarget* target)
         gtk_combo_box_text_append_text(GTK_COMBO_BOX_TEXT(port), p.name.c_str());
     GtkWidget* port_entry = gtk_bin_get_child(GTK_BIN(port));
     gtk_entry_set_activates_default(GTK_ENTRY(port_entry), TRUE);
-    if (!g_port_text.empty())
-        gtk_entry_set_text(GTK_ENTRY(port_entry), g_port_text.c_str());
-    else if (!ports.empty())
+    if (!g_port_path.empty()) {
+        int row = com_port_row(ports, g_port_path);
+        if (row >= 0)
+            gtk_combo_box_set_active(GTK_COMBO_BOX(port), row);
+        else
+            gtk_entry_set_text(GTK_ENTRY(port_entry), g_port_path.c_str());
+    } else if (!ports.empty())
         gtk_combo_box_set_active(GTK_COMBO_BOX(port), app.com_port_index < int(ports.size()) && app.com_port_index >= 0
                                                           ? app.com_port_index
                                                           : 0);
@@ -181,22 +210,25 @@ bool run_modem_dialog(bool pstn, LinkTarget* target)
                          0);
     }
     gtk_box_pack_start(GTK_BOX(GTK_DIALOG(dialog)->vbox), table, TRUE, TRUE, 0);
+    ModemDialogFields fields{dialog, port_entry, phone};
+    g_signal_connect(port_entry, "changed", G_CALLBACK(update_accept), &fields);
+    g_signal_connect(phone, "changed", G_CALLBACK(update_accept), &fields);
+    update_accept(nullptr, &fields);
     gtk_widget_show_all(dialog);
 
-    bool accepted = gtk_dialog_run(GTK_DIALOG(dialog)) == GTK_RESPONSE_ACCEPT;
+    // An OK that is not the button's (a script, an accessibility tool) is
+    // held to the same rule.
+    int response;
+    do
+        response = gtk_dialog_run(GTK_DIALOG(dialog));
+    while (response == GTK_RESPONSE_ACCEPT &&
+           (trimmed(gtk_entry_get_text(GTK_ENTRY(port_entry))).empty() ||
+            trimmed(gtk_entry_get_text(GTK_ENTRY(phone))).empty()));
+    bool accepted = response == GTK_RESPONSE_ACCEPT;
     if (accepted) {
-        std::string text = gtk_entry_get_text(GTK_ENTRY(port_entry));
-        text.erase(0, text.find_first_not_of(" \t"));
-        text.erase(text.find_last_not_of(" \t") + 1);
-        g_port_text = text;
-        app.com_port_index = -1;
-        target->address = text;
-        for (size_t i = 0; i < ports.size(); ++i) {
-            if (ports[i].name == text) {
-                app.com_port_index = int(i);
-                target->address = ports[i].path;
-            }
-        }
+        g_port_path = com_port_path(ports, trimmed(gtk_entry_get_text(GTK_ENTRY(port_entry))));
+        app.com_port_index = com_port_row(ports, g_port_path);
+        target->address = g_port_path;
         app.baud_index = gtk_combo_box_get_active(GTK_COMBO_BOX(baud));
         copy_cut(app.modem_init_string, sizeof app.modem_init_string, gtk_entry_get_text(GTK_ENTRY(init)));
         copy_cut(app.modem_phone, sizeof app.modem_phone, gtk_entry_get_text(GTK_ENTRY(phone)));
