@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <mutex>
+#include <string>
 
 #include "base/log.h"
 
@@ -13,23 +14,31 @@ std::mutex g_lock;
 const UsbAccess* g_current = nullptr;
 
 template <class Fn>
-bool take(void* library, const char* name, Fn*& out)
+bool take(void* library, const char* name, Fn*& out, std::string& missing)
 {
     out = reinterpret_cast<Fn*>(dlsym(library, name));
+    if (!out)
+        missing += std::string(missing.empty() ? "" : ", ") + name;
     return out != nullptr;
 }
 
 // A library that lacks one of the five calls cannot carry a link; it stays
-// loaded, since nothing of it has been used, but is not used either.
+// loaded, since nothing of it has been used, but is not used either. The
+// calls it lacks are named: most often an older or another maker's library.
 const UsbAccess* load(void* library, const char* path)
 {
     auto* access = new UsbAccess{path, nullptr, nullptr, nullptr, nullptr, nullptr};
-    if (take(library, "rarur_find", access->find) && take(library, "rarur_open", access->open) &&
-        take(library, "rarur_read", access->read) && take(library, "rarur_write", access->write) &&
-        take(library, "rarur_close", access->close))
+    std::string missing;
+    bool all = take(library, "rarur_find", access->find, missing);
+    all = take(library, "rarur_open", access->open, missing) && all;
+    all = take(library, "rarur_read", access->read, missing) && all;
+    all = take(library, "rarur_write", access->write, missing) && all;
+    all = take(library, "rarur_close", access->close, missing) && all;
+    if (all)
         return access;
     delete access;
-    log_message(err_text, "Библиотека USB %s не содержит нужных функций\n", path);
+    log_message(err_text, "Библиотека USB %s не содержит нужных функций (нет %s)\n",
+                path, missing.c_str());
     return nullptr;
 }
 

@@ -251,6 +251,15 @@ TEST_F(UsbLink, ALibraryThatCannotBeLoadedFailsTheSearch)
     EXPECT_EQ(headless_messages(), "Ошибка получения списка подключенных контроллеров RARUR\n");
     EXPECT_TRUE(contains(headless_log(), "Не удается загрузить библиотеку USB /nonexistent/librarur.so: "));
     EXPECT_TRUE(contains(headless_log_tagged(), "[err_text]Ошибка получения списка подключенных контроллеров RARUR\n"));
+
+    // A library that loads but is not the Controller's says which calls it lacks.
+    headless_ui_clear();
+    setenv("RARUR_USB_LIBRARY", "libz.so.1", 1);
+    usb_access_forget();
+    EXPECT_EQ(connect(), -1);
+    EXPECT_TRUE(contains(headless_log(), "Библиотека USB libz.so.1 не содержит нужных функций (нет rarur_find, "
+                                         "rarur_open, rarur_read, rarur_write, rarur_close)\n"))
+        << headless_log();
 }
 
 #endif
