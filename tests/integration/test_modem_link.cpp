@@ -109,6 +109,14 @@ public:
                 all += c.bytes;
         return all;
     }
+    // Everything that crossed the line, one chunk a line: ">ms bytes" sent, "<ms bytes" received.
+    std::string both_ways()
+    {
+        std::string all;
+        for (const Chunk& c : chunks())
+            all += (c.to_modem ? ">" : "<") + std::to_string(c.ms) + " " + c.bytes + "\n";
+        return all;
+    }
     // Time of the first chunk the program sent that contains `text`, after `from` ms; -1 if none.
     int64_t sent_at(const std::string& text, int64_t from = 0)
     {
@@ -511,12 +519,8 @@ TEST_F(ModemLink, ASilentModemOrAnUnansweredDialFailsWithinItsWaitAndIsTriedAgai
     // Switched on, but the call it dials is never answered, not even by the
     // modem's own "NO ANSWER": a failed dial, stopped and redialled.
     tap.answer("atd8");
-    ASSERT_TRUE(wait_for([&] { return count(tap.sent(), "atd89161234567\r\n") >= 2; })) << headless_log() << [&] {
-        std::string t;
-        for (const Chunk& c : tap.chunks())
-            t += (c.to_modem ? ">" : "<") + std::to_string(c.ms) + " " + c.bytes + "|\n";
-        return t;
-    }();
+    ASSERT_TRUE(wait_for([&] { return count(tap.sent(), "atd89161234567\r\n") >= 2; }))
+        << headless_log() << tap.both_ways();
     int64_t first = tap.sent_at("atd8"), second = tap.sent_at("atd8", first + 1);
     EXPECT_GE(second - first, 2000 + 5000) << "the wait, then the pause before a redial";
     EXPECT_TRUE(contains(tap.sent(), "atd89161234567\r\natdt\r\n")) << "the dialling is stopped" << tap.sent();
