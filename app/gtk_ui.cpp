@@ -51,6 +51,13 @@ void g_set_title(const char* title)
 {
     if (w.main_window)
         gtk_window_set_title(GTK_WINDOW(w.main_window), title);
+    // The device page names the link the same way the title does, without
+    // the program's name: the title is the one place a link describes itself.
+    if (GtkWidget* link = widget_by_id("AboutLink"); link && GTK_IS_LABEL(link)) {
+        static const std::string kPrefix = "RARUR Service - ";
+        std::string text = title;
+        gtk_label_set_text(GTK_LABEL(link), text.rfind(kPrefix, 0) == 0 ? text.c_str() + kPrefix.size() : "-");
+    }
 }
 
 void g_set_activity(ActivityDot dot)

@@ -110,6 +110,10 @@ void look_up_widgets()
     gtk_widget_show(w.status_label);
 
     w.about_dialog = must("AboutDialog");
+    // The About box holds the program's version; the device page repeats it
+    // beside the Controller's, as the first thing support asks for.
+    if (const gchar* version = gtk_about_dialog_get_version(GTK_ABOUT_DIALOG(w.about_dialog)))
+        gtk_label_set_text(GTK_LABEL(must("AboutProgramVersion")), (std::string("RARUR Service ") + version).c_str());
     w.transferred_send = must("TranferredDataSend");
     w.transferred_recv = must("TranferredDataRecv");
     w.cycle_time = must("CycleTime");

@@ -13,6 +13,7 @@
 #include "settings/page_gtk.h"
 #include "settings/settings_store.h"
 #include "status/commands_gtk.h"
+#include "status/register_view_gtk.h"
 #include "status/display_gtk.h"
 #include "status/equipment_gtk.h"
 #include "status/poll.h"
@@ -35,6 +36,7 @@ void register_window_part_handlers()
     settings_file_register_handlers();
     mask_lists_register_handlers();
     service_commands_register_handlers();
+    register_viewer_register_handlers();
     battery_records_register_handlers();
     battery_export_register_handlers();
     journal_register_handlers();

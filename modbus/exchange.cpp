@@ -339,7 +339,7 @@ int link_receive(ExchangeSession& s, uint8_t* buffer, int expected, int* receive
             *received_out = got;
             return -2;
         }
-        log_message(err_text, "Не удается принять данные, buff_len=%d, buf_readed_a=%d", expected, 0);
+        log_message(err_text, "Нет ответа контроллера: получено 0 из %d байт\n", expected);
         return -3;
     }
     if (app.log_frames)

@@ -13,14 +13,14 @@
 const char* exception_text(int code)
 {
     switch (code) {
-    case 1: return "Не правильная функция";
-    case 2: return "Не правильный адрес данных";
-    case 3: return "Не правильное значение";
+    case 1: return "Неправильная функция";
+    case 2: return "Неправильный адрес данных";
+    case 3: return "Неправильное значение";
     case 4: return "Отказ устройства";
     case 5: return "Acknowledge";
     case 6: return "Устройство занято";
     case 8: return "Ошибка памяти";
-    case 10: return "Не доступный путь шлюза";
+    case 10: return "Недоступный путь шлюза";
     case 11: return "Подключенное через шлюз устройство не отвечает";
     default: return "Неизвестное исключение";
     }

@@ -265,6 +265,11 @@ void g_identification(const CycleView& c)
     set_text("SWVersion", c.identification.sw_version.c_str());
     set_text("SerialNumber", c.identification.serial_number.c_str());
     set_text("DeviceComment", c.device_comment.c_str());
+    set_text("DeviceClock", c.device_time.c_str());
+    set_text("JournalNewestRecord", c.identification.journal_record.c_str());
+    set_text("NewestTestSlot", c.identification.newest_test_slot.c_str());
+    set_text("NewestDischargeSlot", c.identification.newest_discharge_slot.c_str());
+    set_text("IdentificationOther", c.identification.other_registers.c_str());
 }
 
 void g_progress(const char* markup)
@@ -325,7 +330,8 @@ const char* const kDisplayedIds[] = {
     "MainsLightingStatus", "MainsL1Label", "MainsL2Label", "MainsL3Label", "MainsL1", "MainsL2", "MainsL3",
     "MainsL1Status", "MainsL2Status", "MainsL3Status", "LoadTK", "LoadVoltage", "LoadCurrent", "BatteryStatus",
     "BatterySummaryCurrent", "Temperature1", "Temperature2Label", "Temperature2", "DeviceCode", "ProtocolVersion",
-    "SWVersion", "SerialNumber", "DeviceComment", "CycleTime",
+    "SWVersion", "SerialNumber", "DeviceComment", "DeviceClock", "JournalNewestRecord", "NewestTestSlot",
+    "NewestDischargeSlot", "IdentificationOther", "CycleTime",
 };
 
 // Containers whose values turn grey while the data is stale: the summary

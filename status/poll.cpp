@@ -73,18 +73,18 @@ void take_pending_reset(PollState& p)
     }
 }
 
-std::string progress_markup(int step, int layout, bool settings_step)
+std::string progress_markup(int step)
 {
-    return settings_step && layout == 2 ? format("<b>20 is %d</b>", kSteps) : format("<b>%d из %d</b>", step, kSteps);
+    return format("<b>%d из %d</b>", step, kSteps);
 }
 
-void show_progress(int step, int layout, bool settings_step)
+void show_progress(int step)
 {
     // While the values are stale the mark says so until a cycle completes;
     // steps of cycles that may be given up again would hide it.
     if (state().stale.stale())
         return;
-    std::string markup = progress_markup(step, layout, settings_step);
+    std::string markup = progress_markup(step);
     if (display_hooks().set_progress)
         display_hooks().set_progress(markup.c_str());
 }
@@ -133,7 +133,7 @@ bool read_events_block(PollState& p, int layout)
     // A Controller may answer block 256 in a later layout's length than its
     // version says; the buffer of the layout that answered is the one filled.
     for (int buffer = layout; buffer <= 3; ++buffer) {
-        show_progress(2, layout, false);
+        show_progress(2);
         if (read_block(status_address::kEvents, events_block_registers(buffer), p.status.events[buffer - 1].data(),
                        kInputRegisters) == 0) {
             convert_events(p.status, buffer);
@@ -148,7 +148,7 @@ bool read_rectifiers(PollState& p, int layout)
     uint16_t* buffer = p.status.rectifiers[layout - 1].data();
     int total = rectifier_registers(layout);
     for (int offset = 0; offset < total; offset += kMaxInputRequest) {
-        show_progress(layout == 1 && offset > 0 ? 15 : 14, layout, false);
+        show_progress(layout == 1 && offset > 0 ? 15 : 14);
         int count = std::min(kMaxInputRequest, total - offset);
         if (read_block(static_cast<uint16_t>(status_address::kRectifiers + offset), count, buffer + offset,
                        kInputRegisters) != 0)
@@ -171,7 +171,7 @@ void read_settings(PollState& p, int layout)
     int total = settings_word_count(layout);
     for (int offset = 0; offset < total;) {
         int count = std::min(kMaxHoldingRequest, total - offset);
-        show_progress(20, layout, true);
+        show_progress(20);
         if (g_reader.load()(static_cast<uint16_t>(offset), static_cast<unsigned>(count), image.data() + 2 * offset,
                             kHoldingRegisters) != 0) {
             request_failed(p);
@@ -212,7 +212,7 @@ void show_cycle(PollState& p, int layout, LinkSession session)
         if (hooks.set_stale)
             hooks.set_stale(false);
         if (hooks.set_progress)
-            hooks.set_progress(progress_markup(kSteps, layout, true).c_str());
+            hooks.set_progress(progress_markup(kSteps).c_str());
     }
     display_apply(view);
     if (view.event_lists.changed) {
@@ -248,7 +248,7 @@ CycleResult poll_cycle()
         p.timer = g_timer_new();
     double start = g_timer_elapsed(p.timer, nullptr);
 
-    show_progress(1, 1, false);
+    show_progress(1);
     if (read_block(status_address::kIdentification, status_size::kIdentification, p.status.identification.data(),
                    kInputRegisters) != 0)
         return abandon(p, session);
@@ -264,12 +264,12 @@ CycleResult poll_cycle()
     if (!read_events_block(p, layout))
         return abandon(p, session);
 
-    show_progress(3, layout, false);
+    show_progress(3);
     if (read_block(status_address::kLoad, status_size::kLoad, p.status.load.data(), kInputRegisters) != 0)
         return abandon(p, session);
     convert_load(p.status);
 
-    show_progress(4, layout, false);
+    show_progress(4);
     if (read_block(status_address::kBattery, status_size::kBattery, p.status.battery.data(), kInputRegisters) != 0)
         return abandon(p, session);
     convert_battery(p.status);
@@ -277,7 +277,7 @@ CycleResult poll_cycle()
     // A battery group that does not answer costs the rest of the groups and
     // the settings read of this cycle, not the cycle.
     for (int group = 0; group < kBatteryGroupsRead && app.link_open && !p.cycle_failed; ++group) {
-        show_progress(5 + group, layout, false);
+        show_progress(5 + group);
         if (read_block(static_cast<uint16_t>(status_address::kBatteryBlocks + 128 * group),
                        status_size::kBatteryBlocks, p.status.battery_blocks[group].data(), kInputRegisters) != 0) {
             request_failed(p);
@@ -286,7 +286,7 @@ CycleResult poll_cycle()
         convert_battery_blocks(p.status, group);
     }
 
-    show_progress(13, layout, false);
+    show_progress(13);
     if (read_block(status_address::kContactors, status_size::kContactors, p.status.contactors.data(),
                    kInputRegisters) != 0)
         return abandon(p, session);
@@ -295,24 +295,24 @@ CycleResult poll_cycle()
     if (!read_rectifiers(p, layout))
         return abandon(p, session);
 
-    show_progress(16, layout, false);
+    show_progress(16);
     if (read_block(mains_block_address(layout), status_size::kMains, p.status.mains.data(), kInputRegisters) != 0)
         return abandon(p, session);
     convert_mains(p.status);
 
-    show_progress(17, layout, false);
+    show_progress(17);
     if (read_block(temperature_block_address(layout), status_size::kTemperatures, p.status.temperatures.data(),
                    kInputRegisters) != 0)
         return abandon(p, session);
     convert_temperatures(p.status);
 
-    show_progress(18, layout, false);
+    show_progress(18);
     if (read_block(dry_contact_block_address(layout), status_size::kDryContacts, p.status.dry_contacts.data(),
                    kInputRegisters) != 0)
         return abandon(p, session);
     convert_dry_contacts(p.status);
 
-    show_progress(19, layout, false);
+    show_progress(19);
     if (read_block(extension_block_address(layout), status_size::kExtensions, p.status.extensions.data(),
                    kInputRegisters) != 0)
         return abandon(p, session);

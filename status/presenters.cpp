@@ -357,6 +357,15 @@ std::string device_time_text(uint32_t device_seconds, int16_t tz, int dst)
 
 IdentificationView present_identification(const StatusImage& s)
 {
-    return {format("%d", device_code(s)), format("%d", protocol_version(s)), format("%d", software_version(s)),
-            format("%u", serial_number(s))};
+    IdentificationView v;
+    v.device_code = format("%d", device_code(s));
+    v.protocol_version = format("%d", protocol_version(s));
+    v.sw_version = format("%d", software_version(s));
+    v.serial_number = format("%u", serial_number(s));
+    v.journal_record = format("%u", journal_start_record(s));
+    v.newest_test_slot = format("ячейка %u", newest_test_slot(s));
+    v.newest_discharge_slot = format("ячейка %u", newest_discharge_slot(s));
+    for (int r : {7, 9, 11, 13, 14})
+        v.other_registers += format(v.other_registers.empty() ? "%04X" : " %04X", s.identification[r]);
+    return v;
 }

@@ -126,8 +126,11 @@ std::string load_current_text(uint32_t milliamperes, unsigned shunt_type, bool s
 // tz in quarter hours, dst 0 or 1.
 std::string device_time_text(uint32_t device_seconds, int16_t tz, int dst);
 
-// Identification labels: DeviceCode, ProtocolVersion, SWVersion, SerialNumber.
+// Identification labels: DeviceCode, ProtocolVersion, SWVersion, SerialNumber,
+// and the rest of the block on the device page, so an engineer sees all the
+// Controller says of itself (registers it gives no meaning to as raw words).
 struct IdentificationView {
     std::string device_code, protocol_version, sw_version, serial_number;
+    std::string journal_record, newest_test_slot, newest_discharge_slot, other_registers;
 };
 IdentificationView present_identification(const StatusImage& s);

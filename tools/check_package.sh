@@ -17,6 +17,15 @@ rm -f "$build"/rarur-service_*.deb
 (cd "$build" && cpack -G DEB >/dev/null)
 deb=$(ls "$build"/rarur-service_*.deb)
 echo "package: $deb ($(dpkg-deb -f "$deb" Depends))"
+# Debian's own checks of a package: an error or a warning fails the check.
+# Informational tags stay quiet: the one left is GCC's .comment section,
+# which strip keeps and which costs a few hundred bytes.
+if ! report=$(lintian --fail-on error,warning "$deb" 2>&1); then
+    printf '%s\n' "$report" | grep -v '^running with root privileges'
+    echo "lintian: the package has errors or warnings"
+    exit 1
+fi
+echo "lintian: no errors, no warnings"
 
 if [ "${CI:-}" != "true" ] && [ "${RARUR_INSTALL_CHECK:-}" != "1" ]; then
     echo "install check skipped (set RARUR_INSTALL_CHECK=1 to install into /usr)"

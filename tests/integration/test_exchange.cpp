@@ -139,12 +139,12 @@ TEST_F(Exchange, ReportsLibmodbusExceptionsWithTheirTexts)
     uint8_t out[512];
     EXPECT_EQ(modbus_read_registers(0x0100, 26, out, 0x04), -1);
     EXPECT_TRUE(contains(headless_log(),
-                         "Команда: x04 Смещение: 0100 Количество: 26 Исключение: Не правильный адрес данных\n"))
+                         "Команда: x04 Смещение: 0100 Количество: 26 Исключение: Неправильный адрес данных\n"))
         << headless_log();
     // Function 0x14 is not implemented by that server.
     EXPECT_EQ(modbus_read_file_record(1, 7, 6, out), -1);
     EXPECT_TRUE(contains(headless_log(),
-                         "Команда: x14 Файл: 0001 Запись: 7 Длина записи: 6 Исключение: Не правильная функция\n"))
+                         "Команда: x14 Файл: 0001 Запись: 7 Длина записи: 6 Исключение: Неправильная функция\n"))
         << headless_log();
 }
 
@@ -268,8 +268,8 @@ TEST_P(ExchangeOver, SilenceEndsAfterTheBudgetAndTheLinkStaysUsable)
     uint8_t out[12];
     EXPECT_EQ(modbus_read_registers(0x20, 21, out, 0x04), -3);
     std::string log = headless_log();
-    EXPECT_TRUE(contains(log, "Не удается принять данные, buff_len=" + std::to_string(framed(44)) +
-                                  ", buf_readed_a=0Команда: x04 Смещение: 0020 Количество: 21 Ошибка обмена\n"))
+    EXPECT_TRUE(contains(log, "Нет ответа контроллера: получено 0 из " + std::to_string(framed(44)) +
+                                  " байт\nКоманда: x04 Смещение: 0020 Количество: 21 Ошибка обмена\n"))
         << log;
     EXPECT_EQ(app.link_open.load(), 1);
     ASSERT_EQ(modbus_read_registers(0x20, 6, out, 0x04), 0);
@@ -290,7 +290,7 @@ TEST_P(ExchangeOver, TruncatedGarbledAndExceptionRepliesAreNeverData)
     server.push(Fault::Exception);
     EXPECT_EQ(modbus_write_registers(5, 6, out), -1);
     EXPECT_TRUE(contains(headless_log(),
-                         "Команда: x10 Смещение: 0005 Количество: 6 Исключение: Не правильный адрес данных\n"));
+                         "Команда: x10 Смещение: 0005 Количество: 6 Исключение: Неправильный адрес данных\n"));
     EXPECT_EQ(out[0], 0xEE) << "nothing was copied";
     ASSERT_EQ(modbus_read_registers(5, 6, out, 0x04), 0);
     EXPECT_EQ(be16(out + 10), 10);

@@ -369,7 +369,7 @@ TEST_P(EveryLink, ExceptionsAndCutRepliesNeverReachTheCaller)
     uint8_t out[8];
     std::memset(out, 0xEE, sizeof out);
     EXPECT_EQ(modbus_read_registers(0x0D00, 4, out, 0x04), -1);
-    EXPECT_NE(headless_log().find("Команда: x04 Смещение: 0D00 Количество: 4 Исключение: Не правильный адрес данных\n"),
+    EXPECT_NE(headless_log().find("Команда: x04 Смещение: 0D00 Количество: 4 Исключение: Неправильный адрес данных\n"),
               std::string::npos)
         << headless_log();
     EXPECT_LT(modbus_read_registers(0x0E00, 4, out, 0x04), 0);

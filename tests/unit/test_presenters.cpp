@@ -306,3 +306,26 @@ TEST(DeviceTime, ShowsTheControllerZoneAndItsOffset)
     // a negative sum shows the date of 2147483647 seconds
     EXPECT_EQ(device_time_text(100, -48, 0), "19 Jan 2038 03:14:07 (-12:00)");
 }
+
+#include "status/register_view.h"
+
+TEST(RegisterViewer, AsksOnlyWhatOneRequestMayCarryAndShowsWordsThreeWays)
+{
+    EXPECT_EQ(register_query_problem({4, 0, 90}), "");
+    EXPECT_EQ(register_query_problem({3, 0, 100}), "");
+    EXPECT_NE(register_query_problem({4, 0, 91}), "");
+    EXPECT_NE(register_query_problem({3, 0, 0}), "");
+    EXPECT_NE(register_query_problem({6, 0, 1}), "");
+    // The last register is 65535: a range past it would wrap to 0.
+    EXPECT_EQ(register_query_problem({3, 65535, 1}), "");
+    EXPECT_NE(register_query_problem({3, 65535, 2}), "");
+
+    const uint8_t wire[] = {0x01, 0x9A, 0xFF, 0xFE};
+    std::vector<RegisterRow> rows = register_rows(65534, wire, 2);
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0].address, "65534 (0xFFFE)");
+    EXPECT_EQ(rows[0].unsigned_value, "410");
+    EXPECT_EQ(rows[1].unsigned_value, "65534");
+    EXPECT_EQ(rows[1].signed_value, "-2");
+    EXPECT_EQ(rows[1].hex_value, "0xFFFE");
+}

@@ -89,7 +89,7 @@ TEST_F(PollCycle, ShowsProgressAndFillsTheSettingsPageOnce)
     ASSERT_EQ(r.progress.size(), 32u);
     EXPECT_EQ(r.progress.front(), "<b>1 из 20</b>");
     EXPECT_EQ(r.progress[23], "<b>19 из 20</b>");
-    EXPECT_EQ(r.progress.back(), "<b>20 is 20</b>");
+    EXPECT_EQ(r.progress.back(), "<b>20 из 20</b>");
     EXPECT_EQ(r.identification.protocol_version, "405");
     EXPECT_EQ(r.device_comment, "A");
     EXPECT_EQ(r.device_time, "01 Jan 1970 00:00:00 (+0:00)");

@@ -51,7 +51,8 @@ void usage()
         "  --control PATH           Unix socket for control commands\n"
         "  --fault \"RULE\"           a fault as in the control command \"fault RULE\" (repeatable)\n"
         "  --seed N                 seed of the plant's randomness (default 1)\n"
-        "  --freeze                 start with the plant frozen\n",
+        "  --freeze                 start with the plant frozen\n"
+        "  --version                print the version and exit\n",
         stderr);
 }
 
@@ -112,6 +113,10 @@ int parse_options(int argc, char** argv, Options& o)
         }
         if (a == "--help" || a == "-h") {
             usage();
+            std::exit(0);
+        }
+        if (a == "--version") {
+            std::fputs("rarur-sim (RARUR Service) " RARUR_VERSION "\n", stdout);
             std::exit(0);
         }
         const ValueOption* option = nullptr;
