@@ -325,7 +325,7 @@ CycleResult poll_cycle()
         show_cycle(p, layout, session);
     p.last_cycle_time = end - start;
     {
-        std::string text = format("%0.3fs", end - start);
+        std::string text = format("%0.3f с", end - start);
         GdkLock lock;
         if (cycle_may_show(session) && display_hooks().set_cycle_time)
             display_hooks().set_cycle_time(text.c_str());
