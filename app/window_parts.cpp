@@ -27,6 +27,14 @@ void connect_started()
     settings_page_set_loaded(false);
 }
 
+// Buttons that need a link are offered while there is one.
+void link_controls_update()
+{
+    service_commands_controls_update();
+    journal_controls_update();
+    battery_records_controls_update();
+}
+
 } // namespace
 
 void register_window_part_handlers()
@@ -49,6 +57,7 @@ void look_up_window_parts()
     connection_subscribe(ConnectionEvent::ConnectStarted, connect_started);
     connection_subscribe(ConnectionEvent::EditsLost, settings_keep_lost_edits);
     connection_subscribe(ConnectionEvent::DiscardEdits, [] { settings_page_refill(true); });
+    connection_subscribe(ConnectionEvent::LinkOpened, link_controls_update);
     connection_subscribe(ConnectionEvent::LinkEnded, reset_main_display);
     status_display_install();
     event_lists_display_install();
@@ -65,6 +74,7 @@ void reset_window_parts()
     equipment_display_reset();
     settings_page_reset();
     battery_records_reset();
+    link_controls_update();
 }
 
 void close_link_for_exit() { link_close_for_exit(); }

@@ -12,22 +12,35 @@
 #include "battery/records_gtk.h"
 #include "battery/records_read.h"
 #include "battery/workbook.h"
+#include "events/spreadsheet_gtk.h"
 #include "settings/settings_store.h"
 #include "status/poll.h"
 
 namespace {
 
-void save(const RecordFile& record, const RecordSettings& settings)
+// The record the user double-clicked.
+struct ListedRecord {
+    int file = 0;
+    uint16_t descriptor = 0;
+    uint32_t start = 0;
+    int points = 0;
+};
+
+void save(const RecordFile& record, const ListedRecord& listed, const RecordSettings& settings)
 {
     bool test = record_kind_of_file(record.file) == RecordKind::Test;
     // The record was there when the list was read; the Controller may have
-    // reused its slot since.
+    // emptied its slot since, or reused it for a new record.
     if (record.sections == 0) {
         show_message(GTK_MESSAGE_INFO, "%s",
                      test ? "Контроллер больше не хранит этот батарейный тест: сохранять нечего.\n"
                             "Прочитайте список тестов еще раз."
                           : "Контроллер больше не хранит этот разряд: сохранять нечего.\n"
                             "Прочитайте список разрядов еще раз.");
+        return;
+    }
+    if (!record_is_listed(record, listed.descriptor, listed.start)) {
+        show_message(GTK_MESSAGE_INFO, "%s", "Контроллер заменил эту запись; прочитайте список еще раз");
         return;
     }
     GtkWidget* dialog = gtk_file_chooser_dialog_new(test ? "Сохранить батарейный тест" : "Сохранить разряд",
@@ -50,14 +63,9 @@ void save(const RecordFile& record, const RecordSettings& settings)
     g_free(name);
     g_free(chosen);
 
-    SpreadsheetFile file;
-    if (int e = spreadsheet_create(shown.c_str(), file)) {
-        log_message(err_text, "Ошибка открытия файла '%s': %s\n", shown.c_str(), g_strerror(e));
-        return;
-    }
-    record_workbook_write(file.writer, record, settings);
-    if (int e = spreadsheet_close(file))
-        log_message(err_text, "Ошибка записи файла '%s': %s\n", shown.c_str(), g_strerror(e));
+    spreadsheet_save(
+        shown, [&](SpreadsheetWriter& writer) { record_workbook_write(writer, record, settings); },
+        test ? "Батарейный тест сохранен в файл '%s'\n" : "Разряд сохранен в файл '%s'\n");
 }
 
 void TestRowActive(GtkTreeView*, GtkTreePath* path, GtkTreeViewColumn*, gpointer)
@@ -66,17 +74,23 @@ void TestRowActive(GtkTreeView*, GtkTreePath* path, GtkTreeViewColumn*, gpointer
     GtkTreeIter iter;
     if (!store || !gtk_tree_model_get_iter(GTK_TREE_MODEL(store), &iter, path))
         return;
-    gint file = 0;
-    gtk_tree_model_get(GTK_TREE_MODEL(store), &iter, kIndex, &file, -1);
+    gint file = 0, descriptor = 0, points = 0;
+    guint start = 0;
+    gtk_tree_model_get(GTK_TREE_MODEL(store), &iter, kIndex, &file, kDescr, &descriptor, kStart, &start, kPoints,
+                       &points, -1);
+    ListedRecord listed{file, uint16_t(descriptor), start, points};
     // The settings as they are at the double click describe the record.
     RecordSettings settings = record_settings_from(settings_device_copy(status_layout_in_force()));
+    // A read in progress shows its progress in the status line meanwhile.
     if (!app.link_open || records_reading())
         return;
-    record_file_read_start(file, {battery_records_progress,
-                                  [settings](const RecordFile& record, int result, LinkSession session) {
-                                      if (result == 0 && link_session_live(session))
-                                          save(record, settings);
-                                  }});
+    record_file_read_start(file, points,
+                           {battery_records_progress,
+                            [settings, listed](const RecordFile& record, int result, LinkSession session) {
+                                if (result == 0 && link_session_live(session))
+                                    save(record, listed, settings);
+                            }});
+    battery_records_controls_update();
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "battery/records.h"
 
+#include <algorithm>
+
 #include "base/controller_time.h"
 #include "base/text_format.h"
 
@@ -97,6 +99,7 @@ RecordRow present_record_row(int ordinal, int file, const BatteryRecord& s, int1
     row.file = file;
     row.groups = s.group_mask;
     row.mean_current = record_mean_current_text(s.capacity, s.duration);
+    row.start = s.start;
     return row;
 }
 
@@ -125,6 +128,7 @@ RecordListRead read_record_list(RecordKind kind, unsigned newest_register, int16
                 break;
             if (summary.completion != kInProgress || s == kRecordSections - 1) {
                 result.rows.push_back(present_record_row(ordinal, file, summary, zone_quarters, summer));
+                result.rows.back().points = s + 1;
                 break;
             }
         }
@@ -132,12 +136,12 @@ RecordListRead read_record_list(RecordKind kind, unsigned newest_register, int16
     return result;
 }
 
-int read_record_file(int file, const RecordReadControl& control, RecordFile& out)
+int read_record_file(int file, const RecordReadControl& control, RecordFile& out, int expected_points)
 {
     out = RecordFile{};
     out.file = file;
+    int total = std::clamp(expected_points, 1, kRecordSections);
     for (int s = 0; s < kRecordSections; ++s) {
-        report(control, s + 1, kRecordSections);
         std::array<uint8_t, kSummaryRegisters * 2> summary{};
         Outcome outcome = read_retrying(control, file, 16 * s, kSummaryRegisters, summary.data());
         if (outcome != Outcome::Read)
@@ -146,6 +150,8 @@ int read_record_file(int file, const RecordReadControl& control, RecordFile& out
         if (!out.summaries[s].present)
             break;
         out.sections = s + 1;
+        // Counted once present: the absent section behind the last is no point.
+        report(control, s + 1, std::max(total, s + 1));
         for (int g = 0; g < kGroupRecords; ++g) {
             std::array<uint8_t, kGroupRegisters * 2> group{};
             outcome = read_retrying(control, file, 16 * s + 1 + g, kGroupRegisters, group.data());
@@ -158,4 +164,38 @@ int read_record_file(int file, const RecordReadControl& control, RecordFile& out
         }
     }
     return 0;
+}
+
+bool record_is_listed(const RecordFile& record, uint16_t descriptor, uint32_t start)
+{
+    if (record.sections == 0)
+        return false;
+    const BatteryRecord& last = record.summaries[record.sections - 1];
+    return last.descriptor == descriptor && last.start == start;
+}
+
+std::string record_slot_failed_text(RecordKind kind, int slot)
+{
+    // Three attempts: the word below is the one for two to four.
+    static_assert(kRecordReadAttempts >= 2 && kRecordReadAttempts <= 4);
+    return kind == RecordKind::Test
+               ? format("Ошибка чтения теста №%d\nТест №%d не показан: не удалось прочитать (%d попытки)\n", slot,
+                        slot, kRecordReadAttempts)
+               : format("Ошибка чтения разряда №%d\nРазряд №%d не показан: не удалось прочитать (%d попытки)\n",
+                        slot, slot, kRecordReadAttempts);
+}
+
+RecordListEnd record_list_end(RecordKind kind, const RecordListRead& read)
+{
+    bool test = kind == RecordKind::Test;
+    if (!read.failed_slots.empty())
+        return {test ? "Батарейные тесты прочитаны с ошибками\n" : "Разряды прочитаны с ошибками\n", true};
+    return {test ? "Батарейные тесты прочитаны\n" : "Разряды прочитаны\n", false};
+}
+
+std::string record_file_progress_text(int file, int done, int total)
+{
+    return format(record_kind_of_file(file) == RecordKind::Test ? "Чтение батарейного теста: точка %d из %d"
+                                                                : "Чтение разряда: точка %d из %d",
+                  done, total);
 }

@@ -75,6 +75,8 @@ struct RecordRow {
     int file = 0;            // 8
     unsigned groups = 0;     // 9
     std::string mean_current;// 10
+    uint32_t start = 0;      // 11 raw start time: with the descriptor, which record the row is
+    int points = 0;          // 12 sections the record had when listed
 };
 RecordRow present_record_row(int ordinal, int file, const BatteryRecord& summary, int16_t zone_quarters, bool summer);
 
@@ -109,5 +111,24 @@ struct RecordFile {
     std::array<std::array<GroupRecord, kGroupRecords>, kRecordSections> groups{};
 };
 // 0 read (sections may be 0: the record is gone); -1 a request failed every
-// attempt; -2 the link closed.
-int read_record_file(int file, const RecordReadControl& control, RecordFile& out);
+// attempt; -2 the link closed. Progress counts sections of `expected_points`
+// (the record's points as listed), or of more once the record has grown.
+int read_record_file(int file, const RecordReadControl& control, RecordFile& out,
+                     int expected_points = kRecordSections);
+
+// Whether `record` is still the one a row of the list showed: the Controller
+// reuses a slot for a new test or discharge, and the file number alone would
+// then export a record the user never chose.
+bool record_is_listed(const RecordFile& record, uint16_t descriptor, uint32_t start);
+
+// What the log and the status line say of a read.
+// "Ошибка чтения теста №N" and why the slot is left out, two lines.
+std::string record_slot_failed_text(RecordKind kind, int slot);
+// The end of a list read: tag true (err_text) when any slot failed.
+struct RecordListEnd {
+    std::string text;
+    bool error = false;
+};
+RecordListEnd record_list_end(RecordKind kind, const RecordListRead& read);
+// "Чтение батарейного теста: точка N из M".
+std::string record_file_progress_text(int file, int done, int total);

@@ -26,6 +26,14 @@ void battery_records_progress(const std::string& text)
         gtk_statusbar_push(GTK_STATUSBAR(bar), context, text.c_str());
 }
 
+void battery_records_controls_update()
+{
+    bool can_read = app.link_open && !records_reading();
+    for (const char* id : {"BatteryTestsRead", "BatteryDischargesRead"})
+        if (GtkWidget* button = widget_by_id(id))
+            gtk_widget_set_sensitive(button, can_read);
+}
+
 namespace {
 
 void fill_list(const RecordListRead& result, LinkSession session)
@@ -42,7 +50,7 @@ void fill_list(const RecordListRead& result, LinkSession session)
                            kLength, row.length.c_str(), kStatus, row.status.c_str(), kCapacity,
                            row.capacity.c_str(), kVoltage, row.voltage.c_str(), kTemperature,
                            row.temperature.c_str(), kIndex, row.file, kConn, row.groups, kMedCurrent,
-                           row.mean_current.c_str(), -1);
+                           row.mean_current.c_str(), kStart, guint(row.start), kPoints, row.points, -1);
     }
 }
 
@@ -60,6 +68,7 @@ void read_list(RecordKind kind)
     int16_t zone = settings_s16(settings, SettingsField::Timezone);
     bool summer = settings_u16(settings, SettingsField::SummerTime) & settings_bits::kSummerTime;
     record_list_read_start(kind, zone, summer, {battery_records_progress, fill_list});
+    battery_records_controls_update();
 }
 
 void BatteryReadTests(GtkButton*, gpointer) { read_list(RecordKind::Test); }
@@ -71,6 +80,7 @@ void battery_records_register_handlers()
 {
     register_handler("BatteryReadTests", G_CALLBACK(BatteryReadTests));
     register_handler("BatteryReadDischarges", G_CALLBACK(BatteryReadDischarges));
+    records_on_idle(battery_records_controls_update);
 }
 
 void battery_records_reset()
@@ -78,4 +88,5 @@ void battery_records_reset()
     if (GtkListStore* store = battery_records_store())
         gtk_list_store_clear(store);
     battery_records_progress("");
+    battery_records_controls_update();
 }

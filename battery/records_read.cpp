@@ -16,6 +16,7 @@ constexpr const char* kRecordsLane = "records";
 constexpr size_t kRecordsStack = 256000;
 
 std::atomic<int> g_reading{0};
+void (*g_on_idle)() = nullptr;
 
 // Runs `task` on the GUI thread, holding the GDK lock.
 void post(std::function<void()> task)
@@ -51,6 +52,8 @@ int start(std::function<void(const WorkerContext&)> body)
         [body](const WorkerContext& context) {
             body(context);
             g_reading = 0;   // last: a new read may start from here on
+            if (void (*hook)() = g_on_idle)
+                post(hook);
         },
         kRecordsStack);
     if (started != 0) {
@@ -64,6 +67,8 @@ int start(std::function<void(const WorkerContext&)> body)
 
 bool records_reading() { return g_reading != 0; }
 
+void records_on_idle(void (*hook)()) { g_on_idle = hook; }
+
 int record_list_read_start(RecordKind kind, int16_t zone_quarters, bool summer, RecordListReport report)
 {
     unsigned newest = status_identification_register(record_newest_register(kind));
@@ -72,35 +77,33 @@ int record_list_read_start(RecordKind kind, int16_t zone_quarters, bool summer, 
         RecordReadControl control = control_for(context, report.progress, [test](int done, int total) {
             return format(test ? "Чтение батарейных тестов: %d из %d" : "Чтение разрядов: %d из %d", done, total);
         });
-        control.slot_failed = [test](int slot) {
+        control.slot_failed = [kind](int slot) {
             GdkLock lock;
-            log_message(err_text, test ? "Ошибка чтения теста №%d\n" : "Ошибка чтения разряда №%d\n", slot);
-            log_message(err_text, test ? "Тест №%d не показан: контроллер не ответил %d раза подряд\n"
-                                       : "Разряд №%d не показан: контроллер не ответил %d раза подряд\n",
-                        slot, kRecordReadAttempts);
+            log_message(err_text, "%s", record_slot_failed_text(kind, slot).c_str());
         };
         RecordListRead result = read_record_list(kind, newest, zone_quarters, summer, control);
         LinkSession session = context.session();
         // Said once the list shows what was read, so the log never reports a
         // list the window does not hold yet, nor one a lost link emptied.
-        post([report, result = std::move(result), session, test] {
+        post([report, result = std::move(result), session, kind] {
             report.progress("");
             report.done(result, session);
-            if (!result.link_lost && link_session_live(session))
-                log_message(norm_text, "%s", test ? "Батарейные тесты прочитаны\n" : "Разряды прочитаны\n");
+            if (!result.link_lost && link_session_live(session)) {
+                RecordListEnd end = record_list_end(kind, result);
+                log_message(end.error ? err_text : norm_text, "%s", end.text.c_str());
+            }
         });
     });
 }
 
-int record_file_read_start(int file, RecordFileReport report)
+int record_file_read_start(int file, int points, RecordFileReport report)
 {
     return start([=](const WorkerContext& context) {
         RecordReadControl control = control_for(context, report.progress, [file](int done, int total) {
-            return format(file < 24 ? "Чтение батарейного теста: точка %d из %d" : "Чтение разряда: точка %d из %d",
-                          done, total);
+            return record_file_progress_text(file, done, total);
         });
         auto data = std::make_shared<RecordFile>();
-        int result = read_record_file(file, control, *data);
+        int result = read_record_file(file, control, *data, points);
         if (result == -1) {
             GdkLock lock;
             log_message(err_text, "Ошибка чтения теста\n");

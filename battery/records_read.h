@@ -11,6 +11,9 @@
 
 // A read in progress (at most one at a time). Any thread.
 bool records_reading();
+// Called on the GUI thread (GDK lock held) after each read has ended, once
+// records_reading() is false: the window offers the read buttons again.
+void records_on_idle(void (*hook)());
 
 // Where a read reports. Both run on the GUI thread holding the GDK lock:
 // `progress` with a status-line text ("" when the read is over), `done` once
@@ -30,5 +33,6 @@ struct RecordFileReport {
 // end of the read are logged here. 0 started, -1 not (a read running, no
 // link, or no thread).
 int record_list_read_start(RecordKind kind, int16_t zone_quarters, bool summer, RecordListReport report);
-// Starts reading record file `file` in full; a failure is logged here.
-int record_file_read_start(int file, RecordFileReport report);
+// Starts reading record file `file` in full, `points` sections as listed (the
+// status line counts them); a failure is logged here.
+int record_file_read_start(int file, int points, RecordFileReport report);

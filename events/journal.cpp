@@ -50,3 +50,50 @@ std::string journal_progress_text(int done, double elapsed)
     int remaining = done > 0 ? static_cast<int>(elapsed / done * (kJournalReadCount - done)) : 0;
     return format("%.1f%% [%d:%02d]", 100.0 * done / kJournalReadCount, remaining / 60, remaining % 60);
 }
+
+JournalReadResult journal_read_records(uint16_t first, const JournalReadControl& c)
+{
+    JournalReadResult result;
+    result.end = JournalReadEnd::Stopped;
+    uint16_t record = first;
+    int failed_in_row = 0;
+    for (int i = 1; i <= kJournalReadCount; ++i) {
+        if (!c.go_on())
+            return result;
+        uint8_t bytes[kJournalRecordBytes] = {};
+        bool read = c.read(record, bytes) == 0;
+        // A read cut short by the end of the run is not a fault of the record.
+        if (!read && !c.go_on())
+            return result;
+        result.done = i;
+        if (read) {
+            failed_in_row = 0;
+        } else {
+            result.failed = true;
+            ++failed_in_row;
+            if (c.failed)
+                c.failed(i, record);
+        }
+        if (c.step)
+            c.step(i, read ? bytes : nullptr);
+        if (failed_in_row >= kJournalSilentLimit) {
+            result.end = JournalReadEnd::Silent;
+            return result;
+        }
+        record = journal_previous_record(record);
+    }
+    result.end = JournalReadEnd::Complete;
+    return result;
+}
+
+JournalEndText journal_end_text(const JournalReadResult& result, bool stopped_by_user)
+{
+    if (result.end == JournalReadEnd::Silent)
+        return {"Контроллер не отвечает: чтение журнала аварий остановлено\n", true};
+    if (stopped_by_user && !result.failed)
+        return {"Чтение журнала аварий отменено пользователем\n", false};
+    // A read the link cut short is not a good read, even without a failed record.
+    if (result.failed || result.end != JournalReadEnd::Complete)
+        return {"Журнал аварий прочитан с ошибками\n", true};
+    return {"Журнал аварий удачно прочитан\n", false};
+}

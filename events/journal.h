@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -59,3 +60,35 @@ std::optional<JournalRow> journal_row(const JournalRecord& record, int16_t zone,
 // Progress after `done` of kJournalReadCount records in `elapsed` seconds:
 // "%.1f%% [%d:%02d]" with the remaining time the mean so far gives.
 std::string journal_progress_text(int done, double elapsed);
+
+// A Controller that fails this many records in a row has stopped answering:
+// the read ends there instead of spending its time-out on each of 2000.
+constexpr int kJournalSilentLimit = 10;
+
+// How a read reaches the Controller. `read` reads one record (0 or a negative
+// result code); `go_on` is false once the read is to end before the next
+// record (the stop button, the link gone); `failed` hears of a record that
+// could not be read (attempt 1-2000, record number); `step` follows every
+// record tried, with its bytes, or nullptr when it failed.
+struct JournalReadControl {
+    std::function<int(uint16_t record, uint8_t* out)> read;
+    std::function<bool()> go_on;
+    std::function<void(int attempt, uint16_t record)> failed;
+    std::function<void(int done, const uint8_t* bytes)> step;
+};
+enum class JournalReadEnd { Complete, Stopped, Silent };
+struct JournalReadResult {
+    JournalReadEnd end = JournalReadEnd::Complete;
+    bool failed = false;   // some record could not be read
+    int done = 0;          // records tried
+};
+// Up to kJournalReadCount records backwards from `first`.
+JournalReadResult journal_read_records(uint16_t first, const JournalReadControl& control);
+
+// The log line that ends a read; `stopped_by_user` when the stop button
+// ended it. error: the line is err_text.
+struct JournalEndText {
+    const char* text;
+    bool error;
+};
+JournalEndText journal_end_text(const JournalReadResult& result, bool stopped_by_user);

@@ -8,9 +8,11 @@
 #include "app/gtk_ui.h"
 #include "app/handlers.h"
 #include "app/widgets.h"
+#include "base/app_state.h"
 #include "base/log.h"
 #include "events/journal_export.h"
 #include "events/journal_read.h"
+#include "events/spreadsheet_gtk.h"
 
 namespace {
 
@@ -52,6 +54,18 @@ void set_progress(double fraction, const char* text)
     }
 }
 
+void set_sensitive(const char* id, bool sensitive)
+{
+    if (GtkWidget* widget = widget_by_id(id))
+        gtk_widget_set_sensitive(widget, sensitive);
+}
+
+}  // namespace
+
+void journal_controls_update() { set_sensitive("ReadJournal", app.link_open && !journal_busy()); }
+
+namespace {
+
 // Every 100 ms while a read is busy; the first tick after it has ended takes
 // the last rows, hides the panel and ends the timer.
 gboolean journal_progress_tick(gpointer)
@@ -66,6 +80,7 @@ gboolean journal_progress_tick(gpointer)
     set_progress(0, "");
     set_visible("JournalProgressPanel", false);
     g_tick = 0;
+    journal_controls_update();
     return FALSE;
 }
 
@@ -126,6 +141,7 @@ void GetJournal_Button(GtkButton*, gpointer)
     set_visible("JournalProgressPanel", true);
     if (!g_tick)
         g_tick = gdk_threads_add_timeout(kTickMs, journal_progress_tick, nullptr);
+    journal_controls_update();
 }
 
 void StopReadJournal_Button(GtkButton*, gpointer) { journal_read_stop(); }
@@ -137,31 +153,23 @@ void JournalExport_Button(GtkButton*, gpointer)
     // Rows a finished read left for the next tick belong in the file too.
     if (!journal_busy())
         append_new_rows();
-    if (!store || gtk_tree_model_iter_n_children(GTK_TREE_MODEL(store), nullptr) == 0) {
-        show_message(GTK_MESSAGE_INFO, "Сначала необходимо прочитать журнал событий");
-        return;
-    }
+    // A read under way comes first: its rows are not all there yet.
     if (journal_busy()) {
         show_message(GTK_MESSAGE_INFO, "Дождитесь завершения чтения журнала событий");
+        return;
+    }
+    if (!store || gtk_tree_model_iter_n_children(GTK_TREE_MODEL(store), nullptr) == 0) {
+        show_message(GTK_MESSAGE_INFO, "%s",
+                     journal_read_ended() ? "Журнал не содержит записей" : "Сначала необходимо прочитать журнал событий");
         return;
     }
     std::vector<JournalExportRow> rows = rows_of_store(store);
     std::string name = ask_export_file(source.identification_serial);
     if (name.empty())
         return;
-    SpreadsheetFile file;
-    if (int error = spreadsheet_create(name.c_str(), file)) {
-        log_message(err_text, "Ошибка открытия файла '%s': %s\n", name.c_str(), g_strerror(error));
-        return;
-    }
-    journal_export_write(file.writer, source.site, source.serial, rows);
-    if (int error = spreadsheet_close(file)) {
-        log_message(err_text, "Ошибка записи файла '%s': %s\n", name.c_str(), g_strerror(error));
-        show_message(GTK_MESSAGE_ERROR, "Ошибка записи файла '%s': %s\nФайл не сохранен.", name.c_str(),
-                     g_strerror(error));
-        return;
-    }
-    log_message(norm_text, "Журнал событий сохранен в файл '%s'\n", name.c_str());
+    spreadsheet_save(
+        name, [&](SpreadsheetWriter& writer) { journal_export_write(writer, source.site, source.serial, rows); },
+        "Журнал событий сохранен в файл '%s'\n");
 }
 
 }  // extern "C"

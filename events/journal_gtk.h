@@ -4,3 +4,6 @@
 
 // Handlers named in the interface description; before the window is built.
 void journal_register_handlers();
+// «Прочитать журнал событий» is offered only while a read can start: a link is
+// open and no read is busy. On every change of either.
+void journal_controls_update();

@@ -27,6 +27,7 @@ struct JournalState {
     JournalProgressView progress;
     JournalSource source;
     LinkSession source_session = 0;
+    bool ended = false;   // a read has ended since the last start
 };
 
 JournalState& state()
@@ -67,45 +68,39 @@ void read_journal(const WorkerContext& c)
     if (!app.link_open || !c.live())
         return;
 
-    uint16_t record = journal_first_record(status_identification_register(8));
     GTimer* timer = g_timer_new();
-    bool failed = false;
-    int i = 1;
-    for (; i <= kJournalReadCount && j.reading && app.link_open && c.live(); ++i) {
-        uint8_t bytes[kJournalRecordBytes];
+    JournalReadControl control;
+    control.read = [](uint16_t record, uint8_t* out) {
+        return modbus_read_file_record(kJournalFile, record, kJournalRecordRegisters, out);
+    };
+    control.go_on = [&] { return j.reading && app.link_open && c.live(); };
+    control.failed = [](int attempt, uint16_t record) {
+        GdkLock g;
+        log_message(err_text, "Ошибка чтения записи №%d журнала аварий (запись %d)\n", attempt, record);
+    };
+    control.step = [&](int done, const uint8_t* bytes) {
         std::optional<JournalRow> row;
-        if (modbus_read_file_record(kJournalFile, record, kJournalRecordRegisters, bytes) != 0) {
-            // A read cut short by the link ending is not a fault of the record.
-            if (!app.link_open || !c.live())
-                break;
-            GdkLock g;
-            log_message(err_text, "Ошибка чтения записи №%d журнала аварий (запись %d)\n", i, record);
-            failed = true;
-        } else {
+        if (bytes) {
             layout = status_layout_in_force();
-            row = journal_row(journal_record_decode(std::span<const uint8_t, kJournalRecordBytes>(bytes)), zone,
-                              summer, layout, catalogue_settings(settings_device_copy(layout)));
+            row = journal_row(journal_record_decode(std::span<const uint8_t, kJournalRecordBytes>(bytes,
+                                                                                                  kJournalRecordBytes)),
+                              zone, summer, layout, catalogue_settings(settings_device_copy(layout)));
         }
-        publish(j, i, journal_progress_text(i, g_timer_elapsed(timer, nullptr)), std::move(row));
+        publish(j, done, journal_progress_text(done, g_timer_elapsed(timer, nullptr)), std::move(row));
         c.sleep_for(kPause);
-        record = journal_previous_record(record);
-    }
+    };
+    JournalReadResult result = journal_read_records(journal_first_record(status_identification_register(8)), control);
     g_timer_destroy(timer);
 
     {
         std::lock_guard g(j.lock);
         j.source = source_now();
         j.source_session = c.session();
+        j.ended = true;
     }
-    bool complete = i > kJournalReadCount;
+    JournalEndText end = journal_end_text(result, !j.reading);
     GdkLock g;
-    // A read the link cut short is not a good read, even without a failed record.
-    if (failed || (!complete && j.reading))
-        log_message(err_text, "Журнал аварий прочитан с ошибками\n");
-    else if (j.reading)
-        log_message(norm_text, "Журнал аварий удачно прочитан\n");
-    else
-        log_message(norm_text, "Чтение журнала аварий отменено пользователем\n");
+    log_message(end.error ? err_text : norm_text, "%s", end.text);
 }
 
 }  // namespace
@@ -119,6 +114,7 @@ int journal_read_start()
         std::lock_guard g(j.lock);
         j.rows.clear();
         j.progress = JournalProgressView{};
+        j.ended = false;
     }
     j.reading = 1;
     int started = worker_start(kLane, link_session_current(), [](const WorkerContext& c) {
@@ -138,6 +134,13 @@ void journal_read_stop() { state().reading = 0; }
 
 bool journal_busy() { return workers_running(kLane) != 0; }
 bool journal_reading() { return state().reading != 0; }
+
+bool journal_read_ended()
+{
+    JournalState& j = state();
+    std::lock_guard g(j.lock);
+    return j.ended;
+}
 
 JournalProgressView journal_progress()
 {

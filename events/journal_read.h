@@ -21,6 +21,9 @@ void journal_read_stop();
 bool journal_busy();
 // From the press until the stop button or the end of the read.
 bool journal_reading();
+// A read has ended (any way) since the last one started: an empty list is
+// then the journal's, not a list nobody read yet.
+bool journal_read_ended();
 
 struct JournalProgressView {
     int done = 0;        // records tried so far, of kJournalReadCount

@@ -124,7 +124,9 @@ std::string spreadsheet_escape(std::string_view text)
         case '"': out += "&quot;"; break;
         case '\t': case '\n': case '\r': out += c; break;
         default:
-            if (static_cast<unsigned char>(c) >= 0x20)
+            // DEL is as much a control character as those below the blank;
+            // a spreadsheet program shows it as a box or refuses the file.
+            if (static_cast<unsigned char>(c) >= 0x20 && c != 0x7F)
                 out += c;
         }
     }
@@ -204,6 +206,13 @@ int spreadsheet_create(const char* utf8_name, SpreadsheetFile& file)
         fd = mkstemp(temp.data());
         if (fd >= 0 && exists)
             fchmod(fd, existing.st_mode & 07777);
+        if (fd < 0 && exists && (errno == EACCES || errno == EPERM)) {
+            // A folder the user may not write to can still hold a file he
+            // may: it can only be written in place. A failure part-way then
+            // leaves it incomplete, which the close reports.
+            temp.clear();
+            fd = open(file.path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+        }
     }
     if (fd < 0)
         return errno;

@@ -48,7 +48,7 @@ extern const SpreadsheetStyle kBatteryRecordStyles[9];
 void spreadsheet_prologue(SpreadsheetWriter& writer, std::span<const SpreadsheetStyle> styles);
 
 // An inserted text made safe as XML character data: & < > " as entities, and
-// the control characters XML 1.0 forbids (0x01-0x1F but tab, LF, CR) left out.
+// the control characters (0x01-0x1F but tab, LF, CR, and DEL) left out.
 std::string spreadsheet_escape(std::string_view text);
 
 // Integer `value` scaled down by 10^decimals, always with a point and a leading
@@ -88,7 +88,8 @@ struct SpreadsheetFile {
 // Creates the file for `utf8_name`. 0, or the errno of the failure (nothing
 // is left behind then). A new file is readable and writable by its owner; a
 // file written over keeps its permissions; a device or pipe chosen as the
-// file is written directly.
+// file, or a file in a folder where no temporary file may be made, is written
+// directly.
 int spreadsheet_create(const char* utf8_name, SpreadsheetFile& file);
 // Flushes, closes and, when every write and the close went through, puts the
 // file in place. 0, or the errno of the first failure; the temporary file is

@@ -222,6 +222,9 @@ int ask_monitoring_password()
     set_accessible_id(dialog, "MonitoringPasswordDialog");
     gtk_window_set_resizable(GTK_WINDOW(dialog), FALSE);
     gtk_dialog_set_default_response(GTK_DIALOG(dialog), GTK_RESPONSE_ACCEPT);
+    GtkWidget* label = gtk_label_new("Введите пароль мониторинга:");
+    gtk_misc_set_alignment(GTK_MISC(label), 0, 0.5);
+    gtk_box_pack_start(GTK_BOX(GTK_DIALOG(dialog)->vbox), label, FALSE, FALSE, 4);
     GtkWidget* entry = gtk_entry_new();
     set_accessible_id(entry, "MonitoringPasswordEntry");
     gtk_entry_set_max_length(GTK_ENTRY(entry), 6);

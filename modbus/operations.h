@@ -25,3 +25,6 @@ int modbus_read_file_record(uint16_t file, uint16_t record, unsigned length, uin
 
 // Text of a Modbus exception code.
 const char* exception_text(int code);
+// The exception code of the last call of this thread that returned -1 (0
+// before any): a caller tells a refused password (4) from other refusals.
+int modbus_last_exception();

@@ -4,6 +4,7 @@
 
 #include <glib.h>
 
+#include "base/controller_time.h"
 #include "base/text_format.h"
 
 namespace {
@@ -72,3 +73,10 @@ std::string clock_set_text(uint32_t seconds)
     gmtime_r(&t, &utc);
     return format("%s (%s)", time_text(local, "%d %b %Y %X").c_str(), time_text(utc, "%d %b %Y %X UTC").c_str());
 }
+
+std::string clock_controller_text(uint32_t seconds, int16_t zone_quarters, bool summer)
+{
+    return "по часам контроллера " + controller_time_text(seconds, zone_quarters, summer);
+}
+
+std::string clock_field_text(int value) { return format("%02d", value); }

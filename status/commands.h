@@ -33,3 +33,8 @@ std::optional<uint32_t> clock_seconds_from_local(int year, int month, int day, i
 // What the log says of a clock that was set: "<local> (<UTC> UTC)" texts,
 // "%d %b %Y %X" in the user's locale, UTF-8.
 std::string clock_set_text(uint32_t seconds);
+// "по часам контроллера <time>": the same instant in the Controller's zone.
+std::string clock_controller_text(uint32_t seconds, int16_t zone_quarters, bool summer);
+
+// The clock fields show "%02d": "20:20:03", not "20:20:3".
+std::string clock_field_text(int value);

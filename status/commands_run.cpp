@@ -6,11 +6,16 @@
 #include "base/log.h"
 #include "base/workers.h"
 #include "modbus/operations.h"
+#include "settings/settings_store.h"
+#include "status/poll.h"
 
 namespace {
 
 constexpr const char* kCommandLane = "command";
 constexpr size_t kCommandStack = 256000;
+// The Controller's answer to a wrong monitoring password, and to a command
+// the plant cannot carry out now: it does not tell the two apart.
+constexpr int kRefusedException = 4;
 
 template <size_t N>
 int start_write(uint16_t start, const std::array<uint8_t, N>& frame, std::string done, const char* failed)
@@ -21,11 +26,20 @@ int start_write(uint16_t start, const std::array<uint8_t, N>& frame, std::string
         kCommandLane, link_session_current(),
         [=](const WorkerContext&) {
             int result = modbus_write_registers(start, N / 2, frame.data());
+            bool refused = result == -1 && modbus_last_exception() == kRefusedException;
             GdkLock lock;
-            if (result == 0)
+            if (result == 0) {
                 log_message(norm_text, "%s", done.c_str());
-            else
-                log_message(err_text, failed, result);
+                return;
+            }
+            log_message(err_text, failed, result);
+            if (!refused)
+                return;
+            log_message(err_text, "Контроллер отказал: неверный пароль мониторинга или команда сейчас невыполнима\n");
+            // A mistyped password would refuse every later command alike: it
+            // is asked for again, unless the user has typed a new one meanwhile.
+            if (std::memcmp(app.monitoring_password, frame.data(), sizeof app.monitoring_password) == 0)
+                app.password_entered = 0;
         },
         kCommandStack);
     if (started != 0)
@@ -43,7 +57,12 @@ int service_command_start(ServiceCommand command)
 
 int clock_command_start(uint32_t seconds)
 {
+    // The computer's zone chose the instant; the Controller shows it in its own.
+    SettingsImage settings = settings_device_copy(status_layout_in_force());
+    int16_t zone = settings_s16(settings, SettingsField::Timezone);
+    bool summer = settings_u16(settings, SettingsField::SummerTime) & settings_bits::kSummerTime;
     return start_write(kClockCommandStart, clock_frame(app.monitoring_password, seconds),
-                       "Установлено время контроллера: " + clock_set_text(seconds) + "\n",
+                       "Установлено время контроллера: " + clock_set_text(seconds) + ", " +
+                           clock_controller_text(seconds, zone, summer) + "\n",
                        "Ошибка установки времени [%d]\n");
 }

@@ -170,3 +170,27 @@ TEST_F(JournalAgainstSim, ALinkLostMidWayEndsTheReadWithErrors)
     EXPECT_FALSE(logged("удачно"));
     EXPECT_FALSE(journal_reading());
 }
+
+TEST_F(JournalAgainstSim, AControllerThatStopsGivingRecordsEndsTheReadAfterTenInARowKeepingTheRowsRead)
+{
+    ASSERT_EQ(start_read(), 0);
+    ASSERT_TRUE(wait_until([] { return journal_progress().done >= 50; }, kReadWaitMs));
+    // From here on every journal record is refused (a silent Controller fails
+    // the same way, only two seconds later each).
+    ASSERT_EQ(sim_->control("fault exception fn=14 file=1 code=4"), "ok");
+    ASSERT_TRUE(wait_until([] { return !journal_busy(); }, kReadWaitMs)) << headless_log();
+    EXPECT_LT(journal_requests(*sim_).size(), 200u);
+    std::vector<JournalRow> rows = journal_take_rows();
+    EXPECT_GE(rows.size(), 40u);
+    ASSERT_FALSE(rows.empty());
+    EXPECT_EQ(rows[0].event, "Включение RARUR");
+    std::string log = headless_log_tagged();
+    size_t failures = 0;
+    for (size_t at = log.find("Ошибка чтения записи №"); at != std::string::npos;
+         at = log.find("Ошибка чтения записи №", at + 1))
+        ++failures;
+    EXPECT_EQ(failures, size_t(kJournalSilentLimit)) << log;
+    EXPECT_TRUE(logged("[err_text]Контроллер не отвечает: чтение журнала аварий остановлено\n")) << log;
+    EXPECT_FALSE(logged("прочитан с ошибками"));
+    EXPECT_FALSE(journal_reading());
+}

@@ -121,6 +121,8 @@ TEST_F(ServiceAgainstSim, EachCommandIsOneWriteOfPasswordAndWordThatTheControlle
                              "Батарейный тест запущен\n", "Батарейный тест остановлен\n",
                              "Контактор(ы) синхронизированы\n", "Установлено время контроллера: "})
         EXPECT_NE(log.find(std::string("[norm_text]") + line), std::string::npos) << line << "\n" << log;
+    // Midnight in UTC+3, the Controller's zone: the log says what its header will show.
+    EXPECT_NE(log.find(" UTC), по часам контроллера 01 Jan 2024 00:00:00\n"), std::string::npos) << log;
 }
 
 TEST_F(ServiceAgainstSim, AWholeRecordFileIsReadSectionBySectionUpToItsAbsentGroup)
@@ -129,7 +131,7 @@ TEST_F(ServiceAgainstSim, AWholeRecordFileIsReadSectionBySectionUpToItsAbsentGro
     // two group records each and the absent third group.
     RecordFile file;
     int result = 1;
-    ASSERT_EQ(record_file_read_start(24, {[](const std::string&) {},
+    ASSERT_EQ(record_file_read_start(24, 22, {[](const std::string&) {},
                                           [&](const RecordFile& f, int r, LinkSession) {
                                               file = f;
                                               result = r;

@@ -179,3 +179,50 @@ TEST(BatteryRecords, FileReadStopsAtTheFirstAbsentSectionOrGroupAndMarksUnreadGr
     EXPECT_EQ(read_record_file(26, failing.control(), file), -1);
     EXPECT_EQ(int(failing.requests.size()), kRecordReadAttempts);
 }
+
+TEST(BatteryRecords, ARowKnowsItsRecordSoAReusedSlotIsToldApartAndTheTextsCountWhatWasRead)
+{
+    std::setlocale(LC_ALL, "C");
+    FakeController c;
+    // Discharge slot 3 (file 27): five points, the last a success.
+    for (int s = 0; s < 4; ++s)
+        c.records[{27, 16 * s}] = summary(1, 600 * (s + 1));
+    c.records[{27, 64}] = summary(0, 3000, 9000);
+    c.failing[26] = -1;   // slot 2 answers with an exception every time
+    RecordListRead list = read_record_list(RecordKind::Discharge, 3, 0, false, c.control());
+    ASSERT_EQ(list.rows.size(), 1u);
+    EXPECT_EQ(list.rows[0].descriptor, 7);
+    EXPECT_EQ(list.rows[0].start, 1700000000u);
+    EXPECT_EQ(list.rows[0].points, 5);
+
+    RecordListEnd end = record_list_end(RecordKind::Discharge, list);
+    EXPECT_EQ(end.text, "Разряды прочитаны с ошибками\n");
+    EXPECT_TRUE(end.error);
+    EXPECT_EQ(record_list_end(RecordKind::Test, RecordListRead{}).text, "Батарейные тесты прочитаны\n");
+    EXPECT_FALSE(record_list_end(RecordKind::Test, RecordListRead{}).error);
+    EXPECT_EQ(record_slot_failed_text(RecordKind::Test, 3),
+              "Ошибка чтения теста №3\nТест №3 не показан: не удалось прочитать (3 попытки)\n");
+
+    // The status line counts the record's own points, also past the probe of
+    // the absent section behind them.
+    std::vector<std::string> progress;
+    RecordReadControl control = c.control();
+    control.progress = [&](int done, int total) { progress.push_back(record_file_progress_text(27, done, total)); };
+    RecordFile file;
+    ASSERT_EQ(read_record_file(27, control, file, list.rows[0].points), 0);
+    EXPECT_EQ(progress, (std::vector<std::string>{"Чтение разряда: точка 1 из 5", "Чтение разряда: точка 2 из 5",
+                                                  "Чтение разряда: точка 3 из 5", "Чтение разряда: точка 4 из 5",
+                                                  "Чтение разряда: точка 5 из 5"}));
+    EXPECT_TRUE(record_is_listed(file, 7, 1700000000));
+
+    // The slot reused for a newer record, or emptied: not the row's record.
+    c.records[{27, 64}] = summary(0, 3000, 9000);
+    put16(c.records[{27, 64}], 2, 8);
+    ASSERT_EQ(read_record_file(27, c.control(), file), 0);
+    EXPECT_FALSE(record_is_listed(file, 7, 1700000000));
+    c.records[{27, 64}] = summary(0, 3000, 9000);
+    put32(c.records[{27, 64}], 4, 1700000001);
+    ASSERT_EQ(read_record_file(27, c.control(), file), 0);
+    EXPECT_FALSE(record_is_listed(file, 7, 1700000000));
+    EXPECT_FALSE(record_is_listed(RecordFile{}, 0, 0));
+}

@@ -5,6 +5,7 @@
 
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <clocale>
@@ -136,11 +137,67 @@ TEST(JournalRead, StartsInsideTheRingAndGoesBackwardsRoundZero)
     EXPECT_EQ(journal_progress_text(2000, 31.0), "100.0% [0:00]");
 }
 
+TEST(JournalRead, TenFailedRecordsInARowEndTheReadAsSilentKeepingWhatWasReadAndFewerGoOn)
+{
+    // Records 100..91 answer, then the Controller falls silent.
+    auto controller = [](int answered_until, std::vector<int>& asked, std::vector<int>& rows, int& failures) {
+        JournalReadControl c;
+        c.read = [&asked, answered_until](uint16_t record, uint8_t*) {
+            asked.push_back(record);
+            return int(asked.size()) <= answered_until ? 0 : -3;
+        };
+        c.go_on = [] { return true; };
+        c.failed = [&failures](int, uint16_t) { ++failures; };
+        c.step = [&rows](int done, const uint8_t* bytes) {
+            if (bytes)
+                rows.push_back(done);
+        };
+        return c;
+    };
+    std::vector<int> asked, rows;
+    int failures = 0;
+    JournalReadResult silent = journal_read_records(100, controller(10, asked, rows, failures));
+    EXPECT_EQ(silent.end, JournalReadEnd::Silent);
+    EXPECT_EQ(silent.done, 20);
+    EXPECT_EQ(asked.size(), 20u);
+    EXPECT_EQ(rows.size(), 10u);
+    EXPECT_EQ(failures, 10);
+    EXPECT_STREQ(journal_end_text(silent, false).text, "Контроллер не отвечает: чтение журнала аварий остановлено\n");
+    EXPECT_TRUE(journal_end_text(silent, false).error);
+
+    // Nine failures in a row and an answer: the count starts again.
+    std::vector<int> asked2, rows2;
+    int failures2 = 0;
+    JournalReadControl c = controller(0, asked2, rows2, failures2);
+    c.read = [&asked2](uint16_t record, uint8_t*) {
+        asked2.push_back(record);
+        return asked2.size() % 10 == 0 ? 0 : -1;
+    };
+    JournalReadResult patchy = journal_read_records(5, c);
+    EXPECT_EQ(patchy.end, JournalReadEnd::Complete);
+    EXPECT_EQ(patchy.done, kJournalReadCount);
+    EXPECT_EQ(rows2.size(), size_t(kJournalReadCount / 10));
+    EXPECT_EQ(asked2[6], 4095);
+    EXPECT_STREQ(journal_end_text(patchy, false).text, "Журнал аварий прочитан с ошибками\n");
+    EXPECT_STREQ(journal_end_text(patchy, true).text, "Журнал аварий прочитан с ошибками\n");
+
+    // The stop button before the first record: nothing asked, said as cancelled.
+    std::vector<int> asked3, rows3;
+    int failures3 = 0;
+    JournalReadControl stopped = controller(2000, asked3, rows3, failures3);
+    stopped.go_on = [] { return false; };
+    JournalReadResult none = journal_read_records(5, stopped);
+    EXPECT_EQ(none.end, JournalReadEnd::Stopped);
+    EXPECT_TRUE(asked3.empty());
+    EXPECT_STREQ(journal_end_text(none, true).text, "Чтение журнала аварий отменено пользователем\n");
+    EXPECT_STREQ(journal_end_text(none, false).text, "Журнал аварий прочитан с ошибками\n");
+}
+
 TEST(JournalExport, ThreeRowsGiveTheWorkbookByteForByteWithInsertedTextsEscaped)
 {
     // Site name as the Controller may hold it: markup characters, Cyrillic
-    // and a control byte that XML 1.0 cannot carry.
-    std::string text = export_text("A&B <\"ЭПУ\">\x01", 100123, kThreeRows);
+    // and control bytes that XML 1.0 cannot carry or a spreadsheet shows as boxes.
+    std::string text = export_text("A&B <\"ЭПУ\">\x01\x7F", 100123, kThreeRows);
     std::string expected = crlf_lines({
         "<?xml version=\"1.0\"?>",
         "<?mso-application progid=\"Excel.Sheet\"?>",
@@ -337,6 +394,60 @@ TEST(SpreadsheetFile, AFailedWriteLeavesTheUsersFileAsItWasAndNothingBeside)
     EXPECT_EQ(spreadsheet_close(file), ENOSPC);
     ASSERT_EQ(stat("/dev/full", &st), 0);
     EXPECT_TRUE(S_ISCHR(st.st_mode));
+
+    unlink(path.c_str());
+    rmdir(dir);
+    g_free(dir);
+}
+
+TEST(SpreadsheetFile, AFileTheUserMayWriteInAFolderHeMayNotIsWrittenInPlace)
+{
+    gchar* dir = g_dir_make_tmp("spreadsheet-XXXXXX", nullptr);
+    ASSERT_TRUE(dir);
+    std::string path = std::string(dir) + "/J_1.xml";
+    { std::ofstream(path) << "the user's own file, longer than nothing at all"; }
+    // Root may write anywhere: the export then runs as nobody, who may write
+    // the file but not the folder it is in.
+    bool root = geteuid() == 0;
+    const uid_t nobody = 65534;
+    ASSERT_EQ(chmod(dir, root ? 0755 : 0555), 0);
+    ASSERT_EQ(chmod(path.c_str(), 0666), 0);
+
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (root && (setgid(nobody) != 0 || setuid(nobody) != 0))
+            _exit(10);
+        // A temporary folder inside one closed to others cannot be reached at all.
+        if (access(path.c_str(), W_OK) != 0)
+            _exit(13);
+        SpreadsheetFile file;
+        if (spreadsheet_create(path.c_str(), file) != 0)
+            _exit(11);
+        journal_export_write(file.writer, "ЭПУ", 1, kThreeRows);
+        _exit(spreadsheet_close(file) == 0 ? 0 : 12);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    chmod(dir, 0700);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 13) {
+        unlink(path.c_str());
+        rmdir(dir);
+        g_free(dir);
+        GTEST_SKIP() << "the temporary folder is out of an unprivileged user's reach";
+    }
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "10: no unprivileged user, 11: not created, 12: not written";
+
+    std::stringstream written;
+    written << std::ifstream(path).rdbuf();
+    EXPECT_EQ(written.str(), export_text("ЭПУ", 1, kThreeRows));
+    GDir* listing = g_dir_open(dir, 0, nullptr);
+    int files = 0;
+    while (g_dir_read_name(listing))
+        ++files;
+    g_dir_close(listing);
+    EXPECT_EQ(files, 1);
 
     unlink(path.c_str());
     rmdir(dir);

@@ -117,9 +117,18 @@ std::string control_command(Sim& sim, const std::string& line, bool have_modem)
     }
     if (cmd == "record") {
         // record erase test|discharge SLOT: the slot reads as never written
+        // record add test|discharge [POINTS]: a finished record in the next slot
         std::string kind;
         int slot = -1;
         in >> a >> kind >> slot;
+        if (a == "add") {
+            int points = slot < 0 ? 5 : slot;
+            if ((kind != "test" && kind != "discharge") || points < 1 || points > max_sections)
+                return "error expected record add test|discharge [POINTS] (1..22)";
+            if (plant_add_record(p, kind == "discharge", points) != 0)
+                return "error a " + kind + " is being recorded";
+            return "ok";
+        }
         if (a != "erase" || (kind != "test" && kind != "discharge") || slot < 0 || slot >= battery_slots)
             return "error expected record erase test|discharge SLOT (0..5)";
         (kind == "test" ? p.files.tests : p.files.discharges)[slot].sections.clear();

@@ -567,6 +567,19 @@ int plant_battery_command(Plant& p, uint16_t command)
     return 0;
 }
 
+int plant_add_record(Plant& p, bool discharge, int points)
+{
+    if (p.recording.active && p.recording.discharge == discharge)
+        return -1;
+    int& newest = discharge ? p.files.newest_discharge : p.files.newest_test;
+    newest = (newest + 1) % battery_slots;
+    // The descriptor comes from the same count as the journal's.
+    uint16_t descriptor = p.journal.next_descriptor++;
+    (discharge ? p.files.discharges : p.files.tests)[newest] =
+        make_record(p, uint32_t(p.clock), points, discharge ? went_to_charge : completed_ok, descriptor);
+    return 0;
+}
+
 void plant_sync_contactors(Plant& p)
 {
     for (int k = 0; k < p.settings.contactor_count(); ++k) {

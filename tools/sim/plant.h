@@ -97,6 +97,10 @@ int plant_alarm(Plant& p, const std::string& name, bool raise);
 
 // Service commands. Each returns 0 or a Modbus exception code.
 int plant_battery_command(Plant& p, uint16_t command);  // 1/0 test start/stop, 3/2 equalising on/off
+// A finished test or discharge of `points` sections (1-22), started now, in the
+// next slot of its ring: the oldest record's slot is reused once the ring is
+// full. -1 while that ring's record is being written.
+int plant_add_record(Plant& p, bool discharge, int points);
 void plant_sync_contactors(Plant& p);
 void plant_set_clock(Plant& p, uint32_t t);
 // Takes the staged settings (words 3 on) and journals the save.
