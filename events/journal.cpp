@@ -89,11 +89,11 @@ JournalReadResult journal_read_records(uint16_t first, const JournalReadControl&
 JournalEndText journal_end_text(const JournalReadResult& result, bool stopped_by_user)
 {
     if (result.end == JournalReadEnd::Silent)
-        return {"Контроллер не отвечает: чтение журнала аварий остановлено\n", true};
+        return {"Контроллер не отвечает: чтение журнала событий остановлено\n", true};
     if (stopped_by_user && !result.failed)
-        return {"Чтение журнала аварий отменено пользователем\n", false};
+        return {"Чтение журнала событий отменено пользователем\n", false};
     // A read the link cut short is not a good read, even without a failed record.
     if (result.failed || result.end != JournalReadEnd::Complete)
-        return {"Журнал аварий прочитан с ошибками\n", true};
-    return {"Журнал аварий удачно прочитан\n", false};
+        return {"Журнал событий прочитан с ошибками\n", true};
+    return {"Журнал событий удачно прочитан\n", false};
 }

@@ -106,7 +106,7 @@ std::vector<JournalExportRow> rows_of_store(GtkListStore* store)
 std::string ask_export_file(uint32_t identification_serial)
 {
     GtkWidget* dialog = gtk_file_chooser_dialog_new(
-        "Экспорт журнала", w.main_window ? GTK_WINDOW(w.main_window) : nullptr, GTK_FILE_CHOOSER_ACTION_SAVE,
+        "Экспорт журнала событий", w.main_window ? GTK_WINDOW(w.main_window) : nullptr, GTK_FILE_CHOOSER_ACTION_SAVE,
         GTK_STOCK_CANCEL, GTK_RESPONSE_CANCEL, GTK_STOCK_SAVE, GTK_RESPONSE_ACCEPT, nullptr);
     set_accessible_id(dialog, "JournalExportDialog");
     gtk_file_chooser_set_do_overwrite_confirmation(GTK_FILE_CHOOSER(dialog), TRUE);

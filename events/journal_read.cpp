@@ -76,7 +76,7 @@ void read_journal(const WorkerContext& c)
     control.go_on = [&] { return j.reading && app.link_open && c.live(); };
     control.failed = [](int attempt, uint16_t record) {
         GdkLock g;
-        log_message(err_text, "Ошибка чтения записи №%d журнала аварий (запись %d)\n", attempt, record);
+        log_message(err_text, "Ошибка чтения записи №%d журнала событий (запись %d)\n", attempt, record);
     };
     control.step = [&](int done, const uint8_t* bytes) {
         std::optional<JournalRow> row;
@@ -124,7 +124,7 @@ int journal_read_start()
     }, kJournalStack);
     if (started != 0) {
         j.reading = 0;
-        log_message(err_text, "Не удается прочитать журнал: система не дала создать поток\n");
+        log_message(err_text, "Не удается прочитать журнал событий: система не дала создать поток\n");
         return -1;
     }
     return 0;

@@ -112,7 +112,7 @@ TEST_F(JournalAgainstSim, ReadsTwoThousandRecordsBackwardsThroughTheWrapNewestFi
     EXPECT_EQ(journal_progress().done, 2000);
     EXPECT_EQ(journal_progress().text.substr(0, 10), "100.0% [0:");
     EXPECT_FALSE(journal_reading());
-    EXPECT_TRUE(logged("[norm_text]Журнал аварий удачно прочитан\n")) << headless_log();
+    EXPECT_TRUE(logged("[norm_text]Журнал событий удачно прочитан\n")) << headless_log();
     EXPECT_FALSE(logged("[err_text]"));
 }
 
@@ -123,10 +123,10 @@ TEST_F(JournalAgainstSim, AFailedRecordIsLoggedWithItsAttemptAndNumberAndTheRead
     ASSERT_EQ(start_read(), 0);
     journal_wait();
     EXPECT_EQ(journal_requests(*sim_).size(), 2000u);
-    EXPECT_TRUE(logged("[err_text]Ошибка чтения записи №4 журнала аварий (запись " + std::to_string(failing) +
+    EXPECT_TRUE(logged("[err_text]Ошибка чтения записи №4 журнала событий (запись " + std::to_string(failing) +
                        ")\n"))
         << headless_log();
-    EXPECT_TRUE(logged("[err_text]Журнал аварий прочитан с ошибками\n")) << headless_log();
+    EXPECT_TRUE(logged("[err_text]Журнал событий прочитан с ошибками\n")) << headless_log();
     EXPECT_FALSE(logged("удачно"));
 }
 
@@ -141,7 +141,7 @@ TEST_F(JournalAgainstSim, StopEndsTheReadAndANewOneStartsOnlyAfterTheOldHasSaidS
     while (start_read() != 0)
         std::this_thread::yield();
     std::string at_restart = headless_log();
-    EXPECT_NE(at_restart.find("Чтение журнала аварий отменено пользователем\n"), std::string::npos) << at_restart;
+    EXPECT_NE(at_restart.find("Чтение журнала событий отменено пользователем\n"), std::string::npos) << at_restart;
     size_t first = journal_requests(*sim_).size();
     EXPECT_LT(first, 2000u);
     ASSERT_TRUE(wait_until([] { return journal_progress().done >= 5; }, kReadWaitMs));
@@ -154,9 +154,9 @@ TEST_F(JournalAgainstSim, StopEndsTheReadAndANewOneStartsOnlyAfterTheOldHasSaidS
     ASSERT_GT(records.size(), first);
     EXPECT_EQ(std::count(records.begin(), records.end(), newest_), 2);
     std::string log = headless_log();
-    size_t first_end = log.find("Чтение журнала аварий отменено пользователем\n");
+    size_t first_end = log.find("Чтение журнала событий отменено пользователем\n");
     ASSERT_NE(first_end, std::string::npos);
-    EXPECT_NE(log.find("Чтение журнала аварий отменено пользователем\n", first_end + 1), std::string::npos) << log;
+    EXPECT_NE(log.find("Чтение журнала событий отменено пользователем\n", first_end + 1), std::string::npos) << log;
 }
 
 TEST_F(JournalAgainstSim, ALinkLostMidWayEndsTheReadWithErrors)
@@ -166,7 +166,7 @@ TEST_F(JournalAgainstSim, ALinkLostMidWayEndsTheReadWithErrors)
     ASSERT_EQ(sim_->control("fault close-after 0"), "ok");
     ASSERT_TRUE(wait_until([] { return !journal_busy(); }, kReadWaitMs)) << headless_log();
     EXPECT_LT(journal_requests(*sim_).size(), 2000u);
-    EXPECT_TRUE(logged("[err_text]Журнал аварий прочитан с ошибками\n")) << headless_log();
+    EXPECT_TRUE(logged("[err_text]Журнал событий прочитан с ошибками\n")) << headless_log();
     EXPECT_FALSE(logged("удачно"));
     EXPECT_FALSE(journal_reading());
 }
@@ -190,7 +190,7 @@ TEST_F(JournalAgainstSim, AControllerThatStopsGivingRecordsEndsTheReadAfterTenIn
          at = log.find("Ошибка чтения записи №", at + 1))
         ++failures;
     EXPECT_EQ(failures, size_t(kJournalSilentLimit)) << log;
-    EXPECT_TRUE(logged("[err_text]Контроллер не отвечает: чтение журнала аварий остановлено\n")) << log;
+    EXPECT_TRUE(logged("[err_text]Контроллер не отвечает: чтение журнала событий остановлено\n")) << log;
     EXPECT_FALSE(logged("прочитан с ошибками"));
     EXPECT_FALSE(journal_reading());
 }

@@ -84,7 +84,7 @@ TEST(BatteryRecords, RowTextsFollowTheSummary)
     EXPECT_EQ(record_duration_text(90061), "25:01:01");
     EXPECT_EQ(record_duration_text(0), "0:00:00");
     EXPECT_STREQ(completion_text(9), "Ошибка АЦП");
-    EXPECT_STREQ(completion_text(1), "Причина не известна");
+    EXPECT_STREQ(completion_text(1), "Причина неизвестна");
     // No duration, no mean current (the plain quotient would be infinite).
     EXPECT_EQ(record_mean_current_text(5000, 0), "-");
     EXPECT_EQ(present_record_row(1, 16, battery_record_decode(std::span<const uint8_t, 24>(
@@ -123,7 +123,7 @@ TEST(BatteryRecords, ListShowsEachSlotFromItsLastSectionAndLeavesAFailedSlotOut)
     EXPECT_EQ(list.rows[0].length, "0:50:00");
     EXPECT_EQ(list.rows[0].status, "Успешное завершение");
     EXPECT_EQ(list.rows[1].length, "3:40:00");   // section 21
-    EXPECT_EQ(list.rows[1].status, "Причина не известна");
+    EXPECT_EQ(list.rows[1].status, "Причина неизвестна");
     EXPECT_EQ(list.rows[2].name, "4");
     EXPECT_EQ(list.rows[2].length, "25:01:01");
     EXPECT_EQ(list.rows[2].status, "Ошибка АЦП");

@@ -162,7 +162,7 @@ TEST(JournalRead, TenFailedRecordsInARowEndTheReadAsSilentKeepingWhatWasReadAndF
     EXPECT_EQ(asked.size(), 20u);
     EXPECT_EQ(rows.size(), 10u);
     EXPECT_EQ(failures, 10);
-    EXPECT_STREQ(journal_end_text(silent, false).text, "Контроллер не отвечает: чтение журнала аварий остановлено\n");
+    EXPECT_STREQ(journal_end_text(silent, false).text, "Контроллер не отвечает: чтение журнала событий остановлено\n");
     EXPECT_TRUE(journal_end_text(silent, false).error);
 
     // Nine failures in a row and an answer: the count starts again.
@@ -178,8 +178,8 @@ TEST(JournalRead, TenFailedRecordsInARowEndTheReadAsSilentKeepingWhatWasReadAndF
     EXPECT_EQ(patchy.done, kJournalReadCount);
     EXPECT_EQ(rows2.size(), size_t(kJournalReadCount / 10));
     EXPECT_EQ(asked2[6], 4095);
-    EXPECT_STREQ(journal_end_text(patchy, false).text, "Журнал аварий прочитан с ошибками\n");
-    EXPECT_STREQ(journal_end_text(patchy, true).text, "Журнал аварий прочитан с ошибками\n");
+    EXPECT_STREQ(journal_end_text(patchy, false).text, "Журнал событий прочитан с ошибками\n");
+    EXPECT_STREQ(journal_end_text(patchy, true).text, "Журнал событий прочитан с ошибками\n");
 
     // The stop button before the first record: nothing asked, said as cancelled.
     std::vector<int> asked3, rows3;
@@ -189,8 +189,8 @@ TEST(JournalRead, TenFailedRecordsInARowEndTheReadAsSilentKeepingWhatWasReadAndF
     JournalReadResult none = journal_read_records(5, stopped);
     EXPECT_EQ(none.end, JournalReadEnd::Stopped);
     EXPECT_TRUE(asked3.empty());
-    EXPECT_STREQ(journal_end_text(none, true).text, "Чтение журнала аварий отменено пользователем\n");
-    EXPECT_STREQ(journal_end_text(none, false).text, "Журнал аварий прочитан с ошибками\n");
+    EXPECT_STREQ(journal_end_text(none, true).text, "Чтение журнала событий отменено пользователем\n");
+    EXPECT_STREQ(journal_end_text(none, false).text, "Журнал событий прочитан с ошибками\n");
 }
 
 TEST(JournalExport, ThreeRowsGiveTheWorkbookByteForByteWithInsertedTextsEscaped)
