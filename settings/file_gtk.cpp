@@ -70,13 +70,25 @@ bool page_ready()
     return false;
 }
 
-// The two menu items follow the write: insensitive while it runs.
-gboolean sync_menu(gpointer)
+// The two menu items follow the write: insensitive while it runs. Checked
+// on a light timer and again whenever the «Файл» menu opens.
+void sync_menu_items()
 {
     bool free = !settings_apply_running();
     for (const char* id : {"menuSaveSettings", "menuLoadSettings"})
         if (GtkWidget* item = widget_by_id(id); item && bool(gtk_widget_get_sensitive(item)) != free)
             gtk_widget_set_sensitive(item, free);
+}
+
+gboolean sync_menu(gpointer)
+{
+    static bool on_open = false;
+    if (GtkWidget* file_menu = widget_by_id("menuitem1"); file_menu && !on_open) {
+        g_signal_connect(file_menu, "activate", G_CALLBACK(+[](GtkMenuItem*, gpointer) { sync_menu_items(); }),
+                         nullptr);
+        on_open = true;
+    }
+    sync_menu_items();
     return TRUE;
 }
 
