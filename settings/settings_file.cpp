@@ -581,10 +581,6 @@ int settings_file_read(const char* text, size_t size, SettingsFile& out, std::st
         if (!in_layout(*b, out.header.layout))
             return done(-2, format("Строка %d: параметра «%s» нет в раскладке %d, указанной в файле.", v.line,
                                    v.key.c_str(), out.header.layout));
-        if (b->kind == ControlKind::Entry &&
-            std::any_of(v.value.begin(), v.value.end(), [](char c) { return c == '\t' || c == '\n' || c == '\r'; }))
-            return done(-2, format("Строка %d: «%s» — табуляция или перевод строки внутри текста.", v.line,
-                                   v.key.c_str()));
     }
     // The raw words come last: a file cut short loses them first.
     out.raw.layout = out.header.layout;
@@ -658,6 +654,13 @@ int settings_file_load(const SettingsFile& file, const SettingsImage& target, bo
         if (keep_serial && b->field == SettingsField::SerialNumber)
             continue;
         bool as_saved = shown_as(*b, file.raw, v.value, rows);
+        // A tab or line break typed into a text is no part of a name the page
+        // would take; the Controller's own text, as saved, may hold one.
+        if (b->kind == ControlKind::Entry && !as_saved &&
+            std::any_of(v.value.begin(), v.value.end(), [](char c) { return c == '\t' || c == '\n' || c == '\r'; })) {
+            message = format("Строка %d: «%s» — табуляция или перевод строки внутри текста.", v.line, v.key.c_str());
+            return -1;
+        }
         if (!in_layout(*b, target.layout)) {
             out.missing.push_back(v.key);
             if (!as_saved)

@@ -436,7 +436,7 @@ TEST(SettingsFile, FilesSayWhatTheyHoldAndRefuseWhatAPersonWouldMisread)
         {"hexadecimal", replaced(text, "mains.low=180", "mains.low=0x10"), 0, -1, "«mains.low = 0x10» — не число"},
         {"hexadecimal octet", replaced(text, "network.ip1=0", "network.ip1=0x10"), 0, -1, "network.ip1 = 0x10"},
         {"NUL", nul, -2, 0, format("Строка %d: нулевой байт", line_of(text, "main.comment="))},
-        {"tab in the comment", replaced(text, "main.comment=Узел 1", "main.comment=Узел\\t1"), -2, 0,
+        {"tab in the comment", replaced(text, "main.comment=Узел 1", "main.comment=Узел\\t1"), 0, -1,
          format("Строка %d: «main.comment» — табуляция или перевод строки", line_of(text, "main.comment="))},
         {"twice", replaced(text, "mains.high=250", "mains.high=250\nmains.low=190"), -2, 0,
          format("Строка %d: «mains.low» уже задан в строке %d", line_of(text, "mains.high=") + 1,
