@@ -687,11 +687,19 @@ int settings_file_load(const SettingsFile& file, const SettingsImage& target, bo
     // the second time, whatever the order of the file.
     for (int pass = 0; pass < 2; ++pass)
         for (const Value& value : values)
-            if (!shows(image, *value.b, value.v->value, rows))
+            if (!shows(image, *value.b, value.v->value, rows)) {
+                // The Controller's own value is taken as it is, even where the
+                // page would cut it (a comment filling all ten bytes).
+                if (shows(target, *value.b, value.v->value, rows)) {
+                    auto own = settings_item(target, value.b->field, value.b->item);
+                    std::copy(own.begin(), own.end(), settings_item(image, value.b->field, value.b->item).begin());
+                    continue;
+                }
                 if (Refusal r = apply_value(image, *value.b, value.v->value, rows); !r.why.empty()) {
                     message = refused(*value.v, r.why);
                     return -1;
                 }
+            }
     auto key_of = [&](const SettingsBinding& b) -> const Value* {
         for (const Value& value : values)
             if (same_setting(*value.b, b))

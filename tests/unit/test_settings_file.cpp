@@ -370,6 +370,10 @@ TEST(SettingsFile, EveryValueThatBecomesAnEditPassesThePageRulesWhereverItComesF
     Loaded itself = load(own, seeded);
     ASSERT_EQ(itself.load, 0) << itself.message;
     EXPECT_EQ(itself.result.image.bytes, seeded.bytes);
+    // Typed into another Controller's file, the text this one holds is taken whole.
+    Loaded named = load(replaced(text, "main.comment=Узел 1", "main.comment=ABCDEFGHIJ"), seeded, true);
+    ASSERT_EQ(named.load, 0) << named.message;
+    EXPECT_TRUE(std::ranges::equal(settings_item(named.result.image, F::Comment), settings_item(seeded, F::Comment)));
     Loaded other = load(own, device, true);
     ASSERT_EQ(other.load, 0) << other.message;
     EXPECT_EQ(settings_u16(other.result.image, F::ChargeCurrent), 100);
