@@ -32,8 +32,14 @@ struct KeptEdits {
     SettingsImage edited;
 };
 KeptEdits g_kept;
-// Values the last file load brought into range, marked in the review.
-std::vector<SettingsLimited> g_limited;
+// Values the last file load brought into range, marked in the review of
+// the Controller (serial number, layout) it was loaded onto.
+struct Limited {
+    uint32_t serial = 0;
+    int layout = 0;
+    std::vector<SettingsLimited> values;
+};
+Limited g_limited;
 
 constexpr const char* kApplyRunning =
     "Идет запись настроек в Контроллер. Дождитесь ее окончания, затем повторите.";
@@ -255,7 +261,7 @@ void LoadSettingsFile(GtkMenuItem*, gpointer)
         return;
     }
     show_as_edits(load.image);
-    g_limited = load.limited;
+    g_limited = {serial, layout, load.limited};
     log_message(norm_text, "Настройки загружены из файла %s\n", name.c_str());
     for (const std::string& line : load.not_carried)
         log_message(err_text, "Не перенесено: %s\n", line.c_str());
@@ -274,7 +280,8 @@ void settings_file_register_handlers()
 
 void settings_file_mark_review(std::vector<SettingsChange>& changes, const SettingsImage& edit)
 {
-    settings_mark_limited(changes, edit, g_limited);
+    if (edit.layout == g_limited.layout && settings_u32(edit, SettingsField::SerialNumber) == g_limited.serial)
+        settings_mark_limited(changes, edit, g_limited.values);
 }
 
 void settings_keep_lost_edits()

@@ -690,7 +690,7 @@ int settings_file_load(const SettingsFile& file, const SettingsImage& target, bo
             if (!shows(image, *value.b, value.v->value, rows)) {
                 // The Controller's own value is taken as it is, even where the
                 // page would cut it (a comment filling all ten bytes).
-                if (shows(target, *value.b, value.v->value, rows)) {
+                if (value.b->kind == ControlKind::Entry && shows(target, *value.b, value.v->value, rows)) {
                     auto own = settings_item(target, value.b->field, value.b->item);
                     std::copy(own.begin(), own.end(), settings_item(image, value.b->field, value.b->item).begin());
                     continue;

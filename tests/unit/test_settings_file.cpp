@@ -244,6 +244,8 @@ TEST(SettingsFile, ALayout1FileCarriesEveryNameMaskAndAssignmentIntoLayout3AndSa
     set_mask_bit(from, 220, 2, true); // no rectifier reserve: 220 in layout 1, 340 in layout 3
     set_mask_bit(from, 224, 3, true); // mains phase 1: 224, then 352
     set_mask_bit(from, 35, 4, true);  // load breaker QH1
+    set_mask_bit(from, 288, 5, true); // dry contact 1: 288, then 416
+    set_mask_bit(from, 256, 6, true); // T2 below minimum: 256, then 384
 
     SettingsImage target = plant(3, 100777);
     for (int k = 0; k < 4; ++k)
@@ -264,6 +266,8 @@ TEST(SettingsFile, ALayout1FileCarriesEveryNameMaskAndAssignmentIntoLayout3AndSa
     EXPECT_FALSE(mask_bit(got, 220, 2));
     EXPECT_TRUE(mask_bit(got, 352, 3));
     EXPECT_TRUE(mask_bit(got, 35, 4));
+    EXPECT_TRUE(mask_bit(got, 416, 5));
+    EXPECT_TRUE(mask_bit(got, 384, 6));
     EXPECT_TRUE(mask_bit(got, 341, 1));
     EXPECT_EQ(settings_u32(got, F::SerialNumber), 100777u);
 
