@@ -17,6 +17,7 @@
 #include "base/ui_hooks.h"
 #include "settings/apply.h"
 #include "settings/apply_plan.h"
+#include "settings/edit_gtk.h"
 #include "settings/page_gtk.h"
 #include "settings/settings_file.h"
 #include "settings/settings_store.h"
@@ -160,6 +161,8 @@ void SaveSettingsFile(GtkMenuItem*, gpointer)
 {
     if (!page_ready())
         return;
+    // A value typed and not yet committed belongs to the page's edits.
+    settings_edit_commit_focus();
     int layout = settings_page_layout();
     SettingsFileOptions options;
     if (app.settings_modified) {
@@ -178,8 +181,6 @@ void SaveSettingsFile(GtkMenuItem*, gpointer)
             return;
         options.with_edits = answer == GTK_RESPONSE_YES;
     }
-    // A value typed and not yet committed is no edit yet: what is saved is
-    // what the page holds now.
     SettingsImage image = options.with_edits ? settings_edit_copy(layout) : settings_device_copy(layout);
     std::string date = now_text();
     std::string name = choose_file(true, settings_file_name(image, date), &options.passwords);
@@ -209,6 +210,8 @@ void LoadSettingsFile(GtkMenuItem*, gpointer)
 {
     if (!page_ready())
         return;
+    // A value typed and not yet committed is an edit the question below counts.
+    settings_edit_commit_focus();
     std::string name = choose_file(false, "");
     if (name.empty() || !page_ready())
         return;
