@@ -736,8 +736,7 @@ int settings_file_load(const SettingsFile& file, const SettingsImage& target, bo
     // whether it came from a key or only from [raw]. Again while a clamp moves
     // a limit another value follows (the cell count, the module count).
     auto raw_refusal = [&](int word, const std::string& what, const std::string& why) {
-        message = format("Слово %d группы [raw] (%s) — %s. Значение изменено в файле вручную; исправьте "
-                         "его или ключ настройки.", word, what.c_str(), why.c_str());
+        message = format("Слово %d группы [raw] (%s) — %s.", word, what.c_str(), why.c_str());
         return -1;
     };
     std::vector<std::pair<F, int>> limited_items;
