@@ -440,15 +440,13 @@ int word_of(F field, int item, int layout)
 
 std::string settings_quoted_value(const std::string& text, size_t chars)
 {
-    size_t at = 0, count = 0;
-    while (at < text.size() && count < chars) {
-        unsigned char c = static_cast<unsigned char>(text[at]);
-        at += c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
-        ++count;
-    }
-    if (at >= text.size())
-        return text;
-    return text.substr(0, at) + "…";
+    // Bytes that are no UTF-8 would make the message box itself fail.
+    gchar* valid = g_utf8_make_valid(text.data(), static_cast<gssize>(text.size()));
+    std::string quoted = valid;
+    if (static_cast<size_t>(g_utf8_strlen(valid, -1)) > chars)
+        quoted = std::string(valid, g_utf8_offset_to_pointer(valid, static_cast<glong>(chars))) + "…";
+    g_free(valid);
+    return quoted;
 }
 
 std::string settings_file_name(const SettingsImage& image, const std::string& date)
