@@ -156,6 +156,9 @@ EditResult settings_edit_number(SettingsImage& image, const SettingsBinding& b, 
             reclamp(image, id);
     } else if (b.field == F::RectifierCount) {
         reclamp(image, "S_VUVReserv");
+    } else if (b.field == F::BatteryGroupCount) {
+        // The load-bus voltage becomes the float voltage of the new groups.
+        reclamp(image, "S_FloatVoltage");
     }
     return accepted(b);
 }
