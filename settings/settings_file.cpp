@@ -377,7 +377,15 @@ bool entered_again(const SettingsImage& image, const SettingsBinding& b, Setting
     ControlValue v = settings_control_value(b, image);
     switch (b.kind) {
     case ControlKind::Spin: settings_edit_number(out, b, v.number); return true;
-    case ControlKind::Combo: return settings_edit_row(out, b, v.row).accepted;
+    case ControlKind::Combo:
+        if (v.row < 0)
+            // One word, two lists (the rectifier model, or class and type):
+            // the value is the other list's to show.
+            for (const SettingsBinding& other : settings_bindings())
+                if (&other != &b && other.kind == ControlKind::Combo && other.field == b.field &&
+                    settings_control_value(other, image).row >= 0)
+                    return true;
+        return settings_edit_row(out, b, v.row).accepted;
     case ControlKind::Entry:
         if (first_byte_zero(image, b.field, b.item))
             return true;

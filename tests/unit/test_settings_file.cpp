@@ -238,6 +238,7 @@ TEST(SettingsFile, ALayout1FileCarriesEveryNameMaskAndAssignmentIntoLayout3AndSa
     settings_set_u16(from, F::BlockMonitorAddress, 5 * 8 + 2, 1);
     settings_set_u16(from, F::DryContactTypes, 0x00F0);
     settings_set_u16(from, F::ContactorBySK, 0x5);
+    settings_set_u16(from, F::RectifierType, 0x8000 | 3); // a model of the list
     settings_set_u16(from, F::ContactorCount, 1);
     settings_set_u16(from, F::ContactorVoltage, 420, 0); // K2..K4 unused: 0.0 V
     set_mask_bit(from, 160, 1, true); // rectifier 1: code 160 in layouts 1 and 3
@@ -251,6 +252,7 @@ TEST(SettingsFile, ALayout1FileCarriesEveryNameMaskAndAssignmentIntoLayout3AndSa
     for (int k = 0; k < 4; ++k)
         settings_set_u16(target, F::ContactorVoltage, 430, k);
     set_mask_bit(target, 341, 1, true); // energy saving: layout 3 only, stays as it is
+    settings_set_u16(target, F::RectifierType, 0x0105); // class 1, type 5
     Loaded l = load(settings_file_text(from, 300, "2026-12-08 10:15:00"), target, true);
     ASSERT_EQ(l.load, 0) << l.message;
     const SettingsImage& got = l.result.image;
@@ -260,6 +262,7 @@ TEST(SettingsFile, ALayout1FileCarriesEveryNameMaskAndAssignmentIntoLayout3AndSa
             EXPECT_TRUE(std::ranges::equal(settings_item(got, field, i), settings_item(from, field, i)))
                 << static_cast<int>(field) << " " << i;
     EXPECT_EQ(settings_u16(got, F::DryContactTypes), 0x00F0);
+    EXPECT_EQ(settings_u16(got, F::RectifierType), 0x8003);
     EXPECT_EQ(settings_u16(got, F::ContactorBySK), 0x5);
     EXPECT_TRUE(mask_bit(got, 160, 1));
     EXPECT_TRUE(mask_bit(got, 340, 2));
