@@ -414,6 +414,12 @@ constexpr ItemRule kItemRules[] = {
     {F::BlockMonitorAddress, "УПКБ группы %d"},
 };
 
+bool is_name(F field)
+{
+    return field == F::RelayNames || field == F::LoadBreakerNames || field == F::ContactorNames ||
+           field == F::DryContactNames;
+}
+
 bool item_entered_again(const SettingsImage& image, F field, int item, SettingsImage& out)
 {
     out = image;
@@ -625,6 +631,10 @@ int settings_file_load(const SettingsFile& file, const SettingsImage& target, bo
 {
     out = SettingsFileLoad{};
     const bool across = file.header.layout != target.layout;
+    // Settings copied from another Controller, or from another layout: what
+    // the program saved there is brought into this one's range. From this
+    // Controller's own file a [raw] value out of the rules was put there by hand.
+    const bool copied = across || keep_serial;
     const bool rows = file.header.combo_rows;
     SettingsImage image = target;
     if (across) {
@@ -761,15 +771,20 @@ int settings_file_load(const SettingsFile& file, const SettingsImage& target, bo
                 message = refused(*key->v, b.kind == ControlKind::Spin ? range_text(b, image) : "значение не принято");
                 return -1;
             }
-            if (!taken || (!across && !key))
+            if (!taken || (!copied && !key))
                 return raw_refusal(word_of(b.field, b.item, image.layout),
                                    format("%s, «%s» = %s", b.key, b.label,
                                           settings_quoted_value(value_text(b, image)).c_str()),
                                    !taken ? "значение не допускается"
                                    : b.kind == ControlKind::Spin ? range_text(b, image)
                                                                  : "значение не допускается");
-            image = again;
+            // The clamp and whatever it moved along with it (voltages after
+            // the cell count, the reserve after the module count).
+            for (const SettingsBinding& other : settings_bindings())
+                if (other.kind == ControlKind::Spin && !same_item(again, image, other.field, other.item))
+                    limited.push_back(&other);
             limited.push_back(&b);
+            image = again;
             moved = true;
         }
         for (const ItemRule& rule : kItemRules)
@@ -780,7 +795,9 @@ int settings_file_load(const SettingsFile& file, const SettingsImage& target, bo
                 bool taken = item_entered_again(image, rule.field, item, again);
                 if (taken && same_item(again, image, rule.field, item))
                     continue;
-                if (!taken || !across)
+                // A name cut to what the page keeps is a name as the page would
+                // store it, whoever wrote the file; a number out of its rule is not.
+                if (!taken || (!copied && !is_name(rule.field)))
                     return raw_refusal(word_of(rule.field, item, image.layout), format(rule.name, item + 1),
                                        "значение не допускается правилами страницы");
                 image = again;

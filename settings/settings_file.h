@@ -77,10 +77,11 @@ struct SettingsFileLoad {
 // layout (events by their meaning), then its keys over it. Every value that
 // differs from the target passes the page's rules: a value equal to the
 // target's is the Controller's own and always kept. A value the rules would
-// change is refused when typed by hand into a key (its line named) or, in the
-// same layout, found only in [raw] (its word and key named); a value saved by
-// the program (its key agrees with [raw]) or carried from another layout is
-// brought into range as the page would and listed in `limited`.
+// change is refused when typed by hand into a key (its line named) or, in a
+// file of this Controller, found only in [raw] (its word and key named); a
+// value saved by the program (its key agrees with [raw]), one copied from
+// another Controller or layout, and a name too long for the page are brought
+// into range as the page would and listed in `limited`.
 // With keep_serial the target's serial number stays (a file of another
 // Controller); without a password key the target's password stays. 0 loaded;
 // -1 refused (`message` says where and why), `out` then unusable.

@@ -341,6 +341,40 @@ TEST(SettingsFile, EveryValueThatBecomesAnEditPassesThePageRulesWhereverItComesF
         EXPECT_EQ(l.load, -1);
         EXPECT_NE(l.message.find(format("Слово %d группы [raw] (%s", h.word, h.key)), std::string::npos) << l.message;
     }
+    // The same words copied from another Controller are brought into range and marked.
+    {
+        SettingsImage edited = device;
+        settings_set_u16(edited, F::RelayCount, 99);
+        settings_set_u16(edited, F::CellsPerGroup, 0);
+        std::string text = settings_file_text(edited, 410, date);
+        for (const char* key : {"configuration.relays=", "battery.cells="})
+            text.erase(text.find(key), text.find('\n', text.find(key)) + 1 - text.find(key));
+        Loaded copied = load(text, plant(3, 100777), true);
+        ASSERT_EQ(copied.load, 0) << copied.message;
+        EXPECT_EQ(settings_u16(copied.result.image, F::RelayCount), 4);
+        EXPECT_EQ(settings_u16(copied.result.image, F::CellsPerGroup), 11);
+        auto changes = settings_changes(plant(3, 100777), copied.result.image);
+        settings_mark_limited(changes, copied.result.image, copied.result.limited);
+        EXPECT_TRUE(std::any_of(changes.begin(), changes.end(), [](const SettingsChange& c) {
+            return c.name == "Сигнальных реле" && c.to == "4 (ограничено)";
+        }));
+        EXPECT_TRUE(std::any_of(changes.begin(), changes.end(), [](const SettingsChange& c) {
+            return c.name == "Напряжение содержания" && c.to == "25.3 (ограничено)";
+        }));
+    }
+    // A name of all ten bytes, saved before someone renamed it: restored as the
+    // page keeps names, and marked.
+    {
+        SettingsImage saved = device;
+        device_string_from_utf8(settings_item(saved, F::LoadBreakerNames, 6), "Вентиляция");
+        SettingsImage renamed = device;
+        device_string_from_utf8(settings_item(renamed, F::LoadBreakerNames, 6), "Вент");
+        Loaded back = load(settings_file_text(saved, 410, date), renamed);
+        ASSERT_EQ(back.load, 0) << back.message;
+        EXPECT_EQ(settings_name(back.result.image, F::LoadBreakerNames, 6), "Вентиляци");
+        ASSERT_EQ(back.result.limited.size(), 1u);
+        EXPECT_EQ(back.result.limited[0].name, "Название QH7");
+    }
     // A relay count of 99 in [raw] under a key that says 2: the key is the edit.
     {
         SettingsImage edited = device;
