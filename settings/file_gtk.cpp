@@ -265,7 +265,8 @@ void LoadSettingsFile(GtkMenuItem*, gpointer)
     }
     show_as_edits(load.image);
     g_limited = {serial, layout, load.limited};
-    log_message(norm_text, "Настройки загружены из файла %s\n", name.c_str());
+    log_message(norm_text, "Настройки загружены из файла %s%s\n", name.c_str(),
+                file.header.with_edits ? " (сохранены вместе с неприменёнными изменениями)" : "");
     for (const std::string& line : load.not_carried)
         log_message(err_text, "Не перенесено: %s\n", line.c_str());
     for (const SettingsLimited& limited : load.limited)
