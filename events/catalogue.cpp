@@ -133,6 +133,15 @@ void put_text(char* buffer, size_t size, std::string_view text)
 
 }  // namespace
 
+int event_code_in_layout(uint16_t code, int from, int to)
+{
+    const Entry* e = find_entry(from, code);
+    if (!e || to < 1 || to > 3 || e->first[to - 1] == kNone)
+        return -1;
+    int moved = e->first[to - 1] + (code - e->first[from - 1]);
+    return moved <= e->last[to - 1] ? moved : -1;
+}
+
 CatalogueSettings catalogue_settings(const SettingsImage& image)
 {
     CatalogueSettings s;

@@ -40,5 +40,10 @@ CatalogueSettings catalogue_settings(const SettingsImage& image);
 // give "Неизвестный статус: <code>" and false. An unknown layout has no entries.
 bool event_text(char* buffer, size_t size, uint16_t code, int layout, const CatalogueSettings& settings);
 
+// The code of the same event in another event layout (a rectifier's alarm
+// moves with the code space, a fixed event may have another code); -1 when
+// `code` has no entry in `from` or the event has no place in `to`.
+int event_code_in_layout(uint16_t code, int from, int to);
+
 // The same with a whole settings image, whose layout is the event layout.
 bool event_text(char* buffer, size_t size, uint16_t code, const SettingsImage& settings);

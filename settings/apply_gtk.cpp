@@ -9,6 +9,7 @@
 #include "settings/apply.h"
 #include "settings/apply_plan.h"
 #include "settings/edit_gtk.h"
+#include "settings/file_gtk.h"
 #include "settings/page_gtk.h"
 #include "settings/settings_store.h"
 
@@ -126,6 +127,7 @@ extern "C" void S_ButtonApply_clicked_cb(GtkButton*, gpointer)
     ApplyRequest request{settings_edit_copy(layout), settings_device_copy(layout), {}};
     std::vector<SettingsChange> changes =
         settings_changes(request.device, settings_expected_after_write(request.device, request.edit));
+    settings_file_mark_review(changes, request.edit);
     if (changes.empty()) {
         show_message(GTK_MESSAGE_INFO, "%s", "Настройки не отличаются от настроек контроллера.");
         return;

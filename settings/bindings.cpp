@@ -1,6 +1,7 @@
 #include "settings/bindings.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 #include "base/text_format.h"
@@ -92,7 +93,7 @@ constexpr SettingsBinding kBindings[] = {
 
     named("Звуковой сигнал", check("events.alarm_signal", "S_AlarmSignal", S::Events, F::AlarmSignal, bits::kAlarmSignal)).refreshes_masks(),
 
-    named("Напряжение на нагрузке", spin("load.epu_voltage", "S_EPUVoltage", S::Load, F::FloatVoltage, 10, 1)).limits(180, 750).refreshes(section_bit(S::Load)),
+    named("Напряжение на нагрузке", spin("load.epu_voltage", "S_EPUVoltage", S::Load, F::FloatVoltage, 10, 1)).limits(180, 750).within(Window::Float).refreshes(section_bit(S::Load)),
 
     named("Элементов 2 В в группе", clamped_spin("battery.cells", "S_2VPerGroup", S::Battery, F::CellsPerGroup, 11, 30)).limits(11, 30).refreshes(section_bit(S::Battery) | section_bit(S::Contactors)),
     named("Ёмкость группы", spin("battery.capacity", "S_BatteryCapacity", S::Battery, F::BatteryCapacity)).limits(5, 5000),
@@ -248,6 +249,28 @@ const char* rectifier_model_name(int row)
 }
 
 int shunt_rating(int row) { return row >= 0 && row < kShuntRows ? kShuntRatings[row] : 0; }
+
+std::string settings_combo_text(const SettingsBinding& b, int row)
+{
+    if (b.kind != K::Combo || row < 0 || row >= b.rows)
+        return "";
+    switch (b.field) {
+    case F::Timezone: {
+        int quarters = std::abs(row - 48);
+        return format("%c%02d:%02d", row < 48 ? '-' : '+', quarters / 4, quarters % 4 * 15);
+    }
+    case F::LoadShuntType:
+    case F::BatteryShuntType: return format("%d А", shunt_rating(row));
+    case F::MonitoringMode: return row == 0 ? "RS-485" : row == 1 ? "GSM" : "PSTN";
+    case F::ElementsPerBlock: return row == 0 ? "1" : row == 1 ? "3" : "6";
+    case F::RectifierType:
+        if (b.part == P::HighByte)
+            return row == 0 ? "ВУВ" : "Сторонний";
+        return rectifier_model_name(row);
+    default: break;
+    }
+    return format("%d", row);
+}
 
 ControlValue settings_control_value(const SettingsBinding& b, const SettingsImage& image)
 {

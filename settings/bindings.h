@@ -52,7 +52,8 @@ enum class TextRule : uint8_t {
 // layout.
 enum class Window : uint8_t {
     Fixed,          // min..max of the row
-    Float,          // floor(22.2 n) .. 23 n
+    Float,          // floor(22.2 n) .. 23 n with battery groups, else 180 .. 750:
+                    // the one word is the float voltage or the load-bus voltage
     Charge,         // 23 n .. 24 n (fast and equalising charge)
     Test,           // 18 n .. 20 n
     LowBattery,     // 17 n .. 20 n (low battery, contactor disconnect)
@@ -153,3 +154,6 @@ struct ControlValue {
     std::string text;
 };
 ControlValue settings_control_value(const SettingsBinding& binding, const SettingsImage& image);
+// The text a combo shows for `row` ("+03:00", "200 А", "6", "GSM"); empty
+// when the list has no such row.
+std::string settings_combo_text(const SettingsBinding& binding, int row);

@@ -2,8 +2,11 @@
 
 #include <gtk/gtk.h>
 
+#include <glib/gstdio.h>
+
 #include <ctime>
 #include <string>
+#include <vector>
 
 #include "app/gtk_ui.h"
 #include "app/handlers.h"
@@ -12,7 +15,9 @@
 #include "base/log.h"
 #include "base/text_format.h"
 #include "base/ui_hooks.h"
+#include "settings/apply.h"
 #include "settings/apply_plan.h"
+#include "settings/edit_gtk.h"
 #include "settings/page_gtk.h"
 #include "settings/settings_file.h"
 #include "settings/settings_store.h"
@@ -28,6 +33,17 @@ struct KeptEdits {
     SettingsImage edited;
 };
 KeptEdits g_kept;
+// Values the last file load brought into range, marked in the review of
+// the Controller (serial number, layout) it was loaded onto.
+struct Limited {
+    uint32_t serial = 0;
+    int layout = 0;
+    std::vector<SettingsLimited> values;
+};
+Limited g_limited;
+
+constexpr const char* kApplyRunning =
+    "Идет запись настроек в Контроллер. Дождитесь ее окончания, затем повторите.";
 
 std::string now_text()
 {
@@ -47,16 +63,45 @@ std::string escaped(const std::string& text)
     return s;
 }
 
+// A file saved or loaded while settings are written would show or keep
+// values the Controller may not hold: neither starts then.
 bool page_ready()
 {
+    if (settings_apply_running()) {
+        show_message(GTK_MESSAGE_WARNING, "%s", kApplyRunning);
+        return false;
+    }
     if (settings_page_loaded() && app.link_open)
         return true;
     show_message(GTK_MESSAGE_WARNING, "%s", "Настройки Контроллера еще не прочитаны: подключитесь к Контроллеру.");
     return false;
 }
 
-// A file name chosen in a chooser; empty when cancelled.
-std::string choose_file(bool save, const std::string& proposed)
+// The two menu items follow the write: insensitive while it runs. Checked
+// on a light timer and again whenever the «Файл» menu opens.
+void sync_menu_items()
+{
+    bool free = !settings_apply_running();
+    for (const char* id : {"menuSaveSettings", "menuLoadSettings"})
+        if (GtkWidget* item = widget_by_id(id); item && bool(gtk_widget_get_sensitive(item)) != free)
+            gtk_widget_set_sensitive(item, free);
+}
+
+gboolean sync_menu(gpointer)
+{
+    static bool on_open = false;
+    if (GtkWidget* file_menu = widget_by_id("menuitem1"); file_menu && !on_open) {
+        g_signal_connect(file_menu, "activate", G_CALLBACK(+[](GtkMenuItem*, gpointer) { sync_menu_items(); }),
+                         nullptr);
+        on_open = true;
+    }
+    sync_menu_items();
+    return TRUE;
+}
+
+// A file name chosen in a chooser; empty when cancelled. `passwords`, when
+// given, is the state of the save dialog's «Сохранять пароли» (off at first).
+std::string choose_file(bool save, const std::string& proposed, bool* passwords = nullptr)
 {
     GtkWidget* dialog = gtk_file_chooser_dialog_new(
         save ? "Сохранить настройки" : "Загрузить настройки", GTK_WINDOW(w.main_window),
@@ -70,15 +115,26 @@ std::string choose_file(bool save, const std::string& proposed)
     gtk_file_filter_set_name(all, "Все файлы");
     gtk_file_filter_add_pattern(all, "*");
     gtk_file_chooser_add_filter(GTK_FILE_CHOOSER(dialog), all);
+    GtkWidget* keep_passwords = nullptr;
     if (save) {
         gtk_file_chooser_set_do_overwrite_confirmation(GTK_FILE_CHOOSER(dialog), TRUE);
         gtk_file_chooser_set_current_name(GTK_FILE_CHOOSER(dialog), proposed.c_str());
+        if (passwords) {
+            keep_passwords = gtk_check_button_new_with_label("Сохранять пароли");
+            set_accessible_id(keep_passwords, "SettingsFilePasswords");
+            gtk_widget_set_tooltip_text(keep_passwords, "Пароль настроек и пароль мониторинга будут записаны в файл "
+                                                        "открытым текстом");
+            gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(keep_passwords), FALSE);
+            gtk_file_chooser_set_extra_widget(GTK_FILE_CHOOSER(dialog), keep_passwords);
+        }
     }
     std::string name;
     if (gtk_dialog_run(GTK_DIALOG(dialog)) == GTK_RESPONSE_ACCEPT) {
         gchar* f = gtk_file_chooser_get_filename(GTK_FILE_CHOOSER(dialog));
         name = f ? f : "";
         g_free(f);
+        if (keep_passwords)
+            *passwords = gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(keep_passwords));
     }
     gtk_widget_destroy(dialog);
     return name;
@@ -105,30 +161,66 @@ void SaveSettingsFile(GtkMenuItem*, gpointer)
 {
     if (!page_ready())
         return;
-    SettingsImage device = settings_device_copy(settings_page_layout());
+    // A value typed and not yet committed belongs to the page's edits.
+    settings_edit_commit_focus();
+    int layout = settings_page_layout();
+    SettingsFileOptions options;
+    if (app.settings_modified) {
+        GtkWidget* dialog = gtk_message_dialog_new(GTK_WINDOW(w.main_window), GTK_DIALOG_MODAL, GTK_MESSAGE_QUESTION,
+                                                   GTK_BUTTONS_NONE, "%s",
+                                                   "Изменения настроек не применены. Какие настройки сохранить в "
+                                                   "файл?");
+        gtk_window_set_title(GTK_WINDOW(dialog), "RARUR Service");
+        set_accessible_id(dialog, "QuestionDialog");
+        gtk_dialog_add_buttons(GTK_DIALOG(dialog), "Отмена", GTK_RESPONSE_CANCEL, "Настройки Контроллера",
+                               GTK_RESPONSE_NO, "С изменениями страницы", GTK_RESPONSE_YES, nullptr);
+        gtk_dialog_set_default_response(GTK_DIALOG(dialog), GTK_RESPONSE_CANCEL);
+        int answer = gtk_dialog_run(GTK_DIALOG(dialog));
+        gtk_widget_destroy(dialog);
+        if (answer != GTK_RESPONSE_YES && answer != GTK_RESPONSE_NO)
+            return;
+        options.with_edits = answer == GTK_RESPONSE_YES;
+    }
+    SettingsImage image = options.with_edits ? settings_edit_copy(layout) : settings_device_copy(layout);
     std::string date = now_text();
-    std::string name = choose_file(true, settings_file_name(device, date));
+    std::string name = choose_file(true, settings_file_name(image, date), &options.passwords);
     if (name.empty())
         return;
-    std::string text = settings_file_text(device, status_identification_register(1), date);
+    if (settings_apply_running()) {
+        show_message(GTK_MESSAGE_WARNING, "%s", kApplyRunning);
+        return;
+    }
+    std::string text = settings_file_text(image, status_identification_register(1), date, options);
+    // Owner-only: the file may hold passwords and always holds the plant's addresses.
     GError* error = nullptr;
-    if (!g_file_set_contents(name.c_str(), text.data(), static_cast<gssize>(text.size()), &error)) {
+    if (!g_file_set_contents_full(name.c_str(), text.data(), static_cast<gssize>(text.size()),
+                                  G_FILE_SET_CONTENTS_CONSISTENT, 0600, &error)) {
         show_message(GTK_MESSAGE_ERROR, "Не удалось сохранить настройки в файл «%s»: %s", name.c_str(),
                      error ? error->message : "");
         if (error)
             g_error_free(error);
         return;
     }
-    log_message(norm_text, "Настройки сохранены в файл %s\n", name.c_str());
+    log_message(norm_text, options.with_edits ? "Настройки с неприменёнными изменениями сохранены в файл %s\n"
+                                              : "Настройки сохранены в файл %s\n",
+                name.c_str());
 }
 
 void LoadSettingsFile(GtkMenuItem*, gpointer)
 {
     if (!page_ready())
         return;
+    // A value typed and not yet committed is an edit the question below counts.
+    settings_edit_commit_focus();
     std::string name = choose_file(false, "");
-    if (name.empty())
+    if (name.empty() || !page_ready())
         return;
+    GStatBuf st;
+    if (g_stat(name.c_str(), &st) == 0 && st.st_size > static_cast<goffset>(kSettingsFileMaxSize)) {
+        show_message(GTK_MESSAGE_ERROR, "Файл «%s» не загружен.\n%s", name.c_str(),
+                     "Файл не является файлом настроек: он больше 1 МиБ.");
+        return;
+    }
     gchar* data = nullptr;
     gsize size = 0;
     GError* error = nullptr;
@@ -154,22 +246,31 @@ void LoadSettingsFile(GtkMenuItem*, gpointer)
                               "<b>Файл сохранен с другого Контроллера</b> (серийный номер %u, %s).\n"
                               "Подключен Контроллер с серийным номером %u.\n"
                               "Загрузить настройки из файла? Серийный номер останется прежним.",
-                              file.header.serial, escaped(file.header.site).c_str(), serial) != GTK_RESPONSE_YES)
+                              file.header.serial, escaped(settings_quoted_value(file.header.site)).c_str(),
+                              serial) != GTK_RESPONSE_YES)
         return;
+    if (app.settings_modified &&
+        ask_question(GTK_MESSAGE_QUESTION, GTK_BUTTONS_YES_NO, "%s",
+                     "Изменения настроек не применены. Заменить их настройками из файла?") != GTK_RESPONSE_YES)
+        return;
+    // The questions ran the main loop: a write may have started, or the link ended.
+    if (!page_ready())
+        return;
+    // Over the Controller's settings, not the page's edits: the file replaces them.
+    device = settings_device_copy(layout);
     SettingsFileLoad load;
-    if (settings_file_load(file, settings_edit_copy(layout), other, load, message) != 0) {
+    if (settings_file_load(file, device, other, load, message) != 0) {
         show_message(GTK_MESSAGE_ERROR, "Файл «%s» не загружен.\n%s", name.c_str(), message.c_str());
         return;
     }
     show_as_edits(load.image);
-    log_message(norm_text, "Настройки загружены из файла %s\n", name.c_str());
-    if (!load.missing.empty()) {
-        std::string list;
-        for (const std::string& key : load.missing)
-            list += "\n" + key;
-        show_message(GTK_MESSAGE_INFO, "Этих настроек файла нет у подключенного Контроллера, они не загружены:%s",
-                     list.c_str());
-    }
+    g_limited = {serial, layout, load.limited};
+    log_message(norm_text, "Настройки загружены из файла %s%s\n", name.c_str(),
+                file.header.with_edits ? " (сохранены вместе с неприменёнными изменениями)" : "");
+    for (const std::string& line : load.not_carried)
+        log_message(err_text, "Не перенесено: %s\n", line.c_str());
+    for (const SettingsLimited& limited : load.limited)
+        log_message(norm_text, "Ограничено правилами подключенного Контроллера: %s\n", limited.name.c_str());
 }
 
 } // extern "C"
@@ -178,6 +279,13 @@ void settings_file_register_handlers()
 {
     register_handler("SaveSettingsFile", G_CALLBACK(SaveSettingsFile));
     register_handler("LoadSettingsFile", G_CALLBACK(LoadSettingsFile));
+    gdk_threads_add_timeout(200, sync_menu, nullptr);
+}
+
+void settings_file_mark_review(std::vector<SettingsChange>& changes, const SettingsImage& edit)
+{
+    if (edit.layout == g_limited.layout && settings_u32(edit, SettingsField::SerialNumber) == g_limited.serial)
+        settings_mark_limited(changes, edit, g_limited.values);
 }
 
 void settings_keep_lost_edits()

@@ -105,7 +105,12 @@ StoredRange settings_edit_range(const SettingsBinding& b, const SettingsImage& i
 {
     int n = shown_cell_count(settings_u16(image, F::CellsPerGroup));
     switch (b.window) {
-    case Window::Float: return {222 * n / 10, 23 * n};
+    case Window::Float:
+        // Without battery groups the word is the load-bus voltage; with them
+        // the float-voltage window is the stricter one in force for both keys.
+        if (settings_u16(image, F::BatteryGroupCount) == 0)
+            return {180, 750};
+        return {222 * n / 10, 23 * n};
     case Window::Charge: return {23 * n, 24 * n};
     case Window::Test: return {18 * n, 20 * n};
     case Window::LowBattery: return {17 * n, 20 * n};
@@ -151,6 +156,9 @@ EditResult settings_edit_number(SettingsImage& image, const SettingsBinding& b, 
             reclamp(image, id);
     } else if (b.field == F::RectifierCount) {
         reclamp(image, "S_VUVReserv");
+    } else if (b.field == F::BatteryGroupCount) {
+        // The load-bus voltage becomes the float voltage of the new groups.
+        reclamp(image, "S_FloatVoltage");
     }
     return accepted(b);
 }

@@ -13,6 +13,9 @@
 
 #include "settings/settings_image.h"
 
+// Files larger than this are no settings file; refused before they are parsed.
+constexpr size_t kSettingsFileMaxSize = 1 << 20;
+
 // What [controller] says about the Controller the file was saved from.
 struct SettingsFileHeader {
     uint32_t serial = 0;
@@ -20,6 +23,14 @@ struct SettingsFileHeader {
     int layout = 0;
     std::string date;
     std::string site;
+    bool with_edits = false;  // saved with the page's unapplied edits
+    bool combo_rows = false;  // an older file: combos as row numbers of their lists
+};
+
+// How a file is saved.
+struct SettingsFileOptions {
+    bool with_edits = false; // the image holds the page's edits, not only the Controller's values
+    bool passwords = false;  // the two passwords are written (in plain text)
 };
 
 struct SettingsFileValue {
@@ -35,8 +46,10 @@ struct SettingsFile {
     std::vector<SettingsFileValue> values;  // [settings], in the order of the file
 };
 
-// The file text for `image` (a device copy), saved at `date` ("YYYY-MM-DD HH:MM:SS").
-std::string settings_file_text(const SettingsImage& image, int protocol_version, const std::string& date);
+// The file text for `image`, saved at `date` ("YYYY-MM-DD HH:MM:SS"). Without
+// options.passwords neither password is in the file, not even in [raw].
+std::string settings_file_text(const SettingsImage& image, int protocol_version, const std::string& date,
+                               const SettingsFileOptions& options = {});
 // Proposed name: "S_<serial>_<YYYY-MM-DD>.rarur".
 std::string settings_file_name(const SettingsImage& image, const std::string& date);
 
@@ -44,18 +57,45 @@ std::string settings_file_name(const SettingsImage& image, const std::string& da
 // short; `message` then says what and where.
 int settings_file_read(const char* text, size_t size, SettingsFile& out, std::string& message);
 
-struct SettingsFileLoad {
-    SettingsImage image;              // the target with the file's settings
-    std::vector<std::string> missing; // keys of the file the target's layout lacks
+// A value the target's rules brought into range while loading: the review
+// marks the row `name` while the edit copy still holds `bytes` there.
+struct SettingsLimited {
+    std::string name;
+    SettingsField field;
+    int item;
+    std::vector<uint8_t> bytes;
 };
-// Loads a read file over `target` (the edit copy of the connected Controller)
-// through the editing rules of the page: same layout, the file's image with
-// its keys over it; another layout, only the keys the target's layout has.
+
+struct SettingsFileLoad {
+    SettingsImage image;                  // the target with the file's settings
+    std::vector<std::string> missing;     // keys of the file the target's layout lacks
+    std::vector<std::string> not_carried; // what has no place in the target, as the log says it
+    std::vector<SettingsLimited> limited;
+};
+// Loads a read file over `target` (the device copy of the connected
+// Controller). The file's [raw] image, carried word by word into the target's
+// layout (events by their meaning), then its keys over it. Every value that
+// differs from the target passes the page's rules: a value equal to the
+// target's is the Controller's own and always kept. A value the rules would
+// change is refused when typed by hand into a key (its line named) or, in a
+// file of this Controller, found only in [raw] (its word and key named); a
+// value saved by the program (its key agrees with [raw]), one copied from
+// another Controller or layout, and a name too long for the page are brought
+// into range as the page would and listed in `limited`.
 // With keep_serial the target's serial number stays (a file of another
-// Controller). 0 loaded; -1 a value the rules refuse (`message` names the key
-// and its line), `out` then unusable.
+// Controller); without a password key the target's password stays. 0 loaded;
+// -1 refused (`message` says where and why), `out` then unusable.
 int settings_file_load(const SettingsFile& file, const SettingsImage& target, bool keep_serial, SettingsFileLoad& out,
                        std::string& message);
+
+struct SettingsChange;
+// Marks the review's rows of values a load brought into range, while `edit`
+// still holds them.
+void settings_mark_limited(std::vector<SettingsChange>& changes, const SettingsImage& edit,
+                           const std::vector<SettingsLimited>& limited);
+
+// At most `chars` characters of `text`, "…" after a cut: messages quote values.
+std::string settings_quoted_value(const std::string& text, size_t chars = 60);
 
 // The edits of one connection carried onto a new device copy: every word that
 // `edited` changed against `base` (both of `current`'s layout) goes over

@@ -69,6 +69,10 @@ TEST(SettingsEditRules, BatteryVoltagesFollowTheCellCountAndANewCountClampsThemA
     number(i, "S_2VPerGroup", 11);
     EXPECT_EQ(settings_u16(i, F::FloatVoltage), 700);
     EXPECT_EQ(number(i, "S_EPUVoltage", 80.0), 750);
+    // With battery groups again both keys of the word keep to the float window.
+    EXPECT_EQ(number(i, "S_BatteryCount", 2), 2);
+    EXPECT_EQ(settings_u16(i, F::FloatVoltage), 253); // 23 * 11
+    EXPECT_EQ(number(i, "S_EPUVoltage", 70.0), 253);
 }
 
 TEST(SettingsEditRules, ReserveFollowsTheModuleCountAndCountsClampAtBothEnds)

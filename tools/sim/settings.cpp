@@ -118,7 +118,7 @@ Settings default_settings(const Layout& layout, uint32_t serial)
     s.set_word(sw::cells, 24);
     s.set_word(sw::battery_shunt, 10);  // 100 A
     s.set_word(sw::capacity, 200);
-    s.set_word(sw::charge_current, 2000);
+    s.set_word(sw::charge_current, 20);  // 0.20, inside the stored range 10..100
     s.set_word(sw::float_voltage, 535);
     s.set_word(sw::fast_voltage, 560);
     s.set_word(sw::equalise_voltage, 565);
