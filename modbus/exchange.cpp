@@ -292,6 +292,11 @@ int link_receive(ExchangeSession& s, uint8_t* buffer, int expected, int* receive
     bool target_known = format.length_prefix == 0;
     int got = 0;
     int budget = kEmptyReadBudget;
+    // The budget is also a time: a loaded machine stretches each short read,
+    // and a missing reply must still be given up after about the same time.
+    using Clock = std::chrono::steady_clock;
+    const auto budget_time = std::chrono::milliseconds(int64_t(kEmptyReadBudget) * std::max(s.io->read_wait_ms, 0));
+    auto give_up_at = Clock::now() + budget_time;
 
     for (;;) {
         if (!until_end && got >= target)
@@ -320,6 +325,7 @@ int link_receive(ExchangeSession& s, uint8_t* buffer, int expected, int* receive
                 activity_frame(recv_text, buffer + got, n);
             got += n;
             budget = kEmptyReadBudget;
+            give_up_at = Clock::now() + budget_time;
             if (until_end && buffer[got - 1] == kFrameEnd) {
                 buffer[--got] = 0;
                 break;
@@ -330,7 +336,7 @@ int link_receive(ExchangeSession& s, uint8_t* buffer, int expected, int* receive
             }
             continue;
         }
-        if (--budget >= 0)
+        if (--budget >= 0 && Clock::now() < give_up_at)
             continue;
         GdkLock g;
         if (got > 0) {

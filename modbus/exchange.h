@@ -64,7 +64,8 @@ constexpr uint16_t REQ_SEND_FAILED = 0x0400;
 constexpr uint16_t REQ_CONSUMED = 0x8000;
 constexpr uint16_t REQ_FAILED_MASK = REQ_SEND_FAILED | REQ_LINK_CLOSED | REQ_NO_REPLY | REQ_RECV_FAILED;
 
-// Empty reads in a row after which a reply is given up.
+// Empty reads in a row after which a reply is given up; also, whichever comes
+// first, that many read waits of time without a byte.
 constexpr int kEmptyReadBudget = 1000;
 
 struct ModbusRequest {
