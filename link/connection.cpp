@@ -2,6 +2,7 @@
 
 #include <glib.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <thread>
@@ -17,6 +18,9 @@ namespace {
 // A link closed just before a new attempt: give the Controller a moment to let
 // go of the old connection.
 constexpr auto kReconnectPause = std::chrono::milliseconds(300);
+
+int run_on_caller(std::function<int()> call, int) { return call(); }
+std::atomic<BlockingRunner> g_blocking_runner{run_on_caller};
 
 constexpr int kEvents = 5;
 std::vector<void (*)()> g_subscribers[kEvents];
@@ -110,6 +114,13 @@ void link_close_for_exit()
     ui().unlock();
     workers_wait();
     ui().lock();
+}
+
+void link_set_blocking_runner(BlockingRunner runner) { g_blocking_runner = runner ? runner : run_on_caller; }
+
+int link_run_blocking(std::function<int()> call, int given_up)
+{
+    return g_blocking_runner.load()(std::move(call), given_up);
 }
 
 int link_open_through(const LinkBackend& backend, const LinkTarget& target)
