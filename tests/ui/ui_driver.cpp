@@ -159,6 +159,8 @@ struct Watchdog {
     int raised_line = 0;
     int failed_line = -1;     // one failure per line
     int schedstat_fd = -1;
+    std::string section;      // stall-section: the part of the script being measured
+    gint64 section_longest_us = 0;
 } g_watch;
 
 // The time this thread has waited for a processor, in ns (0 when unknown).
@@ -202,6 +204,7 @@ void watchdog_turn()
         g_watch.longest_us = gap_us;
         g_watch.longest_line = g_watch.line;
     }
+    g_watch.section_longest_us = std::max(g_watch.section_longest_us, gap_us);
     gint64 bound = current_bound_ms();
     if (gap_us > bound * 1000 && g_watch.failed_line != g_watch.line) {
         g_watch.failed_line = g_watch.line;
@@ -222,6 +225,17 @@ void watchdog_line(int number, bool raises)
         g_watch.raised_line = number;
         g_watch.raise_pending_ms = 0;
     }
+}
+
+// Ends the section being measured (its longest stall on stderr) and starts `next`.
+void watchdog_section(const std::string& next)
+{
+    watchdog_turn();
+    if (!g_watch.section.empty())
+        std::fprintf(stderr, "ui-driver: section %s: longest main-loop stall %lld ms\n", g_watch.section.c_str(),
+                     static_cast<long long>(g_watch.section_longest_us / 1000));
+    g_watch.section = next;
+    g_watch.section_longest_us = 0;
 }
 
 gboolean watch_prepare(GSource*, gint* timeout)
@@ -1304,6 +1318,9 @@ bool run_line(const Line& line)
         }
         if (!full)
             fail(line.number, "the queue of " + a[1] + " did not fill");
+    } else if (cmd == "stall-section" && need(2)) {
+        // The longest stall of each part of a script, for the benchmark.
+        watchdog_section(a[1]);
     } else if (cmd == "stall-bound" && need(2)) {
         // The next line may hold the main loop this long (where the program is
         // asked to make the window wait; the script says which).
@@ -1399,6 +1416,7 @@ void finish()
     out += "}}";
     std::printf("%s\n", out.c_str());
     std::fflush(stdout);
+    watchdog_section("");
     std::fprintf(stderr, "ui-driver: longest main-loop stall %lld ms (line %d; at most %lld ms)\n",
                  static_cast<long long>(g_watch.longest_us / 1000), g_watch.longest_line,
                  static_cast<long long>(g_stall_bound_ms));
