@@ -218,8 +218,20 @@ TEST_F(UsbLink, AControllerThatTakesNoConnectionIsNotAttachedAndCannotBeOpened)
     }
     exchange_wait_stopped();
 
+    // Connections nobody accepts, until the queue is full; let go (and the
+    // simulator continued) however the test ends.
+    struct Stopped {
+        pid_t pid;
+        std::vector<int> queued;
+        ~Stopped()
+        {
+            kill(pid, SIGCONT);
+            for (int fd : queued)
+                close(fd);
+        }
+    } stopped{sim.pid(), {}};
+    std::vector<int>& queued = stopped.queued;
     ASSERT_EQ(kill(sim.pid(), SIGSTOP), 0);
-    std::vector<int> queued;   // connections nobody accepts, until the queue is full
     for (int i = 0; i < 64; ++i) {
         int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
         sockaddr_un to{};
@@ -256,10 +268,6 @@ TEST_F(UsbLink, AControllerThatTakesNoConnectionIsNotAttachedAndCannotBeOpened)
     EXPECT_EQ(bounded([] { return connect(); }), -1);
     EXPECT_EQ(headless_messages(), "Нет подключеных контроллеров RARUR\n");
     EXPECT_EQ(app.link_open.load(), 0);
-
-    kill(sim.pid(), SIGCONT);
-    for (int fd : queued)
-        close(fd);
 }
 
 #ifdef RARUR_USB_TEST_LIBRARY
