@@ -271,6 +271,12 @@ bool close_main_window()
         }
     }
     app.log_enabled = 0;
+    // The window goes at once: the links end behind it, and a modem call
+    // takes seconds to hang up.
+    for (GtkWidget* window : {w.string_enter_dialog, w.main_window})
+        if (window)
+            gtk_widget_hide(window);
+    gdk_flush();
     close_link_for_exit();
     gtk_main_quit();
     return true;
@@ -284,11 +290,7 @@ gboolean main_delete_event(GtkWidget*, GdkEvent*, gpointer)
     return close_main_window() ? FALSE : TRUE;
 }
 
-void menu_exit(GtkMenuItem*, gpointer)
-{
-    if (close_main_window() && w.main_window)
-        gtk_widget_hide(w.main_window);
-}
+void menu_exit(GtkMenuItem*, gpointer) { close_main_window(); }
 
 void about_message(GtkMenuItem*, gpointer)
 {

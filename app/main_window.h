@@ -14,7 +14,8 @@ bool app_start(int* argc, char*** argv);
 // Puts the summary strip and the status data back to their idle state.
 void reset_main_display();
 
-// Closing question and shutdown; true when the program may close.
+// Closing question and shutdown: the window is hidden at once, then the
+// links end and the main loop quits. True when the program may close.
 bool close_main_window();
 
 extern "C" {

@@ -2,6 +2,7 @@
 
 #include <glib.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <thread>
@@ -14,9 +15,12 @@
 
 namespace {
 
-// A link closed just before a new attempt: give the Controller a moment to let
-// go of the old connection.
+// A link left open over Ethernet and closed for a new attempt: the Controller
+// gets a moment to let go of the old connection before the next one.
 constexpr auto kReconnectPause = std::chrono::milliseconds(300);
+
+int run_on_caller(std::function<int()> call, int) { return call(); }
+std::atomic<BlockingRunner> g_blocking_runner{run_on_caller};
 
 constexpr int kEvents = 5;
 std::vector<void (*)()> g_subscribers[kEvents];
@@ -112,6 +116,13 @@ void link_close_for_exit()
     ui().lock();
 }
 
+void link_set_blocking_runner(BlockingRunner runner) { g_blocking_runner = runner ? runner : run_on_caller; }
+
+int link_run_blocking(std::function<int()> call, int given_up)
+{
+    return g_blocking_runner.load()(std::move(call), given_up);
+}
+
 int link_open_through(const LinkBackend& backend, const LinkTarget& target)
 {
     std::shared_ptr<LinkIo> io;
@@ -144,6 +155,9 @@ int connect_target(const LinkTarget& target)
     const LinkBackend* backend = link_backend(app.link_kind);
     if (!backend)
         return -1;
+    std::shared_ptr<ExchangeSession> left_over = app.link_open ? exchange_current() : nullptr;
+    bool ethernet_left_open = left_over && exchange_link_kind(*left_over) == LinkKind::Ethernet;
+    left_over.reset();
     link_close();
     if (backend->own_thread) {
         if (backend->open(target, nullptr) != 0)
@@ -151,7 +165,14 @@ int connect_target(const LinkTarget& target)
         ui().set_connect_controls(0);
         return 0;
     }
-    std::this_thread::sleep_for(kReconnectPause);
+    if (ethernet_left_open) {
+        auto pause = [] {
+            std::this_thread::sleep_for(kReconnectPause);
+            return 0;
+        };
+        if (link_run_blocking(pause, -1) != 0)
+            return -1;   // the window went away meanwhile: nothing to connect for
+    }
     if (link_open_through(*backend, target) != 0)
         return -1;
     ui().set_connect_controls(0);

@@ -2,6 +2,8 @@
 // manager. The GTK handlers (connection_gtk.h) call these.
 #pragma once
 
+#include <functional>
+
 #include "base/workers.h"
 #include "link/backend.h"
 
@@ -49,6 +51,17 @@ void link_close_for_exit();
 // announced on the GUI thread, unless that link has ended meanwhile. Any
 // thread, without the GDK lock.
 void connection_link_opened(LinkSession session);
+
+// A call that may take a while on the GUI thread (a USB library's search or
+// open, the pause before a reconnect), run so that the window keeps answering:
+// the window's runner runs it on a thread of its own and turns the main loop
+// until it returns. The result is the call's, or `given_up` when the window
+// went away first; the call then ends on its own, so it must own everything it
+// touches. Without a runner (tests, tools) the call runs on the caller's
+// thread. GUI thread, GDK lock held.
+using BlockingRunner = int (*)(std::function<int()> call, int given_up);
+void link_set_blocking_runner(BlockingRunner runner);
+int link_run_blocking(std::function<int()> call, int given_up);
 
 // Opens `target` through `backend` and starts its exchange. 0 open, -1 failed
 // (logged). GUI thread, GDK lock held.

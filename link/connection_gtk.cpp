@@ -3,6 +3,9 @@
 #include <gtk/gtk.h>
 #include <poll.h>
 
+#include <atomic>
+#include <functional>
+#include <memory>
 #include <string>
 
 #include "base/app_state.h"
@@ -10,6 +13,7 @@
 #include "app/handlers.h"
 #include "app/main_window.h"
 #include "app/widgets.h"
+#include "base/workers.h"
 #include "link/connection.h"
 #include "link/modem_gtk.h"
 #include "link/recent_file.h"
@@ -59,10 +63,34 @@ void window_going(GtkWidget*, gpointer data)
     decide(static_cast<ConnectWait*>(data), -1);
 }
 
+// Turns the main loop until `wait` is decided, with both link commands and the
+// kinds insensitive meanwhile; the window going away decides -1. GUI thread,
+// GDK lock held.
+int turn_main_loop_until_decided(ConnectWait* wait)
+{
+    set_connect_controls(0);
+    if (w.disconnect_item)
+        gtk_widget_set_sensitive(w.disconnect_item, FALSE);
+    GtkWidget* window = w.main_window;
+    gulong hidden = g_signal_connect(window, "hide", G_CALLBACK(window_going), wait);
+    gulong destroyed = g_signal_connect(window, "destroy", G_CALLBACK(window_going), wait);
+
+    gdk_threads_leave();
+    g_main_loop_run(wait->loop);
+    gdk_threads_enter();
+
+    // A destroyed window has dropped its handlers already.
+    for (gulong handler : {hidden, destroyed})
+        if (g_signal_handler_is_connected(window, handler))
+            g_signal_handler_disconnect(window, handler);
+    if (!g_window_closing)
+        set_connect_controls(1);
+    return wait->result;
+}
+
 // A connect to an address that does not answer takes up to its full time-out;
-// meanwhile the window goes on answering (with both link commands and the
-// kinds insensitive) and closing it gives the connect up. Called on the GUI
-// thread holding the GDK lock.
+// meanwhile the window goes on answering and closing it gives the connect up.
+// Called on the GUI thread holding the GDK lock.
 int wait_keeping_window_alive(int fd, int timeout_ms)
 {
     // A connect on the local network is over within moments: no loop for it.
@@ -75,35 +103,63 @@ int wait_keeping_window_alive(int fd, int timeout_ms)
         ready = ::poll(&p, 1, timeout_ms - kQuickMs);
         return ready != 0 ? 1 : 0;
     }
+    if (g_window_closing)
+        return -1;
 
-    set_connect_controls(0);
-    if (w.disconnect_item)
-        gtk_widget_set_sensitive(w.disconnect_item, FALSE);
     ConnectWait wait{g_main_loop_new(nullptr, FALSE), 0, false, 0, 0};
     GIOChannel* channel = g_io_channel_unix_new(fd);
     wait.watch = g_io_add_watch(channel, GIOCondition(G_IO_OUT | G_IO_ERR | G_IO_HUP), connect_ready, &wait);
     g_io_channel_unref(channel);
     wait.timer = g_timeout_add(guint(timeout_ms - kQuickMs), connect_timed_out, &wait);
-    GtkWidget* window = w.main_window;
-    gulong hidden = g_signal_connect(window, "hide", G_CALLBACK(window_going), &wait);
-    gulong destroyed = g_signal_connect(window, "destroy", G_CALLBACK(window_going), &wait);
-
-    gdk_threads_leave();
-    g_main_loop_run(wait.loop);
-    gdk_threads_enter();
-
+    int result = turn_main_loop_until_decided(&wait);
     if (wait.watch)
         g_source_remove(wait.watch);
     if (wait.timer)
         g_source_remove(wait.timer);
-    // A destroyed window has dropped its handlers already.
-    for (gulong handler : {hidden, destroyed})
-        if (g_signal_handler_is_connected(window, handler))
-            g_signal_handler_disconnect(window, handler);
     g_main_loop_unref(wait.loop);
-    if (!g_window_closing)
-        set_connect_controls(1);
-    return wait.result;
+    return result;
+}
+
+// A call run off the GUI thread for run_keeping_window_alive. Shared with the
+// thread, which may outlive the wait when the window goes away first.
+struct OffThreadCall {
+    std::function<int()> call;
+    std::atomic<int> result{0};
+    ConnectWait* wait = nullptr;   // GUI thread only; nullptr once nobody waits
+};
+
+gboolean off_thread_call_returned(gpointer data)
+{
+    auto* held = static_cast<std::shared_ptr<OffThreadCall>*>(data);
+    if ((*held)->wait)
+        decide((*held)->wait, 1);
+    delete held;
+    return FALSE;
+}
+
+int run_keeping_window_alive(std::function<int()> call, int given_up)
+{
+    if (!w.main_window)
+        return call();
+    if (g_window_closing)
+        return given_up;
+    auto state = std::make_shared<OffThreadCall>();
+    state->call = std::move(call);
+    int started = worker_start("blocking-call", 0, [state](const WorkerContext&) {
+        state->result = state->call();
+        state->call = nullptr;   // what it holds goes with the thread, not with the window's side
+        // No widget is touched on the way back: the lock is not needed.
+        g_idle_add(off_thread_call_returned, new std::shared_ptr<OffThreadCall>(state));
+    });
+    if (started != 0)
+        return state->call();   // no thread to be had: wait here, as little as that is worth
+
+    ConnectWait wait{g_main_loop_new(nullptr, FALSE), 0, false, 0, 0};
+    state->wait = &wait;
+    int decided = turn_main_loop_until_decided(&wait);
+    state->wait = nullptr;
+    g_main_loop_unref(wait.loop);
+    return decided > 0 ? state->result.load() : given_up;
 }
 
 // The recent addresses, newest first, under the address entry.
@@ -252,6 +308,7 @@ int ask_monitoring_password()
 void link_register_handlers()
 {
     tcp_set_connect_wait(wait_keeping_window_alive);
+    link_set_blocking_runner(run_keeping_window_alive);
     register_handler("SelectConnectionType", G_CALLBACK(SelectConnectionType));
     register_handler("ConnectToDevice", G_CALLBACK(ConnectToDevice));
     register_handler("DisconnectFromDevice", G_CALLBACK(DisconnectFromDevice));

@@ -27,6 +27,8 @@ constexpr uint32_t kWriteTimeoutMs = 100;
 constexpr auto kReadRetryPause = std::chrono::microseconds(200);
 // More than this many attached Controllers is taken for a failing library.
 constexpr uint32_t kMaxControllers = 256;
+// A library call the window stopped waiting for (it is closing).
+constexpr int kGivenUp = -2;
 
 // What the last search found, and through which library (GUI thread).
 const UsbAccess* g_found_access = nullptr;
@@ -104,6 +106,22 @@ const RarurEntry* found_entry(uint32_t id)
     return nullptr;
 }
 
+// An open run off the GUI thread. A handle it opens after the window stopped
+// waiting for it is closed again when the last side lets go.
+struct UsbOpening {
+    const UsbAccess* access;
+    RarurEntry entry;
+    RarurHandle handle = 0;
+    std::atomic<bool> opened{false};
+    std::atomic<bool> taken{false};
+    UsbOpening(const UsbAccess* a, const RarurEntry& e) : access(a), entry(e) {}
+    ~UsbOpening()
+    {
+        if (opened && !taken)
+            access->close(handle);
+    }
+};
+
 int usb_open(const LinkTarget& target, std::shared_ptr<LinkIo>* io)
 {
     // A target not among the last search (a caller that knows the
@@ -112,11 +130,27 @@ int usb_open(const LinkTarget& target, std::shared_ptr<LinkIo>* io)
         return -1;
     const RarurEntry* entry = found_entry(target.usb_id);
     app.usb_device_id = target.usb_id;
-    RarurHandle handle = 0;
-    if (!entry || g_found_access->open(entry, &handle) != 0) {
+    int result = -1;
+    std::shared_ptr<UsbOpening> opening;
+    if (entry) {
+        opening = std::make_shared<UsbOpening>(g_found_access, *entry);
+        result = link_run_blocking(
+            [opening] {
+                if (opening->access->open(&opening->entry, &opening->handle) != 0)
+                    return -1;
+                opening->opened = true;
+                return 0;
+            },
+            kGivenUp);
+    }
+    if (result == kGivenUp)
+        return -1;   // the window went away: nobody to tell
+    if (result != 0) {
         report(MessageKind::Error, err_text, kOpenFailed);
         return -1;
     }
+    opening->taken = true;
+    RarurHandle handle = opening->handle;
     app.usb_handle = handle;
     *io = usb_link_io(*g_found_access, handle);
     unsigned long id = target.usb_id;
@@ -149,19 +183,35 @@ std::shared_ptr<LinkIo> usb_link_io(const UsbAccess& access, RarurHandle handle)
 int usb_find_controllers(std::vector<uint32_t>* ids)
 {
     const UsbAccess* access = usb_access();
-    uint32_t count = 0;
-    if (!access || access->find(nullptr, 0, &count) != 0 || count > kMaxControllers)
+    if (!access)
         return list_failed();
-    if (count == 0) {
+    // A library may take its time over the search (the program's own gives
+    // each Controller a moment to accept): off the GUI thread.
+    auto entries = std::make_shared<std::vector<RarurEntry>>();
+    int found = link_run_blocking(
+        [access, entries] {
+            uint32_t count = 0;
+            if (access->find(nullptr, 0, &count) != 0 || count > kMaxControllers)
+                return -1;
+            if (count == 0)
+                return 1;
+            entries->resize(count);
+            uint32_t filled = 0;
+            if (access->find(entries->data(), count, &filled) != 0 || filled != count)
+                return -1;
+            return 0;
+        },
+        kGivenUp);
+    if (found == kGivenUp)
+        return kGivenUp;
+    if (found < 0)
+        return list_failed();
+    if (found == 1) {
         report(MessageKind::Info, norm_text, kNoneAttached);
         return 1;
     }
-    std::vector<RarurEntry> entries(count);
-    uint32_t filled = 0;
-    if (access->find(entries.data(), count, &filled) != 0 || filled != count)
-        return list_failed();
     g_found_access = access;
-    g_found = std::move(entries);
+    g_found = std::move(*entries);
     if (ids) {
         ids->clear();
         for (const RarurEntry& entry : g_found)

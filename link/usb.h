@@ -15,7 +15,9 @@ extern const LinkBackend usb_backend;
 // Asks the access library which Controllers are attached; their identifiers,
 // in the library's order, go to *ids. 0 one or more found; 1 none (the
 // information box and log line shown); -1 the library failed (error box and
-// log line shown). GUI thread, GDK lock held.
+// log line shown); -2 the window went away during the search (nothing shown).
+// The library is asked off the GUI thread (link_run_blocking): the window
+// keeps answering meanwhile. GUI thread, GDK lock held.
 int usb_find_controllers(std::vector<uint32_t>* ids);
 
 // Picks one of two or more identifiers: its index, or -1 when the user

@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -44,6 +45,10 @@ std::shared_ptr<Stream> stream_of(RarurHandle handle)
     return it == g_streams.end() ? nullptr : it->second;
 }
 
+// A Controller that does not take a connection within this long (its queue of
+// connections full: stopped, hung, or never answering) counts as not attached.
+constexpr int kAcceptWaitMs = 200;
+
 int connect_to(const char* path)
 {
     sockaddr_un to{};
@@ -54,11 +59,19 @@ int connect_to(const char* path)
     int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return -1;
-    int r;
-    do
-        r = ::connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to);
-    while (r != 0 && errno == EINTR);
-    if (r != 0) {
+    // Linux bounds a connect to a Unix socket by the send time-out: a
+    // non-blocking one would give up at once on a queue that is full only
+    // for a moment, a blocking one without it waits for ever.
+    timeval bound{0, kAcceptWaitMs * 1000};
+    timeval none{0, 0};
+    int r = ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &bound, sizeof bound);
+    if (r == 0) {
+        do
+            r = ::connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+        while (r != 0 && errno == EINTR);
+    }
+    // Writes wait in poll() on their own time-out, not in the socket.
+    if (r != 0 || ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &none, sizeof none) != 0) {
         ::close(fd);
         return -1;
     }

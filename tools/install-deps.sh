@@ -11,10 +11,32 @@ for p in "${packages[@]}"; do
 done
 sudo=""
 if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
+
+# A machine that is updating itself (unattended upgrades, another build) holds
+# apt's locks for a while: wait for them rather than fail at once.
+lock_wait_s=300
+# env after sudo: sudo would drop a variable set in front of it.
+apt=($sudo env DEBIAN_FRONTEND=noninteractive apt-get -o "DPkg::Lock::Timeout=$lock_wait_s")
+
+# apt-get waits for dpkg's lock by itself, but not for the lock of the package
+# lists that "update" takes: try again while that one is held.
+apt_update() {
+  local waited=0 errors
+  while ! errors=$("${apt[@]}" update -qq 2>&1 >/dev/null); do
+    if [[ "$errors" != *lock* ]] || [ "$waited" -ge "$lock_wait_s" ]; then
+      echo "$errors" >&2
+      return 1
+    fi
+    [ "$waited" -eq 0 ] && echo "Another package manager holds apt's lock; waiting up to ${lock_wait_s} s" >&2
+    sleep 5
+    waited=$((waited + 5))
+  done
+}
+
 if [ ${#missing[@]} -gt 0 ]; then
   echo "Installing: ${missing[*]}"
-  $sudo apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  apt_update
+  "${apt[@]}" install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
 # Russian desktops run in ru_RU.UTF-8; the export is tested in it too.
 locale -a | grep -qi '^ru_RU\.utf-\?8$' || $sudo localedef -i ru_RU -f UTF-8 ru_RU.UTF-8

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -197,6 +198,45 @@ TEST_P(ExchangeOver, AReconnectWaitsForTheOldTransportThreadToFinish)
     std::string log = headless_log(), connected = this->connected();
     std::string expected = connected + "Отключен\n" + connected + "Отключен\n" + connected + "Отключен\n";
     EXPECT_EQ(log, expected);
+}
+
+// The moment a Controller gets to let go of a connection follows only an
+// Ethernet link that was still open when the next connect came, and is left to
+// the window's runner (which keeps the GUI thread turning meanwhile).
+TEST_F(Exchange, OnlyAnEthernetLinkLeftOpenIsFollowedByAPauseBeforeTheNextConnect)
+{
+    static std::atomic<int> pauses;
+    pauses = 0;
+    link_set_blocking_runner([](std::function<int()> call, int) {
+        ++pauses;
+        return call();
+    });
+    FaultyServer server;
+    headless_set_device_address("127.0.0.1:" + std::to_string(server.port()));
+    {
+        GdkLock g;
+        ASSERT_EQ(connect_ethernet(), 0);
+    }
+    EXPECT_EQ(pauses, 0) << "no link was open";
+    {
+        GdkLock g;
+        ASSERT_EQ(connect_ethernet(), 0);
+    }
+    EXPECT_EQ(pauses, 1);
+    EXPECT_EQ(app.link_open.load(), 1);
+    uint8_t out[2];
+    EXPECT_EQ(modbus_read_registers(1, 1, out, 0x04), 0) << "the new link carries";
+    {
+        GdkLock g;
+        disconnect_from_device();
+    }
+    exchange_wait_stopped();
+    {
+        GdkLock g;
+        ASSERT_EQ(connect_ethernet(), 0);
+    }
+    EXPECT_EQ(pauses, 1) << "a link closed by the user needs no pause";
+    link_set_blocking_runner(nullptr);
 }
 
 TEST_F(Exchange, UnappliedSettingsKeepTheLinkWhenTheUserSaysNo)

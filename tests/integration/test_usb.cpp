@@ -4,9 +4,15 @@
 #include <gtest/gtest.h>
 
 #include <dlfcn.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <future>
 #include <memory>
 #include <string>
@@ -192,6 +198,76 @@ TEST_F(UsbLink, ExceptionsAndSilenceEndEachExchangeAndAHangUpEndsTheLink)
     EXPECT_EQ(app.link_open.load(), 0);
     EXPECT_EQ(headless_title(), "RARUR Service");
     EXPECT_EQ(headless_connect_controls(), 1);
+}
+
+// A Controller that stops taking connections (its process stopped, its queue
+// of connections full) is not waited for: the search counts it as not
+// attached and an open of it fails, each within moments.
+TEST_F(UsbLink, AControllerThatTakesNoConnectionIsNotAttachedAndCannotBeOpened)
+{
+    SimOptions options;
+    options.tcp = false;
+    options.usb_id = 7;
+    SimProcess sim(options);
+    ASSERT_TRUE(sim.running()) << sim.log();
+    setenv("RARUR_USB_DIR", sim.dir().c_str(), 1);
+    ASSERT_EQ(connect(), 0) << headless_log();
+    {
+        GdkLock g;
+        link_close();
+    }
+    exchange_wait_stopped();
+
+    // Connections nobody accepts, until the queue is full; let go (and the
+    // simulator continued) however the test ends.
+    struct Stopped {
+        pid_t pid;
+        std::vector<int> queued;
+        ~Stopped()
+        {
+            kill(pid, SIGCONT);
+            for (int fd : queued)
+                close(fd);
+        }
+    } stopped{sim.pid(), {}};
+    std::vector<int>& queued = stopped.queued;
+    ASSERT_EQ(kill(sim.pid(), SIGSTOP), 0);
+    for (int i = 0; i < 64; ++i) {
+        int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        sockaddr_un to{};
+        to.sun_family = AF_UNIX;
+        std::snprintf(to.sun_path, sizeof to.sun_path, "%s", sim.usb_socket_path().c_str());
+        if (::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) {
+            close(fd);
+            break;
+        }
+        queued.push_back(fd);
+    }
+    ASSERT_LT(queued.size(), 64u);
+
+    // Each call on a thread of its own; one still waiting after 20 s has hung
+    // on the stopped Controller, and is let go by continuing it.
+    auto bounded = [&sim](std::function<int()> call) {
+        auto done = std::async(std::launch::async, call);
+        if (done.wait_for(std::chrono::seconds(20)) == std::future_status::ready)
+            return done.get();
+        kill(sim.pid(), SIGCONT);
+        done.get();
+        return -100;
+    };
+    headless_ui_clear();
+    LinkTarget seven;
+    seven.usb_id = 7;
+    EXPECT_EQ(bounded([&] {
+                  GdkLock g;
+                  return connect_target(seven);
+              }),
+              -1);
+    EXPECT_EQ(headless_messages(), "Ошибка подключения к контроллеру\n");
+    headless_ui_clear();
+    EXPECT_EQ(bounded([] { return connect(); }), -1);
+    EXPECT_EQ(headless_messages(), "Нет подключеных контроллеров RARUR\n");
+    EXPECT_EQ(app.link_open.load(), 0);
 }
 
 #ifdef RARUR_USB_TEST_LIBRARY

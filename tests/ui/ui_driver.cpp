@@ -9,9 +9,11 @@
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -67,6 +69,7 @@ std::vector<std::pair<std::string, std::string>> g_answer_fields;
 
 pid_t g_sim_pid = 0;
 std::string g_sim_dir;
+std::vector<int> g_backlog;   // fill-backlog's connections
 
 std::string json_escape(const std::string& s)
 {
@@ -119,6 +122,171 @@ std::string expand(const std::string& s)
         out += s[i];
     }
     return out;
+}
+
+// ---------------------------------------------------------------- main-loop watchdog
+//
+// The window must answer at every moment: the driver notes every turn of the
+// main loop (nested loops of dialogs and waits included) and fails the script
+// when two turns lie further apart than the bound. What it measures:
+// - the turns themselves, through a source of the highest priority whose
+//   prepare, check and dispatch run on every turn and which wakes the loop
+//   every kWatchTickMs, so an idle loop still turns;
+// - each action of the script that calls into the program as a turn of its
+//   own, as a user's clicks come one per turn.
+// What it leaves out: the driver's own blocking steps (starting or stopping
+// the simulator, screenshots, checks), the start-up before the window is first
+// drawn, the time after the window was hidden for closing, and the time the
+// thread stood ready while the machine ran other processes (its run delay
+// from /proc/thread-self/schedstat), so a busy machine does not fail it.
+
+#ifndef RARUR_STALL_SCALE
+#define RARUR_STALL_SCALE 1   // sanitizer builds run slower and allow as many times longer
+#endif
+gint64 g_stall_bound_ms = 250 * RARUR_STALL_SCALE;
+constexpr guint kWatchTickMs = 10;
+
+struct Watchdog {
+    bool armed = false;       // the window has been drawn once
+    bool stopped = false;     // the window is gone
+    gint64 last_us = 0;       // the last turn
+    gint64 last_delay_ns = 0; // the thread's run delay then
+    gint64 longest_us = 0;
+    int longest_line = 0;
+    int line = 0;             // the script line running or last run
+    gint64 raise_pending_ms = 0;
+    gint64 raised_ms = 0;     // the bound for the line raised_line
+    int raised_line = 0;
+    int failed_line = -1;     // one failure per line
+    int schedstat_fd = -1;
+    std::string section;      // stall-section: the part of the script being measured
+    gint64 section_longest_us = 0;
+} g_watch;
+
+// The time this thread has waited for a processor, in ns (0 when unknown).
+gint64 run_delay_ns()
+{
+    if (g_watch.schedstat_fd < 0)
+        return 0;
+    char text[96];
+    ssize_t n = pread(g_watch.schedstat_fd, text, sizeof text - 1, 0);
+    if (n <= 0)
+        return 0;
+    text[n] = 0;
+    long long on_cpu = 0, waiting = 0;
+    return std::sscanf(text, "%lld %lld", &on_cpu, &waiting) == 2 ? gint64(waiting) : 0;
+}
+
+gint64 current_bound_ms()
+{
+    return g_watch.raised_line == g_watch.line ? std::max(g_stall_bound_ms, g_watch.raised_ms) : g_stall_bound_ms;
+}
+
+// Starts a new interval without judging the last one (the driver's own work).
+void watchdog_restart()
+{
+    g_watch.last_us = g_get_monotonic_time();
+    g_watch.last_delay_ns = run_delay_ns();
+}
+
+// A turn: the time since the last one, less the time the thread waited for a
+// processor, is the program's.
+void watchdog_turn()
+{
+    if (!g_watch.armed || g_watch.stopped)
+        return;
+    gint64 now = g_get_monotonic_time();
+    gint64 delay = run_delay_ns();
+    gint64 gap_us = (now - g_watch.last_us) - (delay - g_watch.last_delay_ns) / 1000;
+    g_watch.last_us = now;
+    g_watch.last_delay_ns = delay;
+    if (gap_us > g_watch.longest_us) {
+        g_watch.longest_us = gap_us;
+        g_watch.longest_line = g_watch.line;
+    }
+    g_watch.section_longest_us = std::max(g_watch.section_longest_us, gap_us);
+    gint64 bound = current_bound_ms();
+    if (gap_us > bound * 1000 && g_watch.failed_line != g_watch.line) {
+        g_watch.failed_line = g_watch.line;
+        fail(g_watch.line, "the main loop stood still for " + std::to_string(gap_us / 1000) + " ms (at most " +
+                               std::to_string(bound) + " ms)");
+    }
+}
+
+// The next line of the script starts: a raised bound holds for one line.
+void watchdog_line(int number, bool raises)
+{
+    watchdog_turn();
+    g_watch.line = number;
+    if (raises)
+        return;
+    if (g_watch.raise_pending_ms) {
+        g_watch.raised_ms = g_watch.raise_pending_ms;
+        g_watch.raised_line = number;
+        g_watch.raise_pending_ms = 0;
+    }
+}
+
+// Ends the section being measured (its longest stall on stderr) and starts `next`.
+void watchdog_section(const std::string& next)
+{
+    watchdog_turn();
+    if (!g_watch.section.empty())
+        std::fprintf(stderr, "ui-driver: section %s: longest main-loop stall %lld ms\n", g_watch.section.c_str(),
+                     static_cast<long long>(g_watch.section_longest_us / 1000));
+    g_watch.section = next;
+    g_watch.section_longest_us = 0;
+}
+
+gboolean watch_prepare(GSource*, gint* timeout)
+{
+    watchdog_turn();
+    *timeout = int(kWatchTickMs);
+    return FALSE;
+}
+
+gboolean watch_check(GSource*)
+{
+    watchdog_turn();
+    return FALSE;   // nothing to dispatch: waking the loop was all
+}
+
+gboolean watch_dispatch(GSource*, GSourceFunc, gpointer) { return TRUE; }
+
+GSourceFuncs g_watch_funcs = {watch_prepare, watch_check, watch_dispatch, nullptr, nullptr, nullptr};
+
+gboolean watchdog_arm(gpointer)
+{
+    if (!g_watch.armed) {
+        g_watch.armed = true;
+        watchdog_restart();
+    }
+    return FALSE;
+}
+
+// Drawn once: everything of a higher priority than this idle has run.
+gboolean window_mapped(GtkWidget*, GdkEvent*, gpointer)
+{
+    g_idle_add_full(G_PRIORITY_LOW, watchdog_arm, nullptr, nullptr);
+    return FALSE;
+}
+
+// Hidden for closing: what follows is no longer the window's.
+void window_hidden(GtkWidget*, gpointer)
+{
+    watchdog_turn();
+    g_watch.stopped = true;
+}
+
+void watchdog_install()
+{
+    g_watch.schedstat_fd = open("/proc/thread-self/schedstat", O_RDONLY | O_CLOEXEC);
+    GSource* source = g_source_new(&g_watch_funcs, sizeof(GSource));
+    g_source_set_priority(source, G_PRIORITY_HIGH);
+    g_source_attach(source, nullptr);
+    g_source_unref(source);
+    g_signal_connect(w.main_window, "map-event", G_CALLBACK(window_mapped), nullptr);
+    g_signal_connect(w.main_window, "hide", G_CALLBACK(window_hidden), nullptr);
 }
 
 // ---------------------------------------------------------------- widget state
@@ -683,7 +851,19 @@ bool fill_field(GtkWidget* dialog, const std::string& id, const std::string& val
     return true;
 }
 
+gboolean answer_tick_body();
+
+// Answering is the driver's work; the program's part of it (a dialog's loop
+// ending) shows in the turns that follow.
 gboolean answer_tick(gpointer)
+{
+    watchdog_turn();
+    gboolean again = answer_tick_body();
+    watchdog_restart();
+    return again;
+}
+
+gboolean answer_tick_body()
 {
     if (g_accepted_chooser) {
         gchar* chosen = gtk_file_chooser_get_filename(GTK_FILE_CHOOSER(g_accepted_chooser));
@@ -783,6 +963,7 @@ gboolean answer_tick(gpointer)
 void stop_sim()
 {
     if (g_sim_pid > 0) {
+        kill(g_sim_pid, SIGCONT);   // a stopped simulator could not take the SIGTERM
         kill(g_sim_pid, SIGTERM);
         int status = 0;
         for (int i = 0; i < 50 && waitpid(g_sim_pid, &status, WNOHANG) == 0; ++i)
@@ -1111,6 +1292,39 @@ bool run_line(const Line& line)
         g_setenv(a[1].c_str(), a[2].c_str(), TRUE);
     } else if (cmd == "sim-stop") {
         stop_sim();
+    } else if (cmd == "sim-signal" && need(2)) {
+        // STOP: the simulator's process stands still (accepts nothing, answers
+        // nothing) until CONT.
+        int signal = a[1] == "STOP" ? SIGSTOP : a[1] == "CONT" ? SIGCONT : 0;
+        if (!signal || g_sim_pid <= 0 || kill(g_sim_pid, signal) != 0)
+            fail(line.number, "cannot signal the simulator with " + a[1]);
+    } else if (cmd == "fill-backlog" && need(2)) {
+        // Connections to the Unix socket PATH that nobody accepts, until its
+        // queue is full; held until the script ends.
+        sockaddr_un to{};
+        to.sun_family = AF_UNIX;
+        std::snprintf(to.sun_path, sizeof to.sun_path, "%s", a[1].c_str());
+        bool full = false;
+        for (int i = 0; i < 1024 && !full; ++i) {
+            int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+            if (fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0) {
+                g_backlog.push_back(fd);
+                continue;
+            }
+            full = fd >= 0 && errno == EAGAIN;
+            if (fd >= 0)
+                close(fd);
+            break;
+        }
+        if (!full)
+            fail(line.number, "the queue of " + a[1] + " did not fill");
+    } else if (cmd == "stall-section" && need(2)) {
+        // The longest stall of each part of a script, for the benchmark.
+        watchdog_section(a[1]);
+    } else if (cmd == "stall-bound" && need(2)) {
+        // The next line may hold the main loop this long (where the program is
+        // asked to make the window wait; the script says which).
+        g_watch.raise_pending_ms = std::atol(a[1].c_str());
     } else if (cmd == "listen") {
         // A bare TCP peer on a free port: the kernel completes connections to
         // it, nothing ever answers. Enough for the connect flow of the links.
@@ -1191,7 +1405,9 @@ void finish()
     std::string out = "{\"result\":" + q(g_failures.empty() ? "pass" : "fail") + ",\"failures\":[";
     for (size_t i = 0; i < g_failures.size(); ++i)
         out += (i ? "," : "") + q(g_failures[i]);
-    out += "],\"closed\":" + std::string(g_closed ? "true" : "false") + ",\"dialogs\":[";
+    out += "],\"closed\":" + std::string(g_closed ? "true" : "false");
+    out += ",\"longest_stall_ms\":" + std::to_string(g_watch.longest_us / 1000) +
+           ",\"longest_stall_line\":" + std::to_string(g_watch.longest_line) + ",\"dialogs\":[";
     for (size_t i = 0; i < g_dialogs.size(); ++i)
         out += (i ? "," : "") + g_dialogs[i];
     out += "],\"state\":{";
@@ -1200,20 +1416,40 @@ void finish()
     out += "}}";
     std::printf("%s\n", out.c_str());
     std::fflush(stdout);
+    watchdog_section("");
+    std::fprintf(stderr, "ui-driver: longest main-loop stall %lld ms (line %d; at most %lld ms)\n",
+                 static_cast<long long>(g_watch.longest_us / 1000), g_watch.longest_line,
+                 static_cast<long long>(g_stall_bound_ms));
+    for (int fd : g_backlog)
+        close(fd);
+    g_backlog.clear();
     g_exit_code = g_failures.empty() ? 0 : 1;
     stop_sim();
     if (!g_closed)
         gtk_main_quit();
 }
 
-gboolean step(gpointer)
+// Actions that call into the program. The others are the driver's own work,
+// which the watchdog leaves out.
+bool calls_program(const std::string& action)
 {
-    if (g_finished)
-        return FALSE;
+    static const char* const kProgram[] = {"activate", "click", "click-later", "set-text", "enter",
+                                           "icon-press", "toggle", "toggle-cell", "activate-row", "select",
+                                           "page", "close"};
+    for (const char* name : kProgram)
+        if (action == name)
+            return true;
+    return false;
+}
+
+gboolean step_body()
+{
     if (g_wait_until) {
         if (!g_wait_condition.empty()) {
             std::string why;
-            if (evaluate(g_wait_condition, why)) {
+            bool holds = evaluate(g_wait_condition, why);
+            watchdog_restart();
+            if (holds) {
                 g_wait_until = 0;
             } else if (g_get_monotonic_time() >= g_wait_until) {
                 fail(g_wait_line, "timed out: " + why);
@@ -1229,8 +1465,14 @@ gboolean step(gpointer)
     }
     while (g_next < g_lines.size()) {
         const Line& line = g_lines[g_next++];
-        if (!run_line(line))
-            return TRUE;   // waiting
+        watchdog_line(line.number, line.args[0] == "stall-bound");
+        bool waits = !run_line(line);
+        if (calls_program(line.args[0]))
+            watchdog_turn();
+        else
+            watchdog_restart();
+        if (waits)
+            return TRUE;
         if (g_closed)
             break;
     }
@@ -1244,6 +1486,26 @@ gboolean step(gpointer)
     }
     finish();
     return FALSE;
+}
+
+gint64 g_started_us = 0;
+
+gboolean step(gpointer)
+{
+    if (g_finished)
+        return FALSE;
+    // The script starts once the window has been drawn (a display that never
+    // says so gets ten seconds).
+    if (!g_watch.armed) {
+        if (g_get_monotonic_time() - g_started_us < 10 * G_USEC_PER_SEC)
+            return TRUE;
+        std::fprintf(stderr, "ui-driver: the window was not drawn within 10 s; the script starts anyway\n");
+        watchdog_arm(nullptr);
+    }
+    watchdog_turn();
+    gboolean again = step_body();
+    watchdog_restart();
+    return again;
 }
 
 gboolean overall_timeout(gpointer)
@@ -1298,13 +1560,15 @@ int main(int argc, char** argv)
             script = argv[++i];
         else if (std::strcmp(argv[i], "--timeout") == 0 && i + 1 < argc)
             timeout_s = std::atoi(argv[++i]);
+        else if (std::strcmp(argv[i], "--stall-bound") == 0 && i + 1 < argc)
+            g_stall_bound_ms = std::atol(argv[++i]);
         else if (std::strcmp(argv[i], "--") == 0) {
             for (++i; i < argc; ++i)
                 program_args.push_back(argv[i]);
         }
     }
     if (!script) {
-        std::fprintf(stderr, "usage: ui-driver --script FILE [--timeout S] [-- PROGRAM-ARGS...]\n");
+        std::fprintf(stderr, "usage: ui-driver --script FILE [--timeout S] [--stall-bound MS] [-- PROGRAM-ARGS...]\n");
         return 2;
     }
     if (!load_script(script))
@@ -1323,6 +1587,8 @@ int main(int argc, char** argv)
         return 1;
     }
     g_signal_connect(w.main_window, "destroy", G_CALLBACK(on_main_destroy), nullptr);
+    watchdog_install();
+    g_started_us = g_get_monotonic_time();
     gdk_threads_add_timeout(20, step, nullptr);
     gdk_threads_add_timeout(50, answer_tick, nullptr);
     gdk_threads_add_timeout_seconds(guint(timeout_s), overall_timeout, nullptr);
