@@ -47,7 +47,7 @@ int wait_blocking(int fd, int timeout_ms)
     do
         ready = ::poll(&p, 1, timeout_ms);
     while (ready < 0 && errno == EINTR);
-    return ready < 0 ? 1 : ready;   // a failed poll leaves the verdict to the attempt
+    return ready < 0 ? 0 : ready;   // a poll that cannot wait gives the attempt up
 }
 
 std::atomic<TcpConnectWait> g_connect_wait{wait_blocking};
@@ -62,13 +62,13 @@ struct TriedAddress {
 };
 
 // One socket of `family`, with the options every link socket gets.
-TriedAddress new_socket(int family)
+TriedAddress new_socket(int family, uint32_t timeout_ms)
 {
     TriedAddress tried;
     int fd = ::socket(family, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
     if (fd < 0)
         return {-1, Stage::Socket, errno};
-    timeval timeout{long(app.tcp_timeout / 1000), long(app.tcp_timeout % 1000) * 1000};
+    timeval timeout{long(timeout_ms / 1000), long(timeout_ms % 1000) * 1000};
     int on = 1;
     struct Option {
         Stage stage;
@@ -93,9 +93,9 @@ TriedAddress new_socket(int family)
 
 // Connects to one address within `wait_ms`. `abandoned` is polled beside the
 // socket: once it reports an error the caller has gone and the attempt ends.
-TriedAddress connect_one(const addrinfo& to, int wait_ms, int abandoned)
+TriedAddress connect_one(const addrinfo& to, uint32_t timeout_ms, int wait_ms, int abandoned)
 {
-    TriedAddress tried = new_socket(to.ai_family);
+    TriedAddress tried = new_socket(to.ai_family, timeout_ms);
     if (tried.fd < 0)
         return tried;
     int fd = tried.fd;
@@ -135,7 +135,8 @@ TriedAddress connect_one(const addrinfo& to, int wait_ms, int abandoned)
 // one connects. Each gets an equal share of the time left, so one that never
 // answers cannot use up the time of those after it; one that refuses leaves
 // its share to the next. What failed is the last address's failure.
-TriedAddress connect_addresses(const addrinfo* list, std::chrono::steady_clock::time_point deadline, int abandoned)
+TriedAddress connect_addresses(const addrinfo* list, uint32_t timeout_ms,
+                               std::chrono::steady_clock::time_point deadline, int abandoned)
 {
     TriedAddress tried{-1, Stage::Connect, ETIMEDOUT};
     int count = 0;
@@ -145,7 +146,7 @@ TriedAddress connect_addresses(const addrinfo* list, std::chrono::steady_clock::
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0)
             return {-1, Stage::Connect, ETIMEDOUT};
-        tried = connect_one(*a, int(left.count() / count), abandoned);
+        tried = connect_one(*a, timeout_ms, int(left.count() / count), abandoned);
         if (tried.fd >= 0 || tried.error == ECANCELED)
             return tried;
     }
@@ -159,6 +160,7 @@ TriedAddress connect_addresses(const addrinfo* list, std::chrono::steady_clock::
 // closing its end tells a thread still at it that nobody wants the link.
 struct ConnectAttempt {
     TcpAddress address;
+    uint32_t timeout_ms = 0;   // the sockets' send and receive time-out
     std::chrono::steady_clock::time_point deadline;
     int done[2] = {-1, -1};
     std::mutex lock;
@@ -187,7 +189,7 @@ void run_attempt(const std::shared_ptr<ConnectAttempt>& attempt)
     if (resolved != 0) {
         result.error = wsa_error_from_resolver(resolved, errno);
     } else {
-        result = connect_addresses(found, attempt->deadline, attempt->done[1]);
+        result = connect_addresses(found, attempt->timeout_ms, attempt->deadline, attempt->done[1]);
         freeaddrinfo(found);
     }
     std::lock_guard g(attempt->lock);
@@ -207,8 +209,8 @@ void tcp_set_connect_wait(TcpConnectWait wait) { g_connect_wait = wait ? wait : 
 
 int tcp_connect_any(const addrinfo* addresses, int wait_ms, int* code)
 {
-    TriedAddress tried =
-        connect_addresses(addresses, std::chrono::steady_clock::now() + std::chrono::milliseconds(wait_ms), -1);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(wait_ms);
+    TriedAddress tried = connect_addresses(addresses, app.tcp_timeout, deadline, -1);
     *code = tried.fd >= 0 ? 0 : wsa_error_from_errno(tried.error);
     return tried.fd;
 }
@@ -302,6 +304,7 @@ int tcp_open(const LinkTarget& target, std::shared_ptr<LinkIo>* io)
         log_failure(text, {-1, Stage::Socket, errno});
         return -1;
     }
+    attempt->timeout_ms = app.tcp_timeout;
     attempt->deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kConnectWaitMs);
     try {
         std::thread([attempt] { run_attempt(attempt); }).detach();
