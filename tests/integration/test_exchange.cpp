@@ -89,7 +89,7 @@ protected:
     std::string connected() const { return usb() ? "Подключен через USB {1}\n" : "Подключен к " + address_ + "\n"; }
     std::string send_error() const
     {
-        return usb() ? "Ошибка передачи\n" : "Ошибка передачи: [10054] Connection reset by peer\n";
+        return usb() ? "Ошибка передачи\n" : "Ошибка передачи: [10054] Соединение разорвано устройством\n";
     }
     // Length of a frame carrying a PDU of `pdu_length` bytes on this link.
     int framed(int pdu_length) const { return pdu_length + (usb() ? 1 : 7); }
