@@ -14,6 +14,7 @@
 #include "app/main_window.h"
 #include "app/widgets.h"
 #include "base/workers.h"
+#include "link/address_dialog_gtk.h"
 #include "link/connection.h"
 #include "link/modem_gtk.h"
 #include "link/recent_file.h"
@@ -178,7 +179,8 @@ void show_address_dialog()
     if (!w.string_enter_dialog || g_window_closing)
         return;
     offer_recent_addresses();
-    gtk_window_set_title(GTK_WINDOW(w.string_enter_dialog), "Адрес Усройства");
+    address_dialog_clear_hint();
+    gtk_window_set_title(GTK_WINDOW(w.string_enter_dialog), "Адрес устройства");
     if (w.label55)
         gtk_label_set_markup(GTK_LABEL(w.label55), "<b>Введите адрес устройства:</b>");
     gtk_widget_show(w.string_enter_dialog);
@@ -221,7 +223,7 @@ void ConnectToDevice(GtkMenuItem*, gpointer)
 
 void ConnectToDeviceOK(GtkButton*, gpointer)
 {
-    if (app.link_kind != LinkKind::Ethernet)
+    if (app.link_kind != LinkKind::Ethernet || !address_dialog_accepts())
         return;
     hide_address_dialog();
     std::string address = w.device_address ? gtk_entry_get_text(GTK_ENTRY(w.device_address)) : "";
@@ -316,4 +318,5 @@ void link_register_handlers()
     register_handler("ConnectToDeviceOKIcon", G_CALLBACK(ConnectToDeviceOKIcon));
     register_handler("ConnectToDeviceCancel", G_CALLBACK(ConnectToDeviceCancel));
     register_handler("SetMonitoringPassword", G_CALLBACK(SetMonitoringPassword));
+    address_dialog_register_handlers();
 }

@@ -176,7 +176,7 @@ bool run_modem_dialog(bool pstn, LinkTarget* target)
     GtkWidget* baud = gtk_combo_box_new_text();
     set_accessible_id(baud, "ModemBaud");
     for (int i = 0; i < kBaudRows; ++i)
-        gtk_combo_box_append_text(GTK_COMBO_BOX(baud), std::to_string(kBaudRates[i]).c_str());
+        gtk_combo_box_append_text(GTK_COMBO_BOX(baud), (std::to_string(kBaudRates[i]) + " бит/с").c_str());
     gtk_combo_box_set_active(GTK_COMBO_BOX(baud), app.baud_index);
     GtkWidget* format_button = gtk_button_new_with_label("");
     set_accessible_id(format_button, "ModemPortFormat");

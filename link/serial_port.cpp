@@ -292,13 +292,13 @@ std::shared_ptr<SerialPort> serial_open(const std::string& path, const SerialPar
     if (error == 0 && by_number)
         error = serial_set_any_speed(port->fd, serial_baud(params));
     if (error == EINVAL && by_number)
-        return unsupported(format("Порт не поддерживает скорость %d бод: выберите другую скорость", serial_baud(params)));
+        return unsupported(format("Порт не поддерживает скорость %d бит/с: выберите другую скорость", serial_baud(params)));
     if (error != 0) {
         say(err_text, format("ОШИБКА установки параметров: %s\n", serial_error_text(error).c_str()));
         return nullptr;
     }
     if (!speed_took(port->fd, serial_baud(params)))
-        return unsupported(format("Порт не поддерживает скорость %d бод: выберите другую скорость", serial_baud(params)));
+        return unsupported(format("Порт не поддерживает скорость %d бит/с: выберите другую скорость", serial_baud(params)));
     // A pseudo-terminal, for one, always carries 8 bits without parity.
     if (!format_took(port->fd, t))
         return unsupported(format("Порт не поддерживает формат %s: выберите другой в параметрах порта",

@@ -62,7 +62,7 @@ enum class SerialOpenFailure {
 // character format of `params`, no flow control, DTR and RTS on. Logs a dot
 // per step ("." norm_text). On failure logs "ОШИБКА открытия порта '%s': %s\n",
 // "ОШИБКА установки параметров: %s\n" or, for what the port does not
-// support, "Порт не поддерживает скорость %d бод...\n" or "Порт не
+// support, "Порт не поддерживает скорость %d бит/с...\n" or "Порт не
 // поддерживает формат ...\n", sets *failure and returns nullptr. A speed or
 // format the system cannot set is refused, never replaced by another. Call
 // without the GDK lock.

@@ -1,6 +1,6 @@
 #include "link/socket_errors.h"
 
-#include <libintl.h>
+#include <netdb.h>
 
 #include <cerrno>
 
@@ -12,49 +12,49 @@ struct ErrorText {
 };
 
 const ErrorText kTexts[] = {
-    {10004, "Interrupted function call"},
-    {10013, "Permission denied"},
-    {10014, "Bad address"},
-    {10022, "Invalid argument"},
-    {10024, "Too many open files"},
-    {10035, "Resource temporarily unavailable"},
-    {10036, "Operation now in progress"},
-    {10037, "Operation already in progress"},
-    {10038, "Socket operation on nonsocket"},
-    {10039, "Destination address required"},
-    {10040, "Message too long"},
-    {10041, "Protocol wrong type for socket"},
-    {10042, "Bad protocol option"},
-    {10043, "Protocol not supported"},
-    {10044, "Socket type not supported"},
-    {10045, "Operation not supported"},
-    {10046, "Protocol family not supported"},
-    {10047, "Address family not supported by protocol family"},
-    {10048, "Address already in use"},
-    {10049, "Cannot assign requested address"},
-    {10050, "Network is down"},
-    {10051, "Network is unreachable"},
-    {10052, "Network dropped connection on reset"},
-    {10053, "Software caused connection abort"},
-    {10054, "Connection reset by peer"},
-    {10055, "No buffer space available"},
-    {10056, "Socket is already connected"},
-    {10057, "Socket is not connected"},
-    {10058, "Cannot send after socket shutdown"},
-    {10060, "Connection timed out"},
-    {10061, "Connection refused"},
-    {10064, "Host is down"},
-    {10065, "No route to host"},
-    {10067, "Too many processes"},
-    {10091, "Network subsystem is unavailable"},
-    {10092, "Winsock.dll version out of range"},
-    {10093, "Successful WSAStartup not yet performed"},
-    {10101, "Graceful shutdown in progress"},
-    {10109, "Class type not found"},
-    {11001, "Host not found"},
-    {11002, "Nonauthoritative host not found"},
-    {11003, "This is a nonrecoverable error"},
-    {11004, "Valid name, no data record of requested type"},
+    {10004, "Вызов прерван"},
+    {10013, "Доступ запрещен"},
+    {10014, "Неверный адрес в памяти"},
+    {10022, "Недопустимый аргумент"},
+    {10024, "Слишком много открытых файлов"},
+    {10035, "Ресурс временно недоступен"},
+    {10036, "Операция выполняется"},
+    {10037, "Операция уже выполняется"},
+    {10038, "Операция применена не к сокету"},
+    {10039, "Не указан адрес назначения"},
+    {10040, "Слишком длинное сообщение"},
+    {10041, "Тип протокола не подходит для сокета"},
+    {10042, "Неверный параметр протокола"},
+    {10043, "Протокол не поддерживается"},
+    {10044, "Тип сокета не поддерживается"},
+    {10045, "Операция не поддерживается"},
+    {10046, "Семейство протоколов не поддерживается"},
+    {10047, "Семейство адресов не поддерживается"},
+    {10048, "Адрес уже используется"},
+    {10049, "Адрес недоступен на этом компьютере"},
+    {10050, "Сеть не работает"},
+    {10051, "Сеть недоступна"},
+    {10052, "Соединение разорвано при сбросе сети"},
+    {10053, "Соединение разорвано этим компьютером"},
+    {10054, "Соединение разорвано устройством"},
+    {10055, "Недостаточно памяти для буфера"},
+    {10056, "Сокет уже подключен"},
+    {10057, "Сокет не подключен"},
+    {10058, "Передача после закрытия сокета невозможна"},
+    {10060, "Превышено время ожидания"},
+    {10061, "Соединение отклонено"},
+    {10064, "Узел не работает"},
+    {10065, "Нет маршрута к узлу"},
+    {10067, "Слишком много процессов"},
+    {10091, "Сетевая подсистема недоступна"},
+    {10092, "Неподдерживаемая версия библиотеки сокетов"},
+    {10093, "Библиотека сокетов не запущена"},
+    {10101, "Идет завершение соединения"},
+    {10109, "Тип класса не найден"},
+    {11001, "Узел не найден"},
+    {11002, "Сервер имен временно недоступен, повторите попытку"},
+    {11003, "Неустранимая ошибка сервера имен"},
+    {11004, "У имени нет адреса нужного типа"},
 };
 
 struct ErrnoCode {
@@ -63,15 +63,16 @@ struct ErrnoCode {
 };
 
 const ErrnoCode kErrno[] = {
-    {EINTR, 10004},        {EACCES, 10013},       {EFAULT, 10014},       {EINVAL, 10022},
-    {EMFILE, 10024},       {EAGAIN, 10035},       {EINPROGRESS, 10036},  {EALREADY, 10037},
-    {ENOTSOCK, 10038},     {EDESTADDRREQ, 10039}, {EMSGSIZE, 10040},     {EPROTOTYPE, 10041},
-    {ENOPROTOOPT, 10042},  {EPROTONOSUPPORT, 10043}, {ESOCKTNOSUPPORT, 10044},
-    {EOPNOTSUPP, 10045},   {EPFNOSUPPORT, 10046}, {EAFNOSUPPORT, 10047}, {EADDRINUSE, 10048},
-    {EADDRNOTAVAIL, 10049}, {ENETDOWN, 10050},    {ENETUNREACH, 10051},  {ENETRESET, 10052},
-    {ECONNABORTED, 10053}, {ECONNRESET, 10054},   {EPIPE, 10054},        {ENOBUFS, 10055},
-    {EISCONN, 10056},      {ENOTCONN, 10057},     {ESHUTDOWN, 10058},    {ETIMEDOUT, 10060},
-    {ECONNREFUSED, 10061}, {EHOSTDOWN, 10064},    {EHOSTUNREACH, 10065}, {EUSERS, 10067},
+    {EINTR, 10004},        {EACCES, 10013},       {EPERM, 10013},        {EFAULT, 10014},
+    {EINVAL, 10022},       {EMFILE, 10024},       {ENFILE, 10024},       {EAGAIN, 10035},
+    {EINPROGRESS, 10036},  {EALREADY, 10037},     {ENOTSOCK, 10038},     {EDESTADDRREQ, 10039},
+    {EMSGSIZE, 10040},     {EPROTOTYPE, 10041},   {ENOPROTOOPT, 10042},  {EPROTONOSUPPORT, 10043},
+    {ESOCKTNOSUPPORT, 10044}, {EOPNOTSUPP, 10045}, {EPFNOSUPPORT, 10046}, {EAFNOSUPPORT, 10047},
+    {EADDRINUSE, 10048},   {EADDRNOTAVAIL, 10049}, {ENETDOWN, 10050},    {ENETUNREACH, 10051},
+    {ENETRESET, 10052},    {ECONNABORTED, 10053}, {ECONNRESET, 10054},   {EPIPE, 10054},
+    {ENOBUFS, 10055},      {ENOMEM, 10055},       {EISCONN, 10056},      {ENOTCONN, 10057},
+    {ESHUTDOWN, 10058},    {ETIMEDOUT, 10060},    {ECONNREFUSED, 10061}, {EHOSTDOWN, 10064},
+    {EHOSTUNREACH, 10065}, {EUSERS, 10067},
 };
 
 }  // namespace
@@ -80,8 +81,8 @@ const char* wsa_error_text(int code)
 {
     for (const ErrorText& e : kTexts)
         if (e.code == code)
-            return gettext(e.text);
-    return gettext("Unknown ERROR");
+            return e.text;
+    return "Неизвестная ошибка";
 }
 
 int wsa_error_from_errno(int error)
@@ -90,4 +91,29 @@ int wsa_error_from_errno(int error)
         if (e.error == error)
             return e.code;
     return error;
+}
+
+int wsa_error_from_resolver(int result, int error)
+{
+    switch (result) {
+    case EAI_NONAME:
+        return 11001;
+    case EAI_AGAIN:
+        return 11002;
+    case EAI_FAIL:
+        return 11003;
+    case EAI_NODATA:
+    case EAI_ADDRFAMILY:
+        return 11004;
+    case EAI_MEMORY:
+        return 10055;
+    case EAI_FAMILY:
+        return 10047;
+    case EAI_SOCKTYPE:
+        return 10044;
+    case EAI_SYSTEM:
+        return wsa_error_from_errno(error);
+    default:
+        return 11003;
+    }
 }

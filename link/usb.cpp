@@ -13,7 +13,7 @@
 namespace {
 
 constexpr const char* kListFailed = "Ошибка получения списка подключенных контроллеров RARUR";
-constexpr const char* kNoneAttached = "Нет подключеных контроллеров RARUR";
+constexpr const char* kNoneAttached = "Нет подключенных контроллеров RARUR";
 constexpr const char* kOpenFailed = "Ошибка подключения к контроллеру";
 constexpr const char* kCloseFailed = "Ошибка отключения от контроллера";
 

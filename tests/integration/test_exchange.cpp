@@ -3,6 +3,12 @@
 // a Unix socket) against a peer that misbehaves on request.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
@@ -19,6 +25,7 @@
 #include "link/usb.h"
 #include "modbus/exchange.h"
 #include "modbus/operations.h"
+#include "sim_process.h"
 #include "test_servers.h"
 
 namespace {
@@ -83,7 +90,7 @@ protected:
     std::string connected() const { return usb() ? "Подключен через USB {1}\n" : "Подключен к " + address_ + "\n"; }
     std::string send_error() const
     {
-        return usb() ? "Ошибка передачи\n" : "Ошибка передачи: [10054] Connection reset by peer\n";
+        return usb() ? "Ошибка передачи\n" : "Ошибка передачи: [10054] Соединение разорвано устройством\n";
     }
     // Length of a frame carrying a PDU of `pdu_length` bytes on this link.
     int framed(int pdu_length) const { return pdu_length + (usb() ? 1 : 7); }
@@ -259,7 +266,7 @@ TEST_F(Exchange, UnappliedSettingsKeepTheLinkWhenTheUserSaysNo)
     EXPECT_EQ(app.link_open.load(), 0);
 }
 
-TEST_F(Exchange, AFailedConnectLogsTheSocketError)
+TEST_F(Exchange, AFailedConnectLogsTheSocketErrorWithItsMeaning)
 {
     int port;
     {
@@ -268,12 +275,129 @@ TEST_F(Exchange, AFailedConnectLogsTheSocketError)
     }
     EXPECT_EQ(connect(uint16_t(port)), -1);
     EXPECT_TRUE(contains(headless_log(), "Не удается подключиться к '127.0.0.1:" + std::to_string(port) +
-                                             "': [10061] Connection refused\n"))
+                                             "': [10061] Соединение отклонено\n"))
         << headless_log();
     EXPECT_EQ(app.link_open.load(), 0);
+    // A name is looked up; every address it has refuses.
     headless_ui_clear();
-    EXPECT_EQ(connect(502, "localhost"), -1) << "names are not resolved";
-    EXPECT_TRUE(contains(headless_log(), "Не удается подключиться к 'localhost:502': [")) << headless_log();
+    EXPECT_EQ(connect(uint16_t(port), "localhost"), -1);
+    EXPECT_TRUE(contains(headless_log(), "Не удается подключиться к 'localhost:" + std::to_string(port) +
+                                             "': [10061] Соединение отклонено\n"))
+        << headless_log();
+    // A text that cannot be an address is not tried at all.
+    headless_ui_clear();
+    EXPECT_EQ(connect(502, "192.168.1"), -1);
+    EXPECT_EQ(headless_log(), "Не удается подключиться к '192.168.1:502': Адрес: имя или IP-адрес, например "
+                              "192.168.1.100:502\n");
+}
+
+TEST_F(Exchange, NamesAndBracketedIpv6AddressesReachTheSimulator)
+{
+    SimProcess sim;
+    ASSERT_TRUE(sim.running()) << sim.log();
+    std::string by_name = "localhost:" + std::to_string(sim.port());
+    headless_set_device_address(by_name);
+    {
+        GdkLock g;
+        ASSERT_EQ(tcp_connect(), 0) << headless_log();
+    }
+    uint8_t id[30];
+    ASSERT_EQ(modbus_read_registers(0, 15, id, 0x04), 0);
+    EXPECT_EQ(be16(id + 2), 410) << "the protocol version of the simulator";
+    EXPECT_EQ(headless_title(), "RARUR Service - [" + by_name + "]");
+    {
+        GdkLock g;
+        link_close();
+    }
+    exchange_wait_stopped();
+
+    SimOptions v6;
+    v6.tcp = false;
+    v6.args = {"--listen", "[::1]:0"};
+    SimProcess sim6(v6);
+    if (!sim6.running())
+        GTEST_SKIP() << "no IPv6 loopback here: " << sim6.log();
+    std::string bracketed = "[::1]:" + std::to_string(sim6.port());
+    headless_set_device_address(bracketed);
+    {
+        GdkLock g;
+        ASSERT_EQ(tcp_connect(), 0) << headless_log();
+    }
+    ASSERT_EQ(modbus_read_registers(0, 15, id, 0x04), 0);
+    EXPECT_EQ(be16(id + 2), 410);
+    EXPECT_TRUE(contains(headless_log(), "Подключен к " + bracketed + "\n")) << headless_log();
+}
+
+namespace {
+
+addrinfo* numeric_address(const char* host, uint16_t port)
+{
+    addrinfo hints{}, *found = nullptr;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV;
+    return getaddrinfo(host, std::to_string(port).c_str(), &hints, &found) == 0 ? found : nullptr;
+}
+
+// A peer whose backlog is full: the kernel drops further connection
+// requests, so a connect to it waits out whatever time it is given.
+struct SilentPeer {
+    Listener listener;
+    int filler = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    SilentPeer()
+    {
+        ::listen(listener.fd, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        a.sin_port = htons(listener.port);
+        ::connect(filler, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    }
+    ~SilentPeer() { ::close(filler); }
+};
+
+}  // namespace
+
+TEST_F(Exchange, EveryAddressOfANameIsTriedInItsShareOfTheWait)
+{
+    Listener open;
+    int closed_port;
+    {
+        Listener closed;
+        closed_port = closed.port;
+    }
+    // ::1 refuses (nothing listens there, or there is no IPv6 at all), then
+    // 127.0.0.1 answers: what "localhost" gives where the Controller's
+    // stand-in listens on IPv4 only.
+    addrinfo* refused = numeric_address("::1", open.port);
+    addrinfo* good = numeric_address("127.0.0.1", open.port);
+    ASSERT_TRUE(refused && good);
+    refused->ai_next = good;
+    int code = -1;
+    int fd = tcp_connect_any(refused, 5000, &code);
+    EXPECT_GE(fd, 0) << code;
+    EXPECT_EQ(code, 0);
+    if (fd >= 0)
+        ::close(fd);
+    // An address that never answers gets half the time; the next one the rest.
+    SilentPeer silent;
+    addrinfo* mute = numeric_address("127.0.0.1", silent.listener.port);
+    ASSERT_TRUE(mute);
+    refused->ai_next = nullptr;
+    mute->ai_next = good;
+    fd = tcp_connect_any(mute, 2000, &code);
+    EXPECT_GE(fd, 0) << code;
+    if (fd >= 0)
+        ::close(fd);
+    // All failing: the last one's error.
+    addrinfo* gone = numeric_address("127.0.0.1", uint16_t(closed_port));
+    ASSERT_TRUE(gone);
+    mute->ai_next = gone;
+    fd = tcp_connect_any(mute, 400, &code);
+    EXPECT_EQ(fd, -1);
+    EXPECT_EQ(code, 10061);
+    freeaddrinfo(refused);
+    freeaddrinfo(mute);   // with `gone`
+    freeaddrinfo(good);
 }
 
 TEST_P(ExchangeOver, RejectsBadArgumentsWithoutSendingAnything)

@@ -348,7 +348,7 @@ TEST_F(ModemLink, GsmSetsUpDialsPollsLikeEthernetAndHangsUpWithItsGuardTimes)
     // A dot per step: five for the port, four for the reset, four and three
     // for the set-up, one each for the init string and the dial.
     EXPECT_EQ(headless_log(), "Подключение к контроллеру" + std::string(18, '.') +
-                                  "Подключено на 300 bps\nПодключен к 89161234567\n");
+                                  "Подключено на 300 бит/с\nПодключен к 89161234567\n");
     EXPECT_EQ(headless_title(), "RARUR Service - GSM [89161234567]");
 
     ASSERT_EQ(poll_cycle(), CycleResult::Complete) << headless_log();
@@ -380,7 +380,7 @@ TEST_F(ModemLink, PstnDialsToneOrPulseAndTakesTheResultCodes)
         int code;
         const char* logged;
     };
-    for (Case c : {Case{false, 12, "[norm_text]Подключено на 1200/75 bps\n"},
+    for (Case c : {Case{false, 12, "[norm_text]Подключено на 1200/75 бит/с\n"},
                    Case{true, 22, "[err_text]Неизвестный ответ модема [22]\n"}}) {
         SCOPED_TRACE(c.code);
         SimProcess sim(modem_sim({"--modem-result", std::to_string(c.code)}));

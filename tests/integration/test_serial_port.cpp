@@ -164,8 +164,8 @@ TEST_F(SerialPortOnPty, RefusesWhatThePortCannotSetInsteadOfSettingSomethingElse
         const char* flags[2];   // as stty shows them
         const char* refused;
     };
-    for (Case c : {Case{{7, 3, 0, 0}, 14400, {"cs8", "-cstopb"}, "скорость 14400 бод: выберите другую скорость"},
-                   Case{{14, 3, 0, 0}, 256000, {"cs8", "-cstopb"}, "скорость 256000 бод: выберите другую скорость"},
+    for (Case c : {Case{{7, 3, 0, 0}, 14400, {"cs8", "-cstopb"}, "скорость 14400 бит/с: выберите другую скорость"},
+                   Case{{14, 3, 0, 0}, 256000, {"cs8", "-cstopb"}, "скорость 256000 бит/с: выберите другую скорость"},
                    Case{{12, 0, 0, 1}, 115200, {"cs5", "cstopb"},
                         "формат 5 N 1.5: выберите другой в параметрах порта"}}) {
         SCOPED_TRACE(c.speed);

@@ -108,8 +108,8 @@ TEST_F(UsbLink, FindsNoneOneOrSeveralControllersAndOpensTheChosenOne)
 
     setenv("RARUR_USB_DIR", (five.dir() + "/nothing-here").c_str(), 1);
     EXPECT_EQ(connect(), -1);
-    EXPECT_EQ(headless_messages(), "Нет подключеных контроллеров RARUR\n");
-    EXPECT_TRUE(contains(headless_log_tagged(), "[norm_text]Нет подключеных контроллеров RARUR\n"));
+    EXPECT_EQ(headless_messages(), "Нет подключенных контроллеров RARUR\n");
+    EXPECT_TRUE(contains(headless_log_tagged(), "[norm_text]Нет подключенных контроллеров RARUR\n"));
     EXPECT_EQ(app.link_open.load(), 0);
 
     // One: opened without asking.

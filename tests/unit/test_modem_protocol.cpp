@@ -28,7 +28,7 @@ bool watch_sees_loss(const std::vector<uint8_t>& bytes)
 
 TEST(ModemResults, KeepTheirDoubleBlanksAndTakeUnknownCodesAsConnected)
 {
-    EXPECT_EQ(modem_result_text(5), "Подключено на  1200 bps\n");
+    EXPECT_EQ(modem_result_text(5), "Подключено на  1200 бит/с\n");
     EXPECT_FALSE(modem_result(9).connected);
     EXPECT_EQ(modem_result_text(22), "Неизвестный ответ модема [22]\n");
     EXPECT_TRUE(modem_result(22).connected);

@@ -38,7 +38,7 @@ void usage()
 {
     std::fputs(
         "usage: rarur-sim [options]\n"
-        "  --listen HOST:PORT       Modbus TCP endpoint (PORT 0: any free port)\n"
+        "  --listen HOST:PORT       Modbus TCP endpoint (PORT 0: any free port; IPv6 as [::1]:PORT)\n"
         "  --port-file FILE         write the bound TCP port here once every endpoint is ready\n"
         "  --usb-dir DIR --usb-id N USB stand-in socket DIR/rarur-N.sock (--usb-id repeatable)\n"
         "  --modem-pty PATH         Hayes modem on a pty; PATH becomes a symlink to its slave\n"

@@ -36,6 +36,9 @@ int StreamEndpoint::listen_tcp(const std::string& host_port)
         return -1;
     }
     std::string host = host_port.substr(0, colon), port = host_port.substr(colon + 1);
+    // An IPv6 address is written in brackets, as the program's address is.
+    if (host.size() >= 2 && host.front() == '[' && host.back() == ']')
+        host = host.substr(1, host.size() - 2);
     addrinfo hints{}, *res = nullptr;
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
