@@ -28,6 +28,8 @@ const char* exception_text(int code)
 
 namespace {
 
+thread_local int t_last_exception = 0;
+
 // What an operation's messages begin with. Formatted only when there is
 // something to report: a successful exchange costs no text.
 struct OperationText {
@@ -82,6 +84,7 @@ int run(const std::shared_ptr<ExchangeSession>& session, FrameRequest& frame, ui
             std::memcpy(out, request->response + check.data_offset, size_t(check.data_length));
         return 0;
     case -1: {
+        t_last_exception = check.exception_code;
         GdkLock g;
         log_message(err_text, "%sИсключение: %s\n", text.prefix(true).c_str(),
                     exception_text(check.exception_code));
@@ -107,6 +110,8 @@ bool count_ok(uint16_t start, unsigned count)
 }
 
 }  // namespace
+
+int modbus_last_exception() { return t_last_exception; }
 
 int modbus_read_registers(uint16_t start, unsigned count, uint8_t* out, uint8_t function)
 {

@@ -2,6 +2,8 @@
 
 #include <gtk/gtk.h>
 
+#include <string>
+
 #include "app/gtk_ui.h"
 #include "app/widgets.h"
 #include "base/app_state.h"
@@ -42,9 +44,26 @@ gboolean progress_tick(gpointer)
     return FALSE;
 }
 
+enum class TextStyle { Normal, Warning, Error };
+
+// The result of a write is read at a glance: a warning in amber, a failure in red.
+void set_text_style(TextStyle style)
+{
+    GtkProgressBar* bar = progress_bar();
+    if (!bar)
+        return;
+    GdkColor color;
+    bool colored = style != TextStyle::Normal && gdk_color_parse(style == TextStyle::Warning ? "#A05A00" : "#CC0000", &color);
+    // The text is drawn in the normal state over the empty part and the
+    // prelight state over the filled part.
+    for (GtkStateType state : {GTK_STATE_NORMAL, GTK_STATE_PRELIGHT})
+        gtk_widget_modify_fg(GTK_WIDGET(bar), state, colored ? &color : nullptr);
+}
+
 void hook_begin()
 {
     settings_page_lock(true);
+    set_text_style(TextStyle::Normal);
     if (GtkProgressBar* bar = progress_bar())
         gtk_progress_bar_set_fraction(bar, 0);
 }
@@ -55,21 +74,72 @@ void hook_set_text(const char* text)
         gtk_progress_bar_set_text(bar, text);
 }
 
-// A successful write shows the edit copy as the Controller's settings; the
-// control area stays on show with the result until the check after the write
-// has spoken, Apply and Cancel insensitive as there is nothing left to write.
-void hook_finish(bool applied)
+// The Controller took the command block: nothing is left unapplied, so
+// closing or losing the link no longer speaks of lost edits. The page keeps
+// showing what was written, locked, until the check has read it back.
+void hook_written()
 {
-    settings_page_lock(false);
-    if (!applied) {
-        if (GtkProgressBar* bar = progress_bar())
-            gtk_progress_bar_set_fraction(bar, 0);
-        return;
-    }
-    settings_page_refill(false);
+    app.settings_modified = 0;
+    if (GtkWidget* mark = widget_by_id("imageSettingsEdited"))
+        gtk_widget_hide(mark);
+}
+
+// The control area stays on show with the result; Apply and Cancel are
+// sensitive exactly when the page holds edits.
+void show_result_area(bool edits)
+{
     if (GtkWidget* buttons = widget_by_id("S_ControlButtons"))
         gtk_widget_show(buttons);
-    set_buttons_sensitive(false);
+    set_buttons_sensitive(edits);
+}
+
+void hook_finish(int result)
+{
+    settings_page_lock(false);
+    switch (result) {
+    case kApplyTransferError:
+    case kApplyCommandRefused:
+        // The edits stay as they were, to be written again.
+        set_text_style(TextStyle::Error);
+        if (GtkProgressBar* bar = progress_bar())
+            gtk_progress_bar_set_fraction(bar, 0);
+        set_buttons_sensitive(true);
+        return;
+    case kApplyLinkLost:
+        // The end of the link resets the page; nothing here may fill it.
+        set_text_style(TextStyle::Warning);
+        return;
+    case kApplyUnverified: {
+        // Nothing read since the write says what the Controller holds: what
+        // was written stays on the page as edits over the last settings read.
+        set_text_style(TextStyle::Warning);
+        int layout = settings_page_layout();
+        if (settings_changes(settings_device_copy(layout), settings_edit_copy(layout)).empty()) {
+            settings_page_refill(true);
+            show_result_area(false);
+        } else {
+            // Marking the edits clears a result; this one is still the page's.
+            GtkProgressBar* bar = progress_bar();
+            std::string text = bar && gtk_progress_bar_get_text(bar) ? gtk_progress_bar_get_text(bar) : "";
+            settings_page_mark_edited();
+            if (bar)
+                gtk_progress_bar_set_text(bar, text.c_str());
+            show_result_area(true);
+        }
+        return;
+    }
+    default: break;
+    }
+    set_text_style(result == kApplyVerified ? TextStyle::Normal : TextStyle::Error);
+    if (app.settings_modified) {
+        // An edit that reached the page all the same is never dropped unasked.
+        show_result_area(true);
+        return;
+    }
+    // The page was locked through the check, so it holds no edit of its own:
+    // it shows the settings as read back, refused values included.
+    settings_page_refill(true);
+    show_result_area(false);
 }
 
 enum ReviewColumn { kName, kFrom, kTo, kColumns };
@@ -145,7 +215,7 @@ extern "C" void S_ButtonApply_clicked_cb(GtkButton*, gpointer)
 
 void settings_apply_install()
 {
-    settings_apply_set_hooks({hook_begin, hook_set_text, hook_finish});
+    settings_apply_set_hooks({hook_begin, hook_set_text, hook_finish, hook_written});
     if (GtkWidget* apply = widget_by_id("S_ButtonApply"))
         g_signal_connect(apply, "clicked", G_CALLBACK(S_ButtonApply_clicked_cb), nullptr);
 }
