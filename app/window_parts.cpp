@@ -2,6 +2,9 @@
 
 #include "app/main_window.h"
 
+#include "app/gtk_ui.h"
+#include "app/widgets.h"
+
 #include "battery/export_gtk.h"
 #include "battery/records_gtk.h"
 #include "events/active_lists_gtk.h"
@@ -53,6 +56,10 @@ void look_up_window_parts()
     equipment_display_install();
     settings_page_install();
     settings_page_on_load(settings_offer_kept_edits);
+    // The clock's spins read "." and "," alike, as the settings page's do.
+    for (const char* id : {"ToolsTimeHours", "ToolsTimeMinutes", "ToolsTimeSeconds"})
+        if (GtkWidget* spin = widget_by_id(id); spin && GTK_IS_SPIN_BUTTON(spin))
+            spin_button_take_any_separator(GTK_SPIN_BUTTON(spin), nullptr);
 }
 
 void reset_window_parts()

@@ -2,10 +2,15 @@
 
 #include <gtk/gtk.h>
 
+#include <algorithm>
+#include <cmath>
 #include <mutex>
+#include <string>
 
+#include "app/gtk_ui.h"
 #include "app/widgets.h"
 #include "base/app_state.h"
+#include "base/text_format.h"
 #include "events/masks_gtk.h"
 #include "settings/bindings.h"
 #include "settings/page_gtk.h"
@@ -15,6 +20,9 @@
 namespace {
 
 using F = SettingsField;
+
+// Status bar context of the notes that say why an entry was not taken as typed.
+constexpr const char* kSettingsNote = "settings";
 
 bool applies(const SettingsBinding& b) { return b.layouts >> (settings_page_layout() - 1) & 1; }
 
@@ -44,6 +52,53 @@ void edit(const SettingsBinding& b, Rule rule)
     settings_page_show_stored(b);
     if (result.accepted)
         show_effects(result.refresh, result.masks);
+}
+
+const SettingsBinding* spin_binding(GtkSpinButton* spin)
+{
+    for (const SettingsBinding& b : settings_bindings())
+        if (b.kind == ControlKind::Spin && widget_by_id(b.id) == GTK_WIDGET(spin))
+            return &b;
+    return nullptr;
+}
+
+// At most 60 characters of what was typed, so a pasted page stays one line.
+std::string quoted(const char* text)
+{
+    constexpr long kQuoted = 60;
+    if (!g_utf8_validate(text, -1, nullptr))
+        return "…";
+    if (g_utf8_strlen(text, -1) <= kQuoted)
+        return text;
+    return std::string(text, g_utf8_offset_to_pointer(text, kQuoted) - text) + "…";
+}
+
+// Says why a spin's text was refused or changed; a text taken as typed
+// clears the last such note.
+void spin_text_checked(GtkSpinButton* spin, const char* text, const double* value)
+{
+    const SettingsBinding* b = spin_binding(spin);
+    if (!b || settings_page_busy() || !edits_count())
+        return;
+    std::string shown = format("%.*f", b->digits, gtk_spin_button_get_value(spin));
+    if (!value) {
+        status_bar_note(kSettingsNote,
+                        format("%s: «%s» — не число, оставлено %s", b->label, quoted(text).c_str(), shown.c_str()).c_str());
+        return;
+    }
+    // Where the spin's own range and the rule's window would put the number.
+    GtkAdjustment* adjustment = gtk_spin_button_get_adjustment(spin);
+    double within = std::clamp(*value, gtk_adjustment_get_lower(adjustment), gtk_adjustment_get_upper(adjustment));
+    SettingsImage image = settings_edit_copy(settings_page_layout());
+    StoredRange range = settings_edit_range(*b, image);
+    double stored = std::clamp(settings_stored_number(*b, within), range.min, std::max(range.min, range.max));
+    double scale = b->scale ? b->scale : 1;
+    double result = stored / scale;
+    if (std::fabs(result - *value) * scale > 0.5)
+        status_bar_note(kSettingsNote, format("%s: %s вне допустимых пределов, установлено %.*f", b->label,
+                                              quoted(text).c_str(), b->digits, result).c_str());
+    else
+        status_bar_note(kSettingsNote, "");
 }
 
 void spin_changed(GtkSpinButton* spin, gpointer data)
@@ -225,8 +280,10 @@ void settings_edit_install()
         gpointer data = const_cast<SettingsBinding*>(&b);
         switch (b.kind) {
         case ControlKind::Spin:
-            if (GTK_IS_SPIN_BUTTON(widget))
+            if (GTK_IS_SPIN_BUTTON(widget)) {
+                spin_button_take_any_separator(GTK_SPIN_BUTTON(widget), spin_text_checked);
                 g_signal_connect(widget, "value-changed", G_CALLBACK(spin_changed), data);
+            }
             break;
         case ControlKind::Combo:
             if (GTK_IS_COMBO_BOX(widget))
