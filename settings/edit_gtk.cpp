@@ -38,10 +38,10 @@ void show_effects(uint16_t sections, MaskListsEffect masks)
 
 // Runs `rule` on the edit copy; a refused edit shows the stored value again.
 template <typename Rule>
-void edit(const SettingsBinding& b, Rule rule)
+bool edit(const SettingsBinding& b, Rule rule)
 {
     if (settings_page_busy())
-        return;
+        return false;
     EditResult result;
     if (edits_count() && applies(b)) {
         std::lock_guard lock(app.settings_lock);
@@ -52,6 +52,7 @@ void edit(const SettingsBinding& b, Rule rule)
     settings_page_show_stored(b);
     if (result.accepted)
         show_effects(result.refresh, result.masks);
+    return result.accepted;
 }
 
 const SettingsBinding* spin_binding(GtkSpinButton* spin)
@@ -130,7 +131,10 @@ void entry_commit(GtkEntry* entry, const SettingsBinding& b)
     std::string text = gtk_entry_get_text(entry);
     if (text == settings_control_value(b, settings_edit_copy(settings_page_layout())).text)
         return;
-    edit(b, [&](SettingsImage& image) { return settings_edit_text(image, b, text.c_str()); });
+    bool taken = edit(b, [&](SettingsImage& image) { return settings_edit_text(image, b, text.c_str()); });
+    // A refused text snaps back to the stored one: say why.
+    if (edits_count())
+        status_bar_note(kSettingsNote, taken ? "" : settings_refusal_reason(b, text.c_str()).c_str());
 }
 
 void entry_activate(GtkEntry* entry, gpointer data) { entry_commit(entry, *static_cast<const SettingsBinding*>(data)); }
@@ -163,7 +167,7 @@ bool cell_row(const CellList& list, const gchar* path, GtkListStore** store, Gtk
 // One edit of a list cell: the rule on the edit copy, then the sections and
 // lists that show it refilled from the edit copy.
 template <typename Rule>
-void cell_edit(uint16_t sections, bool masks, Rule rule)
+void cell_edit(uint16_t sections, bool masks, Rule rule, const char* refused = nullptr)
 {
     if (settings_page_busy() || !edits_count())
         return;
@@ -172,6 +176,8 @@ void cell_edit(uint16_t sections, bool masks, Rule rule)
         std::lock_guard lock(app.settings_lock);
         result = rule(settings_edit(settings_page_layout()));
     }
+    if (refused)
+        status_bar_note(kSettingsNote, result != 0 ? refused : "");
     if (result != 0)
         return;
     settings_page_mark_edited();
@@ -199,8 +205,9 @@ void name_edited(GtkCellRendererText*, gchar* path, gchar* text, gpointer data)
     if (!cell_row(cell.list, path, &store, &iter, &index))
         return;
     // Names appear in the event texts of the mask list too.
-    cell_edit(cell.sections, true,
-              [&](SettingsImage& image) { return settings_edit_name(image, cell.field, index, text); });
+    cell_edit(
+        cell.sections, true, [&](SettingsImage& image) { return settings_edit_name(image, cell.field, index, text); },
+        "Название: есть знаки, которых нет в кодировке контроллера (WINDOWS-1251)");
 }
 
 const CellList kBlockMonitors{"S_BatterySetUPKBListStore", 3};
@@ -212,8 +219,10 @@ void block_monitor_edited(GtkCellRendererText*, gchar* path, gchar* text, gpoint
     GtkTreeIter iter;
     int index = 0;
     if (cell_row(kBlockMonitors, path, &store, &iter, &index))
-        cell_edit(section_bit(SettingsSection::Battery), false,
-                  [&](SettingsImage& image) { return settings_edit_block_monitor(image, index, channel, text); });
+        cell_edit(
+            section_bit(SettingsSection::Battery), false,
+            [&](SettingsImage& image) { return settings_edit_block_monitor(image, index, channel, text); },
+            channel ? "Канал УПКБ: целое число от 1 до 8" : "Адрес УПКБ: целое число от 0 до 15");
 }
 
 // A check column of a list that toggles one bit of a word per row.
