@@ -2,6 +2,7 @@
 
 #include <gtk/gtk.h>
 
+#include <algorithm>
 #include <string>
 
 #include "app/gtk_ui.h"
@@ -144,6 +145,47 @@ void hook_finish(int result)
 
 enum ReviewColumn { kName, kFrom, kTo, kColumns };
 
+// Width and height the review needs to show every row whole, from the texts
+// measured in the view's font; the name column alone may give way to the
+// screen, so the values are never cut.
+void size_review(GtkWidget* dialog, GtkWidget* view, const std::vector<SettingsChange>& changes,
+                 const char* const titles[kColumns])
+{
+    PangoLayout* layout = gtk_widget_create_pango_layout(view, nullptr);
+    int widths[kColumns] = {};
+    int row_height = 0;
+    auto measure = [&](int column, const std::string& text) {
+        int w = 0, h = 0;
+        pango_layout_set_text(layout, text.c_str(), -1);
+        pango_layout_get_pixel_size(layout, &w, &h);
+        widths[column] = std::max(widths[column], w);
+        row_height = std::max(row_height, h);
+    };
+    for (int column = 0; column < kColumns; ++column)
+        measure(column, titles[column]);
+    // Rows past the first few hundred lie below the screen's height anyway;
+    // measuring them all would hold up the window.
+    constexpr size_t kMeasuredRows = 300;
+    for (size_t row = 0; row < std::min(changes.size(), kMeasuredRows); ++row) {
+        const SettingsChange& c = changes[row];
+        measure(kName, c.name);
+        measure(kFrom, c.from);
+        measure(kTo, c.to);
+    }
+    g_object_unref(layout);
+
+    // Cell padding, column separators, the scroll bar and the dialog's borders.
+    constexpr int kColumnExtra = 16, kWidthExtra = 56, kRowExtra = 6, kHeightExtra = 140;
+    int width = kWidthExtra;
+    for (int w : widths)
+        width += w + kColumnExtra;
+    int height = kHeightExtra + (static_cast<int>(changes.size()) + 1) * (row_height + kRowExtra);
+    GdkScreen* screen = gtk_widget_get_screen(dialog);
+    int max_width = gdk_screen_get_width(screen) - 48, max_height = gdk_screen_get_height(screen) - 96;
+    gtk_window_set_default_size(GTK_WINDOW(dialog), std::clamp(width, 360, std::max(360, max_width)),
+                                std::clamp(height, 200, std::max(200, max_height)));
+}
+
 // "Изменения настроек": what will change, written only on "Записать".
 bool review_changes(const std::vector<SettingsChange>& changes)
 {
@@ -156,7 +198,6 @@ bool review_changes(const std::vector<SettingsChange>& changes)
     set_accessible_id(cancel, "SettingsReviewCancel");
     set_accessible_id(write, "SettingsReviewWrite");
     gtk_dialog_set_default_response(GTK_DIALOG(dialog), GTK_RESPONSE_REJECT);
-    gtk_window_set_default_size(GTK_WINDOW(dialog), 640, 360);
 
     GtkListStore* store = gtk_list_store_new(kColumns, G_TYPE_STRING, G_TYPE_STRING, G_TYPE_STRING);
     for (const SettingsChange& c : changes) {
@@ -168,10 +209,20 @@ bool review_changes(const std::vector<SettingsChange>& changes)
     g_object_unref(store);
     set_accessible_id(view, "SettingsReviewList");
     const char* const titles[kColumns] = {"Настройка", "В контроллере", "Новое значение"};
-    for (int column = 0; column < kColumns; ++column)
-        gtk_tree_view_append_column(GTK_TREE_VIEW(view),
-                                    gtk_tree_view_column_new_with_attributes(
-                                        titles[column], gtk_cell_renderer_text_new(), "text", column, nullptr));
+    for (int column = 0; column < kColumns; ++column) {
+        GtkCellRenderer* renderer = gtk_cell_renderer_text_new();
+        GtkTreeViewColumn* c =
+            gtk_tree_view_column_new_with_attributes(titles[column], renderer, "text", column, nullptr);
+        if (column == kName) {
+            // A long event text of a mask row gives way; the values never do.
+            g_object_set(renderer, "ellipsize", PANGO_ELLIPSIZE_END, nullptr);
+            gtk_tree_view_column_set_expand(c, TRUE);
+            gtk_tree_view_column_set_resizable(c, TRUE);
+        } else {
+            gtk_tree_view_column_set_sizing(c, GTK_TREE_VIEW_COLUMN_AUTOSIZE);
+        }
+        gtk_tree_view_append_column(GTK_TREE_VIEW(view), c);
+    }
     GtkWidget* scroll = gtk_scrolled_window_new(nullptr, nullptr);
     gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(scroll), GTK_POLICY_AUTOMATIC, GTK_POLICY_AUTOMATIC);
     gtk_container_add(GTK_CONTAINER(scroll), view);
@@ -180,6 +231,7 @@ bool review_changes(const std::vector<SettingsChange>& changes)
     GtkWidget* box = GTK_DIALOG(dialog)->vbox;
     gtk_box_pack_start(GTK_BOX(box), label, FALSE, FALSE, 4);
     gtk_box_pack_start(GTK_BOX(box), scroll, TRUE, TRUE, 0);
+    size_review(dialog, view, changes, titles);
     gtk_widget_show_all(dialog);
     bool write_them = gtk_dialog_run(GTK_DIALOG(dialog)) == GTK_RESPONSE_ACCEPT;
     gtk_widget_destroy(dialog);
