@@ -32,33 +32,40 @@ void set_buttons_sensitive(bool on)
             gtk_widget_set_sensitive(widget, on);
 }
 
-// The worker counts registers in atomics; the bar follows them here.
+// The worker counts registers in atomics; the bar follows them here until the
+// worker's finish sets it for the result.
 gboolean progress_tick(gpointer)
 {
+    if (!settings_apply_running()) {
+        g_timer = 0;
+        return FALSE;
+    }
     int value = 0, range = 0;
     settings_apply_progress(&value, &range);
     if (GtkProgressBar* bar = progress_bar())
         gtk_progress_bar_set_fraction(bar, range > 0 ? std::min(1.0, double(value) / range) : 0.0);
-    if (settings_apply_running())
-        return TRUE;
-    g_timer = 0;
-    return FALSE;
+    return TRUE;
 }
 
 enum class TextStyle { Normal, Warning, Error };
 
-// The result of a write is read at a glance: a warning in amber, a failure in red.
+// The result of a write is read at a glance: a warning in amber, a failure in
+// red, the bar's fill and the text over the empty part alike.
 void set_text_style(TextStyle style)
 {
     GtkProgressBar* bar = progress_bar();
     if (!bar)
         return;
-    GdkColor color;
-    bool colored = style != TextStyle::Normal && gdk_color_parse(style == TextStyle::Warning ? "#A05A00" : "#CC0000", &color);
-    // The text is drawn in the normal state over the empty part and the
-    // prelight state over the filled part.
-    for (GtkStateType state : {GTK_STATE_NORMAL, GTK_STATE_PRELIGHT})
-        gtk_widget_modify_fg(GTK_WIDGET(bar), state, colored ? &color : nullptr);
+    GtkWidget* widget = GTK_WIDGET(bar);
+    GdkColor fill, text, over_fill;
+    bool colored = style != TextStyle::Normal &&
+                   gdk_color_parse(style == TextStyle::Warning ? "#E8A33A" : "#CC2020", &fill) &&
+                   gdk_color_parse(style == TextStyle::Warning ? "#8A4B00" : "#CC0000", &text) &&
+                   gdk_color_parse(style == TextStyle::Warning ? "#000000" : "#FFFFFF", &over_fill);
+    // The fill is drawn in the prelight state, and so is the text over it.
+    gtk_widget_modify_bg(widget, GTK_STATE_PRELIGHT, colored ? &fill : nullptr);
+    gtk_widget_modify_fg(widget, GTK_STATE_PRELIGHT, colored ? &over_fill : nullptr);
+    gtk_widget_modify_fg(widget, GTK_STATE_NORMAL, colored ? &text : nullptr);
 }
 
 void hook_begin()
@@ -89,6 +96,9 @@ void hook_written()
 // sensitive exactly when the page holds edits.
 void show_result_area(bool edits)
 {
+    // Everything was written, whatever the check found.
+    if (GtkProgressBar* bar = progress_bar())
+        gtk_progress_bar_set_fraction(bar, 1.0);
     if (GtkWidget* buttons = widget_by_id("S_ControlButtons"))
         gtk_widget_show(buttons);
     set_buttons_sensitive(edits);
