@@ -338,3 +338,5 @@ void settings_edit_commit_focus()
         if (widget_by_id(b.id) == focus && (b.kind == ControlKind::Entry || b.kind == ControlKind::AddressByte))
             entry_commit(GTK_ENTRY(focus), b);
 }
+
+void settings_edit_clear_note() { status_bar_note(kSettingsNote, ""); }

@@ -141,6 +141,7 @@ void fill(const SettingsImage& image, int protocol_version, uint16_t sections = 
 void drop_edit_marks()
 {
     app.settings_modified = 0;
+    settings_edit_clear_note();
     show_widget("S_ControlButtons", false);
     show_widget("imageSettingsEdited", false);
 }
