@@ -214,3 +214,46 @@ void set_connect_controls(int disconnected)
     if (w.disconnect_item)
         gtk_widget_set_sensitive(w.disconnect_item, disconnected ? FALSE : TRUE);
 }
+
+void status_bar_note(const char* context, const char* text)
+{
+    GtkWidget* bar = widget_by_id("statusbar1");
+    if (!bar || !GTK_IS_STATUSBAR(bar))
+        return;
+    guint id = gtk_statusbar_get_context_id(GTK_STATUSBAR(bar), context);
+    gtk_statusbar_pop(GTK_STATUSBAR(bar), id);
+    if (text && *text)
+        gtk_statusbar_push(GTK_STATUSBAR(bar), id, text);
+}
+
+namespace {
+
+// GTK's own "numeric" spins filter keystrokes by the locale's separator: the
+// other one vanishes ("54.0" becomes 540 on a Russian desktop) and a pasted
+// text with it is dropped whole, leaving an empty field read as 0. Here the
+// whole text is read once it is committed.
+gint spin_input(GtkSpinButton* spin, gdouble* new_value, gpointer data)
+{
+    auto check = reinterpret_cast<SpinTextCheck>(data);
+    const char* text = gtk_entry_get_text(GTK_ENTRY(spin));
+    double value = 0;
+    if (parse_decimal(text, &value)) {
+        if (check)
+            check(spin, text, &value);
+        *new_value = value;
+        return TRUE;
+    }
+    if (check)
+        check(spin, text, nullptr);
+    // The value stays; GTK writes it back into the field.
+    *new_value = gtk_adjustment_get_value(gtk_spin_button_get_adjustment(spin));
+    return GTK_INPUT_ERROR;
+}
+
+}  // namespace
+
+void spin_button_take_any_separator(GtkSpinButton* spin, SpinTextCheck check)
+{
+    gtk_spin_button_set_numeric(spin, FALSE);
+    g_signal_connect(spin, "input", G_CALLBACK(spin_input), reinterpret_cast<gpointer>(check));
+}

@@ -21,3 +21,14 @@ void set_accessible_id(GtkWidget* widget, const char* id);
 // "Подключиться" and the link kinds are sensitive exactly when no link is
 // open; "Отключиться" exactly when one is.
 void set_connect_controls(int disconnected);
+
+// A note in the status bar under `context`, replacing the context's last one;
+// an empty text only removes it.
+void status_bar_note(const char* context, const char* text);
+
+// A spin button that takes "." and "," alike as the decimal separator in every
+// locale. Text that is no number keeps the value the spin had and shows it
+// again; `check` (may be null) hears of every text taken or refused, with the
+// number when there is one.
+using SpinTextCheck = void (*)(GtkSpinButton* spin, const char* text, const double* value);
+void spin_button_take_any_separator(GtkSpinButton* spin, SpinTextCheck check);

@@ -2,6 +2,10 @@
 
 #include "app/main_window.h"
 
+#include "app/gtk_ui.h"
+#include "app/widgets.h"
+#include "base/text_format.h"
+
 #include "battery/export_gtk.h"
 #include "battery/records_gtk.h"
 #include "events/active_lists_gtk.h"
@@ -64,6 +68,13 @@ void look_up_window_parts()
     equipment_display_install();
     settings_page_install();
     settings_page_on_load(settings_offer_kept_edits);
+    // The clock's spins read "." and "," alike, as the settings page's do.
+    for (const char* id : {"ToolsTimeHours", "ToolsTimeMinutes", "ToolsTimeSeconds"})
+        if (GtkWidget* spin = widget_by_id(id); spin && GTK_IS_SPIN_BUTTON(spin))
+            spin_button_take_any_separator(GTK_SPIN_BUTTON(spin), [](GtkSpinButton* s, const char*, const double* value) {
+                status_bar_note("clock", value ? "" : format("Время: введено не число, оставлено %d",
+                                                             gtk_spin_button_get_value_as_int(s)).c_str());
+            });
 }
 
 void reset_window_parts()

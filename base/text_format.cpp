@@ -2,6 +2,8 @@
 
 #include <glib.h>
 
+#include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <vector>
 
@@ -79,4 +81,39 @@ std::string key_file_text_and_free(GKeyFile* file)
     g_free(data);
     g_key_file_free(file);
     return text;
+}
+
+bool parse_decimal(const char* text, double* value)
+{
+    if (!text)
+        return false;
+    auto space = [](char c) { return c == ' ' || c == '\t'; };
+    const char* p = text;
+    while (space(*p))
+        ++p;
+    std::string plain;
+    if (*p == '+' || *p == '-')
+        plain += *p++;
+    bool digits = false, separator = false;
+    for (; *p && !space(*p); ++p) {
+        if (*p >= '0' && *p <= '9') {
+            plain += *p;
+            digits = true;
+        } else if ((*p == '.' || *p == ',') && !separator) {
+            plain += '.';
+            separator = true;
+        } else {
+            return false;
+        }
+    }
+    while (space(*p))
+        ++p;
+    if (*p || !digits)
+        return false;
+    double parsed = 0;
+    auto [end, error] = std::from_chars(plain.data() + (plain[0] == '+'), plain.data() + plain.size(), parsed);
+    if (error != std::errc() || end != plain.data() + plain.size() || !std::isfinite(parsed))
+        return false;
+    *value = parsed;
+    return true;
 }

@@ -24,3 +24,8 @@ std::string hex_dump_text(const uint8_t* bytes, long length);
 // Text of a 64-bit byte count: "1023Б", "1.001киБ", ... in the process's locale.
 void format_byte_count(char* out, size_t out_size, uint64_t value);
 std::string format_byte_count(uint64_t value);
+
+// A number typed by a person: optional sign, digits and at most one decimal
+// separator, "." or "," alike whatever the locale, spaces around it allowed.
+// Nothing else (no exponent, no "inf", no hex): false, `value` untouched.
+bool parse_decimal(const char* text, double* value);

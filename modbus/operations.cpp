@@ -56,6 +56,7 @@ struct OperationText {
 int run(const std::shared_ptr<ExchangeSession>& session, FrameRequest& frame, uint8_t function,
         uint16_t count, uint8_t* out, const OperationText& text)
 {
+    t_last_exception = 0;
     auto request = std::make_shared<ModbusRequest>();
     std::memcpy(request->request, frame.bytes, size_t(frame.length));
     request->request_length = uint16_t(frame.length);

@@ -23,8 +23,10 @@ int modbus_write_registers(uint16_t start, unsigned count, const uint8_t* values
 // (2 x length bytes).
 int modbus_read_file_record(uint16_t file, uint16_t record, unsigned length, uint8_t* out);
 
+// The exception code of the calling thread's last operation that reached the
+// link, 0 unless it returned -1: a caller that must tell one refusal from
+// another asks here.
+int modbus_last_exception();
+
 // Text of a Modbus exception code.
 const char* exception_text(int code);
-// The exception code of the last call of this thread that returned -1 (0
-// before any): a caller tells a refused password (4) from other refusals.
-int modbus_last_exception();

@@ -30,11 +30,15 @@ void set_text(const char* text)
         g_hooks.set_text(text);
 }
 
-void finish(bool applied)
+// The page unlocks in the hook: from then on an edit is the user's next one,
+// not part of this write, so the worker no longer counts as running.
+int finish(int result)
 {
     GdkLock lock;
+    g_running = false;
     if (g_hooks.finish)
-        g_hooks.finish(applied);
+        g_hooks.finish(result);
+    return result;
 }
 
 // Writes `count` registers of the wire image from body offset `offset`.
@@ -65,7 +69,6 @@ void transfer_failed()
     }
     set_text("Ошибка передачи параметров");
     g_progress = 0;
-    finish(false);
 }
 
 // The next settings read that began after the command block, against what
@@ -76,7 +79,10 @@ int verify(const WorkerContext& context, const ApplyRequest& request, uint64_t r
     SettingsImage read;
     if (!settings_wait_device_read(reads_before, request.edit.layout, read, context,
                                    std::chrono::milliseconds(g_verify_timeout_ms.load()))) {
-        if (context.live()) {
+        set_text("Настройки применены, но не проверены");
+        if (!context.live())
+            return kApplyLinkLost;
+        {
             GdkLock lock;
             log_message(err_text, "Настройки не проверены: контроллер не ответил на чтение настроек\n");
         }
@@ -123,7 +129,7 @@ int settings_apply_run(const WorkerContext& context, const ApplyRequest& request
     uint8_t echo[4];
     if (modbus_read_registers(kSettingsCommandAddress, 2, echo, 0x03) != 0) {
         transfer_failed();
-        return kApplyTransferError;
+        return finish(kApplyTransferError);
     }
     std::vector<uint8_t> command = settings_command_block(echo, request.password);
     g_range = settings_body_registers(layout);
@@ -136,19 +142,30 @@ int settings_apply_run(const WorkerContext& context, const ApplyRequest& request
     for (const SettingsSegment& s : segments)
         if (write_settings_segment(context, s.offset, wire.data() + 2 * (s.offset + 3), s.count) != 0) {
             transfer_failed();
-            return kApplyTransferError;
+            return finish(kApplyTransferError);
         }
 
     uint64_t reads_before = settings_device_reads_started();
     if (modbus_write_registers(kSettingsCommandAddress, kSettingsCommandRegisters, command.data()) != 0) {
-        set_text("Ошибка применения настроек");
+        // Exception 4 on this block is the Controller's answer to a wrong
+        // monitoring password: ask for it again rather than send it once more.
+        bool wrong_password = modbus_last_exception() == 4;
+        if (wrong_password) {
+            app.password_entered = 0;
+            GdkLock lock;
+            log_message(err_text, "Контроллер отклонил пароль мониторинга\n");
+        }
+        set_text(wrong_password ? "Контроллер отклонил пароль мониторинга" : "Ошибка применения настроек");
         g_progress = 0;
-        finish(false);
-        return kApplyCommandRefused;
+        return finish(kApplyCommandRefused);
     }
     set_text("Настройки применены");
-    finish(true);
-    return verify(context, request, reads_before);
+    {
+        GdkLock lock;
+        if (g_hooks.written)
+            g_hooks.written();
+    }
+    return finish(verify(context, request, reads_before));
 }
 
 int settings_apply_start(const ApplyRequest& request)
@@ -156,10 +173,7 @@ int settings_apply_start(const ApplyRequest& request)
     g_running = true;
     int started = worker_start(
         kApplyLane, link_session_current(),
-        [request](const WorkerContext& c) {
-            settings_apply_run(c, request);
-            g_running = false;
-        },
+        [request](const WorkerContext& c) { settings_apply_run(c, request); },
         kApplyStack);
     if (started != 0)
         g_running = false;

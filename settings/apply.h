@@ -17,9 +17,13 @@ struct ApplyHooks {
     void (*begin)();
     // Progress text of S_SaveProgress.
     void (*set_text)(const char* text);
-    // The write is over: the page unlocks; `applied` when the Controller took
-    // the command block (the page then shows the edit copy as unmodified).
-    void (*finish)(bool applied);
+    // The worker's last act, with its ApplyResult: the page unlocks. After a
+    // check the page shows what the Controller was read to hold; what could
+    // not be checked stays an edit.
+    void (*finish)(int result);
+    // The Controller took the command block: the edits are its settings now,
+    // though the page stays locked until the check after the write is over.
+    void (*written)();
 };
 void settings_apply_set_hooks(const ApplyHooks& hooks);
 
@@ -33,6 +37,7 @@ enum ApplyResult {
     kApplyVerified = 0,     // taken, and the next read holds what was written
     kApplyMismatch = 1,     // taken, but the next read differs (listed in the log)
     kApplyUnverified = 2,   // taken; no settings read came to check it
+    kApplyLinkLost = 3,     // taken; the link ended before the check
     kApplyTransferError = -1,
     kApplyCommandRefused = -2,
 };
@@ -41,7 +46,8 @@ enum ApplyResult {
 int settings_apply_run(const WorkerContext& context, const ApplyRequest& request);
 // Starts it on the worker lane "apply", bound to the current link. 0 started.
 int settings_apply_start(const ApplyRequest& request);
-// Set from settings_apply_start until the worker's last act.
+// Set from settings_apply_start until the worker hands its result to the
+// finish hook (every way the run ends passes there).
 bool settings_apply_running();
 // Registers written so far and the progress range (0 before the range is set).
 void settings_apply_progress(int* value, int* range);

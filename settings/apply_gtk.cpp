@@ -2,6 +2,9 @@
 
 #include <gtk/gtk.h>
 
+#include <algorithm>
+#include <string>
+
 #include "app/gtk_ui.h"
 #include "app/widgets.h"
 #include "base/app_state.h"
@@ -30,22 +33,46 @@ void set_buttons_sensitive(bool on)
             gtk_widget_set_sensitive(widget, on);
 }
 
-// The worker counts registers in atomics; the bar follows them here.
+// The worker counts registers in atomics; the bar follows them here until the
+// worker's finish sets it for the result.
 gboolean progress_tick(gpointer)
 {
+    if (!settings_apply_running()) {
+        g_timer = 0;
+        return FALSE;
+    }
     int value = 0, range = 0;
     settings_apply_progress(&value, &range);
     if (GtkProgressBar* bar = progress_bar())
         gtk_progress_bar_set_fraction(bar, range > 0 ? std::min(1.0, double(value) / range) : 0.0);
-    if (settings_apply_running())
-        return TRUE;
-    g_timer = 0;
-    return FALSE;
+    return TRUE;
+}
+
+enum class TextStyle { Normal, Warning, Error };
+
+// The result of a write is read at a glance: a warning in amber, a failure in
+// red, the bar's fill and the text over the empty part alike.
+void set_text_style(TextStyle style)
+{
+    GtkProgressBar* bar = progress_bar();
+    if (!bar)
+        return;
+    GtkWidget* widget = GTK_WIDGET(bar);
+    GdkColor fill, text, over_fill;
+    bool colored = style != TextStyle::Normal &&
+                   gdk_color_parse(style == TextStyle::Warning ? "#E8A33A" : "#CC2020", &fill) &&
+                   gdk_color_parse(style == TextStyle::Warning ? "#8A4B00" : "#CC0000", &text) &&
+                   gdk_color_parse(style == TextStyle::Warning ? "#000000" : "#FFFFFF", &over_fill);
+    // The fill is drawn in the prelight state, and so is the text over it.
+    gtk_widget_modify_bg(widget, GTK_STATE_PRELIGHT, colored ? &fill : nullptr);
+    gtk_widget_modify_fg(widget, GTK_STATE_PRELIGHT, colored ? &over_fill : nullptr);
+    gtk_widget_modify_fg(widget, GTK_STATE_NORMAL, colored ? &text : nullptr);
 }
 
 void hook_begin()
 {
     settings_page_lock(true);
+    set_text_style(TextStyle::Normal);
     if (GtkProgressBar* bar = progress_bar())
         gtk_progress_bar_set_fraction(bar, 0);
 }
@@ -56,24 +83,119 @@ void hook_set_text(const char* text)
         gtk_progress_bar_set_text(bar, text);
 }
 
-// A successful write shows the edit copy as the Controller's settings; the
-// control area stays on show with the result until the check after the write
-// has spoken, Apply and Cancel insensitive as there is nothing left to write.
-void hook_finish(bool applied)
+// The Controller took the command block: nothing is left unapplied, so
+// closing or losing the link no longer speaks of lost edits. The page keeps
+// showing what was written, locked, until the check has read it back.
+void hook_written()
 {
-    settings_page_lock(false);
-    if (!applied) {
-        if (GtkProgressBar* bar = progress_bar())
-            gtk_progress_bar_set_fraction(bar, 0);
-        return;
-    }
-    settings_page_refill(false);
+    app.settings_modified = 0;
+    if (GtkWidget* mark = widget_by_id("imageSettingsEdited"))
+        gtk_widget_hide(mark);
+}
+
+// The control area stays on show with the result; Apply and Cancel are
+// sensitive exactly when the page holds edits.
+void show_result_area(bool edits)
+{
+    // Everything was written, whatever the check found.
+    if (GtkProgressBar* bar = progress_bar())
+        gtk_progress_bar_set_fraction(bar, 1.0);
     if (GtkWidget* buttons = widget_by_id("S_ControlButtons"))
         gtk_widget_show(buttons);
-    set_buttons_sensitive(false);
+    set_buttons_sensitive(edits);
+}
+
+void hook_finish(int result)
+{
+    settings_page_lock(false);
+    switch (result) {
+    case kApplyTransferError:
+    case kApplyCommandRefused:
+        // The edits stay as they were, to be written again.
+        set_text_style(TextStyle::Error);
+        if (GtkProgressBar* bar = progress_bar())
+            gtk_progress_bar_set_fraction(bar, 0);
+        set_buttons_sensitive(true);
+        return;
+    case kApplyLinkLost:
+        // The end of the link resets the page; nothing here may fill it.
+        set_text_style(TextStyle::Warning);
+        return;
+    case kApplyUnverified: {
+        // Nothing read since the write says what the Controller holds: what
+        // was written stays on the page as edits over the last settings read.
+        set_text_style(TextStyle::Warning);
+        int layout = settings_page_layout();
+        if (settings_changes(settings_device_copy(layout), settings_edit_copy(layout)).empty()) {
+            settings_page_refill(true);
+            show_result_area(false);
+        } else {
+            // Marking the edits clears a result; this one is still the page's.
+            GtkProgressBar* bar = progress_bar();
+            std::string text = bar && gtk_progress_bar_get_text(bar) ? gtk_progress_bar_get_text(bar) : "";
+            settings_page_mark_edited();
+            if (bar)
+                gtk_progress_bar_set_text(bar, text.c_str());
+            show_result_area(true);
+        }
+        return;
+    }
+    default: break;
+    }
+    set_text_style(result == kApplyVerified ? TextStyle::Normal : TextStyle::Error);
+    if (app.settings_modified) {
+        // An edit that reached the page all the same is never dropped unasked.
+        show_result_area(true);
+        return;
+    }
+    // The page was locked through the check, so it holds no edit of its own:
+    // it shows the settings as read back, refused values included.
+    settings_page_refill(true);
+    show_result_area(false);
 }
 
 enum ReviewColumn { kName, kFrom, kTo, kColumns };
+
+// Width and height the review needs to show every row whole, from the texts
+// measured in the view's font; the name column alone may give way to the
+// screen, so the values are never cut.
+void size_review(GtkWidget* dialog, GtkWidget* view, const std::vector<SettingsChange>& changes,
+                 const char* const titles[kColumns])
+{
+    PangoLayout* layout = gtk_widget_create_pango_layout(view, nullptr);
+    int widths[kColumns] = {};
+    int row_height = 0;
+    auto measure = [&](int column, const std::string& text) {
+        int w = 0, h = 0;
+        pango_layout_set_text(layout, text.c_str(), -1);
+        pango_layout_get_pixel_size(layout, &w, &h);
+        widths[column] = std::max(widths[column], w);
+        row_height = std::max(row_height, h);
+    };
+    for (int column = 0; column < kColumns; ++column)
+        measure(column, titles[column]);
+    // Rows past the first few hundred lie below the screen's height anyway;
+    // measuring them all would hold up the window.
+    constexpr size_t kMeasuredRows = 300;
+    for (size_t row = 0; row < std::min(changes.size(), kMeasuredRows); ++row) {
+        const SettingsChange& c = changes[row];
+        measure(kName, c.name);
+        measure(kFrom, c.from);
+        measure(kTo, c.to);
+    }
+    g_object_unref(layout);
+
+    // Cell padding, column separators, the scroll bar and the dialog's borders.
+    constexpr int kColumnExtra = 16, kWidthExtra = 56, kRowExtra = 6, kHeightExtra = 140;
+    int width = kWidthExtra;
+    for (int w : widths)
+        width += w + kColumnExtra;
+    int height = kHeightExtra + (static_cast<int>(changes.size()) + 1) * (row_height + kRowExtra);
+    GdkScreen* screen = gtk_widget_get_screen(dialog);
+    int max_width = gdk_screen_get_width(screen) - 48, max_height = gdk_screen_get_height(screen) - 96;
+    gtk_window_set_default_size(GTK_WINDOW(dialog), std::clamp(width, 360, std::max(360, max_width)),
+                                std::clamp(height, 200, std::max(200, max_height)));
+}
 
 // "Изменения настроек": what will change, written only on "Записать".
 bool review_changes(const std::vector<SettingsChange>& changes)
@@ -87,7 +209,6 @@ bool review_changes(const std::vector<SettingsChange>& changes)
     set_accessible_id(cancel, "SettingsReviewCancel");
     set_accessible_id(write, "SettingsReviewWrite");
     gtk_dialog_set_default_response(GTK_DIALOG(dialog), GTK_RESPONSE_REJECT);
-    gtk_window_set_default_size(GTK_WINDOW(dialog), 640, 360);
 
     GtkListStore* store = gtk_list_store_new(kColumns, G_TYPE_STRING, G_TYPE_STRING, G_TYPE_STRING);
     for (const SettingsChange& c : changes) {
@@ -99,10 +220,20 @@ bool review_changes(const std::vector<SettingsChange>& changes)
     g_object_unref(store);
     set_accessible_id(view, "SettingsReviewList");
     const char* const titles[kColumns] = {"Настройка", "В контроллере", "Новое значение"};
-    for (int column = 0; column < kColumns; ++column)
-        gtk_tree_view_append_column(GTK_TREE_VIEW(view),
-                                    gtk_tree_view_column_new_with_attributes(
-                                        titles[column], gtk_cell_renderer_text_new(), "text", column, nullptr));
+    for (int column = 0; column < kColumns; ++column) {
+        GtkCellRenderer* renderer = gtk_cell_renderer_text_new();
+        GtkTreeViewColumn* c =
+            gtk_tree_view_column_new_with_attributes(titles[column], renderer, "text", column, nullptr);
+        if (column == kName) {
+            // A long event text of a mask row gives way; the values never do.
+            g_object_set(renderer, "ellipsize", PANGO_ELLIPSIZE_END, nullptr);
+            gtk_tree_view_column_set_expand(c, TRUE);
+            gtk_tree_view_column_set_resizable(c, TRUE);
+        } else {
+            gtk_tree_view_column_set_sizing(c, GTK_TREE_VIEW_COLUMN_AUTOSIZE);
+        }
+        gtk_tree_view_append_column(GTK_TREE_VIEW(view), c);
+    }
     GtkWidget* scroll = gtk_scrolled_window_new(nullptr, nullptr);
     gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(scroll), GTK_POLICY_AUTOMATIC, GTK_POLICY_AUTOMATIC);
     gtk_container_add(GTK_CONTAINER(scroll), view);
@@ -111,6 +242,7 @@ bool review_changes(const std::vector<SettingsChange>& changes)
     GtkWidget* box = GTK_DIALOG(dialog)->vbox;
     gtk_box_pack_start(GTK_BOX(box), label, FALSE, FALSE, 4);
     gtk_box_pack_start(GTK_BOX(box), scroll, TRUE, TRUE, 0);
+    size_review(dialog, view, changes, titles);
     gtk_widget_show_all(dialog);
     bool write_them = gtk_dialog_run(GTK_DIALOG(dialog)) == GTK_RESPONSE_ACCEPT;
     gtk_widget_destroy(dialog);
@@ -147,7 +279,7 @@ extern "C" void S_ButtonApply_clicked_cb(GtkButton*, gpointer)
 
 void settings_apply_install()
 {
-    settings_apply_set_hooks({hook_begin, hook_set_text, hook_finish});
+    settings_apply_set_hooks({hook_begin, hook_set_text, hook_finish, hook_written});
     if (GtkWidget* apply = widget_by_id("S_ButtonApply"))
         g_signal_connect(apply, "clicked", G_CALLBACK(S_ButtonApply_clicked_cb), nullptr);
 }

@@ -2,10 +2,15 @@
 
 #include <gtk/gtk.h>
 
+#include <algorithm>
+#include <cmath>
 #include <mutex>
+#include <string>
 
+#include "app/gtk_ui.h"
 #include "app/widgets.h"
 #include "base/app_state.h"
+#include "base/text_format.h"
 #include "events/masks_gtk.h"
 #include "settings/bindings.h"
 #include "settings/page_gtk.h"
@@ -15,6 +20,9 @@
 namespace {
 
 using F = SettingsField;
+
+// Status bar context of the notes that say why an entry was not taken as typed.
+constexpr const char* kSettingsNote = "settings";
 
 bool applies(const SettingsBinding& b) { return b.layouts >> (settings_page_layout() - 1) & 1; }
 
@@ -30,10 +38,10 @@ void show_effects(uint16_t sections, MaskListsEffect masks)
 
 // Runs `rule` on the edit copy; a refused edit shows the stored value again.
 template <typename Rule>
-void edit(const SettingsBinding& b, Rule rule)
+bool edit(const SettingsBinding& b, Rule rule)
 {
     if (settings_page_busy())
-        return;
+        return false;
     EditResult result;
     if (edits_count() && applies(b)) {
         std::lock_guard lock(app.settings_lock);
@@ -44,6 +52,54 @@ void edit(const SettingsBinding& b, Rule rule)
     settings_page_show_stored(b);
     if (result.accepted)
         show_effects(result.refresh, result.masks);
+    return result.accepted;
+}
+
+const SettingsBinding* spin_binding(GtkSpinButton* spin)
+{
+    for (const SettingsBinding& b : settings_bindings())
+        if (b.kind == ControlKind::Spin && widget_by_id(b.id) == GTK_WIDGET(spin))
+            return &b;
+    return nullptr;
+}
+
+// At most 60 characters of what was typed, so a pasted page stays one line.
+std::string quoted(const char* text)
+{
+    constexpr long kQuoted = 60;
+    if (!g_utf8_validate(text, -1, nullptr))
+        return "…";
+    if (g_utf8_strlen(text, -1) <= kQuoted)
+        return text;
+    return std::string(text, g_utf8_offset_to_pointer(text, kQuoted) - text) + "…";
+}
+
+// Says why a spin's text was refused or changed; a text taken as typed
+// clears the last such note.
+void spin_text_checked(GtkSpinButton* spin, const char* text, const double* value)
+{
+    const SettingsBinding* b = spin_binding(spin);
+    if (!b || settings_page_busy() || !edits_count())
+        return;
+    std::string shown = format("%.*f", b->digits, gtk_spin_button_get_value(spin));
+    if (!value) {
+        status_bar_note(kSettingsNote,
+                        format("%s: «%s» — не число, оставлено %s", b->label, quoted(text).c_str(), shown.c_str()).c_str());
+        return;
+    }
+    // Where the spin's own range and the rule's window would put the number.
+    GtkAdjustment* adjustment = gtk_spin_button_get_adjustment(spin);
+    double within = std::clamp(*value, gtk_adjustment_get_lower(adjustment), gtk_adjustment_get_upper(adjustment));
+    SettingsImage image = settings_edit_copy(settings_page_layout());
+    StoredRange range = settings_edit_range(*b, image);
+    double stored = std::clamp(settings_stored_number(*b, within), range.min, std::max(range.min, range.max));
+    double scale = b->scale ? b->scale : 1;
+    double result = stored / scale;
+    if (std::fabs(result - *value) * scale > 0.5)
+        status_bar_note(kSettingsNote, format("%s: %s вне допустимых пределов, установлено %.*f", b->label,
+                                              quoted(text).c_str(), b->digits, result).c_str());
+    else
+        status_bar_note(kSettingsNote, "");
 }
 
 void spin_changed(GtkSpinButton* spin, gpointer data)
@@ -75,7 +131,10 @@ void entry_commit(GtkEntry* entry, const SettingsBinding& b)
     std::string text = gtk_entry_get_text(entry);
     if (text == settings_control_value(b, settings_edit_copy(settings_page_layout())).text)
         return;
-    edit(b, [&](SettingsImage& image) { return settings_edit_text(image, b, text.c_str()); });
+    bool taken = edit(b, [&](SettingsImage& image) { return settings_edit_text(image, b, text.c_str()); });
+    // A refused text snaps back to the stored one: say why.
+    if (edits_count())
+        status_bar_note(kSettingsNote, taken ? "" : settings_refusal_reason(b, text.c_str()).c_str());
 }
 
 void entry_activate(GtkEntry* entry, gpointer data) { entry_commit(entry, *static_cast<const SettingsBinding*>(data)); }
@@ -108,7 +167,7 @@ bool cell_row(const CellList& list, const gchar* path, GtkListStore** store, Gtk
 // One edit of a list cell: the rule on the edit copy, then the sections and
 // lists that show it refilled from the edit copy.
 template <typename Rule>
-void cell_edit(uint16_t sections, bool masks, Rule rule)
+void cell_edit(uint16_t sections, bool masks, Rule rule, const char* refused = nullptr)
 {
     if (settings_page_busy() || !edits_count())
         return;
@@ -117,6 +176,8 @@ void cell_edit(uint16_t sections, bool masks, Rule rule)
         std::lock_guard lock(app.settings_lock);
         result = rule(settings_edit(settings_page_layout()));
     }
+    if (refused)
+        status_bar_note(kSettingsNote, result != 0 ? refused : "");
     if (result != 0)
         return;
     settings_page_mark_edited();
@@ -144,8 +205,9 @@ void name_edited(GtkCellRendererText*, gchar* path, gchar* text, gpointer data)
     if (!cell_row(cell.list, path, &store, &iter, &index))
         return;
     // Names appear in the event texts of the mask list too.
-    cell_edit(cell.sections, true,
-              [&](SettingsImage& image) { return settings_edit_name(image, cell.field, index, text); });
+    cell_edit(
+        cell.sections, true, [&](SettingsImage& image) { return settings_edit_name(image, cell.field, index, text); },
+        "Название: есть знаки, которых нет в кодировке контроллера (WINDOWS-1251)");
 }
 
 const CellList kBlockMonitors{"S_BatterySetUPKBListStore", 3};
@@ -157,8 +219,10 @@ void block_monitor_edited(GtkCellRendererText*, gchar* path, gchar* text, gpoint
     GtkTreeIter iter;
     int index = 0;
     if (cell_row(kBlockMonitors, path, &store, &iter, &index))
-        cell_edit(section_bit(SettingsSection::Battery), false,
-                  [&](SettingsImage& image) { return settings_edit_block_monitor(image, index, channel, text); });
+        cell_edit(
+            section_bit(SettingsSection::Battery), false,
+            [&](SettingsImage& image) { return settings_edit_block_monitor(image, index, channel, text); },
+            channel ? "Канал УПКБ: целое число от 1 до 8" : "Адрес УПКБ: целое число от 0 до 15");
 }
 
 // A check column of a list that toggles one bit of a word per row.
@@ -225,8 +289,10 @@ void settings_edit_install()
         gpointer data = const_cast<SettingsBinding*>(&b);
         switch (b.kind) {
         case ControlKind::Spin:
-            if (GTK_IS_SPIN_BUTTON(widget))
+            if (GTK_IS_SPIN_BUTTON(widget)) {
+                spin_button_take_any_separator(GTK_SPIN_BUTTON(widget), spin_text_checked);
                 g_signal_connect(widget, "value-changed", G_CALLBACK(spin_changed), data);
+            }
             break;
         case ControlKind::Combo:
             if (GTK_IS_COMBO_BOX(widget))
@@ -272,3 +338,5 @@ void settings_edit_commit_focus()
         if (widget_by_id(b.id) == focus && (b.kind == ControlKind::Entry || b.kind == ControlKind::AddressByte))
             entry_commit(GTK_ENTRY(focus), b);
 }
+
+void settings_edit_clear_note() { status_bar_note(kSettingsNote, ""); }

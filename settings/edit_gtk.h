@@ -8,3 +8,6 @@ void settings_edit_install();
 // Commits a spin or entry of the page that has the keyboard focus and holds a
 // value not yet committed (before the page is written).
 void settings_edit_commit_focus();
+// Removes the status bar's note on the last entry refused or changed (the
+// page has been filled anew).
+void settings_edit_clear_note();

@@ -141,6 +141,7 @@ void fill(const SettingsImage& image, int protocol_version, uint16_t sections = 
 void drop_edit_marks()
 {
     app.settings_modified = 0;
+    settings_edit_clear_note();
     show_widget("S_ControlButtons", false);
     show_widget("imageSettingsEdited", false);
 }
@@ -170,13 +171,14 @@ void Categories_switch_page_cb(GtkNotebook*, gpointer, guint page, gpointer)
 {
     bool settings = page == kSettingsPage && settings_page_loaded();
     show_widget("buttonRefreshSettings", settings);
-    if (settings && !app.settings_modified)
+    // A write fills the page itself once its check has read the settings back.
+    if (settings && !app.settings_modified && !settings_apply_running())
         settings_page_refill(true);
 }
 
 void buttonRefreshSettings_clicked_cb(GtkButton*, gpointer)
 {
-    if (!settings_page_loaded())
+    if (!settings_page_loaded() || settings_apply_running())
         return;
     if (app.settings_modified && !ui().ask_question("<b>Внесенные Вами изменения не применены!\n"
                                                     "После обновления все измения будут потеряны!</b>\n"
@@ -187,7 +189,7 @@ void buttonRefreshSettings_clicked_cb(GtkButton*, gpointer)
 
 void S_ButtonCancel_clicked_cb(GtkButton*, gpointer)
 {
-    if (settings_page_loaded())
+    if (settings_page_loaded() && !settings_apply_running())
         settings_page_refill(true);
 }
 

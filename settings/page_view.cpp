@@ -254,8 +254,11 @@ void present_energy_saving(const SettingsImage& image, SettingsPageView& view)
     if (image.layout != 3)
         return;
     std::string tooltip = energy_saving_tooltip(image);
+    // A mode that is on stays within reach, so it can be switched off when its
+    // requirements no longer hold; the tooltip still names what is missing.
+    bool on = settings_u16(image, SettingsField::EnergySaving) & settings_bits::kEnergySaving;
     for (const char* id : {"S_Energosafe", "labelSEnergosafe"}) {
-        view.sensitive.push_back({id, tooltip.empty()});
+        view.sensitive.push_back({id, tooltip.empty() || on});
         view.tooltip.push_back({id, tooltip});
     }
 }

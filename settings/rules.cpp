@@ -281,3 +281,26 @@ int settings_set_breaker_contactor(SettingsImage& image, int kind, int index, in
     settings_set_u16(image, field, static_cast<uint16_t>(option), index);
     return 0;
 }
+
+std::string settings_refusal_reason(const SettingsBinding& b, const char* utf8)
+{
+    SettingsImage scratch;
+    scratch.layout = 3;
+    if (settings_edit_text(scratch, b, utf8).accepted)
+        return {};
+    std::string text = utf8 ? utf8 : "";
+    const char* why = nullptr;
+    if (b.kind == ControlKind::AddressByte)
+        why = b.rule == TextRule::Hex ? "только шестнадцатеричные цифры 0–9 и A–F" : "только цифры 0–9";
+    else if (text.empty())
+        why = "пустое значение не записывается, оставлено прежнее";
+    else if (b.rule == TextRule::Phone)
+        why = "только цифры и «+», не более 13 знаков";
+    else if (b.rule == TextRule::Digits)
+        why = "только цифры, не более 13";
+    else if (b.rule == TextRule::Community)
+        why = "только латинские буквы и цифры, не более 9 знаков";
+    else
+        why = "есть знаки, которых нет в кодировке контроллера (WINDOWS-1251)";
+    return std::string(b.label) + ": " + why;
+}

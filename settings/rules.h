@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "settings/bindings.h"
 #include "settings/settings_image.h"
@@ -49,3 +50,7 @@ int settings_edit_block_monitor(SettingsImage& image, int group, bool channel, c
 int settings_toggle_bit(SettingsImage& image, SettingsField field, int bit);
 // Contactor of a battery breaker (kind 0) or load breaker (kind 1): 0 none, 1..4.
 int settings_set_breaker_contactor(SettingsImage& image, int kind, int index, int option);
+
+// Why settings_edit_text refused `utf8` for the binding, as the status bar
+// says it: "<label>: <reason>". Empty for a text the rule takes.
+std::string settings_refusal_reason(const SettingsBinding& b, const char* utf8);

@@ -66,7 +66,7 @@ protected:
     {
         PollSimFixture::SetUp();
         g_texts.clear();
-        settings_apply_set_hooks({nullptr, [](const char* t) { g_texts.push_back(t); }, nullptr});
+        settings_apply_set_hooks({nullptr, [](const char* t) { g_texts.push_back(t); }, nullptr, nullptr});
         settings_apply_set_verify_timeout(15000);
         store_monitoring_password("123456", 6);
     }
@@ -198,7 +198,7 @@ TEST_F(ApplyAgainstSim, AFailureBeforeTheCommandBlockWritesNoCommandAndKeepsTheE
     EXPECT_EQ(settings_u16(settings_device_copy(3), F::FloatVoltage), settings_u16(device, F::FloatVoltage));
 }
 
-TEST_F(ApplyAgainstSim, AWrongMonitoringPasswordIsAnApplyErrorAndNothingIsTaken)
+TEST_F(ApplyAgainstSim, AWrongMonitoringPasswordIsSaidSoAskedAgainAndNothingIsTaken)
 {
     SimProcess sim(frozen(410));
     ASSERT_TRUE(sim.running()) << sim.log();
@@ -206,9 +206,12 @@ TEST_F(ApplyAgainstSim, AWrongMonitoringPasswordIsAnApplyErrorAndNothingIsTaken)
     SettingsImage edit = device;
     settings_set_u16(edit, F::FloatVoltage, 540);
     store_monitoring_password("999999", 6);
+    app.password_entered = 1;
 
     EXPECT_EQ(apply(device, edit), kApplyCommandRefused);
-    EXPECT_EQ(g_texts.back(), "Ошибка применения настроек");
+    EXPECT_EQ(g_texts.back(), "Контроллер отклонил пароль мониторинга");
+    EXPECT_NE(headless_log().find("Контроллер отклонил пароль мониторинга\n"), std::string::npos);
+    EXPECT_EQ(app.password_entered, 0) << "the next write asks for the password again";
     EXPECT_EQ(writes(sim).back().address, 0x4000);
     EXPECT_EQ(settings_u16(settings_device_copy(3), F::FloatVoltage), settings_u16(device, F::FloatVoltage));
 }

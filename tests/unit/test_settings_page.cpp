@@ -13,6 +13,7 @@
 #include "events/masks.h"
 #include "settings/bindings.h"
 #include "settings/page_view.h"
+#include "settings/rules.h"
 
 namespace {
 
@@ -244,9 +245,30 @@ TEST(SettingsPageView, EnergySavingNamesEachUnmetRequirementInLayout3Only)
     SettingsPageView unmet = present_settings_page(i, 410);
     EXPECT_EQ(tooltip(unmet, "S_Energosafe"), "Для использования должно быть: <b>VUV >= 6</b>: <b>Фаз сети 3</b>");
     EXPECT_FALSE(unmet.sensitive.back().on);
+    // Switched on while the requirements held: it stays sensitive so it can be switched off.
+    settings_set_u16(i, F::EnergySaving, settings_bits::kEnergySaving);
+    SettingsPageView on = present_settings_page(i, 410);
+    EXPECT_EQ(tooltip(on, "S_Energosafe"), tooltip(unmet, "S_Energosafe"));
+    EXPECT_TRUE(on.sensitive.back().on);
 
     i.layout = 2;
     EXPECT_EQ(tooltip(present_settings_page(i, 400), "S_Energosafe"), "(none)");
+}
+
+TEST(SettingsRefusals, SayWhyATextSnapsBackAndNothingForATextTaken)
+{
+    auto why = [](const char* id, const char* text) { return settings_refusal_reason(*settings_binding(id), text); };
+    EXPECT_EQ(why("S_MonitoringPhone1", "8-916-111"), "Телефон 1: только цифры и «+», не более 13 знаков");
+    EXPECT_EQ(why("S_MonitoringPhone1", "+79161112233"), "");
+    EXPECT_EQ(why("S_MonitoringServiceCentre", "+7916"), "Номер SMS-центра: только цифры, не более 13");
+    EXPECT_EQ(why("S_TrapPublic", "pub_lic"), "SNMP-сообщество чтения: только латинские буквы и цифры, не более 9 знаков");
+    EXPECT_EQ(why("S_TrapPublic", ""), "SNMP-сообщество чтения: пустое значение не записывается, оставлено прежнее");
+    EXPECT_EQ(why("S_TrapPublic", "public"), "");
+    EXPECT_EQ(why("S_MAC1", "zz"), "MAC-адрес: только шестнадцатеричные цифры 0–9 и A–F");
+    EXPECT_EQ(why("S_MAC1", "1ff"), "");
+    EXPECT_EQ(why("S_IP1", "-1"), "IP-адрес: только цифры 0–9");
+    EXPECT_EQ(why("S_Comment", "€uro"), "");
+    EXPECT_EQ(why("S_Comment", "日本"), "Комментарий: есть знаки, которых нет в кодировке контроллера (WINDOWS-1251)");
 }
 
 TEST(EventMasks, ListOnlyApplicableEventsWithTheirSixBits)

@@ -39,3 +39,20 @@ TEST(HexDump, ZeroOrNegativeLengthGivesAnEmptyLine)
     EXPECT_EQ(hex_dump_text(&b, -5), "");
     EXPECT_EQ(hex_dump_text(&b, 1), "AB ");
 }
+
+TEST(ParseDecimal, TakesEitherSeparatorAndRefusesAnythingButAPlainNumber)
+{
+    double v = -1;
+    for (auto [text, expected] : {std::pair{"54.0", 54.0}, {"53,5", 53.5}, {" -20,5 ", -20.5}, {"+7", 7.0},
+                                  {",5", 0.5}, {"190.", 190.0}, {"0,37\t", 0.37}}) {
+        EXPECT_TRUE(parse_decimal(text, &v)) << text;
+        EXPECT_DOUBLE_EQ(v, expected) << text;
+    }
+    // None of these may become a number at a range end.
+    for (const char* text : {"", " ", "-", ",", "5,4,0", "5.4,0", "54.0x", "1e2", "0x10", "inf", "nan", "5 4", "--5",
+                             "54\xD0\xB2"}) {
+        v = -1;
+        EXPECT_FALSE(parse_decimal(text, &v)) << text;
+        EXPECT_EQ(v, -1) << text;
+    }
+}

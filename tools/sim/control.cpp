@@ -142,6 +142,19 @@ std::string control_command(Sim& sim, const std::string& line, bool have_modem)
         p.clock = double(t);
         return "ok";
     }
+    if (cmd == "settings") {
+        // settings write WORD VALUE: what another client writing one word of
+        // the settings block and the settings command does, at once.
+        long word = -1, value = -1;
+        in >> a >> word >> value;
+        if (a != "write" || word < 3 || word >= long(p.settings.regs.size()) || value < 0 || value > 0xFFFF)
+            return "error expected settings write WORD VALUE (WORD 3.." + std::to_string(p.settings.regs.size() - 1) +
+                   ", VALUE 0..65535)";
+        p.staged = p.settings;
+        p.staged.regs[size_t(word)] = uint16_t(value);
+        plant_apply_settings(p);
+        return "ok";
+    }
     if (cmd == "tick") {
         // Advance a frozen or running plant by whole seconds, for tests.
         int n = 0;
