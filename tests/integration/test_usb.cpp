@@ -266,7 +266,7 @@ TEST_F(UsbLink, AControllerThatTakesNoConnectionIsNotAttachedAndCannotBeOpened)
     EXPECT_EQ(headless_messages(), "Ошибка подключения к контроллеру\n");
     headless_ui_clear();
     EXPECT_EQ(bounded([] { return connect(); }), -1);
-    EXPECT_EQ(headless_messages(), "Нет подключеных контроллеров RARUR\n");
+    EXPECT_EQ(headless_messages(), "Нет подключенных контроллеров RARUR\n");
     EXPECT_EQ(app.link_open.load(), 0);
 }
 
