@@ -388,6 +388,19 @@ TEST(SpreadsheetFile, AFailedWriteLeavesTheUsersFileAsItWasAndNothingBeside)
     EXPECT_EQ(st.st_mode & 0777, 0640u);
     EXPECT_GT(st.st_size, 16384);
     EXPECT_EQ(spreadsheet_create((std::string(dir) + "/no/such/folder.xml").c_str(), file), ENOENT);
+    // A new file is the user's document: its mode is what his umask gives,
+    // not the owner-only one of the temporary file it was written as.
+    std::string fresh = std::string(dir) + "/P_1.xml";
+    for (auto [mask, mode] : {std::pair{022u, 0644u}, std::pair{027u, 0640u}}) {
+        mode_t saved_mask = umask(mask);
+        ASSERT_EQ(spreadsheet_create(fresh.c_str(), file), 0);
+        journal_export_write(file.writer, "", 0, kThreeRows);
+        EXPECT_EQ(spreadsheet_close(file), 0);
+        umask(saved_mask);
+        ASSERT_EQ(stat(fresh.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, mode) << std::oct << "umask " << mask;
+        unlink(fresh.c_str());
+    }
     // A full disk is reported at the latest by the close; a device stays a device.
     ASSERT_EQ(spreadsheet_create("/dev/full", file), 0);
     journal_export_write(file.writer, "", 0, kThreeRows);
