@@ -63,6 +63,7 @@ void look_up_window_parts()
     event_lists_display_install();
     equipment_display_install();
     settings_page_install();
+    journal_install();
     settings_page_on_load(settings_offer_kept_edits);
 }
 
