@@ -195,8 +195,9 @@ void journal_filter_update()
     GtkWidget* kind = widget_by_id("JournalKind");
     const char* typed = entry && GTK_IS_ENTRY(entry) ? gtk_entry_get_text(GTK_ENTRY(entry)) : "";
     int chosen = kind && GTK_IS_COMBO_BOX(kind) ? gtk_combo_box_get_active(GTK_COMBO_BOX(kind)) : 0;
-    JournalFilter filter =
-        journal_filter(typed, chosen >= 0 && chosen <= int(JournalKind::Service) ? JournalKind(chosen) : JournalKind::All);
+    if (chosen < 0 || chosen > int(JournalKind::Service))
+        chosen = int(JournalKind::All);
+    JournalFilter filter = journal_filter(typed, JournalKind(chosen));
     if (filter.words == g_filter.words && filter.kind == g_filter.kind)
         return;
     g_filter = std::move(filter);
