@@ -220,6 +220,17 @@ GObject* object_by_id(const char* id)
     return w.builder ? gtk_builder_get_object(w.builder, id) : nullptr;
 }
 
+void add_object_id(const char* id, GObject* object)
+{
+    if (!id || !object)
+        return;
+    GObject*& slot = g_objects[id];
+    g_object_ref(object);
+    if (slot)
+        g_object_unref(slot);
+    slot = object;
+}
+
 GtkWidget* widget_by_id(const char* id)
 {
     GObject* o = object_by_id(id);

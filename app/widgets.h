@@ -48,3 +48,6 @@ extern MainWidgets w;
 // Widget by builder id; nullptr when the description has no such id.
 GtkWidget* widget_by_id(const char* id);
 GObject* object_by_id(const char* id);
+// An object made in code, found by id like those of the description from
+// then on (a model that the description cannot declare). Holds a reference.
+void add_object_id(const char* id, GObject* object);

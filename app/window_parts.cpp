@@ -67,6 +67,7 @@ void look_up_window_parts()
     event_lists_display_install();
     equipment_display_install();
     settings_page_install();
+    journal_install();
     settings_page_on_load(settings_offer_kept_edits);
     // The clock's spins read "." and "," alike, as the settings page's do.
     for (const char* id : {"ToolsTimeHours", "ToolsTimeMinutes", "ToolsTimeSeconds"})

@@ -85,10 +85,10 @@ std::string record_mean_current_text(uint32_t capacity_mah, uint32_t seconds)
     return format("%0.3fА", double(capacity_mah) / double(seconds) * 3.6);
 }
 
-RecordRow present_record_row(int ordinal, int file, const BatteryRecord& s, int16_t zone_quarters, bool summer)
+RecordRow present_record_row(int number, int file, const BatteryRecord& s, int16_t zone_quarters, bool summer)
 {
     RecordRow row;
-    row.name = format("%d", ordinal);
+    row.name = format("%d", number);
     row.descriptor = s.descriptor;
     row.date = controller_time_text(s.start, zone_quarters, summer);
     row.length = record_duration_text(s.duration);
@@ -127,7 +127,10 @@ RecordListRead read_record_list(RecordKind kind, unsigned newest_register, int16
             if (!summary.present)
                 break;
             if (summary.completion != kInProgress || s == kRecordSections - 1) {
-                result.rows.push_back(present_record_row(ordinal, file, summary, zone_quarters, summer));
+                // Numbered as the list shows them: a slot left out (absent,
+                // failed) leaves no gap in 1, 2, 3.
+                int number = int(result.rows.size()) + 1;
+                result.rows.push_back(present_record_row(number, file, summary, zone_quarters, summer));
                 result.rows.back().points = s + 1;
                 break;
             }

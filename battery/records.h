@@ -64,7 +64,7 @@ std::string record_mean_current_text(uint32_t capacity_mah, uint32_t seconds);
 
 // One row of TestsDischargesListStore.
 struct RecordRow {
-    std::string name;        // 0 ordinal
+    std::string name;        // 0 number of the row as listed, 1 = newest shown
     int descriptor = 0;      // 1
     std::string date;        // 2
     std::string length;      // 3
@@ -78,7 +78,7 @@ struct RecordRow {
     uint32_t start = 0;      // 11 raw start time: with the descriptor, which record the row is
     int points = 0;          // 12 sections the record had when listed
 };
-RecordRow present_record_row(int ordinal, int file, const BatteryRecord& summary, int16_t zone_quarters, bool summer);
+RecordRow present_record_row(int number, int file, const BatteryRecord& summary, int16_t zone_quarters, bool summer);
 
 // How the readers reach the Controller: `read` is a file-record read (0 or a
 // negative result code), `live` tells whether the link is still there, and
@@ -99,7 +99,8 @@ struct RecordListRead {
     bool link_lost = false;            // the link closed before the end
 };
 // The summaries of the four newest records of `kind`: each slot's last
-// section (completion code not 1, or section 21).
+// section (completion code not 1, or section 21), numbered 1, 2, 3 … in the
+// order listed, whichever slots gave no row.
 RecordListRead read_record_list(RecordKind kind, unsigned newest_register, int16_t zone_quarters, bool summer,
                                 const RecordReadControl& control);
 

@@ -11,6 +11,7 @@
 #include "base/app_state.h"
 #include "base/log.h"
 #include "events/journal_export.h"
+#include "events/journal_filter.h"
 #include "events/journal_read.h"
 #include "events/spreadsheet_gtk.h"
 
@@ -24,6 +25,63 @@ GtkListStore* journal_store()
 {
     GObject* object = object_by_id("JournalListStore");
     return object && GTK_IS_LIST_STORE(object) ? GTK_LIST_STORE(object) : nullptr;
+}
+
+// What the view shows of the store: the rows the search box and the kind
+// leave in view. The store keeps every row read.
+GtkTreeModelFilter* journal_filter_model()
+{
+    GObject* object = object_by_id("JournalFilter");
+    return object && GTK_IS_TREE_MODEL_FILTER(object) ? GTK_TREE_MODEL_FILTER(object) : nullptr;
+}
+
+// The search key of each row of the store, by position: rows only ever come
+// in at the end and leave all at once, so a row's position is its key's.
+std::vector<JournalSearchKey> g_keys;
+JournalFilter g_filter;
+
+JournalSearchKey key_of_row(GtkTreeModel* model, GtkTreeIter* iter)
+{
+    gchar *kind = nullptr, *date = nullptr, *event = nullptr;
+    gtk_tree_model_get(model, iter, kKind, &kind, kDate, &date, kEvent, &event, -1);
+    JournalSearchKey key = journal_search_key(kind ? kind : "", date ? date : "", event ? event : "");
+    g_free(kind);
+    g_free(date);
+    g_free(event);
+    return key;
+}
+
+gboolean journal_row_visible(GtkTreeModel* model, GtkTreeIter* iter, gpointer)
+{
+    if (!g_filter.active())
+        return TRUE;
+    GtkTreePath* path = gtk_tree_model_get_path(model, iter);
+    int index = path && gtk_tree_path_get_depth(path) == 1 ? gtk_tree_path_get_indices(path)[0] : -1;
+    gtk_tree_path_free(path);
+    if (index >= 0 && size_t(index) < g_keys.size())
+        return journal_filter_matches(g_filter, g_keys[index]);
+    return journal_filter_matches(g_filter, key_of_row(model, iter));
+}
+
+int count_rows(GtkTreeModel* model) { return model ? gtk_tree_model_iter_n_children(model, nullptr) : 0; }
+
+void show_filter_count()
+{
+    GtkTreeModelFilter* filter = journal_filter_model();
+    GtkListStore* store = journal_store();
+    if (GtkWidget* label = widget_by_id("JournalShown"))
+        gtk_label_set_text(GTK_LABEL(label),
+                           journal_filter_count_text(g_filter, count_rows(filter ? GTK_TREE_MODEL(filter) : nullptr),
+                                                     count_rows(store ? GTK_TREE_MODEL(store) : nullptr))
+                               .c_str());
+}
+
+void clear_rows()
+{
+    if (GtkListStore* store = journal_store())
+        gtk_list_store_clear(store);
+    g_keys.clear();
+    show_filter_count();
 }
 
 void set_visible(const char* id, bool visible)
@@ -40,10 +98,14 @@ void append_new_rows()
     if (!store || rows.empty())
         return;
     GtkTreeIter iter;
-    for (const JournalRow& row : rows)
+    for (const JournalRow& row : rows) {
+        // The key first: the filter asks for it as the row goes in.
+        g_keys.push_back(journal_search_key(row.kind_text, row.date, row.event));
         gtk_list_store_insert_with_values(store, &iter, G_MAXINT, kImage, row.icon, kDescriptor, row.descriptor, kDate,
                                           row.date.c_str(), kKind, row.kind_text, kCode, row.code, kEvent,
                                           row.event.c_str(), -1);
+    }
+    show_filter_count();
 }
 
 void set_progress(double fraction, const char* text)
@@ -126,6 +188,24 @@ std::string ask_export_file(uint32_t identification_serial)
     return name;
 }
 
+// The search box and the kind: the view follows at each keystroke.
+void journal_filter_update()
+{
+    GtkWidget* entry = widget_by_id("JournalSearch");
+    GtkWidget* kind = widget_by_id("JournalKind");
+    const char* typed = entry && GTK_IS_ENTRY(entry) ? gtk_entry_get_text(GTK_ENTRY(entry)) : "";
+    int chosen = kind && GTK_IS_COMBO_BOX(kind) ? gtk_combo_box_get_active(GTK_COMBO_BOX(kind)) : 0;
+    if (chosen < 0 || chosen > int(JournalKind::Service))
+        chosen = int(JournalKind::All);
+    JournalFilter filter = journal_filter(typed, JournalKind(chosen));
+    if (filter.words == g_filter.words && filter.kind == g_filter.kind)
+        return;
+    g_filter = std::move(filter);
+    if (GtkTreeModelFilter* model = journal_filter_model())
+        gtk_tree_model_filter_refilter(model);
+    show_filter_count();
+}
+
 }  // namespace
 
 extern "C" {
@@ -134,9 +214,9 @@ void GetJournal_Button(GtkButton*, gpointer)
 {
     if (journal_read_start() != 0)
         return;
-    if (GtkListStore* store = journal_store())
-        gtk_list_store_clear(store);
+    clear_rows();
     set_progress(0, "");
+    set_visible("JournalFilterPanel", true);
     set_visible("JournalScroll", true);
     set_visible("JournalProgressPanel", true);
     if (!g_tick)
@@ -167,10 +247,23 @@ void JournalExport_Button(GtkButton*, gpointer)
     std::string name = ask_export_file(source.identification_serial);
     if (name.empty())
         return;
-    spreadsheet_save(
+    bool saved = spreadsheet_save(
         name, [&](SpreadsheetWriter& writer) { journal_export_write(writer, source.site, source.serial, rows); },
         "Журнал событий сохранен в файл '%s'\n");
+    if (GtkTreeModelFilter* filter = journal_filter_model(); saved && filter && g_filter.active())
+        log_message(norm_text, "%s",
+                    journal_export_filter_text(int(rows.size()), count_rows(GTK_TREE_MODEL(filter))).c_str());
 }
+
+void JournalSearch_changed_cb(GtkEditable*, gpointer) { journal_filter_update(); }
+
+void JournalSearch_icon_press_cb(GtkEntry* entry, GtkEntryIconPosition position, GdkEvent*, gpointer)
+{
+    if (position == GTK_ENTRY_ICON_SECONDARY)
+        gtk_entry_set_text(entry, "");
+}
+
+void JournalKind_changed_cb(GtkComboBox*, gpointer) { journal_filter_update(); }
 
 }  // extern "C"
 
@@ -179,4 +272,22 @@ void journal_register_handlers()
     register_handler("GetJournal_Button", G_CALLBACK(GetJournal_Button));
     register_handler("StopReadJournal_Button", G_CALLBACK(StopReadJournal_Button));
     register_handler("JournalExport_Button", G_CALLBACK(JournalExport_Button));
+    register_handler("JournalSearch_changed_cb", G_CALLBACK(JournalSearch_changed_cb));
+    register_handler("JournalSearch_icon_press_cb", G_CALLBACK(JournalSearch_icon_press_cb));
+    register_handler("JournalKind_changed_cb", G_CALLBACK(JournalKind_changed_cb));
+}
+
+void journal_install()
+{
+    GtkListStore* store = journal_store();
+    GtkWidget* view = widget_by_id("JournalTreeView");
+    if (!store || !view || !GTK_IS_TREE_VIEW(view))
+        return;
+    // The view shows the store through the filter; the store itself, which
+    // the export reads, always holds every row.
+    GtkTreeModel* filter = gtk_tree_model_filter_new(GTK_TREE_MODEL(store), nullptr);
+    gtk_tree_model_filter_set_visible_func(GTK_TREE_MODEL_FILTER(filter), journal_row_visible, nullptr, nullptr);
+    gtk_tree_view_set_model(GTK_TREE_VIEW(view), filter);
+    add_object_id("JournalFilter", G_OBJECT(filter));
+    g_object_unref(filter);
 }

@@ -4,6 +4,8 @@
 
 // Handlers named in the interface description; before the window is built.
 void journal_register_handlers();
+// Once the window is built: the view shows the rows the search leaves in view.
+void journal_install();
 // «Прочитать журнал событий» is offered only while a read can start: a link is
 // open and no read is busy. On every change of either.
 void journal_controls_update();

@@ -64,6 +64,26 @@ void fail(SpreadsheetWriter& writer, int error)
         writer.error = error ? error : EIO;
 }
 
+// The process's file-creation mask. The kernel reports it without changing
+// it; only a kernel that does not is asked the old way, by setting and
+// restoring it.
+mode_t current_umask()
+{
+    if (FILE* status = std::fopen("/proc/self/status", "re")) {
+        char line[256];
+        unsigned mask = 0;
+        bool found = false;
+        while (!found && std::fgets(line, sizeof line, status))
+            found = std::sscanf(line, "Umask: %o", &mask) == 1;
+        std::fclose(status);
+        if (found)
+            return mode_t(mask & 0777);
+    }
+    mode_t mask = umask(077);
+    umask(mask);
+    return mask;
+}
+
 }  // namespace
 
 int spreadsheet_line(SpreadsheetWriter& writer, const char* format, ...)
@@ -204,8 +224,11 @@ int spreadsheet_create(const char* utf8_name, SpreadsheetFile& file)
     } else {
         temp = file.path + ".XXXXXX";
         fd = mkstemp(temp.data());
-        if (fd >= 0 && exists)
-            fchmod(fd, existing.st_mode & 07777);
+        // mkstemp makes the file owner-only; the export is the user's
+        // document and gets the mode any new file of his gets, or keeps the
+        // one of the file it replaces.
+        if (fd >= 0)
+            fchmod(fd, exists ? existing.st_mode & 07777 : 0666 & ~current_umask());
         if (fd < 0 && exists && (errno == EACCES || errno == EPERM)) {
             // A folder the user may not write to can still hold a file he
             // may: it can only be written in place. A failure part-way then

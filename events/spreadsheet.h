@@ -86,8 +86,8 @@ struct SpreadsheetFile {
 };
 
 // Creates the file for `utf8_name`. 0, or the errno of the failure (nothing
-// is left behind then). A new file is readable and writable by its owner; a
-// file written over keeps its permissions; a device or pipe chosen as the
+// is left behind then). A new file gets the mode the user's umask gives (0644
+// under 022); a file written over keeps its permissions; a device or pipe chosen as the
 // file, or a file in a folder where no temporary file may be made, is written
 // directly.
 int spreadsheet_create(const char* utf8_name, SpreadsheetFile& file);

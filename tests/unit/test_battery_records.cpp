@@ -124,7 +124,8 @@ TEST(BatteryRecords, ListShowsEachSlotFromItsLastSectionAndLeavesAFailedSlotOut)
     EXPECT_EQ(list.rows[0].status, "Успешное завершение");
     EXPECT_EQ(list.rows[1].length, "3:40:00");   // section 21
     EXPECT_EQ(list.rows[1].status, "Причина неизвестна");
-    EXPECT_EQ(list.rows[2].name, "4");
+    EXPECT_EQ(list.rows[1].name, "2");
+    EXPECT_EQ(list.rows[2].name, "3");   // numbered as listed: the failed slot leaves no gap
     EXPECT_EQ(list.rows[2].length, "25:01:01");
     EXPECT_EQ(list.rows[2].status, "Ошибка АЦП");
     EXPECT_EQ(list.failed_slots, (std::vector<int>{2}));

@@ -1,6 +1,6 @@
 // The journal's pure core: a record's bytes to its list row, the read order
-// and progress, and the exported workbook byte for byte, in the C and the
-// Russian locale.
+// and progress, the search of the list, and the exported workbook byte for
+// byte, in the C and the Russian locale.
 #include <gtest/gtest.h>
 
 #include <sys/resource.h>
@@ -22,6 +22,7 @@
 
 #include "events/journal.h"
 #include "events/journal_export.h"
+#include "events/journal_filter.h"
 #include "events/spreadsheet.h"
 
 namespace {
@@ -191,6 +192,47 @@ TEST(JournalRead, TenFailedRecordsInARowEndTheReadAsSilentKeepingWhatWasReadAndF
     EXPECT_TRUE(asked3.empty());
     EXPECT_STREQ(journal_end_text(none, true).text, "Чтение журнала событий отменено пользователем\n");
     EXPECT_STREQ(journal_end_text(none, false).text, "Журнал событий прочитан с ошибками\n");
+}
+
+TEST(JournalSearch, ARowStaysInViewWhenEveryWordTypedIsInOneOfItsTextsInAnyCase)
+{
+    const JournalSearchKey qh3 =
+        journal_search_key("Начало", "01 янв 2001 15:00:00", "Отключен аппарат защиты нагрузки 'Сервер' (QH3)");
+    auto shown = [](const JournalSearchKey& key, const char* typed, JournalKind kind = JournalKind::All) {
+        return journal_filter_matches(journal_filter(typed, kind), key);
+    };
+    EXPECT_TRUE(shown(qh3, "qh3"));
+    EXPECT_TRUE(shown(qh3, "  СЕРВЕР\tqh3 "));            // any order, any case, any blanks
+    EXPECT_TRUE(shown(qh3, "начало ЯНВ 15:00"));          // the kind and the date are searched too
+    EXPECT_FALSE(shown(qh3, "qh3 склад"));                // every word, not any
+    EXPECT_FALSE(shown(qh3, "15:00:00отключен"));         // no word runs from one text into the next
+    EXPECT_FALSE(shown(qh3, "завершение"));
+    // "ё" and "е" find each other, as a user types either.
+    const JournalSearchKey capacity = journal_search_key("", "02 Jan 2001 00:00:00", "Ёмкость АБ ниже нормы");
+    EXPECT_TRUE(shown(capacity, "емкость"));
+    EXPECT_TRUE(shown(capacity, "ЁМКОСТЬ аб"));
+    EXPECT_TRUE(shown(journal_search_key("", "", "Емкость"), "ёмкость"));
+
+    // The kind comes from the row's kind text: empty is a service event.
+    EXPECT_EQ(qh3.kind, JournalKind::Beginning);
+    EXPECT_EQ(journal_search_key("Завершение", "", "").kind, JournalKind::End);
+    EXPECT_EQ(capacity.kind, JournalKind::Service);
+    EXPECT_TRUE(shown(qh3, "", JournalKind::Beginning));
+    EXPECT_FALSE(shown(qh3, "", JournalKind::End));
+    EXPECT_FALSE(shown(qh3, "", JournalKind::Service));
+    EXPECT_TRUE(shown(capacity, "аб", JournalKind::Service));
+    EXPECT_FALSE(shown(capacity, "qh3", JournalKind::Service));
+
+    // Nothing typed and every kind: no filter, and nothing said of one.
+    JournalFilter none = journal_filter(" \t ", JournalKind::All);
+    EXPECT_FALSE(none.active());
+    EXPECT_TRUE(journal_filter_matches(none, qh3));
+    EXPECT_EQ(journal_filter_count_text(none, 10, 10), "");
+    EXPECT_TRUE(journal_filter("", JournalKind::End).active());
+    EXPECT_EQ(journal_filter_count_text(journal_filter("qh3", JournalKind::All), 3, 1843), "Показано 3 из 1843");
+    // Bytes that are no UTF-8 are still searched, by their ASCII letters.
+    EXPECT_TRUE(shown(journal_search_key("", "", "\xff\xfeQH3"), "qh3"));
+    EXPECT_TRUE(journal_filter("\xff\xfe", JournalKind::All).active());
 }
 
 TEST(JournalExport, ThreeRowsGiveTheWorkbookByteForByteWithInsertedTextsEscaped)
@@ -388,6 +430,19 @@ TEST(SpreadsheetFile, AFailedWriteLeavesTheUsersFileAsItWasAndNothingBeside)
     EXPECT_EQ(st.st_mode & 0777, 0640u);
     EXPECT_GT(st.st_size, 16384);
     EXPECT_EQ(spreadsheet_create((std::string(dir) + "/no/such/folder.xml").c_str(), file), ENOENT);
+    // A new file is the user's document: its mode is what his umask gives,
+    // not the owner-only one of the temporary file it was written as.
+    std::string fresh = std::string(dir) + "/P_1.xml";
+    for (auto [mask, mode] : {std::pair{022u, 0644u}, std::pair{027u, 0640u}}) {
+        mode_t saved_mask = umask(mask);
+        ASSERT_EQ(spreadsheet_create(fresh.c_str(), file), 0);
+        journal_export_write(file.writer, "", 0, kThreeRows);
+        EXPECT_EQ(spreadsheet_close(file), 0);
+        umask(saved_mask);
+        ASSERT_EQ(stat(fresh.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, mode) << std::oct << "umask " << mask;
+        unlink(fresh.c_str());
+    }
     // A full disk is reported at the latest by the close; a device stays a device.
     ASSERT_EQ(spreadsheet_create("/dev/full", file), 0);
     journal_export_write(file.writer, "", 0, kThreeRows);
