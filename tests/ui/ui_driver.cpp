@@ -463,6 +463,7 @@ std::string property_of(const std::string& id, const std::string& prop, bool& ok
         if (prop == "list") return g_last_dialog_list;
         if (prop == "rows") return std::to_string(g_last_dialog_rows);
         if (prop == "name") return g_last_dialog_name;
+        if (prop == "answered") return std::to_string(g_dialogs.size());
         return g_last_dialog_text;
     }
     if (id.rfind("file:", 0) == 0) {
@@ -745,16 +746,42 @@ bool made_in_code(GtkWidget* window)
     return true;
 }
 
+// Every window is stamped with the order it was shown in, so that of two
+// dialogs open at once (port parameters over the modem dialog, GTK's
+// overwrite question over a file chooser) the driver answers the newest, the
+// one the user sees on top.
+guint64 g_shown_count = 0;
+
+gboolean window_shown(GSignalInvocationHint*, guint, const GValue* values, gpointer)
+{
+    GObject* object = G_OBJECT(g_value_get_object(&values[0]));
+    if (GTK_IS_WINDOW(object))
+        g_object_set_data(object, "ui-driver-shown", GSIZE_TO_POINTER(gsize(++g_shown_count)));
+    return TRUE;
+}
+
+void stamp_shown_windows()
+{
+    g_type_class_unref(g_type_class_ref(GTK_TYPE_WIDGET));
+    g_signal_add_emission_hook(g_signal_lookup("show", GTK_TYPE_WIDGET), 0, window_shown, nullptr, nullptr);
+}
+
 GtkWidget* find_code_dialog()
 {
     GList* tops = gtk_window_list_toplevels();
     GtkWidget* found = nullptr;
+    gsize found_shown = 0;
     for (GList* l = tops; l; l = l->next) {
         GtkWidget* t = GTK_WIDGET(l->data);
         // The About box is run modally like the boxes made in code; the
         // address dialog is only shown, never run, and is driven by its buttons.
-        if (GTK_IS_DIALOG(t) && gtk_widget_get_visible(t) && (made_in_code(t) || GTK_IS_ABOUT_DIALOG(t)))
+        if (!GTK_IS_DIALOG(t) || !gtk_widget_get_visible(t) || !(made_in_code(t) || GTK_IS_ABOUT_DIALOG(t)))
+            continue;
+        gsize shown = GPOINTER_TO_SIZE(g_object_get_data(G_OBJECT(t), "ui-driver-shown"));
+        if (!found || shown >= found_shown) {
             found = t;
+            found_shown = shown;
+        }
     }
     g_list_free(tops);
     return found;
@@ -835,6 +862,11 @@ std::string dialog_text(GtkWidget* dialog)
 // program would save into the folder the chooser opened in.
 GtkWidget* g_accepted_chooser = nullptr;
 std::string g_accepted_file;
+// GTK asks whether to replace a file that exists, over the chooser; each
+// ACCEPT sent to the chooser would ask again, one question inside the other.
+// The driver answers the question once, to replace the file, and sends nothing more:
+// the chooser then answers by itself.
+bool g_replace_answered = false;
 constexpr int kAnswerLater = 1 << 20;
 // The widget of a code-made dialog that carries `id` (set_accessible_id).
 GtkWidget* find_in_dialog(GtkWidget* widget, const std::string& id)
@@ -884,9 +916,34 @@ gboolean answer_tick(gpointer)
     return again;
 }
 
+// Adds a dialog answered to the JSON output and makes it the one `dialog` reads.
+void remember_answered(GtkWidget* dialog, const std::string& text, const std::string& answer)
+{
+    g_last_dialog_text = text;
+    const char* title = gtk_window_get_title(GTK_WINDOW(dialog));
+    g_dialogs.push_back("{\"title\":" + q(title ? title : "") + ",\"text\":" + q(text) + ",\"answer\":" + q(answer) +
+                        "}");
+}
+
 gboolean answer_tick_body()
 {
+    if (g_accepted_chooser && !gtk_widget_get_visible(g_accepted_chooser)) {
+        // Answered and hidden by the program, not destroyed.
+        g_object_remove_weak_pointer(G_OBJECT(g_accepted_chooser), reinterpret_cast<gpointer*>(&g_accepted_chooser));
+        g_accepted_chooser = nullptr;
+    }
     if (g_accepted_chooser) {
+        GtkWidget* newest = find_code_dialog();
+        if (newest && newest != g_accepted_chooser) {
+            if (!g_replace_answered) {
+                g_replace_answered = true;
+                remember_answered(newest, dialog_text(newest), "replace");
+                gtk_dialog_response(GTK_DIALOG(newest), GTK_RESPONSE_ACCEPT);
+            }
+            return TRUE;
+        }
+        if (g_replace_answered)
+            return TRUE;
         gchar* chosen = gtk_file_chooser_get_filename(GTK_FILE_CHOOSER(g_accepted_chooser));
         bool ready = chosen && g_accepted_file == chosen;
         g_free(chosen);
@@ -914,12 +971,10 @@ gboolean answer_tick_body()
     if (!dialog)
         return TRUE;
     std::string text = dialog_text(dialog);
-    g_last_dialog_text = text;
     GtkWidget* combo = first_of(dialog, GTK_TYPE_COMBO_BOX);
     g_last_dialog_choices = combo ? combo_rows(combo) : "";
     remember_dialog_list(dialog);
-    g_dialogs.push_back("{\"title\":" + q(gtk_window_get_title(GTK_WINDOW(dialog)) ? gtk_window_get_title(GTK_WINDOW(dialog)) : "") +
-                        ",\"text\":" + q(text) + ",\"answer\":" + q(g_answer) + "}");
+    remember_answered(dialog, text, g_answer);
     int response = GTK_RESPONSE_NONE;
     if (GTK_IS_FILE_CHOOSER(dialog)) {
         GtkWidget* name_entry = first_entry(dialog);
@@ -932,6 +987,7 @@ gboolean answer_tick_body()
             g_free(dir);
             response = kAnswerLater;
             g_accepted_file = g_answer_text;
+            g_replace_answered = false;
             g_accepted_chooser = dialog;
             g_object_add_weak_pointer(G_OBJECT(dialog), reinterpret_cast<gpointer*>(&g_accepted_chooser));
         } else {
@@ -1656,6 +1712,7 @@ int main(int argc, char** argv)
     while (g_next < g_lines.size() && g_lines[g_next].number < from_line)
         ++g_next;
     signal(SIGPIPE, SIG_IGN);
+    stamp_shown_windows();
     // gtk_init takes its own options out of the arguments: a restart passes them all.
     std::vector<std::string> own_args(program_args.begin() + 1, program_args.end());
 
