@@ -3,6 +3,7 @@
 #include <gdk/gdkkeysyms.h>
 #include <glib/gstdio.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <unordered_map>
@@ -138,6 +139,13 @@ void save_window_geometry()
         geometry.pane = gtk_paned_get_position(GTK_PANED(pane));
     GdkWindow* gdk_window = gtk_widget_get_window(w.main_window);
     geometry.maximized = gdk_window && (gdk_window_get_state(gdk_window) & GDK_WINDOW_STATE_MAXIMIZED);
+    if (geometry.maximized && geometry.pane >= 0) {
+        // The pane as it stands in the normal size: maximising next time gives
+        // the pages the extra height again, as it did this time.
+        int width = 0, height = 0;
+        gtk_window_get_size(GTK_WINDOW(w.main_window), &width, &height);
+        geometry.pane = std::max(0, geometry.pane - (height - g_normal_height));
+    }
     std::string text = geometry_to_text(geometry);
     if (g_mkdir_with_parents(geometry_folder().c_str(), 0700) == 0)
         g_file_set_contents(geometry_path().c_str(), text.data(), static_cast<gssize>(text.size()), nullptr);
