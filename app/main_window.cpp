@@ -1,7 +1,9 @@
 #include "app/main_window.h"
 
 #include <gdk/gdkkeysyms.h>
+#include <glib/gstdio.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <unordered_map>
@@ -14,6 +16,7 @@
 #include "base/log.h"
 #include "base/ui_hooks.h"
 #include "app/widgets.h"
+#include "app/window_geometry.h"
 #include "app/window_parts.h"
 
 namespace {
@@ -73,6 +76,79 @@ void register_shell_handlers()
     register_handler("about_message", G_CALLBACK(about_message));
     register_handler("about_key_press_event", G_CALLBACK(about_key_press_event));
     register_handler("gtk_widget_hide_on_delete", G_CALLBACK(gtk_widget_hide_on_delete));
+}
+
+// ---- the window's size and pane, from one session to the next
+
+std::string geometry_folder() { return std::string(g_get_user_config_dir()) + "/rarur-service"; }
+std::string geometry_path() { return geometry_folder() + "/window"; }
+
+// The size the window has when it is neither maximised nor full-screen: what
+// the next session opens with, even if this one ends maximised.
+int g_normal_width = 0, g_normal_height = 0;
+
+gboolean main_window_configured(GtkWidget* window, GdkEventConfigure*, gpointer)
+{
+    GdkWindow* gdk_window = gtk_widget_get_window(window);
+    if (gdk_window && !(gdk_window_get_state(gdk_window) & (GDK_WINDOW_STATE_MAXIMIZED | GDK_WINDOW_STATE_FULLSCREEN)))
+        gtk_window_get_size(GTK_WINDOW(window), &g_normal_width, &g_normal_height);
+    return FALSE;
+}
+
+// Before the window is first shown: the remembered size, cut to the screen it
+// opens on (the default too, on a screen smaller than it), and the pane.
+void apply_window_geometry()
+{
+    gchar* text = nullptr;
+    gsize size = 0;
+    WindowGeometry geometry;
+    if (g_file_get_contents(geometry_path().c_str(), &text, &size, nullptr))
+        geometry = geometry_from_text(text, size);
+    g_free(text);
+    GtkWindow* window = GTK_WINDOW(w.main_window);
+    if (geometry.width <= 0 || geometry.height <= 0)
+        gtk_window_get_default_size(window, &geometry.width, &geometry.height);
+    GdkScreen* screen = gtk_window_get_screen(window);
+    GdkRectangle monitor{0, 0, gdk_screen_get_width(screen), gdk_screen_get_height(screen)};
+    gdk_screen_get_monitor_geometry(screen, gdk_screen_get_primary_monitor(screen), &monitor);
+    geometry = geometry_fit(geometry, monitor.width, monitor.height);
+    if (geometry.width > 0 && geometry.height > 0) {
+        gtk_window_set_default_size(window, geometry.width, geometry.height);
+        g_normal_width = geometry.width;
+        g_normal_height = geometry.height;
+    }
+    if (geometry.pane >= 0)
+        if (GtkWidget* pane = widget_by_id("vpaned1"))
+            gtk_paned_set_position(GTK_PANED(pane), geometry.pane);
+    if (geometry.maximized)
+        gtk_window_maximize(window);
+    g_signal_connect(w.main_window, "configure-event", G_CALLBACK(main_window_configured), nullptr);
+}
+
+// On closing, while the window is still shown. A file that cannot be written
+// costs the next session its size, nothing else: the program is leaving.
+void save_window_geometry()
+{
+    if (!w.main_window || !gtk_widget_get_visible(w.main_window))
+        return;
+    WindowGeometry geometry;
+    main_window_configured(w.main_window, nullptr, nullptr);
+    geometry.width = g_normal_width;
+    geometry.height = g_normal_height;
+    if (GtkWidget* pane = widget_by_id("vpaned1"))
+        geometry.pane = gtk_paned_get_position(GTK_PANED(pane));
+    GdkWindow* gdk_window = gtk_widget_get_window(w.main_window);
+    geometry.maximized = gdk_window && (gdk_window_get_state(gdk_window) & GDK_WINDOW_STATE_MAXIMIZED);
+    if (geometry.maximized && geometry.pane >= 0) {
+        // The pane as it stands in the normal size: maximising next time gives
+        // the pages the extra height again, as it did this time.
+        int width = 0, height = 0;
+        gtk_window_get_size(GTK_WINDOW(w.main_window), &width, &height);
+        geometry.pane = std::max(0, geometry.pane - (height - g_normal_height));
+    }
+    std::string text = geometry_to_text(geometry);
+    if (g_mkdir_with_parents(geometry_folder().c_str(), 0700) == 0)
+        g_file_set_contents(geometry_path().c_str(), text.data(), static_cast<gssize>(text.size()), nullptr);
 }
 
 GtkWidget* must(const char* id)
@@ -255,6 +331,7 @@ bool app_start(int* argc, char*** argv)
         return false;
     if (w.settings_edited_image)
         gtk_widget_hide(w.settings_edited_image);
+    apply_window_geometry();
     gtk_widget_show(w.main_window);
     gtk_ui_start_activity_timer();
     return true;
@@ -281,6 +358,7 @@ bool close_main_window()
             return false;
         }
     }
+    save_window_geometry();
     app.log_enabled = 0;
     // The window goes at once: the links end behind it, and a modem call
     // takes seconds to hang up.

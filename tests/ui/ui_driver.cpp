@@ -49,6 +49,8 @@ std::string g_last_dialog_name;   // the name a file chooser proposed
 bool g_closed = false;
 bool g_finished = false;
 int g_exit_code = 0;
+// restart: the script line the next program run starts at (0: none)
+int g_restart_line = 0;
 
 // waiting state
 gint64 g_wait_until = 0;                     // monotonic µs; 0 = not waiting
@@ -461,6 +463,7 @@ std::string property_of(const std::string& id, const std::string& prop, bool& ok
         if (prop == "list") return g_last_dialog_list;
         if (prop == "rows") return std::to_string(g_last_dialog_rows);
         if (prop == "name") return g_last_dialog_name;
+        if (prop == "answered") return std::to_string(g_dialogs.size());
         return g_last_dialog_text;
     }
     if (id.rfind("file:", 0) == 0) {
@@ -516,6 +519,25 @@ std::string property_of(const std::string& id, const std::string& prop, bool& ok
         return t ? t : "";
     }
     if (prop == "page" && GTK_IS_NOTEBOOK(wd)) return std::to_string(gtk_notebook_get_current_page(GTK_NOTEBOOK(wd)));
+    if (prop == "width" || prop == "height") {
+        // A window's own size, as the window manager would remember it; any
+        // other widget's allocation.
+        int width = 0, height = 0;
+        if (GTK_IS_WINDOW(wd)) {
+            gtk_window_get_size(GTK_WINDOW(wd), &width, &height);
+        } else {
+            GtkAllocation allocation;
+            gtk_widget_get_allocation(wd, &allocation);
+            width = allocation.width, height = allocation.height;
+        }
+        return std::to_string(prop == "width" ? width : height);
+    }
+    if (prop == "request-width" || prop == "request-height") {
+        GtkRequisition requisition;
+        gtk_widget_size_request(wd, &requisition);
+        return std::to_string(prop == "request-width" ? requisition.width : requisition.height);
+    }
+    if (prop == "position" && GTK_IS_PANED(wd)) return std::to_string(gtk_paned_get_position(GTK_PANED(wd)));
     if (prop == "fraction" && GTK_IS_PROGRESS_BAR(wd)) {
         char buf[32];
         std::snprintf(buf, sizeof buf, "%.3f", gtk_progress_bar_get_fraction(GTK_PROGRESS_BAR(wd)));
@@ -724,16 +746,42 @@ bool made_in_code(GtkWidget* window)
     return true;
 }
 
+// Every window is stamped with the order it was shown in, so that of two
+// dialogs open at once (port parameters over the modem dialog, GTK's
+// overwrite question over a file chooser) the driver answers the newest, the
+// one the user sees on top.
+guint64 g_shown_count = 0;
+
+gboolean window_shown(GSignalInvocationHint*, guint, const GValue* values, gpointer)
+{
+    GObject* object = G_OBJECT(g_value_get_object(&values[0]));
+    if (GTK_IS_WINDOW(object))
+        g_object_set_data(object, "ui-driver-shown", GSIZE_TO_POINTER(gsize(++g_shown_count)));
+    return TRUE;
+}
+
+void stamp_shown_windows()
+{
+    g_type_class_unref(g_type_class_ref(GTK_TYPE_WIDGET));
+    g_signal_add_emission_hook(g_signal_lookup("show", GTK_TYPE_WIDGET), 0, window_shown, nullptr, nullptr);
+}
+
 GtkWidget* find_code_dialog()
 {
     GList* tops = gtk_window_list_toplevels();
     GtkWidget* found = nullptr;
+    gsize found_shown = 0;
     for (GList* l = tops; l; l = l->next) {
         GtkWidget* t = GTK_WIDGET(l->data);
         // The About box is run modally like the boxes made in code; the
         // address dialog is only shown, never run, and is driven by its buttons.
-        if (GTK_IS_DIALOG(t) && gtk_widget_get_visible(t) && (made_in_code(t) || GTK_IS_ABOUT_DIALOG(t)))
+        if (!GTK_IS_DIALOG(t) || !gtk_widget_get_visible(t) || !(made_in_code(t) || GTK_IS_ABOUT_DIALOG(t)))
+            continue;
+        gsize shown = GPOINTER_TO_SIZE(g_object_get_data(G_OBJECT(t), "ui-driver-shown"));
+        if (!found || shown >= found_shown) {
             found = t;
+            found_shown = shown;
+        }
     }
     g_list_free(tops);
     return found;
@@ -814,6 +862,11 @@ std::string dialog_text(GtkWidget* dialog)
 // program would save into the folder the chooser opened in.
 GtkWidget* g_accepted_chooser = nullptr;
 std::string g_accepted_file;
+// GTK asks whether to replace a file that exists, over the chooser; each
+// ACCEPT sent to the chooser would ask again, one question inside the other.
+// The driver answers the question once, to replace the file, and sends nothing more:
+// the chooser then answers by itself.
+bool g_replace_answered = false;
 constexpr int kAnswerLater = 1 << 20;
 // The widget of a code-made dialog that carries `id` (set_accessible_id).
 GtkWidget* find_in_dialog(GtkWidget* widget, const std::string& id)
@@ -863,9 +916,34 @@ gboolean answer_tick(gpointer)
     return again;
 }
 
+// Adds a dialog answered to the JSON output and makes it the one `dialog` reads.
+void remember_answered(GtkWidget* dialog, const std::string& text, const std::string& answer)
+{
+    g_last_dialog_text = text;
+    const char* title = gtk_window_get_title(GTK_WINDOW(dialog));
+    g_dialogs.push_back("{\"title\":" + q(title ? title : "") + ",\"text\":" + q(text) + ",\"answer\":" + q(answer) +
+                        "}");
+}
+
 gboolean answer_tick_body()
 {
+    if (g_accepted_chooser && !gtk_widget_get_visible(g_accepted_chooser)) {
+        // Answered and hidden by the program, not destroyed.
+        g_object_remove_weak_pointer(G_OBJECT(g_accepted_chooser), reinterpret_cast<gpointer*>(&g_accepted_chooser));
+        g_accepted_chooser = nullptr;
+    }
     if (g_accepted_chooser) {
+        GtkWidget* newest = find_code_dialog();
+        if (newest && newest != g_accepted_chooser) {
+            if (!g_replace_answered) {
+                g_replace_answered = true;
+                remember_answered(newest, dialog_text(newest), "replace");
+                gtk_dialog_response(GTK_DIALOG(newest), GTK_RESPONSE_ACCEPT);
+            }
+            return TRUE;
+        }
+        if (g_replace_answered)
+            return TRUE;
         gchar* chosen = gtk_file_chooser_get_filename(GTK_FILE_CHOOSER(g_accepted_chooser));
         bool ready = chosen && g_accepted_file == chosen;
         g_free(chosen);
@@ -893,12 +971,10 @@ gboolean answer_tick_body()
     if (!dialog)
         return TRUE;
     std::string text = dialog_text(dialog);
-    g_last_dialog_text = text;
     GtkWidget* combo = first_of(dialog, GTK_TYPE_COMBO_BOX);
     g_last_dialog_choices = combo ? combo_rows(combo) : "";
     remember_dialog_list(dialog);
-    g_dialogs.push_back("{\"title\":" + q(gtk_window_get_title(GTK_WINDOW(dialog)) ? gtk_window_get_title(GTK_WINDOW(dialog)) : "") +
-                        ",\"text\":" + q(text) + ",\"answer\":" + q(g_answer) + "}");
+    remember_answered(dialog, text, g_answer);
     int response = GTK_RESPONSE_NONE;
     if (GTK_IS_FILE_CHOOSER(dialog)) {
         GtkWidget* name_entry = first_entry(dialog);
@@ -911,6 +987,7 @@ gboolean answer_tick_body()
             g_free(dir);
             response = kAnswerLater;
             g_accepted_file = g_answer_text;
+            g_replace_answered = false;
             g_accepted_chooser = dialog;
             g_object_add_weak_pointer(G_OBJECT(dialog), reinterpret_cast<gpointer*>(&g_accepted_chooser));
         } else {
@@ -1261,7 +1338,16 @@ bool run_line(const Line& line)
             app.password_entered = v;
         else
             fail(line.number, "unknown flag " + a[1]);
-    } else if (cmd == "close") {
+    } else if (cmd == "resize" && need(3)) {
+        // As a user drags the window's corner.
+        gtk_window_resize(GTK_WINDOW(w.main_window), std::atoi(a[1].c_str()), std::atoi(a[2].c_str()));
+    } else if (cmd == "pane" && need(3)) {
+        // As a user drags the handle between the two halves of a pane.
+        if (GtkWidget* wd = widget(a[1]); wd && GTK_IS_PANED(wd))
+            gtk_paned_set_position(GTK_PANED(wd), std::atoi(a[2].c_str()));
+        else
+            fail(line.number, a[1] + " is no pane");
+    } else if (cmd == "restart" || cmd == "close") {
         if (!g_closed) {
             GdkEvent* ev = gdk_event_new(GDK_DELETE);
             ev->any.window = GDK_WINDOW(g_object_ref(gtk_widget_get_window(w.main_window)));
@@ -1269,6 +1355,10 @@ bool run_line(const Line& line)
             gtk_main_do_event(ev);
             gdk_event_free(ev);
         }
+        if (cmd == "restart" && g_closed)
+            g_restart_line = g_next < g_lines.size() ? g_lines[g_next].number : line.number + 1;
+        else if (cmd == "restart")
+            fail(line.number, "the window did not close, so the program cannot start again");
     } else if (cmd == "expect" || cmd == "expect-cell" || cmd == "expect-children" || cmd == "store-contains" ||
                cmd == "store-lacks") {
         std::string why;
@@ -1435,7 +1525,7 @@ bool calls_program(const std::string& action)
 {
     static const char* const kProgram[] = {"activate", "click", "click-later", "set-text", "enter",
                                            "icon-press", "toggle", "toggle-cell", "activate-row", "select",
-                                           "page", "close"};
+                                           "page", "close", "restart", "resize", "pane"};
     for (const char* name : kProgram)
         if (action == name)
             return true;
@@ -1475,6 +1565,15 @@ gboolean step_body()
             return TRUE;
         if (g_closed)
             break;
+    }
+    if (g_restart_line) {
+        // The program starts again once this run has ended (main); what went
+        // wrong so far is reported now instead.
+        if (g_failures.empty()) {
+            g_finished = true;
+            return FALSE;
+        }
+        g_restart_line = 0;
     }
     if (g_closed) {
         // After the window closed only the checks that need no widget run.
@@ -1548,12 +1647,39 @@ bool load_script(const char* path)
     return true;
 }
 
+// `restart`: this run of the program has ended; the driver runs again, as a
+// new process with a new program, from the line after. The script's variables
+// and its simulator (a child, which a new image keeps) carry over, and so does
+// the environment `setenv` changed.
+void run_again(const char* script, int timeout_s, const std::vector<std::string>& program_args)
+{
+    std::vector<std::string> args = {"ui-driver", "--script", script, "--timeout", std::to_string(timeout_s),
+                                     "--stall-bound", std::to_string(g_stall_bound_ms), "--from-line",
+                                     std::to_string(g_restart_line)};
+    for (const auto& [name, value] : g_vars)
+        args.insert(args.end(), {"--var", name + "=" + value});
+    if (g_sim_pid > 0)
+        args.insert(args.end(), {"--sim", std::to_string(g_sim_pid), g_sim_dir});
+    args.push_back("--");
+    args.insert(args.end(), program_args.begin(), program_args.end());
+    std::vector<char*> argv;
+    for (std::string& arg : args)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    std::fprintf(stderr, "ui-driver: the program starts again at line %d\n", g_restart_line);
+    std::fflush(stderr);
+    execv("/proc/self/exe", argv.data());
+    std::printf("{\"result\":\"fail\",\"failures\":[%s]}\n",
+                q("cannot start again: " + std::string(std::strerror(errno))).c_str());
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
     const char* script = nullptr;
     int timeout_s = 240;
+    int from_line = 0;
     std::vector<char*> program_args = {argv[0]};
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--script") == 0 && i + 1 < argc)
@@ -1562,7 +1688,17 @@ int main(int argc, char** argv)
             timeout_s = std::atoi(argv[++i]);
         else if (std::strcmp(argv[i], "--stall-bound") == 0 && i + 1 < argc)
             g_stall_bound_ms = std::atol(argv[++i]);
-        else if (std::strcmp(argv[i], "--") == 0) {
+        else if (std::strcmp(argv[i], "--from-line") == 0 && i + 1 < argc)   // restart
+            from_line = std::atoi(argv[++i]);
+        else if (std::strcmp(argv[i], "--var") == 0 && i + 1 < argc) {       // restart
+            std::string var = argv[++i];
+            size_t eq = var.find('=');
+            if (eq != std::string::npos)
+                g_vars[var.substr(0, eq)] = var.substr(eq + 1);
+        } else if (std::strcmp(argv[i], "--sim") == 0 && i + 2 < argc) {     // restart
+            g_sim_pid = pid_t(std::atol(argv[++i]));
+            g_sim_dir = argv[++i];
+        } else if (std::strcmp(argv[i], "--") == 0) {
             for (++i; i < argc; ++i)
                 program_args.push_back(argv[i]);
         }
@@ -1573,7 +1709,12 @@ int main(int argc, char** argv)
     }
     if (!load_script(script))
         return 2;
+    while (g_next < g_lines.size() && g_lines[g_next].number < from_line)
+        ++g_next;
     signal(SIGPIPE, SIG_IGN);
+    stamp_shown_windows();
+    // gtk_init takes its own options out of the arguments: a restart passes them all.
+    std::vector<std::string> own_args(program_args.begin() + 1, program_args.end());
 
     int pargc = int(program_args.size());
     program_args.push_back(nullptr);
@@ -1600,6 +1741,10 @@ int main(int argc, char** argv)
     // As the program does when its window closes: no worker may outlive main.
     link_close_for_exit();
     gdk_threads_leave();
+    if (g_restart_line) {
+        run_again(script, timeout_s, own_args);
+        g_exit_code = 1;
+    }
     stop_sim();
     return g_exit_code;
 }
