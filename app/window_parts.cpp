@@ -16,6 +16,7 @@
 #include "status/display_gtk.h"
 #include "status/equipment_gtk.h"
 #include "status/poll.h"
+#include "status/trends_gtk.h"
 
 namespace {
 
@@ -38,6 +39,7 @@ void register_window_part_handlers()
     battery_records_register_handlers();
     battery_export_register_handlers();
     journal_register_handlers();
+    trends_register_handlers();
 }
 
 void look_up_window_parts()
@@ -48,9 +50,11 @@ void look_up_window_parts()
     connection_subscribe(ConnectionEvent::EditsLost, settings_keep_lost_edits);
     connection_subscribe(ConnectionEvent::DiscardEdits, [] { settings_page_refill(true); });
     connection_subscribe(ConnectionEvent::LinkEnded, reset_main_display);
+    connection_subscribe(ConnectionEvent::LinkEnded, trends_link_ended);
     status_display_install();
     event_lists_display_install();
     equipment_display_install();
+    trends_install();
     settings_page_install();
     settings_page_on_load(settings_offer_kept_edits);
 }
