@@ -64,7 +64,11 @@ public:
     size_t capacity() const { return capacity_; }
     bool empty() const { return count_ == 0; }
     // 0 is the oldest point kept.
-    const TrendPoint& at(size_t index) const { return points_[(head_ + index) % capacity_]; }
+    const TrendPoint& at(size_t index) const
+    {
+        size_t i = head_ + index;   // a day of points is walked per redraw: no division
+        return points_[i >= capacity_ ? i - capacity_ : i];
+    }
     const TrendPoint& newest() const { return at(count_ - 1); }
     // Index of the first point at or after `time_ms` (size() when none).
     size_t first_at_or_after(int64_t time_ms) const;

@@ -347,30 +347,32 @@ void draw_panel(cairo_t* cr, GtkWidget* widget, const TrendRing& ring, const Spa
     cairo_stroke(cr);
 
     int line = text_height(widget);
-    if (low <= high) {
+    // Values are drawn below the legend band, never under it.
+    const Box plot{b.x, b.y + line + 6, b.width, b.height - line - 10};
+    if (low <= high && plot.height > 4) {
         if (high - low < kMinValueSpan[p]) {
             double middle = (high + low) / 2;
             low = middle - kMinValueSpan[p] / 2;
             high = middle + kMinValueSpan[p] / 2;
         }
-        int ticks = std::max(2, static_cast<int>(b.height / (2.5 * line)));
+        int ticks = std::max(1, static_cast<int>(plot.height / (2.5 * line)));
         double step = nice_step((high - low) / ticks);
         low = std::floor(low / step) * step;
         high = std::ceil(high / step) * step;
         int decimals = step_decimals(step);
         cairo_set_line_width(cr, 1.0);
         for (double v = low; v <= high + step / 2; v += step) {
-            double y = std::floor(b.y + b.height - b.height * (v - low) / (high - low)) + 0.5;
+            double y = std::floor(plot.y + plot.height - plot.height * (v - low) / (high - low)) + 0.5;
             cairo_set_source_rgb(cr, 0.9, 0.9, 0.9);
             cairo_move_to(cr, b.x, y);
             cairo_line_to(cr, b.x + b.width, y);
             cairo_stroke(cr);
             cairo_set_source_rgb(cr, 0.3, 0.3, 0.3);
-            double label_y = std::clamp(y - line / 2.0, b.y - line / 2.0, b.y + b.height - line / 2.0);
+            double label_y = std::clamp(y - line / 2.0, b.y, b.y + b.height - line);
             draw_text(cr, widget, format("%.*f", decimals, std::fabs(v) < step / 2 ? 0.0 : v), b.x - 4, label_y, true);
         }
         cairo_save(cr);
-        cairo_rectangle(cr, b.x, b.y, b.width, b.height);
+        cairo_rectangle(cr, b.x, b.y + line + 3, b.width, b.height - line - 3);
         cairo_clip(cr);
         cairo_set_line_width(cr, 1.5);
         cairo_set_line_join(cr, CAIRO_LINE_JOIN_ROUND);
@@ -378,7 +380,7 @@ void draw_panel(cairo_t* cr, GtkWidget* widget, const TrendRing& ring, const Spa
             if (trend_series(s).panel != panel)
                 continue;
             set_colour(cr, kColours[s]);
-            draw_series(cr, ring, span, b, s, low, high);
+            draw_series(cr, ring, span, plot, s, low, high);
         }
         cairo_restore(cr);
     }
