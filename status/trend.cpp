@@ -40,8 +40,6 @@ const TrendSeriesInfo& trend_series(int series) { return kSeries[std::clamp(seri
 
 const char* trend_panel_title(TrendPanel panel) { return kPanelTitles[static_cast<int>(panel)]; }
 
-bool trend_value_valid(float value) { return !std::isnan(value); }
-
 bool trend_is_gap(const TrendPoint& point)
 {
     return std::none_of(std::begin(point.value), std::end(point.value), trend_value_valid);

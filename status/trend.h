@@ -2,6 +2,7 @@
 // complete poll cycle, kept for a day in a ring of fixed size. Pure.
 #pragma once
 
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -38,7 +39,7 @@ struct TrendPoint {
     float value[kTrendSeries];
 };
 
-bool trend_value_valid(float value);
+inline bool trend_value_valid(float value) { return !std::isnan(value); }
 bool trend_is_gap(const TrendPoint& point);
 TrendPoint trend_gap(int64_t time_ms);
 // The values of a cycle, as the live display judges them valid; time 0.

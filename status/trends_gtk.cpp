@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include <gtk/gtk.h>
 
@@ -262,22 +263,19 @@ void draw_time_axis(cairo_t* cr, GtkWidget* widget, const Box* panels, int panel
     }
 }
 
-// One series as a line broken at every unmeasured value; points closer than a
-// pixel column are drawn as the column's extent, so a day of points costs
-// a few segments per column.
-void draw_series(cairo_t* cr, const TrendRing& ring, const Span& span, const Box& b, int series, double low,
-                 double high)
+// One series as a line broken at every unmeasured value.
+void draw_line(cairo_t* cr, const TrendRing& ring, const Span& span, const Box& b, int series, double low,
+               double high)
 {
     const double scale = trend_series(series).scale;
     auto y_of = [&](float v) { return b.y + b.height - b.height * (v * scale - low) / (high - low); };
     bool pen = false;
     int run = 0;
-    double column = -1, column_low = 0, column_high = 0, last_x = 0, last_y = 0;
+    double last_x = 0, last_y = 0;
     auto end_run = [&] {
         // A lone point between gaps still shows, as a dot.
-        if (pen && run == 1) {
+        if (pen && run == 1)
             cairo_rectangle(cr, last_x - 1.0, last_y - 1.0, 2.0, 2.0);
-        }
         pen = false;
         run = 0;
     };
@@ -288,31 +286,99 @@ void draw_series(cairo_t* cr, const TrendRing& ring, const Span& span, const Box
             end_run();
             continue;
         }
-        double x = x_of(b, span, p.time_ms), y = y_of(v);
-        double col = std::floor(x);
-        last_x = x;
-        last_y = y;
+        last_x = x_of(b, span, p.time_ms);
+        last_y = y_of(v);
         ++run;
-        if (!pen) {
-            cairo_move_to(cr, x, y);
-            pen = true;
-            column = col;
-            column_low = column_high = y;
-            continue;
-        }
-        if (col == column) {
-            if (y >= column_low && y <= column_high)
-                continue;
-            column_low = std::min(column_low, y);
-            column_high = std::max(column_high, y);
+        if (pen) {
+            cairo_line_to(cr, last_x, last_y);
         } else {
-            column = col;
-            column_low = column_high = y;
+            cairo_move_to(cr, last_x, last_y);
+            pen = true;
         }
-        cairo_line_to(cr, x, y);
     }
     end_run();
     cairo_stroke(cr);
+}
+
+// What one redraw needs of the points in view, gathered in one pass over
+// them: each series' extent and, with more points than pixel columns, each
+// column's extent, so that a day of points costs one walk through memory and
+// one rectangle per column instead of a stroke through every point.
+struct Column {
+    float low, high, last;
+    bool used = false;
+    bool joins = false;   // the line comes into it from the column before
+};
+
+struct Summary {
+    bool dense = false;
+    float low[kTrendSeries], high[kTrendSeries];   // register units; low > high: nothing measured
+    std::vector<Column> columns[kTrendSeries];
+};
+
+Summary summarise(const TrendRing& ring, const Span& span, const Box& b)
+{
+    Summary sum;
+    const int width = std::max(1, static_cast<int>(b.width));
+    sum.dense = ring.size() - span.first > 2 * static_cast<size_t>(width);
+    std::fill(std::begin(sum.low), std::end(sum.low), HUGE_VALF);
+    std::fill(std::begin(sum.high), std::end(sum.high), -HUGE_VALF);
+    bool after_value[kTrendSeries] = {};
+    int previous_column[kTrendSeries];
+    std::fill(std::begin(previous_column), std::end(previous_column), -1);
+    if (sum.dense)
+        for (auto& columns : sum.columns)
+            columns.resize(static_cast<size_t>(width));
+    const double columns_per_ms = b.width / static_cast<double>(span.to - span.from);
+    for (size_t i = span.first; i < ring.size(); ++i) {
+        const TrendPoint& p = ring.at(i);
+        int c = sum.dense ? std::clamp(static_cast<int>(static_cast<double>(p.time_ms - span.from) * columns_per_ms), 0,
+                                       width - 1)
+                          : 0;
+        for (int s = 0; s < kTrendSeries; ++s) {
+            float v = p.value[s];
+            if (!trend_value_valid(v)) {
+                after_value[s] = false;
+                continue;
+            }
+            sum.low[s] = std::min(sum.low[s], v);
+            sum.high[s] = std::max(sum.high[s], v);
+            if (!sum.dense)
+                continue;
+            Column& column = sum.columns[s][static_cast<size_t>(c)];
+            if (!column.used) {
+                column = {v, v, v, true, after_value[s] && previous_column[s] == c - 1};
+            } else {
+                column.low = std::min(column.low, v);
+                column.high = std::max(column.high, v);
+                column.last = v;
+            }
+            after_value[s] = true;
+            previous_column[s] = c;
+        }
+    }
+    return sum;
+}
+
+void draw_columns(cairo_t* cr, const std::vector<Column>& columns, const Box& b, int series, double low,
+                  double high)
+{
+    const double scale = trend_series(series).scale;
+    auto y_of = [&](double v) { return b.y + b.height - b.height * (v * scale - low) / (high - low); };
+    for (size_t c = 0; c < columns.size(); ++c) {
+        const Column& column = columns[c];
+        if (!column.used)
+            continue;
+        double top = column.high, bottom = column.low;
+        if (column.joins) {
+            top = std::max(top, static_cast<double>(columns[c - 1].last));
+            bottom = std::min(bottom, static_cast<double>(columns[c - 1].last));
+        }
+        // Whole pixels: cairo fills aligned boxes without tessellating them.
+        double y_top = std::floor(y_of(top) - 0.5), y_bottom = std::ceil(y_of(bottom) + 0.5);
+        cairo_rectangle(cr, std::floor(b.x) + static_cast<double>(c), y_top, 2.0, y_bottom - y_top);
+    }
+    cairo_fill(cr);
 }
 
 std::string value_text(float value, int series)
@@ -323,22 +389,16 @@ std::string value_text(float value, int series)
     return format("%.*f", info.decimals, value * info.scale);
 }
 
-void draw_panel(cairo_t* cr, GtkWidget* widget, const TrendRing& ring, const Span& span, const Box& b,
-                TrendPanel panel)
+void draw_panel(cairo_t* cr, GtkWidget* widget, const TrendRing& ring, const Span& span, const Summary& sum,
+                const Box& b, TrendPanel panel)
 {
     int p = static_cast<int>(panel);
     double low = HUGE_VAL, high = -HUGE_VAL;
     for (int s = 0; s < kTrendSeries; ++s) {
-        if (trend_series(s).panel != panel)
+        if (trend_series(s).panel != panel || sum.low[s] > sum.high[s])
             continue;
-        double scale = trend_series(s).scale;
-        for (size_t i = span.first; i < ring.size(); ++i) {
-            float v = ring.at(i).value[s];
-            if (trend_value_valid(v)) {
-                low = std::min(low, v * scale);
-                high = std::max(high, v * scale);
-            }
-        }
+        low = std::min(low, sum.low[s] * trend_series(s).scale);
+        high = std::max(high, sum.high[s] * trend_series(s).scale);
     }
 
     cairo_set_source_rgb(cr, 0.6, 0.6, 0.6);
@@ -380,7 +440,10 @@ void draw_panel(cairo_t* cr, GtkWidget* widget, const TrendRing& ring, const Spa
             if (trend_series(s).panel != panel)
                 continue;
             set_colour(cr, kColours[s]);
-            draw_series(cr, ring, span, plot, s, low, high);
+            if (sum.dense)
+                draw_columns(cr, sum.columns[s], plot, s, low, high);
+            else
+                draw_line(cr, ring, span, plot, s, low, high);
         }
         cairo_restore(cr);
     }
@@ -450,8 +513,9 @@ void draw_trends(cairo_t* cr, GtkWidget* widget, int width, int height)
     for (int p = 0; p < kTrendPanels; ++p)
         boxes[p] = {left, top + p * (panel_height + gap), width - left - right, panel_height};
     draw_time_axis(cr, widget, boxes, kTrendPanels, span, height - bottom + 4);
+    Summary sum = summarise(t.ring, span, boxes[0]);
     for (int p = 0; p < kTrendPanels; ++p)
-        draw_panel(cr, widget, t.ring, span, boxes[p], static_cast<TrendPanel>(p));
+        draw_panel(cr, widget, t.ring, span, sum, boxes[p], static_cast<TrendPanel>(p));
 }
 
 // ---- recording ------------------------------------------------------------
