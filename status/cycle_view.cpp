@@ -25,5 +25,6 @@ CycleView build_cycle_view(const StatusImage& status, const PreviousStatusImage&
     v.ukdv = ukdv_list_view(status, device, reference);
     v.upkb = upkb_list_view(status, device, reference);
     v.trend = trend_point(status, device);
+    v.alarm1_count = alarm1_count(status, layout);
     return v;
 }

@@ -32,6 +32,7 @@ struct CycleView {
     ListView ukdv;
     ListView upkb;
     TrendPoint trend;   // its time is stamped when the cycle is shown
+    unsigned alarm1_count = 0;   // active first-degree alarms, as GlobalAlarm1Count shows them
 };
 
 // `device` and `reference` are the device and reference settings copies of
