@@ -4,6 +4,7 @@
 
 #include "app/gtk_ui.h"
 #include "events/alarm_notice.h"
+#include "events/alarm_notify_gtk.h"
 #include "status/display_hooks.h"
 #include "status/equipment_gtk.h"
 
@@ -30,6 +31,12 @@ void apply_active_event_lists(const ActiveListsView& lists)
         }
         apply_list_view(kActiveListStores[k], view);
     }
+    std::vector<std::string> new_alarms;
+    for (uint16_t code : seen.new_alarms)
+        for (size_t i = 0; i < lists.codes[0].size() && i < lists.rows[0].size(); ++i)
+            if (lists.codes[0][i] == code)
+                new_alarms.push_back(lists.rows[0][i]);
+    notify_new_alarms(new_alarms);
 }
 
 void event_lists_display_install()
