@@ -18,7 +18,7 @@ void apply_active_event_lists(const ActiveListsView& lists)
 {
     if (!lists.changed)
         return;
-    ActiveSince::Update seen = g_since.update(lists.codes, g_get_real_time() / 1000);
+    ActiveSince::Update seen = g_since.update(lists.codes, lists.active, g_get_real_time() / 1000);
     for (int k = 0; k < kActiveListCount; ++k) {
         ListView view;
         view.rebuild = true;

@@ -1,5 +1,7 @@
 #include "events/alarm_notice.h"
 
+#include <algorithm>
+
 #include <glib.h>
 
 #include "base/text_format.h"
@@ -22,7 +24,7 @@ std::string since_text(int64_t time_ms)
 }
 
 ActiveSince::Update ActiveSince::update(const std::array<std::vector<uint16_t>, kActiveListCount>& codes,
-                                        int64_t now_ms)
+                                        const std::vector<uint16_t>& active, int64_t now_ms)
 {
     Update out;
     for (int k = 0; k < kActiveListCount; ++k) {
@@ -33,11 +35,13 @@ ActiveSince::Update ActiveSince::update(const std::array<std::vector<uint16_t>, 
             int64_t since = known ? before->second : now_ms;
             seen[code] = since;
             out.since[k].push_back(since);
-            if (k == 0 && !known && primed_)
+            if (k == 0 && primed_ && !std::binary_search(active_.begin(), active_.end(), code))
                 out.new_alarms.push_back(code);
         }
         seen_[k] = std::move(seen);
     }
+    active_ = active;
+    std::sort(active_.begin(), active_.end());
     primed_ = true;
     return out;
 }
@@ -46,5 +50,6 @@ void ActiveSince::reset()
 {
     for (auto& seen : seen_)
         seen.clear();
+    active_.clear();
     primed_ = false;
 }

@@ -27,12 +27,17 @@ public:
         std::array<std::vector<int64_t>, kActiveListCount> since;   // per list, in the order of its codes
         std::vector<uint16_t> new_alarms;   // first-degree alarms that appeared in this cycle
     };
-    // The codes now in each list. What was already active in the first
-    // update after reset() is not new: it was there when the link came up.
-    Update update(const std::array<std::vector<uint16_t>, kActiveListCount>& codes, int64_t now_ms);
+    // The codes now in each list, and every active event. An alarm is new
+    // when its event was not active at the last update: what was already
+    // active at the first update after reset() was there when the link came
+    // up, and an event that only enters the list because its mask changed
+    // did not just happen.
+    Update update(const std::array<std::vector<uint16_t>, kActiveListCount>& codes,
+                  const std::vector<uint16_t>& active, int64_t now_ms);
     void reset();
 
 private:
     std::array<std::map<uint16_t, int64_t>, kActiveListCount> seen_;
+    std::vector<uint16_t> active_;   // ascending
     bool primed_ = false;
 };
