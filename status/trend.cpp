@@ -152,9 +152,9 @@ std::string trend_csv_row(const TrendPoint& point, int utc_offset_s)
         if (!trend_value_valid(point.value[i]))
             continue;
         char number[G_ASCII_DTOSTR_BUF_SIZE];
-        char spec[8];
-        g_snprintf(spec, sizeof spec, "%%.%df", kSeries[i].decimals);
-        g_ascii_formatd(number, sizeof number, spec, point.value[i] * kSeries[i].scale);
+        char pattern[8];
+        g_snprintf(pattern, sizeof pattern, "%%.%df", kSeries[i].decimals);
+        g_ascii_formatd(number, sizeof number, pattern, point.value[i] * kSeries[i].scale);
         row += number;
     }
     return row + "\r\n";
