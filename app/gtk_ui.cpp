@@ -6,6 +6,7 @@
 #include <string>
 
 #include "base/activity.h"
+#include "events/alarm_notice.h"
 #include "base/app_state.h"
 #include "app/gtk_ui.h"
 #include "base/ui_hooks.h"
@@ -47,15 +48,26 @@ void g_append_log(LogTag tag, const char* text)
     gtk_text_buffer_delete_mark(w.log_buffer, mark);
 }
 
-void g_set_title(const char* title)
+// The link's title, and the first-degree alarms shown after it, so that a
+// minimised window still tells.
+std::string g_title_base = "RARUR Service";
+unsigned g_title_alarms = 0;
+
+void show_title()
 {
     if (w.main_window)
-        gtk_window_set_title(GTK_WINDOW(w.main_window), title);
+        gtk_window_set_title(GTK_WINDOW(w.main_window), title_with_alarms(g_title_base, g_title_alarms).c_str());
+}
+
+void g_set_title(const char* title)
+{
+    g_title_base = title ? title : "";
+    show_title();
     // The device page names the link the same way the title does, without
     // the program's name: the title is the one place a link describes itself.
     if (GtkWidget* link = widget_by_id("AboutLink"); link && GTK_IS_LABEL(link)) {
         static const std::string kPrefix = "RARUR Service - ";
-        std::string text = title;
+        const std::string& text = g_title_base;
         gtk_label_set_text(GTK_LABEL(link), text.rfind(kPrefix, 0) == 0 ? text.c_str() + kPrefix.size() : "-");
     }
 }
@@ -141,6 +153,14 @@ gboolean drain_activity(gpointer)
 constexpr guint kActivityPeriodMs = 100;
 
 }  // namespace
+
+void set_title_alarm_count(unsigned count)
+{
+    if (count == g_title_alarms)
+        return;
+    g_title_alarms = count;
+    show_title();
+}
 
 void gtk_ui_install()
 {

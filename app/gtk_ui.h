@@ -18,6 +18,10 @@ int ask_question(GtkMessageType kind, GtkButtonsType buttons, const char* markup
 
 void set_accessible_id(GtkWidget* widget, const char* id);
 
+// The count of active first-degree alarms the title carries after the
+// link's own text (0: none shown). GDK lock held.
+void set_title_alarm_count(unsigned count);
+
 // "Подключиться" and the link kinds are sensitive exactly when no link is
 // open; "Отключиться" exactly when one is.
 void set_connect_controls(int disconnected);

@@ -21,6 +21,7 @@
 #include "status/display_gtk.h"
 #include "status/equipment_gtk.h"
 #include "status/poll.h"
+#include "status/trends_gtk.h"
 
 namespace {
 
@@ -52,6 +53,7 @@ void register_window_part_handlers()
     battery_records_register_handlers();
     battery_export_register_handlers();
     journal_register_handlers();
+    trends_register_handlers();
 }
 
 void look_up_window_parts()
@@ -63,9 +65,11 @@ void look_up_window_parts()
     connection_subscribe(ConnectionEvent::DiscardEdits, [] { settings_page_refill(true); });
     connection_subscribe(ConnectionEvent::LinkOpened, link_controls_update);
     connection_subscribe(ConnectionEvent::LinkEnded, reset_main_display);
+    connection_subscribe(ConnectionEvent::LinkEnded, trends_link_ended);
     status_display_install();
     event_lists_display_install();
     equipment_display_install();
+    trends_install();
     settings_page_install();
     journal_install();
     settings_page_on_load(settings_offer_kept_edits);

@@ -52,8 +52,12 @@ ActiveListsView active_lists_view(int layout, std::span<const uint8_t> block, st
         return view;
     view.changed = true;
     auto active = block.subspan(kEventBitsOffset, event_bits_bytes(layout));
-    for (int k = 0; k < kActiveListCount; ++k)
+    for (int k = 0; k < kActiveListCount; ++k) {
         view.rows[k] = active_event_rows(layout, active, masks[k], settings);
+        view.codes[k] = selected_active_codes(layout, active, masks[k]);
+    }
+    std::vector<uint8_t> everything(active.size(), 0xFF);
+    view.active = selected_active_codes(layout, active, everything);
     return view;
 }
 

@@ -39,6 +39,8 @@ std::vector<std::string> active_event_rows(int layout, std::span<const uint8_t> 
 struct ActiveListsView {
     bool changed = false;
     std::array<std::vector<std::string>, kActiveListCount> rows;
+    std::array<std::vector<uint16_t>, kActiveListCount> codes;   // the event code of each row
+    std::vector<uint16_t> active;   // every active event, listed or not
 };
 
 // block and previous: the layout's whole events block in host form.

@@ -24,5 +24,7 @@ CycleView build_cycle_view(const StatusImage& status, const PreviousStatusImage&
     v.dry_contacts = dry_contact_list_view(status, device, reference);
     v.ukdv = ukdv_list_view(status, device, reference);
     v.upkb = upkb_list_view(status, device, reference);
+    v.trend = trend_point(status, device);
+    v.alarm1_count = alarm1_count(status, layout);
     return v;
 }

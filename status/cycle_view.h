@@ -10,6 +10,7 @@
 #include "status/equipment.h"
 #include "status/presenters.h"
 #include "status/status_image.h"
+#include "status/trend.h"
 
 struct CycleView {
     int layout = 1;
@@ -30,6 +31,8 @@ struct CycleView {
     ListView dry_contacts;
     ListView ukdv;
     ListView upkb;
+    TrendPoint trend;   // its time is stamped when the cycle is shown
+    unsigned alarm1_count = 0;   // active first-degree alarms, as GlobalAlarm1Count shows them
 };
 
 // `device` and `reference` are the device and reference settings copies of

@@ -63,6 +63,7 @@ PollDisplayHooks headless_hooks()
 }
 
 PollDisplayHooks g_hooks = headless_hooks();
+std::vector<void (*)(bool)> g_stale_listeners;
 
 } // namespace
 
@@ -81,6 +82,16 @@ void display_apply(const CycleView& view)
         if (applier)
             applier(view);
 }
+
+void display_set_stale(bool stale)
+{
+    if (g_hooks.set_stale)
+        g_hooks.set_stale(stale);
+    for (auto listener : g_stale_listeners)
+        listener(stale);
+}
+
+void display_add_stale_listener(void (*listener)(bool stale)) { g_stale_listeners.push_back(listener); }
 
 void display_hooks_headless() { g_hooks = headless_hooks(); }
 

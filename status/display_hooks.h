@@ -28,6 +28,7 @@ enum class DisplayStep {
     Temperatures,
     DryContacts,
     ExtensionUnits,
+    Trends,
     Count_
 };
 constexpr int kDisplaySteps = static_cast<int>(DisplayStep::Count_);
@@ -55,6 +56,11 @@ void display_hooks_install(const PollDisplayHooks& hooks);
 void display_set_applier(DisplayStep step, DisplayApplier applier);
 // Runs every applier on `view`, in step order. GDK lock held.
 void display_apply(const CycleView& view);
+// The values on screen stopped being live, or are live again: set_stale, then
+// whoever asked to hear it (the trends draw a gap there). GDK lock held.
+void display_set_stale(bool stale);
+// Adds a listener of display_set_stale (subsystems, at start-up).
+void display_add_stale_listener(void (*listener)(bool stale));
 // The recording hooks; what display_hooks() starts with.
 void display_hooks_headless();
 

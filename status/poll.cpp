@@ -113,8 +113,7 @@ CycleResult abandon(PollState& p, LinkSession session)
     if (p.stale.cycle_given_up()) {
         GdkLock lock;
         if (cycle_may_show(session)) {
-            if (display_hooks().set_stale)
-                display_hooks().set_stale(true);
+            display_set_stale(true);
             if (display_hooks().set_progress)
                 display_hooks().set_progress("<b>нет данных</b>");
         }
@@ -209,8 +208,7 @@ void show_cycle(PollState& p, int layout, LinkSession session)
         return;
     PollDisplayHooks& hooks = display_hooks();
     if (p.stale.cycle_complete()) {
-        if (hooks.set_stale)
-            hooks.set_stale(false);
+        display_set_stale(false);
         if (hooks.set_progress)
             hooks.set_progress(progress_markup(kSteps).c_str());
     }

@@ -4,7 +4,7 @@ set -euo pipefail
 packages=(build-essential cmake ninja-build pkg-config libgtk2.0-dev zlib1g-dev libglib2.0-dev
           libgtest-dev libgmock-dev libmodbus-dev xvfb xauth imagemagick fonts-dejavu-core
           clang libclang-rt-14-dev libxml2-dev libatk-adaptor socat
-          desktop-file-utils appstream dpkg-dev lintian locales)
+          desktop-file-utils appstream dpkg-dev lintian locales python3-dbusmock dbus libglib2.0-bin)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
