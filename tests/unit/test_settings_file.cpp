@@ -495,8 +495,9 @@ TEST(SettingsFile, FilesSayWhatTheyHoldAndRefuseWhatAPersonWouldMisread)
         SCOPED_TRACE(c.what);
         Loaded l = load(c.text, device);
         EXPECT_EQ(l.read, c.read) << l.message;
-        if (c.read == 0)
+        if (c.read == 0) {
             EXPECT_EQ(l.load, c.load) << l.message;
+        }
         EXPECT_NE(l.message.find(c.names), std::string::npos) << l.message;
         EXPECT_LT(l.message.size(), 400u);
     }
