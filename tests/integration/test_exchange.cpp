@@ -51,13 +51,14 @@ protected:
         }
         exchange_wait_stopped();
     }
-    // What the address dialog's OK does.
+    // What the address dialog's OK does, once Ethernet is the chosen link.
     int connect(uint16_t port, const char* host = "127.0.0.1")
     {
         address_ = std::string(host) + ":" + std::to_string(port);
         headless_set_device_address(address_);
+        app.link_kind = LinkKind::Ethernet;
         GdkLock g;
-        return tcp_connect();
+        return connect_ethernet();
     }
     static bool contains(const std::string& haystack, const std::string& needle)
     {

@@ -108,7 +108,9 @@ TEST(ActiveListsOfACycle, FirstCycleOfAConnectionRebuildsEvenAQuietBlock)
     SettingsImage device;
     device.layout = 1;
     StatusImage quiet = status_with_events(300, {});
-    ActiveListsView view = active_lists_view(quiet, PreviousStatusImage{}, device, nullptr);
+    // The same settings as the lists were built from: only the fresh previous
+    // image may force the rebuild here.
+    ActiveListsView view = active_lists_view(quiet, PreviousStatusImage{}, device, &device);
     EXPECT_TRUE(view.changed);
     for (const auto& rows : view.rows)
         EXPECT_TRUE(rows.empty());

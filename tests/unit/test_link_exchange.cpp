@@ -352,6 +352,13 @@ TEST_P(EveryLink, CarriesReadsWritesAndFileRecordsInItsWrapping)
     ASSERT_EQ(modbus_read_registers(0x1A00, 125, out, 0x03), 0);
     EXPECT_EQ(out[248], 0x1A);
     EXPECT_EQ(out[249], 0x7C);
+    // One register more than a request may carry is refused before anything
+    // reaches the link.
+    size_t sent = link.sent.size();
+    EXPECT_EQ(modbus_read_registers(0x1A00, 126, out, 0x03), -2);
+    const uint8_t many[252] = {};
+    EXPECT_EQ(modbus_write_registers(0x1A00, 126, many), -2);
+    EXPECT_EQ(link.sent.size(), sent);
     const uint8_t values[4] = {0x1A, 0x0D, 0x0D, 0x1A};
     EXPECT_EQ(modbus_write_registers(0x3000, 2, values), 0);
     EXPECT_EQ(unwrap_request(GetParam(), link.sent.back()),
