@@ -73,9 +73,3 @@ void activity_drain()
         g_shown_dot = dot;
     }
 }
-
-void activity_forget_shown()
-{
-    g_shown_dot = -1;
-    g_shown_sent = g_shown_received = UINT64_MAX;
-}

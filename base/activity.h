@@ -19,5 +19,3 @@ void activity_frame(LogTag tag, const uint8_t* bytes, long length);
 void activity_drain();
 // Only the frame dumps (log_message calls this before it writes).
 void activity_drain_frames();
-// Forgets what was shown, so the next drain shows counters and dot again.
-void activity_forget_shown();

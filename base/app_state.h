@@ -21,8 +21,6 @@ struct AppState {
     std::atomic<int> link_open{0};
     std::atomic<int> modem_wanted{0};
     uint32_t usb_device_id = 0;
-    uint64_t usb_handle = 0;
-    std::atomic<int> tcp_socket{-1};
     uint32_t tcp_timeout = 2;           // ms, send and receive time-out of the socket
     std::atomic<int> com_handle{kInvalidHandle};
 

@@ -10,7 +10,6 @@
 
 #include "base/app_state.h"
 #include "base/log.h"
-#include "link/tcp.h"
 #include "modbus/exchange.h"
 
 namespace {

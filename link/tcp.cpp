@@ -343,7 +343,6 @@ int tcp_open(const LinkTarget& target, std::shared_ptr<LinkIo>* io)
         log_failure(text, result);
         return -1;
     }
-    app.tcp_socket = result.fd;
     *io = tcp_link_io(result.fd, int(app.tcp_timeout));
     (*io)->title = format("RARUR Service - [%s]", text.c_str());
     (*io)->connected_text = format("Подключен к %s\n", text.c_str());
@@ -353,7 +352,6 @@ int tcp_open(const LinkTarget& target, std::shared_ptr<LinkIo>* io)
 void tcp_close()
 {
     exchange_close();
-    app.tcp_socket = -1;
 }
 
 }  // namespace

@@ -151,7 +151,6 @@ int usb_open(const LinkTarget& target, std::shared_ptr<LinkIo>* io)
     }
     opening->taken = true;
     RarurHandle handle = opening->handle;
-    app.usb_handle = handle;
     *io = usb_link_io(*g_found_access, handle);
     unsigned long id = target.usb_id;
     (*io)->title = format("RARUR Service - USB {%lu}", id);

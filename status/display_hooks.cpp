@@ -69,8 +69,6 @@ std::vector<void (*)(bool)> g_stale_listeners;
 
 PollDisplayHooks& display_hooks() { return g_hooks; }
 
-void display_hooks_install(const PollDisplayHooks& hooks) { g_hooks = hooks; }
-
 void display_set_applier(DisplayStep step, DisplayApplier applier)
 {
     g_hooks.appliers[static_cast<int>(step)] = applier;

@@ -51,7 +51,6 @@ struct PollDisplayHooks {
 };
 
 PollDisplayHooks& display_hooks();
-void display_hooks_install(const PollDisplayHooks& hooks);
 // Puts one applier in place, keeping the others (subsystems call this at start-up).
 void display_set_applier(DisplayStep step, DisplayApplier applier);
 // Runs every applier on `view`, in step order. GDK lock held.

@@ -366,8 +366,6 @@ int poll_thread_start()
                         kPollStack);
 }
 
-void poll_wait_stopped() { workers_wait(kPollLane); }
-
 void status_data_reset()
 {
     PollState& p = state();
@@ -402,4 +400,3 @@ uint16_t status_identification_register(int index)
 double poll_last_cycle_time() { return state().last_cycle_time; }
 
 const StatusImage& status_image() { return state().status; }
-const PreviousStatusImage& previous_status_image() { return state().previous; }

@@ -20,9 +20,6 @@ void poll_set_link_close(void (*close)());
 // 256,000-byte stack). The connection code calls it right after starting the
 // transport thread. Returns 0, or -1 when the thread could not be created.
 int poll_thread_start();
-// Waits until every poll thread started so far has ended (it ends once it sees
-// the link closed). Never call it holding the GDK lock: the thread takes it.
-void poll_wait_stopped();
 // Connection hooks: a connect attempt starts (the settings of the last
 // connection no longer count as read), and a link has been opened with its
 // transport thread running (the poll thread starts; a thread that cannot be
@@ -48,9 +45,8 @@ int status_layout_in_force();
 // threads (journal start record 8, newest record slots 10 and 12).
 uint16_t status_identification_register(int index);
 
-// The images, for the poll thread and the updaters it calls.
+// The status image, for the poll thread and the updaters it calls.
 const StatusImage& status_image();
-const PreviousStatusImage& previous_status_image();
 
 // Seconds the requests of the last complete cycle took (what CycleTime shows).
 double poll_last_cycle_time();
