@@ -18,14 +18,14 @@ MainWidgets w;
 namespace {
 
 
-void g_lock() { gdk_threads_enter(); }
-void g_unlock() { gdk_threads_leave(); }
+void lock_gdk() { gdk_threads_enter(); }
+void unlock_gdk() { gdk_threads_leave(); }
 
 // Hours of -L frame dumps from a noisy link must not grow the program without
 // end: the log pane keeps this many lines, the oldest go first.
 constexpr int kLogLinesKept = 10000;
 
-void g_append_log(LogTag tag, const char* text)
+void append_to_log_pane(LogTag tag, const char* text)
 {
     if (!w.log_buffer)
         return;
@@ -59,7 +59,7 @@ void show_title()
         gtk_window_set_title(GTK_WINDOW(w.main_window), title_with_alarms(g_title_base, g_title_alarms).c_str());
 }
 
-void g_set_title(const char* title)
+void set_window_title(const char* title)
 {
     g_title_base = title ? title : "";
     show_title();
@@ -72,7 +72,7 @@ void g_set_title(const char* title)
     }
 }
 
-void g_set_activity(ActivityDot dot)
+void show_activity_dot(ActivityDot dot)
 {
     if (!w.net_active)
         return;
@@ -92,7 +92,7 @@ void g_set_activity(ActivityDot dot)
     }
 }
 
-void g_set_counters(uint64_t sent, uint64_t received)
+void show_transfer_counters(uint64_t sent, uint64_t received)
 {
     if (w.transferred_send)
         gtk_label_set_text(GTK_LABEL(w.transferred_send), format_byte_count(sent).c_str());
@@ -100,9 +100,9 @@ void g_set_counters(uint64_t sent, uint64_t received)
         gtk_label_set_text(GTK_LABEL(w.transferred_recv), format_byte_count(received).c_str());
 }
 
-void g_set_connect_controls(int disconnected) { set_connect_controls(disconnected); }
+void show_connect_controls(int disconnected) { set_connect_controls(disconnected); }
 
-void g_show_message(MessageKind kind, const char* text)
+void show_message_box(MessageKind kind, const char* text)
 {
     GtkMessageType type = GTK_MESSAGE_INFO;
     switch (kind) {
@@ -114,12 +114,12 @@ void g_show_message(MessageKind kind, const char* text)
     show_message(type, "%s", text);
 }
 
-int g_ask_question(const char* markup)
+int ask_question_box(const char* markup)
 {
     return ask_question(GTK_MESSAGE_QUESTION, GTK_BUTTONS_YES_NO, "%s", markup) == GTK_RESPONSE_YES;
 }
 
-const char* g_device_address()
+const char* entered_device_address()
 {
     return w.device_address ? gtk_entry_get_text(GTK_ENTRY(w.device_address)) : "";
 }
@@ -137,7 +137,7 @@ gboolean run_posted(gpointer data)
     return FALSE;
 }
 
-void g_post(void (*task)(void*), void* data)
+void post_to_gui(void (*task)(void*), void* data)
 {
     gdk_threads_add_idle(run_posted, new PostedTask{task, data});
 }
@@ -164,8 +164,9 @@ void set_title_alarm_count(unsigned count)
 
 void gtk_ui_install()
 {
-    ui_install(UiHooks{g_lock, g_unlock, g_append_log, g_set_title, g_set_activity, g_set_counters,
-                       g_set_connect_controls, g_show_message, g_ask_question, g_device_address, g_post});
+    ui_install(UiHooks{lock_gdk, unlock_gdk, append_to_log_pane, set_window_title, show_activity_dot,
+                       show_transfer_counters, show_connect_controls, show_message_box, ask_question_box,
+                       entered_device_address, post_to_gui});
 }
 
 void gtk_ui_start_activity_timer() { gdk_threads_add_timeout(kActivityPeriodMs, drain_activity, nullptr); }

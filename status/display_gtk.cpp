@@ -181,7 +181,7 @@ void apply_battery_tree(const BatteryPageView& view)
     }
 }
 
-void g_summary_mains(const CycleView& c)
+void apply_summary_mains(const CycleView& c)
 {
     const SummaryMainsView& v = c.summary_mains;
     apply("GlobalMainsLabel", v.label);
@@ -191,7 +191,7 @@ void g_summary_mains(const CycleView& c)
     apply("hboxEnergosafe", v.energosafe);
 }
 
-void g_summary_load(const CycleView& c)
+void apply_summary_load(const CycleView& c)
 {
     const SummaryLoadView& v = c.summary_load;
     apply("GlobalLoadLabel", v.label);
@@ -200,7 +200,7 @@ void g_summary_load(const CycleView& c)
     apply("GlobalLoadCurrent", v.current);
 }
 
-void g_summary_battery(const CycleView& c)
+void apply_summary_battery(const CycleView& c)
 {
     const SummaryBatteryView& v = c.summary_battery;
     apply("GlobalBatteryLabel", v.label);
@@ -208,7 +208,7 @@ void g_summary_battery(const CycleView& c)
     apply("GlobalBatteryCurrent", v.current);
 }
 
-void g_summary_alarms(const CycleView& c)
+void apply_summary_alarms(const CycleView& c)
 {
     const SummaryAlarmsView& v = c.summary_alarms;
     apply("GlobalAlarmLabel", v.label);
@@ -216,7 +216,7 @@ void g_summary_alarms(const CycleView& c)
     apply("GlobalAlarm2Count", v.count2);
 }
 
-void g_mains_page(const CycleView& c)
+void apply_mains_page(const CycleView& c)
 {
     static const char* const labels[3] = {"MainsL1Label", "MainsL2Label", "MainsL3Label"};
     static const char* const values[3] = {"MainsL1", "MainsL2", "MainsL3"};
@@ -231,7 +231,7 @@ void g_mains_page(const CycleView& c)
     }
 }
 
-void g_load_page(const CycleView& c)
+void apply_load_page(const CycleView& c)
 {
     const LoadPageView& v = c.load_page;
     apply("LoadTK", v.tk);
@@ -240,7 +240,7 @@ void g_load_page(const CycleView& c)
     apply_automats(v);
 }
 
-void g_battery_page(const CycleView& c)
+void apply_battery_page(const CycleView& c)
 {
     const BatteryPageView& v = c.battery_page;
     apply("BatteryStatus", v.status);
@@ -248,7 +248,7 @@ void g_battery_page(const CycleView& c)
     apply_battery_tree(v);
 }
 
-void g_temperatures(const CycleView& c)
+void apply_temperatures(const CycleView& c)
 {
     const TemperaturesView& v = c.temperatures;
     apply("Temperature1", v.t1);
@@ -256,7 +256,7 @@ void g_temperatures(const CycleView& c)
     apply("Temperature2", v.t2);
 }
 
-void g_identification(const CycleView& c)
+void apply_identification(const CycleView& c)
 {
     if (w.device_time)
         gtk_menu_item_set_label(GTK_MENU_ITEM(w.device_time), c.device_time.c_str());
@@ -272,7 +272,7 @@ void g_identification(const CycleView& c)
     set_text("IdentificationOther", c.identification.other_registers.c_str());
 }
 
-void g_progress(const char* markup)
+void show_progress_mark(const char* markup)
 {
     if (w.status_label)
         set_markup_if_changed(GTK_LABEL(w.status_label), markup);
@@ -290,7 +290,7 @@ struct PendingProgress {
 };
 PendingProgress g_pending_progress;
 
-void g_post_progress(const char* markup)
+void post_progress_mark(const char* markup)
 {
     LinkSession session = link_session_current();
     std::lock_guard g(g_pending_progress.lock);
@@ -312,13 +312,13 @@ gboolean show_pending_progress(gpointer)
         session = g_pending_progress.session;
     }
     if (session != 0 && link_session_live(session))
-        g_progress(markup.c_str());
+        show_progress_mark(markup.c_str());
     return TRUE;
 }
 
 constexpr guint kProgressPeriodMs = 100;
 
-void g_cycle_time(const char* text) { set_label("CycleTime", text); }
+void show_cycle_time(const char* text) { set_label("CycleTime", text); }
 
 // Every label and box the cycle writes, with what the description shows
 // before any Controller was seen: a link that ends takes the window back
@@ -374,7 +374,7 @@ void set_live_areas_sensitive(bool sensitive)
         gtk_widget_set_sensitive(w.device_time, sensitive);
 }
 
-void g_stale(bool stale) { set_live_areas_sensitive(!stale); }
+void show_staleness(bool stale) { set_live_areas_sensitive(!stale); }
 
 void show_or_hide(const char* id, bool visible)
 {
@@ -382,7 +382,7 @@ void show_or_hide(const char* id, bool visible)
         visible ? gtk_widget_show(widget) : gtk_widget_hide(widget);
 }
 
-void g_load_settings_page(int layout)
+void prepare_settings_page(int layout)
 {
     show_or_hide("imageSettingsEdited", false);
     show_or_hide("S_Energosafe", layout == 3);
@@ -400,20 +400,20 @@ void g_load_settings_page(int layout)
 void status_display_install()
 {
     PollDisplayHooks& hooks = display_hooks();
-    hooks.set_progress = g_post_progress;
+    hooks.set_progress = post_progress_mark;
     gdk_threads_add_timeout(kProgressPeriodMs, show_pending_progress, nullptr);
-    hooks.set_cycle_time = g_cycle_time;
-    hooks.set_stale = g_stale;
-    hooks.load_settings_page = g_load_settings_page;
-    display_set_applier(DisplayStep::Identification, g_identification);
-    display_set_applier(DisplayStep::SummaryMains, g_summary_mains);
-    display_set_applier(DisplayStep::SummaryLoad, g_summary_load);
-    display_set_applier(DisplayStep::SummaryBattery, g_summary_battery);
-    display_set_applier(DisplayStep::SummaryAlarms, g_summary_alarms);
-    display_set_applier(DisplayStep::MainsPage, g_mains_page);
-    display_set_applier(DisplayStep::LoadPage, g_load_page);
-    display_set_applier(DisplayStep::BatteryPage, g_battery_page);
-    display_set_applier(DisplayStep::Temperatures, g_temperatures);
+    hooks.set_cycle_time = show_cycle_time;
+    hooks.set_stale = show_staleness;
+    hooks.load_settings_page = prepare_settings_page;
+    display_set_applier(DisplayStep::Identification, apply_identification);
+    display_set_applier(DisplayStep::SummaryMains, apply_summary_mains);
+    display_set_applier(DisplayStep::SummaryLoad, apply_summary_load);
+    display_set_applier(DisplayStep::SummaryBattery, apply_summary_battery);
+    display_set_applier(DisplayStep::SummaryAlarms, apply_summary_alarms);
+    display_set_applier(DisplayStep::MainsPage, apply_mains_page);
+    display_set_applier(DisplayStep::LoadPage, apply_load_page);
+    display_set_applier(DisplayStep::BatteryPage, apply_battery_page);
+    display_set_applier(DisplayStep::Temperatures, apply_temperatures);
     remember_initial_look();
 }
 
@@ -435,7 +435,7 @@ void status_display_reset()
         std::lock_guard g(g_pending_progress.lock);
         g_pending_progress.pending = false;
     }
-    g_progress("");
+    show_progress_mark("");
     set_live_areas_sensitive(true);
     LoadPageView no_breakers;
     no_breakers.update_list = no_breakers.rebuild = true;
