@@ -275,7 +275,7 @@ bool build_main_window()
     look_up_window_parts();
     set_accessible_ids();
 
-    gtk_widget_set_sensitive(gtk_notebook_get_nth_page(GTK_NOTEBOOK(w.categories), 3), FALSE);
+    gtk_widget_set_sensitive(gtk_notebook_get_nth_page(GTK_NOTEBOOK(w.categories), kSettingsNotebookPage), FALSE);
     reset_main_display();
 
     log_message(norm_text, "Программа запущена\n");
@@ -344,7 +344,7 @@ void reset_main_display()
         if (GtkWidget* label = widget_by_id(entry[0]))
             gtk_label_set_markup(GTK_LABEL(label), entry[1]);
     if (w.categories)
-        gtk_widget_set_sensitive(gtk_notebook_get_nth_page(GTK_NOTEBOOK(w.categories), 3), FALSE);
+        gtk_widget_set_sensitive(gtk_notebook_get_nth_page(GTK_NOTEBOOK(w.categories), kSettingsNotebookPage), FALSE);
 }
 
 bool close_main_window()
@@ -354,7 +354,7 @@ bool close_main_window()
                                   "<b>Внесенные Вами изменения настроек не применены!</b>\n"
                                   "Вы действительно хотите выйти?");
         if (answer != GTK_RESPONSE_YES) {
-            gtk_notebook_set_current_page(GTK_NOTEBOOK(w.categories), 3);
+            gtk_notebook_set_current_page(GTK_NOTEBOOK(w.categories), kSettingsNotebookPage);
             return false;
         }
     }

@@ -4,6 +4,10 @@
 
 #include <gtk/gtk.h>
 
+// The settings page's place in the notebook "Categories" of the interface
+// description.
+constexpr int kSettingsNotebookPage = 3;
+
 struct MainWidgets {
     GtkBuilder* builder = nullptr;      // kept: later look-ups by id (ui-driver, subsystems)
     GtkWidget* main_window = nullptr;

@@ -19,8 +19,6 @@
 
 namespace {
 
-constexpr int kSettingsPage = 3;
-
 int g_layout = 1;
 bool g_filling = false;
 void (*g_after_load)() = nullptr;
@@ -148,7 +146,7 @@ void drop_edit_marks()
 
 bool on_settings_page()
 {
-    return w.categories && gtk_notebook_get_current_page(GTK_NOTEBOOK(w.categories)) == kSettingsPage;
+    return w.categories && gtk_notebook_get_current_page(GTK_NOTEBOOK(w.categories)) == kSettingsNotebookPage;
 }
 
 // The poll thread's load after the first good settings read of a connection:
@@ -169,7 +167,7 @@ extern "C" {
 
 void Categories_switch_page_cb(GtkNotebook*, gpointer, guint page, gpointer)
 {
-    bool settings = page == kSettingsPage && settings_page_loaded();
+    bool settings = page == kSettingsNotebookPage && settings_page_loaded();
     show_widget("buttonRefreshSettings", settings);
     // A write fills the page itself once its check has read the settings back.
     if (settings && !app.settings_modified && !settings_apply_running())

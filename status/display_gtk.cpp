@@ -391,7 +391,7 @@ void prepare_settings_page(int layout)
     if (g_settings_page_fill)
         g_settings_page_fill(layout);
     if (GtkWidget* notebook = widget_by_id("Categories"); notebook && GTK_IS_NOTEBOOK(notebook))
-        if (GtkWidget* page = gtk_notebook_get_nth_page(GTK_NOTEBOOK(notebook), 3))
+        if (GtkWidget* page = gtk_notebook_get_nth_page(GTK_NOTEBOOK(notebook), kSettingsNotebookPage))
             gtk_widget_set_sensitive(page, TRUE);
 }
 
