@@ -56,6 +56,16 @@ constexpr SettingsBinding combo(const char* key, const char* id, S section, F fi
     return b;
 }
 
+// The layouts mask of a binding that exists where `has` holds.
+constexpr uint8_t layouts_where(bool (*has)(int layout))
+{
+    uint8_t mask = 0;
+    for (int layout = 1; layout <= 3; ++layout)
+        if (has(layout))
+            mask = uint8_t(mask | 1u << (layout - 1));
+    return mask;
+}
+
 constexpr SettingsBinding check(const char* key, const char* id, S section, F field, uint16_t bit,
                                 bool inverted = false, uint8_t layouts = kAllLayouts)
 {
@@ -120,7 +130,7 @@ constexpr SettingsBinding kBindings[] = {
 
     named("Резерв выпрямительных блоков", spin("rectifiers.reserve", "S_VUVReserv", S::Rectifiers, F::RectifierReserve)).within(Window::Reserve),
     named("Режим энергоэффективности", check("rectifiers.energy_saving", "S_Energosafe", S::Rectifiers, F::EnergySaving, bits::kEnergySaving, false,
-          0b100)),
+          layouts_where(layout_has_energy_saving))),
 
     named("Нижний порог напряжения", spin("mains.low", "S_MainsLow", S::Mains, F::MainsLow)).limits(170, 210),
     named("Верхний порог напряжения", spin("mains.high", "S_MainsHight", S::Mains, F::MainsHigh)).limits(230, 290),

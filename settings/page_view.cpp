@@ -251,7 +251,7 @@ std::string energy_saving_tooltip(const SettingsImage& image)
 
 void present_energy_saving(const SettingsImage& image, SettingsPageView& view)
 {
-    if (image.layout != 3)
+    if (!layout_has_energy_saving(image.layout))
         return;
     std::string tooltip = energy_saving_tooltip(image);
     // A mode that is on stays within reach, so it can be switched off when its
@@ -270,7 +270,7 @@ void present_settings_section(SettingsSection section, const SettingsImage& imag
     case SettingsSection::Load: load_section(image, view); break;
     case SettingsSection::Battery: battery_section(image, view); break;
     case SettingsSection::Contactors: contactors_section(image, view); break;
-    case SettingsSection::Rectifiers: show(view, {"S_Energosafe", "labelSEnergosafe"}, image.layout == 3); break;
+    case SettingsSection::Rectifiers: show(view, {"S_Energosafe", "labelSEnergosafe"}, layout_has_energy_saving(image.layout)); break;
     case SettingsSection::Mains: mains_section(image, view); break;
     case SettingsSection::Temperature: temperature_section(image, view); break;
     case SettingsSection::DryContacts: dry_contacts_section(image, view); break;

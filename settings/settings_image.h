@@ -13,6 +13,9 @@
 
 // Register layout by protocol version: the two comparisons every reader uses.
 constexpr int layout_for_version(int version) { return version <= 399 ? 1 : version >= 410 ? 3 : 2; }
+// The energy saving mode (its setting, its event, its marks in the window)
+// exists on layout-3 Controllers only.
+constexpr bool layout_has_energy_saving(int layout) { return layout == 3; }
 // Versions above this are refused by the poll cycle.
 constexpr int kMaxProtocolVersion = 410;
 

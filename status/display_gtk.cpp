@@ -9,6 +9,7 @@
 
 #include "app/widgets.h"
 #include "base/workers.h"
+#include "settings/settings_image.h"
 #include "status/display_hooks.h"
 
 namespace {
@@ -385,8 +386,8 @@ void show_or_hide(const char* id, bool visible)
 void prepare_settings_page(int layout)
 {
     show_or_hide("imageSettingsEdited", false);
-    show_or_hide("S_Energosafe", layout == 3);
-    show_or_hide("labelSEnergosafe", layout == 3);
+    show_or_hide("S_Energosafe", layout_has_energy_saving(layout));
+    show_or_hide("labelSEnergosafe", layout_has_energy_saving(layout));
     show_or_hide("S_ControlButtons", false);
     if (g_settings_page_fill)
         g_settings_page_fill(layout);

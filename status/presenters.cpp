@@ -102,7 +102,7 @@ SummaryMainsView present_summary_mains(const StatusImage& s, const SettingsImage
         v.phase[i].visible = i < n;
     int first = mains_first_code(layout);
     v.label = text(event_range_alarmed(s, device, first, first + 31) ? red("Сеть") : "Сеть");
-    v.energosafe = visibility(layout == 3 && event_bit(event_bits(s, 3), kEnergySavingCode));
+    v.energosafe = visibility(layout_has_energy_saving(layout) && event_bit(event_bits(s, 3), kEnergySavingCode));
 
     unsigned phases = std::clamp(n, 1u, 3u);
     for (unsigned i = 1; i <= phases; ++i) {
