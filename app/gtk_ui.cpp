@@ -278,3 +278,12 @@ void spin_button_take_any_separator(GtkSpinButton* spin, SpinTextCheck check)
     gtk_spin_button_set_numeric(spin, FALSE);
     g_signal_connect(spin, "input", G_CALLBACK(spin_input), reinterpret_cast<gpointer>(check));
 }
+
+int spin_button_value(const char* id)
+{
+    GtkWidget* spin = widget_by_id(id);
+    if (!spin || !GTK_IS_SPIN_BUTTON(spin))
+        return 0;
+    gtk_spin_button_update(GTK_SPIN_BUTTON(spin));
+    return gtk_spin_button_get_value_as_int(GTK_SPIN_BUTTON(spin));
+}

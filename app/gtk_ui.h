@@ -34,5 +34,9 @@ void status_bar_note(const char* context, const char* text);
 // locale. Text that is no number keeps the value the spin had and shows it
 // again; `check` (may be null) hears of every text taken or refused, with the
 // number when there is one.
+// The whole value of spin button `id`, a value typed but not yet confirmed with
+// Enter included; 0 when there is no such spin button.
+int spin_button_value(const char* id);
+
 using SpinTextCheck = void (*)(GtkSpinButton* spin, const char* text, const double* value);
 void spin_button_take_any_separator(GtkSpinButton* spin, SpinTextCheck check);

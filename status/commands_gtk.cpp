@@ -26,16 +26,6 @@ void BatTestOff_Button(GtkButton*, gpointer) { send(ServiceCommand::BatteryTestO
 void EqChargeOn_Button(GtkButton*, gpointer) { send(ServiceCommand::EqChargeOn); }
 void EqChargeOff_Button(GtkButton*, gpointer) { send(ServiceCommand::EqChargeOff); }
 
-int spin_value(const char* id)
-{
-    GtkWidget* spin = widget_by_id(id);
-    if (!spin || !GTK_IS_SPIN_BUTTON(spin))
-        return 0;
-    // A value typed but not yet confirmed with Enter counts too.
-    gtk_spin_button_update(GTK_SPIN_BUTTON(spin));
-    return gtk_spin_button_get_value_as_int(GTK_SPIN_BUTTON(spin));
-}
-
 std::optional<uint32_t> chosen_seconds()
 {
     GtkWidget* calendar = widget_by_id("ToolsCalendar");
@@ -43,8 +33,8 @@ std::optional<uint32_t> chosen_seconds()
         return std::nullopt;
     guint year = 0, month = 0, day = 0;
     gtk_calendar_get_date(GTK_CALENDAR(calendar), &year, &month, &day);
-    return clock_seconds_from_local(int(year), int(month), int(day), spin_value("ToolsTimeHours"),
-                                    spin_value("ToolsTimeMinutes"), spin_value("ToolsTimeSeconds"));
+    return clock_seconds_from_local(int(year), int(month), int(day), spin_button_value("ToolsTimeHours"),
+                                    spin_button_value("ToolsTimeMinutes"), spin_button_value("ToolsTimeSeconds"));
 }
 
 bool following_computer_clock();

@@ -5,6 +5,7 @@
 #include <memory>
 #include <vector>
 
+#include "app/gtk_ui.h"
 #include "app/handlers.h"
 #include "app/widgets.h"
 #include "base/app_state.h"
@@ -41,15 +42,6 @@ uint8_t chosen_function()
     return combo && gtk_combo_box_get_active(GTK_COMBO_BOX(combo)) == 0 ? 3 : 4;
 }
 
-int spin_value(const char* id)
-{
-    GtkWidget* spin = widget_by_id(id);
-    if (!spin)
-        return 0;
-    gtk_spin_button_update(GTK_SPIN_BUTTON(spin));
-    return gtk_spin_button_get_value_as_int(GTK_SPIN_BUTTON(spin));
-}
-
 void show_result(void* data)
 {
     std::unique_ptr<RegisterReadResult> r(static_cast<RegisterReadResult*>(data));
@@ -80,8 +72,8 @@ void registers_read_clicked(GtkButton*, gpointer)
 {
     RegisterQuery q;
     q.function = chosen_function();
-    q.start = static_cast<uint16_t>(spin_value("RegistersStart"));
-    q.count = static_cast<unsigned>(spin_value("RegistersCount"));
+    q.start = static_cast<uint16_t>(spin_button_value("RegistersStart"));
+    q.count = static_cast<unsigned>(spin_button_value("RegistersCount"));
     if (std::string problem = register_query_problem(q); !problem.empty()) {
         set_status(problem.c_str());
         return;
