@@ -13,7 +13,7 @@
 #include "battery/records_read.h"
 #include "battery/workbook.h"
 #include "events/spreadsheet_gtk.h"
-#include "settings/settings_store.h"
+#include "registers/settings_store.h"
 #include "status/poll.h"
 
 namespace {

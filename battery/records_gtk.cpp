@@ -6,7 +6,7 @@
 #include "app/widgets.h"
 #include "base/app_state.h"
 #include "battery/records_read.h"
-#include "settings/settings_store.h"
+#include "registers/settings_store.h"
 #include "status/poll.h"
 
 GtkListStore* battery_records_store()

@@ -8,7 +8,7 @@
 
 #include "battery/records.h"
 #include "events/spreadsheet.h"
-#include "settings/settings_image.h"
+#include "registers/settings_image.h"
 
 // What the workbook takes from the device copy of the settings.
 struct RecordSettings {

@@ -1,7 +1,7 @@
 // GTK side of the six active-event lists on the events page.
 #pragma once
 
-#include "events/active_lists.h"
+#include "status/active_lists.h"
 
 // Refreshes Alarm1ListStore, Alarm2ListStore and Rely1ListStore..Rely4ListStore
 // in that order, when the view says they changed. GDK lock held.

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "events/active_lists.h"
+#include "status/active_lists.h"
 
 // `base` followed by " — аварий: N" while N first-degree alarms are active.
 std::string title_with_alarms(const std::string& base, unsigned alarm1_count);

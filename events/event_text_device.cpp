@@ -1,7 +1,7 @@
 #include "events/event_text_device.h"
 
-#include "events/catalogue.h"
-#include "settings/settings_store.h"
+#include "registers/catalogue.h"
+#include "registers/settings_store.h"
 
 bool event_text(char* buffer, size_t size, uint16_t code, int layout, const SettingsImage* settings)
 {

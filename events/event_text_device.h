@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "settings/settings_image.h"
+#include "registers/settings_image.h"
 
 // With settings == nullptr the device copy of `layout` is copied under
 // settings_lock and the lock released before formatting; otherwise the given

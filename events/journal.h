@@ -9,7 +9,7 @@
 #include <span>
 #include <string>
 
-#include "events/catalogue.h"
+#include "registers/catalogue.h"
 
 constexpr uint16_t kJournalFile = 1;
 constexpr int kJournalRingSize = 4096;

@@ -8,8 +8,8 @@
 #include "base/log.h"
 #include "base/ui_hooks.h"
 #include "modbus/operations.h"
+#include "registers/settings_store.h"
 #include "settings/apply_plan.h"
-#include "settings/settings_store.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <cstdint>
 
 #include "base/workers.h"
-#include "settings/settings_image.h"
+#include "registers/settings_image.h"
 
 // Called with the GDK lock held. Unset hooks are skipped (headless).
 struct ApplyHooks {

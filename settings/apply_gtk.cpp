@@ -9,12 +9,12 @@
 #include "app/widgets.h"
 #include "base/app_state.h"
 #include "link/connection_gtk.h"
+#include "registers/settings_store.h"
 #include "settings/apply.h"
 #include "settings/apply_plan.h"
 #include "settings/edit_gtk.h"
 #include "settings/file_gtk.h"
 #include "settings/page_gtk.h"
-#include "settings/settings_store.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
 #include <cstring>
 
 #include "base/text_format.h"
-#include "events/catalogue.h"
-#include "events/masks.h"
+#include "registers/catalogue.h"
 #include "settings/bindings.h"
+#include "settings/masks.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "settings/settings_image.h"
+#include "registers/settings_image.h"
 
 constexpr uint16_t kSettingsCommandAddress = 0x4000;
 constexpr int kSettingsCommandRegisters = 6;

@@ -8,7 +8,7 @@
 #include <span>
 #include <string>
 
-#include "settings/settings_image.h"
+#include "registers/settings_image.h"
 
 // Sections in the order the page is filled.
 enum class SettingsSection : uint8_t {

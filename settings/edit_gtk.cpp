@@ -11,11 +11,11 @@
 #include "app/widgets.h"
 #include "base/app_state.h"
 #include "base/text_format.h"
-#include "events/masks_gtk.h"
+#include "registers/settings_store.h"
 #include "settings/bindings.h"
+#include "settings/masks_gtk.h"
 #include "settings/page_gtk.h"
 #include "settings/rules.h"
-#include "settings/settings_store.h"
 
 namespace {
 

@@ -15,12 +15,12 @@
 #include "base/log.h"
 #include "base/text_format.h"
 #include "base/ui_hooks.h"
+#include "registers/settings_store.h"
 #include "settings/apply.h"
 #include "settings/apply_plan.h"
 #include "settings/edit_gtk.h"
 #include "settings/page_gtk.h"
 #include "settings/settings_file.h"
-#include "settings/settings_store.h"
 #include "status/poll.h"
 
 namespace {

@@ -9,8 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "registers/settings_image.h"
 #include "settings/bindings.h"
-#include "settings/settings_image.h"
 
 // Row counts the page builds from the Controller's counts, each clamped to the
 // table it indexes and to the range the page can edit.

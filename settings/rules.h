@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "registers/settings_image.h"
 #include "settings/bindings.h"
-#include "settings/settings_image.h"
 
 struct EditResult {
     bool accepted = false; // false: refused, the image is unchanged

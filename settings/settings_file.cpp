@@ -11,10 +11,10 @@
 #include <unordered_map>
 
 #include "base/text_format.h"
-#include "events/catalogue.h"
-#include "events/masks.h"
+#include "registers/catalogue.h"
 #include "settings/apply_plan.h"
 #include "settings/bindings.h"
+#include "settings/masks.h"
 #include "settings/rules.h"
 
 namespace {

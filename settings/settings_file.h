@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "settings/settings_image.h"
+#include "registers/settings_image.h"
 
 // Files larger than this are no settings file; refused before they are parsed.
 constexpr size_t kSettingsFileMaxSize = 1 << 20;

@@ -6,7 +6,7 @@
 #include "base/log.h"
 #include "base/workers.h"
 #include "modbus/operations.h"
-#include "settings/settings_store.h"
+#include "registers/settings_store.h"
 #include "status/poll.h"
 
 namespace {

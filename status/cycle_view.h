@@ -5,11 +5,11 @@
 
 #include <string>
 
-#include "events/active_lists.h"
-#include "settings/settings_image.h"
+#include "registers/settings_image.h"
+#include "registers/status_image.h"
+#include "status/active_lists.h"
 #include "status/equipment.h"
 #include "status/presenters.h"
-#include "status/status_image.h"
 #include "status/trend.h"
 
 struct CycleView {

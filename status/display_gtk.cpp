@@ -9,7 +9,7 @@
 
 #include "app/widgets.h"
 #include "base/workers.h"
-#include "settings/settings_image.h"
+#include "registers/settings_image.h"
 #include "status/display_hooks.h"
 
 namespace {

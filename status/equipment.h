@@ -10,8 +10,8 @@
 #include <utility>
 #include <vector>
 
-#include "settings/settings_image.h"
-#include "status/status_image.h"
+#include "registers/settings_image.h"
+#include "registers/status_image.h"
 
 // Stock icons of list rows.
 inline constexpr const char* kIconNormal = "gtk-apply";

@@ -17,7 +17,7 @@
 #include "base/workers.h"
 #include "link/connection.h"
 #include "modbus/operations.h"
-#include "settings/settings_store.h"
+#include "registers/settings_store.h"
 #include "status/cycle_view.h"
 #include "status/display_hooks.h"
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "base/workers.h"
-#include "status/status_image.h"
+#include "registers/status_image.h"
 
 // The exchange operation the poll cycle reads through (modbus_read_registers
 // by default). Tests and benchmarks may put another in place before starting.

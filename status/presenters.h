@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "settings/settings_image.h"
-#include "status/status_image.h"
+#include "registers/settings_image.h"
+#include "registers/status_image.h"
 
 struct WidgetView {
     std::optional<std::string> markup;

@@ -8,8 +8,8 @@
 #include <memory>
 #include <string>
 
-#include "settings/settings_image.h"
-#include "status/status_image.h"
+#include "registers/settings_image.h"
+#include "registers/status_image.h"
 
 enum class TrendSeries { MainsL1, MainsL2, MainsL3, LoadVoltage, LoadCurrent, BatteryCurrent, Temperature1, Temperature2 };
 constexpr int kTrendSeries = 8;

@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "battery/workbook.h"
-#include "events/catalogue.h"
 #include "fuzz_input.h"
-#include "settings/settings_image.h"
+#include "registers/catalogue.h"
+#include "registers/settings_image.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

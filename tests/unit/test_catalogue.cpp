@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "events/catalogue.h"
+#include "registers/catalogue.h"
 
 namespace {
 

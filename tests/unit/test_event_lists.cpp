@@ -3,8 +3,8 @@
 #include <cstring>
 #include <vector>
 
-#include "events/active_lists.h"
-#include "status/event_bits.h"
+#include "registers/event_bits.h"
+#include "status/active_lists.h"
 
 namespace {
 

@@ -2,10 +2,10 @@
 
 #include <cstring>
 
-#include "events/active_lists.h"
 #include "events/event_text_device.h"
-#include "settings/settings_store.h"
-#include "status/status_image.h"
+#include "registers/settings_store.h"
+#include "registers/status_image.h"
+#include "status/active_lists.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
 #include <string>
 #include <utility>
 
-#include "events/masks.h"
 #include "settings/apply_plan.h"
 #include "settings/bindings.h"
+#include "settings/masks.h"
 #include "settings/rules.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include "base/text_format.h"
 #include "settings/apply_plan.h"
 #include "settings/bindings.h"
-#include "events/masks.h"
+#include "settings/masks.h"
 #include "settings/settings_file.h"
 
 namespace {

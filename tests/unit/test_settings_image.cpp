@@ -3,8 +3,8 @@
 #include <cstring>
 #include <set>
 
-#include "settings/settings_image.h"
-#include "settings/settings_store.h"
+#include "registers/settings_image.h"
+#include "registers/settings_store.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 #include <sstream>
 #include <string>
 
-#include "events/masks.h"
 #include "settings/bindings.h"
+#include "settings/masks.h"
 #include "settings/page_view.h"
 #include "settings/rules.h"
 

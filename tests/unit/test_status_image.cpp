@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "status/status_image.h"
+#include "registers/status_image.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 
 #include "base/app_state.h"
 #include "base/headless_ui.h"
-#include "settings/settings_store.h"
+#include "registers/settings_store.h"
 #include "status/display_hooks.h"
 #include "status/poll.h"
 

@@ -1,4 +1,4 @@
-#include "status/event_bits.h"
+#include "registers/event_bits.h"
 
 #include <algorithm>
 

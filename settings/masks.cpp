@@ -1,10 +1,10 @@
-#include "events/masks.h"
+#include "settings/masks.h"
 
 #include <algorithm>
 
 #include "base/text_format.h"
-#include "events/catalogue.h"
-#include "status/event_bits.h"
+#include "registers/catalogue.h"
+#include "registers/event_bits.h"
 
 namespace {
 

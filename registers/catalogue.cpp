@@ -1,4 +1,4 @@
-#include "events/catalogue.h"
+#include "registers/catalogue.h"
 
 #include <glib.h>
 

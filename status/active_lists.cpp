@@ -1,4 +1,4 @@
-#include "events/active_lists.h"
+#include "status/active_lists.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "settings/settings_store.h"
+#include "registers/settings_store.h"
 
 #include <algorithm>
 #include <atomic>

@@ -2,7 +2,7 @@
 // and the toggles of its six mask columns. GUI thread or GDK lock held.
 #pragma once
 
-#include "settings/settings_image.h"
+#include "registers/settings_image.h"
 
 // Rebuilds S_RelyNames and S_EventsMaskListStore from `image` (the edit copy)
 // and shows the relay columns the relay count reaches.

@@ -1,4 +1,4 @@
-#include "status/status_image.h"
+#include "registers/status_image.h"
 
 #include <algorithm>
 #include <bit>

@@ -1,4 +1,4 @@
-#include "events/masks_gtk.h"
+#include "settings/masks_gtk.h"
 
 #include <gtk/gtk.h>
 
@@ -7,9 +7,9 @@
 #include "app/handlers.h"
 #include "app/widgets.h"
 #include "base/app_state.h"
-#include "events/masks.h"
+#include "registers/settings_store.h"
+#include "settings/masks.h"
 #include "settings/page_gtk.h"
-#include "settings/settings_store.h"
 #include "settings/store_fill_gtk.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "settings/settings_image.h"
+#include "registers/settings_image.h"
 
 constexpr int kEventMasks = 6;
 constexpr int kRelays = 4;

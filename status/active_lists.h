@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "events/catalogue.h"
-#include "settings/settings_image.h"
-#include "status/status_image.h"
+#include "registers/catalogue.h"
+#include "registers/settings_image.h"
+#include "registers/status_image.h"
 
 constexpr int kActiveListCount = 6;
 

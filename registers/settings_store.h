@@ -10,7 +10,7 @@
 #include <cstdint>
 
 #include "base/workers.h"
-#include "settings/settings_image.h"
+#include "registers/settings_image.h"
 
 // Copy of the device copy of the layout, taken under settings_lock.
 SettingsImage settings_device_copy(int layout);

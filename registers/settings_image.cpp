@@ -1,4 +1,4 @@
-#include "settings/settings_image.h"
+#include "registers/settings_image.h"
 
 #include <algorithm>
 #include <array>
@@ -8,7 +8,7 @@
 
 #include <glib.h>
 
-#include "status/event_bits.h"
+#include "registers/event_bits.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <span>
 #include <string>
 
-#include "settings/settings_image.h"
+#include "registers/settings_image.h"
 
 constexpr size_t kNameFieldSize = 10;
 constexpr int kMaxLoadBreakers = 52;

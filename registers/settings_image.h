@@ -9,7 +9,7 @@
 #include <span>
 #include <string>
 
-#include "status/event_bits.h"
+#include "registers/event_bits.h"
 
 // Register layout by protocol version: the two comparisons every reader uses.
 constexpr int layout_for_version(int version) { return version <= 399 ? 1 : version >= 410 ? 3 : 2; }

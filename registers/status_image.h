@@ -8,8 +8,8 @@
 #include <cstdint>
 #include <span>
 
-#include "settings/settings_image.h"
-#include "status/event_bits.h"
+#include "registers/event_bits.h"
+#include "registers/settings_image.h"
 
 constexpr int kBatteryGroupsRead = 8;
 constexpr int kBlocksPerGroup = 30;
