@@ -61,6 +61,39 @@ for f in "${worker_files[@]}"; do
     done < <(quoted_includes "$f")
 done
 
+# The folders stand in one order, lowest first, so that they include each
+# other without a circle: a file may include its own folder and the folders
+# listed before it, never one listed after it nor a folder the order does not
+# know. app/ composes every subsystem and stands on top; what may include app/
+# is a rule of its own, so includes of app/ are left to it here.
+folder_order=(
+    base
+    registers
+    modbus
+    link
+    status
+    events
+    settings
+    battery
+    app
+)
+declare -A folder_rank=()
+for i in "${!folder_order[@]}"; do folder_rank[${folder_order[$i]}]=$i; done
+for dir in "${folder_order[@]}"; do
+    while read -r f; do
+        while read -r inc; do
+            [ -n "$inc" ] || continue
+            to=${inc%%/*}
+            [ "$to" = app ] && continue
+            if [ "$to" = "$inc" ] || [ -z "${folder_rank[$to]:-}" ]; then
+                fail "$f includes $inc, from no folder of the order"
+            elif [ "${folder_rank[$to]}" -gt "${folder_rank[$dir]}" ]; then
+                fail "$f includes $inc: $to/ stands above $dir/ in the order of folders"
+            fi
+        done < <(quoted_includes "$f")
+    done < <(cd "$top" && find "$dir" -name '*.h' -o -name '*.cpp' | sort)
+done
+
 if [ "$failures" -gt 0 ]; then
     echo "$failures layer violation(s)"
     exit 1
