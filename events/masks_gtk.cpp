@@ -4,8 +4,8 @@
 
 #include <mutex>
 
-#include "app/handlers.h"
-#include "app/widgets.h"
+#include "gui/handlers.h"
+#include "gui/widgets.h"
 #include "base/app_state.h"
 #include "events/masks.h"
 #include "settings/page_gtk.h"
