@@ -10,7 +10,6 @@
 
 #include "base/app_state.h"
 #include "base/ui_hooks.h"
-#include "app/main_window.h"
 #include "gui/helpers.h"
 #include "gui/handlers.h"
 #include "gui/widgets.h"
@@ -255,16 +254,8 @@ void DisconnectFromDevice(GtkMenuItem*, gpointer)
     for (const char* id : {"imagemenuitem1", "imagemenuitem2"})
         if (GtkWidget* item = widget_by_id(id))
             gtk_widget_set_sensitive(item, FALSE);
+    // The window returns to its disconnected state through LinkEnded.
     disconnect_from_device();
-    const LinkBackend* backend = link_backend(app.link_kind);
-    // A backend's own thread ends its link later (the modem hangs up): until
-    // then a poll cycle may still paint, so the display is reset when the
-    // link has ended (LinkEnded), not here.
-    if (!(backend && backend->own_thread))
-        reset_main_display();
-    // A link that had already failed left nothing for link_close to reset.
-    if (!app.link_open && !(backend && backend->own_thread))
-        ui().set_connect_controls(1);
 }
 
 void SetMonitoringPassword(GtkMenuItem*, gpointer)
