@@ -159,7 +159,7 @@ void look_up_widgets()
 {
     w.string_enter_dialog = must("StringEnterDialog");
     w.device_address = must("DeviceAddress");
-    w.label55 = must("label55");
+    must("label55");   // the address dialog's heading, set by the connection manager
     w.main_window = must("MainWindow");
     gtk_window_set_title(GTK_WINDOW(w.main_window), "RARUR Service");
     w.categories = must("Categories");
@@ -216,7 +216,7 @@ void look_up_widgets()
     w.global_alarm1_count = must("GlobalAlarm1Count");
     w.global_alarm2_count = must("GlobalAlarm2Count");
     w.global_alarm_label = must("GlobalAlarmLabel");
-    w.device_time = must("DeviceTime");
+    must("DeviceTime");   // the clock in the menu bar, written by the status display
     w.settings_edited_image = must("imageSettingsEdited");
 }
 

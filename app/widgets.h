@@ -12,7 +12,6 @@ struct MainWidgets {
     GtkWidget* main_window = nullptr;
     GtkWidget* string_enter_dialog = nullptr;
     GtkWidget* device_address = nullptr;
-    GtkWidget* label55 = nullptr;
     GtkWidget* categories = nullptr;
     GtkWidget* connect_item = nullptr;      // imagemenuitem1
     GtkWidget* disconnect_item = nullptr;   // imagemenuitem2
@@ -43,7 +42,6 @@ struct MainWidgets {
     GtkWidget* global_alarm1_count = nullptr;
     GtkWidget* global_alarm2_count = nullptr;
     GtkWidget* global_alarm_label = nullptr;
-    GtkWidget* device_time = nullptr;
 };
 
 extern MainWidgets w;
