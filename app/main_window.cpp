@@ -6,13 +6,13 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
-#include <unordered_map>
 
 #include "base/app_state.h"
 #include "base/blob.h"
 #include "app/embedded.h"
 #include "app/gtk_ui.h"
-#include "app/handlers.h"
+#include "gui/handlers.h"
+#include "gui/helpers.h"
 #include "base/log.h"
 #include "base/ui_hooks.h"
 #include "app/widgets.h"
@@ -20,10 +20,6 @@
 #include "app/window_parts.h"
 
 namespace {
-
-// Every object of the interface description by its id. The builder itself is
-// released after start-up; the objects live as long as the program.
-std::unordered_map<std::string, GObject*> g_objects;
 
 const char* const kSummaryPlaceholders[][2] = {
     {"GlobalMainsLabel", "Сеть"},   {"GlobalMainsL1", "---В"},       {"GlobalMainsL2", "---В"},
@@ -163,7 +159,7 @@ void look_up_widgets()
 {
     w.string_enter_dialog = must("StringEnterDialog");
     w.device_address = must("DeviceAddress");
-    w.label55 = must("label55");
+    must("label55");   // the address dialog's heading, set by the connection manager
     w.main_window = must("MainWindow");
     gtk_window_set_title(GTK_WINDOW(w.main_window), "RARUR Service");
     w.categories = must("Categories");
@@ -184,6 +180,7 @@ void look_up_widgets()
     set_accessible_id(w.status_label, "StatusLabel");
     gtk_box_pack_end(GTK_BOX(statusbar), w.status_label, FALSE, FALSE, 2);
     gtk_widget_show(w.status_label);
+    add_object_id("StatusLabel", G_OBJECT(w.status_label));
 
     w.about_dialog = must("AboutDialog");
     // The About box holds the program's version; the device page repeats it
@@ -219,16 +216,17 @@ void look_up_widgets()
     w.global_alarm1_count = must("GlobalAlarm1Count");
     w.global_alarm2_count = must("GlobalAlarm2Count");
     w.global_alarm_label = must("GlobalAlarmLabel");
-    w.device_time = must("DeviceTime");
+    must("DeviceTime");   // the clock in the menu bar, written by the status display
     w.settings_edited_image = must("imageSettingsEdited");
 }
 
 // Screen readers and AT-SPI test tools find every widget by the id the code uses.
 void set_accessible_ids()
 {
-    for (auto& [id, object] : g_objects)
+    widgets_for_each([](const char* id, GObject* object) {
         if (GTK_IS_WIDGET(object))
-            set_accessible_id(GTK_WIDGET(object), id.c_str());
+            set_accessible_id(GTK_WIDGET(object), id);
+    });
 }
 
 bool build_main_window()
@@ -256,20 +254,8 @@ bool build_main_window()
     register_window_part_handlers();
     gtk_builder_connect_signals_full(builder, connect_by_name, nullptr);
 
-    GSList* objects = gtk_builder_get_objects(builder);
-    for (GSList* l = objects; l; l = l->next) {
-        GObject* object = G_OBJECT(l->data);
-        if (!GTK_IS_BUILDABLE(object))
-            continue;
-        const char* id = gtk_buildable_get_name(GTK_BUILDABLE(object));
-        if (id) {
-            g_object_ref(object);
-            g_objects[id] = object;
-        }
-    }
-    g_slist_free(objects);
-    // Id look-ups (subsystems, the test driver) go through g_objects from here.
-    w.builder = builder;
+    // Id look-ups (subsystems, the test driver) work from here.
+    widgets_adopt(builder);
 
     look_up_widgets();
     look_up_window_parts();
@@ -279,39 +265,12 @@ bool build_main_window()
     reset_main_display();
 
     log_message(norm_text, "Программа запущена\n");
-    w.builder = nullptr;
+    widgets_release_builder();
     g_object_unref(builder);
     return true;
 }
 
 }  // namespace
-
-GObject* object_by_id(const char* id)
-{
-    if (!id)
-        return nullptr;
-    auto it = g_objects.find(id);
-    if (it != g_objects.end())
-        return it->second;
-    return w.builder ? gtk_builder_get_object(w.builder, id) : nullptr;
-}
-
-void add_object_id(const char* id, GObject* object)
-{
-    if (!id || !object)
-        return;
-    GObject*& slot = g_objects[id];
-    g_object_ref(object);
-    if (slot)
-        g_object_unref(slot);
-    slot = object;
-}
-
-GtkWidget* widget_by_id(const char* id)
-{
-    GObject* o = object_by_id(id);
-    return o && GTK_IS_WIDGET(o) ? GTK_WIDGET(o) : nullptr;
-}
 
 bool wants_frame_log(int argc, char** argv)
 {

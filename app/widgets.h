@@ -1,19 +1,17 @@
-// Widget pointers of the main window, looked up once at start-up by their ids
-// in the interface description. GTK layer only.
+// Widget pointers of the shell's own parts of the main window (log pane,
+// status bar, summary strip, link menu), looked up once at start-up by their
+// ids in the interface description. app/ only: the subsystems look up what
+// they need by id themselves (gui/widgets.h).
 #pragma once
 
 #include <gtk/gtk.h>
 
-// The settings page's place in the notebook "Categories" of the interface
-// description.
-constexpr int kSettingsNotebookPage = 3;
+#include "gui/widgets.h"
 
 struct MainWidgets {
-    GtkBuilder* builder = nullptr;      // kept: later look-ups by id (ui-driver, subsystems)
     GtkWidget* main_window = nullptr;
     GtkWidget* string_enter_dialog = nullptr;
     GtkWidget* device_address = nullptr;
-    GtkWidget* label55 = nullptr;
     GtkWidget* categories = nullptr;
     GtkWidget* connect_item = nullptr;      // imagemenuitem1
     GtkWidget* disconnect_item = nullptr;   // imagemenuitem2
@@ -44,14 +42,6 @@ struct MainWidgets {
     GtkWidget* global_alarm1_count = nullptr;
     GtkWidget* global_alarm2_count = nullptr;
     GtkWidget* global_alarm_label = nullptr;
-    GtkWidget* device_time = nullptr;
 };
 
 extern MainWidgets w;
-
-// Widget by builder id; nullptr when the description has no such id.
-GtkWidget* widget_by_id(const char* id);
-GObject* object_by_id(const char* id);
-// An object made in code, found by id like those of the description from
-// then on (a model that the description cannot declare). Holds a reference.
-void add_object_id(const char* id, GObject* object);

@@ -3,6 +3,7 @@
 #include "app/main_window.h"
 
 #include "app/gtk_ui.h"
+#include "gui/helpers.h"
 #include "app/widgets.h"
 #include "base/text_format.h"
 
@@ -67,7 +68,7 @@ void look_up_window_parts()
     connection_subscribe(ConnectionEvent::LinkEnded, reset_main_display);
     connection_subscribe(ConnectionEvent::LinkEnded, trends_link_ended);
     status_display_install();
-    event_lists_display_install();
+    event_lists_display_install(set_title_alarm_count);
     equipment_display_install();
     trends_install();
     settings_page_install();

@@ -4,9 +4,9 @@
 
 #include <gtk/gtk.h>
 
-#include "app/gtk_ui.h"
-#include "app/handlers.h"
-#include "app/widgets.h"
+#include "gui/helpers.h"
+#include "gui/handlers.h"
+#include "gui/widgets.h"
 #include "base/app_state.h"
 #include "base/log.h"
 #include "battery/records_gtk.h"
@@ -44,7 +44,7 @@ void save(const RecordFile& record, const ListedRecord& listed, const RecordSett
         return;
     }
     GtkWidget* dialog = gtk_file_chooser_dialog_new(test ? "Сохранить батарейный тест" : "Сохранить разряд",
-                                                    GTK_WINDOW(w.main_window), GTK_FILE_CHOOSER_ACTION_SAVE,
+                                                    main_window(), GTK_FILE_CHOOSER_ACTION_SAVE,
                                                     GTK_STOCK_CANCEL, GTK_RESPONSE_CANCEL, GTK_STOCK_SAVE,
                                                     GTK_RESPONSE_ACCEPT, nullptr);
     gtk_file_chooser_set_do_overwrite_confirmation(GTK_FILE_CHOOSER(dialog), TRUE);

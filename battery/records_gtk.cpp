@@ -2,8 +2,8 @@
 
 #include <gtk/gtk.h>
 
-#include "app/handlers.h"
-#include "app/widgets.h"
+#include "gui/handlers.h"
+#include "gui/widgets.h"
 #include "base/app_state.h"
 #include "battery/records_read.h"
 #include "registers/settings_store.h"

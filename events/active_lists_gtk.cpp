@@ -2,7 +2,6 @@
 
 #include <glib.h>
 
-#include "app/gtk_ui.h"
 #include "events/alarm_notice.h"
 #include "events/alarm_notify_gtk.h"
 #include "status/display_hooks.h"
@@ -11,6 +10,13 @@
 namespace {
 
 ActiveSince g_since;
+void (*g_show_alarm_count)(unsigned count) = nullptr;
+
+void show_alarm_count(unsigned count)
+{
+    if (g_show_alarm_count)
+        g_show_alarm_count(count);
+}
 
 } // namespace
 
@@ -39,10 +45,11 @@ void apply_active_event_lists(const ActiveListsView& lists)
     notify_new_alarms(new_alarms);
 }
 
-void event_lists_display_install()
+void event_lists_display_install(void (*alarm_count_shown)(unsigned count))
 {
+    g_show_alarm_count = alarm_count_shown;
     display_set_applier(DisplayStep::EventLists, [](const CycleView& v) {
-        set_title_alarm_count(v.alarm1_count);
+        show_alarm_count(v.alarm1_count);
         apply_active_event_lists(v.event_lists);
     });
 }
@@ -54,5 +61,5 @@ void event_lists_display_reset()
     apply_active_event_lists(empty);
     // The next link's first cycle shows what is active as it comes up.
     g_since.reset();
-    set_title_alarm_count(0);
+    show_alarm_count(0);
 }

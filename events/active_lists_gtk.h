@@ -8,6 +8,8 @@
 void apply_active_event_lists(const ActiveListsView& lists);
 
 // Puts the lists' applier into the poll thread's display step for event lists.
-void event_lists_display_install();
+// Each cycle's count of active first-degree alarms, and 0 once the lists are
+// emptied, goes to `alarm_count_shown` (the window's title; may be null).
+void event_lists_display_install(void (*alarm_count_shown)(unsigned count));
 // Empties the six lists (the link has ended).
 void event_lists_display_reset();

@@ -3,7 +3,7 @@
 #include <gio/gio.h>
 #include <gtk/gtk.h>
 
-#include "app/widgets.h"
+#include "gui/widgets.h"
 #include "base/text_format.h"
 
 namespace {
@@ -48,7 +48,8 @@ gboolean send(gpointer data)
 
 void notify_new_alarms(const std::vector<std::string>& texts)
 {
-    if (texts.empty() || !w.main_window || gtk_window_is_active(GTK_WINDOW(w.main_window)))
+    GtkWindow* window = main_window();
+    if (texts.empty() || !window || gtk_window_is_active(window))
         return;
     // Without a session bus there is no desktop to tell; GIO would start a
     // bus of its own for the call, and leave it running.

@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "app/gtk_ui.h"
-#include "app/handlers.h"
-#include "app/widgets.h"
+#include "gui/helpers.h"
+#include "gui/handlers.h"
+#include "gui/widgets.h"
 #include "base/app_state.h"
 #include "base/log.h"
 #include "events/journal_export.h"
@@ -168,7 +168,7 @@ std::vector<JournalExportRow> rows_of_store(GtkListStore* store)
 std::string ask_export_file(uint32_t identification_serial)
 {
     GtkWidget* dialog = gtk_file_chooser_dialog_new(
-        "Экспорт журнала событий", w.main_window ? GTK_WINDOW(w.main_window) : nullptr, GTK_FILE_CHOOSER_ACTION_SAVE,
+        "Экспорт журнала событий", main_window(), GTK_FILE_CHOOSER_ACTION_SAVE,
         GTK_STOCK_CANCEL, GTK_RESPONSE_CANCEL, GTK_STOCK_SAVE, GTK_RESPONSE_ACCEPT, nullptr);
     set_accessible_id(dialog, "JournalExportDialog");
     gtk_file_chooser_set_do_overwrite_confirmation(GTK_FILE_CHOOSER(dialog), TRUE);

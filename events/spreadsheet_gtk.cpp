@@ -2,7 +2,7 @@
 
 #include <gtk/gtk.h>
 
-#include "app/gtk_ui.h"
+#include "gui/helpers.h"
 #include "base/log.h"
 
 bool spreadsheet_save(const std::string& utf8_name, const std::function<void(SpreadsheetWriter&)>& write,

@@ -4,13 +4,14 @@
 
 #include <string>
 
-#include "app/handlers.h"
-#include "app/widgets.h"
+#include "gui/handlers.h"
+#include "gui/widgets.h"
 #include "link/tcp_address.h"
 
 namespace {
 
 GtkWidget* hint_label() { return widget_by_id("DeviceAddressHint"); }
+GtkWidget* address_entry() { return widget_by_id("DeviceAddress"); }
 
 // Whatever the user changes may be the correction: the old hint no longer
 // speaks of what the entry holds.
@@ -20,7 +21,8 @@ void DeviceAddressChanged(GtkEditable*, gpointer) { address_dialog_clear_hint();
 
 bool address_dialog_accepts()
 {
-    const char* text = w.device_address ? gtk_entry_get_text(GTK_ENTRY(w.device_address)) : "";
+    GtkWidget* entry = address_entry();
+    const char* text = entry ? gtk_entry_get_text(GTK_ENTRY(entry)) : "";
     TcpAddress address;
     int parsed = parse_tcp_address(text, &address);
     if (parsed == 0)
@@ -32,9 +34,9 @@ bool address_dialog_accepts()
         g_free(markup);
         gtk_widget_show(hint);
     }
-    if (w.device_address) {
-        gtk_widget_grab_focus(w.device_address);
-        gtk_editable_select_region(GTK_EDITABLE(w.device_address), 0, -1);
+    if (entry) {
+        gtk_widget_grab_focus(entry);
+        gtk_editable_select_region(GTK_EDITABLE(entry), 0, -1);
     }
     return false;
 }

@@ -30,10 +30,26 @@ void announce(ConnectionEvent event)
         subscriber();
 }
 
-// On the GUI thread, holding the lock, some time after a transport thread
-// ended. A link opened meanwhile is the user's new connection: leave it be.
-void link_ended_on_gui(void*)
+// The last link whose end the window has heard of. "Отключиться" announces
+// its link's end at once; the transport thread's word of that same end comes
+// later and is not passed on a second time. GUI thread.
+LinkSession g_end_announced = 0;
+
+void announce_link_ended(LinkSession session)
 {
+    if (session != 0 && session == g_end_announced)
+        return;
+    g_end_announced = session;
+    announce(ConnectionEvent::LinkEnded);
+}
+
+// On the GUI thread, holding the lock, some time after the transport thread
+// of `data`'s link ended. A link opened meanwhile is the user's new
+// connection: leave it be.
+void link_ended_on_gui(void* data)
+{
+    LinkSession session = *static_cast<LinkSession*>(data);
+    delete static_cast<LinkSession*>(data);
     if (app.link_open)
         return;
     app.password_entered = 0;
@@ -44,10 +60,10 @@ void link_ended_on_gui(void*)
         announce(ConnectionEvent::DiscardEdits);
         app.settings_modified = 0;
     }
-    announce(ConnectionEvent::LinkEnded);
+    announce_link_ended(session);
 }
 
-void link_ended(LinkSession) { ui().post(link_ended_on_gui, nullptr); }
+void link_ended(LinkSession session) { ui().post(link_ended_on_gui, new LinkSession(session)); }
 
 // A send failed under the exchange. A backend with a thread of its own
 // watches its link itself and treats the failure as a lost call.
@@ -201,7 +217,19 @@ int confirm_disconnect()
 void disconnect_from_device()
 {
     announce(ConnectionEvent::ConnectStarted);
+    LinkSession session = link_session_current();
     link_close();
+    // A backend's own thread ends its link later (the modem hangs up): until
+    // then a poll cycle may still paint, so that end is announced when the
+    // transport thread has ended. Any other link has ended here, and no cycle
+    // shows after link_close: the window shows the end at once.
+    const LinkBackend* backend = link_backend(app.link_kind);
+    if (backend && backend->own_thread)
+        return;
+    // A link that had already failed left nothing for link_close to reset.
+    ui().set_connect_controls(1);
+    if (session != 0)
+        announce_link_ended(session);
 }
 
 void store_monitoring_password(const char* password_1251, int length)

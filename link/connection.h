@@ -22,7 +22,7 @@ enum class ConnectionEvent {
     // DiscardEdits, while the edits are still there to be kept aside.
     EditsLost,
     // A link has ended and no other has opened since: whatever way it ended,
-    // the window returns to its disconnected state.
+    // the window returns to its disconnected state. Once per link.
     LinkEnded,
 };
 void connection_subscribe(ConnectionEvent event, void (*subscriber)());
@@ -80,8 +80,9 @@ int connect_target(const LinkTarget& target);
 // "Отключиться", first half: with unapplied settings asks whether to go on
 // and, if so, drops the edits. 0 when the user chose to stay connected.
 int confirm_disconnect();
-// "Отключиться", second half: closes the link. The window then resets the
-// main display.
+// "Отключиться", second half: closes the link. A link without a thread of its
+// own has ended here: LinkEnded is announced at once, and not again when its
+// transport thread ends. A modem's link ends when its thread has hung up.
 void disconnect_from_device();
 
 // Stores a monitoring password typed by the user (UTF-8). It must fit into

@@ -9,10 +9,10 @@
 #include <string>
 
 #include "base/app_state.h"
-#include "app/gtk_ui.h"
-#include "app/handlers.h"
-#include "app/main_window.h"
-#include "app/widgets.h"
+#include "base/ui_hooks.h"
+#include "gui/helpers.h"
+#include "gui/handlers.h"
+#include "gui/widgets.h"
 #include "base/workers.h"
 #include "link/address_dialog_gtk.h"
 #include "link/connection.h"
@@ -69,10 +69,10 @@ void window_going(GtkWidget*, gpointer data)
 // GDK lock held.
 int turn_main_loop_until_decided(ConnectWait* wait)
 {
-    set_connect_controls(0);
-    if (w.disconnect_item)
-        gtk_widget_set_sensitive(w.disconnect_item, FALSE);
-    GtkWidget* window = w.main_window;
+    ui().set_connect_controls(0);
+    if (GtkWidget* disconnect = widget_by_id("imagemenuitem2"))
+        gtk_widget_set_sensitive(disconnect, FALSE);
+    GtkWindow* window = main_window();
     gulong hidden = g_signal_connect(window, "hide", G_CALLBACK(window_going), wait);
     gulong destroyed = g_signal_connect(window, "destroy", G_CALLBACK(window_going), wait);
 
@@ -85,7 +85,7 @@ int turn_main_loop_until_decided(ConnectWait* wait)
         if (g_signal_handler_is_connected(window, handler))
             g_signal_handler_disconnect(window, handler);
     if (!g_window_closing)
-        set_connect_controls(1);
+        ui().set_connect_controls(1);
     return wait->result;
 }
 
@@ -100,7 +100,7 @@ int wait_keeping_window_alive(int fd, int timeout_ms)
     int ready = ::poll(&p, 1, kQuickMs);
     if (ready != 0)
         return 1;   // ready, or a failed poll: SO_ERROR tells
-    if (!w.main_window) {
+    if (!main_window()) {
         ready = ::poll(&p, 1, timeout_ms - kQuickMs);
         return ready != 0 ? 1 : 0;
     }
@@ -140,7 +140,7 @@ gboolean off_thread_call_returned(gpointer data)
 
 int run_keeping_window_alive(std::function<int()> call, int given_up)
 {
-    if (!w.main_window)
+    if (!main_window())
         return call();
     if (g_window_closing)
         return given_up;
@@ -174,30 +174,34 @@ void offer_recent_addresses()
         gtk_combo_box_text_append_text(GTK_COMBO_BOX_TEXT(combo), address.c_str());
 }
 
+GtkWidget* address_dialog() { return widget_by_id("StringEnterDialog"); }
+
 void show_address_dialog()
 {
-    if (!w.string_enter_dialog || g_window_closing)
+    GtkWidget* dialog = address_dialog();
+    if (!dialog || g_window_closing)
         return;
     offer_recent_addresses();
     address_dialog_clear_hint();
-    gtk_window_set_title(GTK_WINDOW(w.string_enter_dialog), "Адрес устройства");
-    if (w.label55)
-        gtk_label_set_markup(GTK_LABEL(w.label55), "<b>Введите адрес устройства:</b>");
-    gtk_widget_show(w.string_enter_dialog);
+    gtk_window_set_title(GTK_WINDOW(dialog), "Адрес устройства");
+    if (GtkWidget* label = widget_by_id("label55"))
+        gtk_label_set_markup(GTK_LABEL(label), "<b>Введите адрес устройства:</b>");
+    gtk_widget_show(dialog);
 }
 
 void hide_address_dialog()
 {
-    if (w.string_enter_dialog)
-        gtk_widget_hide(w.string_enter_dialog);
+    if (GtkWidget* dialog = address_dialog())
+        gtk_widget_hide(dialog);
 }
 
 void SelectConnectionType(GtkCheckMenuItem* item, gpointer)
 {
     if (!gtk_check_menu_item_get_active(item))
         return;
+    static const char* const kKindItems[5] = {"menuitem7", "menuitem8", "menuitem9", "menuitem10", "menuitem11"};
     for (int kind = 0; kind < 5; ++kind)
-        if (w.kind_items[kind] == GTK_WIDGET(item))
+        if (widget_by_id(kKindItems[kind]) == GTK_WIDGET(item))
             app.link_kind = LinkKind(kind);
 }
 
@@ -226,7 +230,8 @@ void ConnectToDeviceOK(GtkButton*, gpointer)
     if (app.link_kind != LinkKind::Ethernet || !address_dialog_accepts())
         return;
     hide_address_dialog();
-    std::string address = w.device_address ? gtk_entry_get_text(GTK_ENTRY(w.device_address)) : "";
+    GtkWidget* entry = widget_by_id("DeviceAddress");
+    std::string address = entry ? gtk_entry_get_text(GTK_ENTRY(entry)) : "";
     if (connect_ethernet() != 0)
         show_address_dialog();
     else
@@ -246,19 +251,11 @@ void DisconnectFromDevice(GtkMenuItem*, gpointer)
     if (!confirm_disconnect())
         return;
     // Neither command is offered while the link goes down.
-    for (GtkWidget* item : {w.connect_item, w.disconnect_item})
-        if (item)
+    for (const char* id : {"imagemenuitem1", "imagemenuitem2"})
+        if (GtkWidget* item = widget_by_id(id))
             gtk_widget_set_sensitive(item, FALSE);
+    // The window returns to its disconnected state through LinkEnded.
     disconnect_from_device();
-    const LinkBackend* backend = link_backend(app.link_kind);
-    // A backend's own thread ends its link later (the modem hangs up): until
-    // then a poll cycle may still paint, so the display is reset when the
-    // link has ended (LinkEnded), not here.
-    if (!(backend && backend->own_thread))
-        reset_main_display();
-    // A link that had already failed left nothing for link_close to reset.
-    if (!app.link_open && !(backend && backend->own_thread))
-        set_connect_controls(1);
 }
 
 void SetMonitoringPassword(GtkMenuItem*, gpointer)
@@ -274,7 +271,7 @@ int ask_monitoring_password()
     if (app.password_entered)
         return 1;
     GtkWidget* dialog = gtk_dialog_new_with_buttons(
-        "Пароль мониторинга", w.main_window ? GTK_WINDOW(w.main_window) : nullptr,
+        "Пароль мониторинга", main_window(),
         GtkDialogFlags(GTK_DIALOG_MODAL | GTK_DIALOG_DESTROY_WITH_PARENT), GTK_STOCK_OK,
         GTK_RESPONSE_ACCEPT, GTK_STOCK_CANCEL, GTK_RESPONSE_REJECT, nullptr);
     set_accessible_id(dialog, "MonitoringPasswordDialog");

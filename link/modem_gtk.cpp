@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "app/gtk_ui.h"
-#include "app/widgets.h"
+#include "gui/helpers.h"
+#include "gui/widgets.h"
 #include "base/app_state.h"
 #include "link/modem_protocol.h"
 #include "link/recent_file.h"
@@ -151,7 +151,7 @@ void copy_cut(char* out, size_t size, const char* text)
 bool run_modem_dialog(bool pstn, LinkTarget* target)
 {
     std::vector<ComPort> ports = enumerate_com_ports();
-    GtkWidget* dialog = new_dialog("Параметры подключения модема", w.main_window);
+    GtkWidget* dialog = new_dialog("Параметры подключения модема", GTK_WIDGET(main_window()));
     set_accessible_id(dialog, "ModemDialog");
     GtkWidget* table = new_table(pstn ? 4 : 3);
 

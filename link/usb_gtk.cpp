@@ -2,8 +2,8 @@
 
 #include <gtk/gtk.h>
 
-#include "app/gtk_ui.h"
-#include "app/widgets.h"
+#include "gui/helpers.h"
+#include "gui/widgets.h"
 #include "base/text_format.h"
 #include "link/usb.h"
 
@@ -12,7 +12,7 @@ namespace {
 int choose_controller(const std::vector<uint32_t>& ids)
 {
     GtkWidget* dialog = gtk_dialog_new_with_buttons(
-        "Выбор контроллера RARUR", w.main_window ? GTK_WINDOW(w.main_window) : nullptr,
+        "Выбор контроллера RARUR", main_window(),
         GtkDialogFlags(GTK_DIALOG_MODAL | GTK_DIALOG_DESTROY_WITH_PARENT), GTK_STOCK_OK, GTK_RESPONSE_ACCEPT,
         GTK_STOCK_CANCEL, GTK_RESPONSE_REJECT, nullptr);
     set_accessible_id(dialog, "UsbChooserDialog");

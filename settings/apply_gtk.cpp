@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <string>
 
-#include "app/gtk_ui.h"
-#include "app/widgets.h"
+#include "gui/helpers.h"
+#include "gui/widgets.h"
 #include "base/app_state.h"
 #include "link/connection_gtk.h"
 #include "registers/settings_store.h"
@@ -201,7 +201,7 @@ void size_review(GtkWidget* dialog, GtkWidget* view, const std::vector<SettingsC
 bool review_changes(const std::vector<SettingsChange>& changes)
 {
     GtkWidget* dialog = gtk_dialog_new_with_buttons(
-        "Изменения настроек", w.main_window ? GTK_WINDOW(w.main_window) : nullptr,
+        "Изменения настроек", main_window(),
         GtkDialogFlags(GTK_DIALOG_MODAL | GTK_DIALOG_DESTROY_WITH_PARENT), nullptr, nullptr);
     set_accessible_id(dialog, "SettingsReviewDialog");
     GtkWidget* cancel = gtk_dialog_add_button(GTK_DIALOG(dialog), "Отмена", GTK_RESPONSE_REJECT);

@@ -7,8 +7,8 @@
 #include <mutex>
 #include <string>
 
-#include "app/gtk_ui.h"
-#include "app/widgets.h"
+#include "gui/helpers.h"
+#include "gui/widgets.h"
 #include "base/app_state.h"
 #include "base/text_format.h"
 #include "registers/settings_store.h"
@@ -325,7 +325,8 @@ void settings_edit_install()
 
 void settings_edit_commit_focus()
 {
-    GtkWidget* focus = w.main_window ? gtk_window_get_focus(GTK_WINDOW(w.main_window)) : nullptr;
+    GtkWindow* window = main_window();
+    GtkWidget* focus = window ? gtk_window_get_focus(window) : nullptr;
     if (!focus)
         return;
     if (GTK_IS_SPIN_BUTTON(focus)) {

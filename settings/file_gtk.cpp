@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "app/gtk_ui.h"
-#include "app/handlers.h"
-#include "app/widgets.h"
+#include "gui/helpers.h"
+#include "gui/handlers.h"
+#include "gui/widgets.h"
 #include "base/app_state.h"
 #include "base/log.h"
 #include "base/text_format.h"
@@ -104,7 +104,7 @@ gboolean sync_menu(gpointer)
 std::string choose_file(bool save, const std::string& proposed, bool* passwords = nullptr)
 {
     GtkWidget* dialog = gtk_file_chooser_dialog_new(
-        save ? "Сохранить настройки" : "Загрузить настройки", GTK_WINDOW(w.main_window),
+        save ? "Сохранить настройки" : "Загрузить настройки", main_window(),
         save ? GTK_FILE_CHOOSER_ACTION_SAVE : GTK_FILE_CHOOSER_ACTION_OPEN, GTK_STOCK_CANCEL, GTK_RESPONSE_CANCEL,
         save ? GTK_STOCK_SAVE : GTK_STOCK_OPEN, GTK_RESPONSE_ACCEPT, nullptr);
     GtkFileFilter* filter = gtk_file_filter_new();
@@ -166,7 +166,7 @@ void SaveSettingsFile(GtkMenuItem*, gpointer)
     int layout = settings_page_layout();
     SettingsFileOptions options;
     if (app.settings_modified) {
-        GtkWidget* dialog = gtk_message_dialog_new(GTK_WINDOW(w.main_window), GTK_DIALOG_MODAL, GTK_MESSAGE_QUESTION,
+        GtkWidget* dialog = gtk_message_dialog_new(main_window(), GTK_DIALOG_MODAL, GTK_MESSAGE_QUESTION,
                                                    GTK_BUTTONS_NONE, "%s",
                                                    "Изменения настроек не применены. Какие настройки сохранить в "
                                                    "файл?");

@@ -4,8 +4,8 @@
 
 #include <mutex>
 
-#include "app/handlers.h"
-#include "app/widgets.h"
+#include "gui/handlers.h"
+#include "gui/widgets.h"
 #include "base/app_state.h"
 #include "registers/settings_store.h"
 #include "settings/masks.h"

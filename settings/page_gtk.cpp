@@ -2,8 +2,8 @@
 
 #include <gtk/gtk.h>
 
-#include "app/handlers.h"
-#include "app/widgets.h"
+#include "gui/handlers.h"
+#include "gui/widgets.h"
 #include "base/app_state.h"
 #include "base/ui_hooks.h"
 #include "registers/settings_store.h"
@@ -146,7 +146,8 @@ void drop_edit_marks()
 
 bool on_settings_page()
 {
-    return w.categories && gtk_notebook_get_current_page(GTK_NOTEBOOK(w.categories)) == kSettingsNotebookPage;
+    GtkWidget* categories = widget_by_id("Categories");
+    return categories && gtk_notebook_get_current_page(GTK_NOTEBOOK(categories)) == kSettingsNotebookPage;
 }
 
 // The poll thread's load after the first good settings read of a connection:

@@ -2,7 +2,7 @@
 
 #include <gtk/gtk.h>
 
-#include "app/widgets.h"
+#include "gui/widgets.h"
 
 void fill_store(const char* store_id, const std::vector<StoreRow>& rows)
 {

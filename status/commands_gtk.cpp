@@ -5,9 +5,9 @@
 
 #include <gtk/gtk.h>
 
-#include "app/gtk_ui.h"
-#include "app/handlers.h"
-#include "app/widgets.h"
+#include "gui/helpers.h"
+#include "gui/handlers.h"
+#include "gui/widgets.h"
 #include "base/app_state.h"
 #include "link/connection_gtk.h"
 #include "status/commands_run.h"

@@ -7,7 +7,7 @@
 
 #include <gtk/gtk.h>
 
-#include "app/widgets.h"
+#include "gui/widgets.h"
 #include "base/workers.h"
 #include "registers/settings_image.h"
 #include "status/display_hooks.h"
@@ -15,6 +15,11 @@
 namespace {
 
 void (*g_settings_page_fill)(int layout) = nullptr;
+
+// Looked up once: the clock in the menu bar and the progress mark at the end
+// of the status bar change every cycle.
+GtkWidget* g_device_time = nullptr;   // DeviceTime
+GtkWidget* g_status_label = nullptr;  // StatusLabel
 
 // A label set to what it already shows is laid out and drawn again all the
 // same; most values stand still from one cycle to the next.
@@ -259,8 +264,8 @@ void apply_temperatures(const CycleView& c)
 
 void apply_identification(const CycleView& c)
 {
-    if (w.device_time)
-        gtk_menu_item_set_label(GTK_MENU_ITEM(w.device_time), c.device_time.c_str());
+    if (g_device_time)
+        gtk_menu_item_set_label(GTK_MENU_ITEM(g_device_time), c.device_time.c_str());
     set_text("DeviceCode", c.identification.device_code.c_str());
     set_text("ProtocolVersion", c.identification.protocol_version.c_str());
     set_text("SWVersion", c.identification.sw_version.c_str());
@@ -275,8 +280,8 @@ void apply_identification(const CycleView& c)
 
 void show_progress_mark(const char* markup)
 {
-    if (w.status_label)
-        set_markup_if_changed(GTK_LABEL(w.status_label), markup);
+    if (g_status_label)
+        set_markup_if_changed(GTK_LABEL(g_status_label), markup);
 }
 
 // The poll thread moves the progress mark some twenty times a cycle. Taking
@@ -371,8 +376,8 @@ void set_live_areas_sensitive(bool sensitive)
         for (int page = 0; page < kLivePages; ++page)
             if (GtkWidget* child = gtk_notebook_get_nth_page(GTK_NOTEBOOK(notebook), page))
                 gtk_widget_set_sensitive(child, sensitive);
-    if (w.device_time)
-        gtk_widget_set_sensitive(w.device_time, sensitive);
+    if (g_device_time)
+        gtk_widget_set_sensitive(g_device_time, sensitive);
 }
 
 void show_staleness(bool stale) { set_live_areas_sensitive(!stale); }
@@ -400,6 +405,12 @@ void prepare_settings_page(int layout)
 
 void status_display_install()
 {
+    g_device_time = widget_by_id("DeviceTime");
+    if (g_device_time && !GTK_IS_MENU_ITEM(g_device_time))
+        g_device_time = nullptr;
+    g_status_label = widget_by_id("StatusLabel");
+    if (g_status_label && !GTK_IS_LABEL(g_status_label))
+        g_status_label = nullptr;
     PollDisplayHooks& hooks = display_hooks();
     hooks.set_progress = post_progress_mark;
     gdk_threads_add_timeout(kProgressPeriodMs, show_pending_progress, nullptr);
@@ -430,8 +441,8 @@ void status_display_reset()
         }
         look.visible ? gtk_widget_show(widget) : gtk_widget_hide(widget);
     }
-    if (w.device_time)
-        gtk_menu_item_set_label(GTK_MENU_ITEM(w.device_time), "");
+    if (g_device_time)
+        gtk_menu_item_set_label(GTK_MENU_ITEM(g_device_time), "");
     {
         std::lock_guard g(g_pending_progress.lock);
         g_pending_progress.pending = false;

@@ -1,6 +1,6 @@
 #include "status/equipment_gtk.h"
 
-#include "app/widgets.h"
+#include "gui/widgets.h"
 #include "status/display_hooks.h"
 
 void apply_list_view(GtkListStore* store, const ListView& view)

@@ -5,9 +5,9 @@
 #include <memory>
 #include <vector>
 
-#include "app/gtk_ui.h"
-#include "app/handlers.h"
-#include "app/widgets.h"
+#include "gui/helpers.h"
+#include "gui/handlers.h"
+#include "gui/widgets.h"
 #include "base/app_state.h"
 #include "base/text_format.h"
 #include "base/ui_hooks.h"

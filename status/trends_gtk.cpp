@@ -10,9 +10,9 @@
 
 #include <gtk/gtk.h>
 
-#include "app/gtk_ui.h"
-#include "app/handlers.h"
-#include "app/widgets.h"
+#include "gui/helpers.h"
+#include "gui/handlers.h"
+#include "gui/widgets.h"
 #include "base/app_state.h"
 #include "base/log.h"
 #include "base/text_format.h"
@@ -535,7 +535,7 @@ std::string proposed_file_name()
 std::string choose_file(std::string& utf8_name)
 {
     GtkWidget* dialog = gtk_file_chooser_dialog_new(
-        "Записывать значения", w.main_window ? GTK_WINDOW(w.main_window) : nullptr, GTK_FILE_CHOOSER_ACTION_SAVE,
+        "Записывать значения", main_window(), GTK_FILE_CHOOSER_ACTION_SAVE,
         GTK_STOCK_CANCEL, GTK_RESPONSE_CANCEL, GTK_STOCK_SAVE, GTK_RESPONSE_ACCEPT, nullptr);
     set_accessible_id(dialog, "RecordValuesDialog");
     GtkFileFilter* filter = gtk_file_filter_new();

@@ -68,6 +68,7 @@ done
 # is a rule of its own, so includes of app/ are left to it here.
 folder_order=(
     base
+    gui
     registers
     modbus
     link
@@ -92,6 +93,21 @@ for dir in "${folder_order[@]}"; do
             fi
         done < <(quoted_includes "$f")
     done < <(cd "$top" && find "$dir" -name '*.h' -o -name '*.cpp' | sort)
+done
+
+# app/ is the composition root: no other folder of the program includes it
+# (link/ modbus/ status/ events/ battery/ settings/, a folder added beside
+# them, gui/), and gui/, the GTK ground the subsystems' window parts share,
+# stands just above base/ and includes nothing but base/ and itself.
+for d in $(cd "$top" && ls -d */ | tr -d /); do
+    case "$d" in app|tests|tools|bench) continue ;; esac
+    [ -f "$top/$d/CMakeCache.txt" ] && continue   # a build tree
+    for f in $(cd "$top" && ls "$d"/*.h "$d"/*.cpp 2>/dev/null); do
+        while read -r inc; do
+            case "$inc" in app/*) fail "$f includes $inc: only app/ composes the program" ;; esac
+            case "$d:$inc" in gui:base/*|gui:gui/*|*:) ;; gui:*) fail "$f (gui) includes $inc from a folder above it" ;; esac
+        done < <(quoted_includes "$f")
+    done
 done
 
 if [ "$failures" -gt 0 ]; then

@@ -50,6 +50,7 @@ protected:
             link_close();
         }
         exchange_wait_stopped();
+        connection_unsubscribe_all();
     }
     // What the address dialog's OK does, once Ethernet is the chosen link.
     int connect(uint16_t port, const char* host = "127.0.0.1")
@@ -161,6 +162,9 @@ TEST_F(Exchange, ReportsLibmodbusExceptionsWithTheirTexts)
 
 TEST_P(ExchangeOver, ConnectingAnnouncesTheLinkAndDisconnectingUndoesIt)
 {
+    static int ended;
+    ended = 0;
+    connection_subscribe(ConnectionEvent::LinkEnded, [] { ++ended; });
     FaultyServer server(GetParam());
     if (usb()) {
         ASSERT_EQ(open(server), 0);
@@ -181,8 +185,10 @@ TEST_P(ExchangeOver, ConnectingAnnouncesTheLinkAndDisconnectingUndoesIt)
             EXPECT_EQ(tcp_connect(), 0) << "a second connect while open does nothing";
         }
         disconnect_from_device();
+        EXPECT_EQ(ended, 1) << "the window returns to its disconnected state at once";
     }
     exchange_wait_stopped();
+    EXPECT_EQ(ended, 1) << "and once: the transport thread's end is the same link's";
     EXPECT_EQ(app.link_open.load(), 0);
     EXPECT_EQ(headless_connect_controls(), 1);
     EXPECT_EQ(headless_title(), "RARUR Service");

@@ -1,4 +1,4 @@
-#include "app/handlers.h"
+#include "gui/handlers.h"
 
 #include <map>
 #include <string>
