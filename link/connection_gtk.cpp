@@ -196,20 +196,22 @@ void SelectConnectionType(GtkCheckMenuItem* item, gpointer)
 {
     if (!gtk_check_menu_item_get_active(item))
         return;
-    for (int kind = 0; kind < 5; ++kind)
-        if (w.kind_items[kind] == GTK_WIDGET(item))
-            app.link_kind = LinkKind(kind);
+    for (const LinkBackend* backend : link_backends())
+        if (widget_by_id(backend->menu_item) == GTK_WIDGET(item))
+            app.link_kind = backend->kind;
 }
 
 void ConnectToDevice(GtkMenuItem*, gpointer)
 {
-    switch (connect_to_device()) {
+    LinkBackend::Asks asks = connect_to_device();
+    switch (asks) {
     case LinkBackend::Asks::Address:
         show_address_dialog();
         break;
-    case LinkBackend::Asks::Modem: {
+    case LinkBackend::Asks::Modem:
+    case LinkBackend::Asks::PhoneLineModem: {
         LinkTarget target;
-        if (run_modem_dialog(app.link_kind == LinkKind::Pstn, &target))
+        if (run_modem_dialog(asks == LinkBackend::Asks::PhoneLineModem, &target))
             connect_target(target);
         break;
     }
@@ -223,7 +225,8 @@ void ConnectToDevice(GtkMenuItem*, gpointer)
 
 void ConnectToDeviceOK(GtkButton*, gpointer)
 {
-    if (app.link_kind != LinkKind::Ethernet || !address_dialog_accepts())
+    const LinkBackend* backend = link_backend(app.link_kind);
+    if (!backend || backend->asks != LinkBackend::Asks::Address || !address_dialog_accepts())
         return;
     hide_address_dialog();
     std::string address = w.device_address ? gtk_entry_get_text(GTK_ENTRY(w.device_address)) : "";

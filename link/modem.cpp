@@ -293,8 +293,24 @@ void modem_close() { app.modem_wanted = 0; }
 
 }  // namespace
 
-const LinkBackend gsm_backend = {LinkKind::Gsm, "GSM", LinkBackend::Asks::Modem, gsm_open, modem_close, true};
-const LinkBackend pstn_backend = {LinkKind::Pstn, "PSTN", LinkBackend::Asks::Modem, pstn_open, modem_close, true};
+const LinkBackend gsm_backend = {
+    .kind = LinkKind::Gsm,
+    .name = "GSM",
+    .menu_item = "menuitem9",
+    .asks = LinkBackend::Asks::Modem,
+    .open = gsm_open,
+    .close = modem_close,
+    .own_thread = true,
+};
+const LinkBackend pstn_backend = {
+    .kind = LinkKind::Pstn,
+    .name = "PSTN",
+    .menu_item = "menuitem10",
+    .asks = LinkBackend::Asks::PhoneLineModem,
+    .open = pstn_open,
+    .close = modem_close,
+    .own_thread = true,
+};
 
 bool modem_call_wanted(const ModemCall& call) { return app.modem_wanted && g_call == call.number; }
 

@@ -27,7 +27,7 @@
 // The byte stream under a link: two calls with a written contract, so tests
 // can put a fake under the exchange.
 struct LinkIo {
-    LinkKind kind = LinkKind::Ethernet;   // the frame format the link carries
+    LinkKind kind = kDefaultLinkKind;   // the frame format the link carries
     // What the window title and the log say once the transport thread owns
     // the link; set by the link's backend when it opens the link.
     std::string title = "RARUR Service";
