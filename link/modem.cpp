@@ -106,6 +106,7 @@ std::shared_ptr<LinkIo> modem_link_io(const ModemCall& call, std::shared_ptr<Ser
     auto io = std::make_shared<LinkIo>();
     io->kind = call.gsm ? LinkKind::Gsm : LinkKind::Pstn;
     io->read_wait_ms = kCallReadWaitMs;
+    io->wanted = [] { return app.modem_wanted != 0; };
     io->title = format("RARUR Service - %s [%s]", call.gsm ? "GSM" : "PSTN", call.phone.c_str());
     io->connected_text = format("Подключен к %s\n", call.phone.c_str());
     io->send_error_text = [](int) { return std::string("Ошибка передачи\n"); };

@@ -231,6 +231,8 @@ std::shared_ptr<ExchangeSession> exchange_current()
 
 LinkKind exchange_link_kind(const ExchangeSession& session) { return session.io->kind; }
 
+bool exchange_link_wanted(const ExchangeSession& session) { return !session.io->wanted || session.io->wanted(); }
+
 int exchange_submit(ExchangeSession& s, const std::shared_ptr<ModbusRequest>& request)
 {
     {
