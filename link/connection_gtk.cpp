@@ -146,7 +146,7 @@ int run_keeping_window_alive(std::function<int()> call, int given_up)
         return given_up;
     auto state = std::make_shared<OffThreadCall>();
     state->call = std::move(call);
-    int started = worker_start("blocking-call", 0, [state](const WorkerContext&) {
+    int started = worker_start(kBlockingCallLane, 0, [state](const WorkerContext&) {
         state->result = state->call();
         state->call = nullptr;   // what it holds goes with the thread, not with the window's side
         // No widget is touched on the way back: the lock is not needed.

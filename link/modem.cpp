@@ -15,9 +15,6 @@ namespace {
 
 using std::chrono::milliseconds;
 
-constexpr const char* kModemLane = "modem";
-// The poll thread's lane: a lost call waits for it before the port closes.
-constexpr const char* kPollLane = "poll";
 constexpr size_t kModemStack = 256000;
 
 // One byte of a reply line: 100 ms per byte asked for plus 500 ms.

@@ -50,10 +50,6 @@ std::shared_ptr<ExchangeSession> g_current;
 std::atomic<void (*)()> g_link_failed{nullptr};
 std::atomic<void (*)(LinkSession)> g_link_ended{nullptr};
 
-// Transport threads are workers of one lane: they take turns in the order
-// their links were opened, so at most one owns a link at any time.
-constexpr const char* kTransportLane = "transport";
-
 void close_session(ExchangeSession& s)
 {
     link_session_end(s.id);

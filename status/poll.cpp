@@ -32,7 +32,6 @@ constexpr auto kAbandonPause = std::chrono::milliseconds(250);
 constexpr auto kCyclePause = std::chrono::milliseconds(1000);
 
 constexpr size_t kPollStack = 256000;
-constexpr const char* kPollLane = "poll";
 
 std::atomic<RegisterReader> g_reader{modbus_read_registers};
 std::atomic<void (*)()> g_link_close{link_close};
