@@ -7,10 +7,10 @@
 
 #include <cstdint>
 
-enum class LinkKind : int32_t { Usb = 0, Ethernet = 1, Gsm = 2, Pstn = 3, Rs485 = 4 };
+enum class LinkKind : int32_t { Usb = 0, Ethernet = 1, Gsm = 2, Pstn = 3, Rs485 = 4, Count_ };
 
 // How many kinds there are: tables indexed by the kind are sized by this.
-constexpr int kLinkKindCount = int(LinkKind::Rs485) + 1;
+constexpr int kLinkKindCount = int(LinkKind::Count_);
 
 // The kind chosen when the program starts (its menu item is the one marked
 // active in the interface description).
