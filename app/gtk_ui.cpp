@@ -13,6 +13,7 @@
 #include "base/ui_hooks.h"
 #include "base/text_format.h"
 #include "app/widgets.h"
+#include "link/backend.h"
 
 MainWidgets w;
 
@@ -186,8 +187,8 @@ void create_log_tags(GtkTextBuffer* buffer)
 
 void set_connect_controls(int disconnected)
 {
-    for (GtkWidget* item : w.kind_items)
-        if (item)
+    for (const LinkBackend* backend : link_backends())
+        if (GtkWidget* item = widget_by_id(backend->menu_item))
             gtk_widget_set_sensitive(item, disconnected ? TRUE : FALSE);
     if (w.connect_item)
         gtk_widget_set_sensitive(w.connect_item, disconnected ? TRUE : FALSE);

@@ -18,6 +18,7 @@
 #include "app/widgets.h"
 #include "app/window_geometry.h"
 #include "app/window_parts.h"
+#include "link/backend.h"
 
 namespace {
 
@@ -163,16 +164,23 @@ void look_up_widgets()
     w.main_window = must("MainWindow");
     gtk_window_set_title(GTK_WINDOW(w.main_window), "RARUR Service");
     w.categories = must("Categories");
-    app.link_kind = LinkKind::Ethernet;
+    app.link_kind = kDefaultLinkKind;
     w.connect_item = must("imagemenuitem1");
     w.disconnect_item = must("imagemenuitem2");
-    static const char* const kinds[5] = {"menuitem7", "menuitem8", "menuitem9", "menuitem10", "menuitem11"};
-    for (int i = 0; i < 5; ++i)
-        w.kind_items[i] = must(kinds[i]);
+    for (const LinkBackend* backend : link_backends()) {
+        GtkWidget* item = must(backend->menu_item);
+        if (!item)
+            continue;
+        gtk_menu_item_set_label(GTK_MENU_ITEM(item), backend->name);
+        // A kind the program cannot connect through keeps its item (the radio
+        // group stays whole) but is not offered.
+        if (!backend->open) {
+            gtk_widget_hide(item);
+            gtk_widget_set_no_show_all(item, TRUE);
+        }
+    }
     gtk_widget_set_sensitive(w.connect_item, TRUE);
     gtk_widget_set_sensitive(w.disconnect_item, FALSE);
-    gtk_widget_hide(w.kind_items[4]);
-    gtk_widget_set_no_show_all(w.kind_items[4], TRUE);
 
     // The status label written by the poll cycle, at the end of the status bar.
     GtkWidget* statusbar = must("statusbar1");

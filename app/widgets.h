@@ -15,7 +15,6 @@ struct MainWidgets {
     GtkWidget* categories = nullptr;
     GtkWidget* connect_item = nullptr;      // imagemenuitem1
     GtkWidget* disconnect_item = nullptr;   // imagemenuitem2
-    GtkWidget* kind_items[5] = {};          // menuitem7 .. menuitem11
     GtkWidget* status_label = nullptr;      // packed at the end of statusbar1
     GtkWidget* about_dialog = nullptr;
     GtkWidget* transferred_send = nullptr;

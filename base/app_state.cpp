@@ -25,7 +25,7 @@ void app_state_reset_start_values()
     app.com_handle = kInvalidHandle;
     app.password_entered = 0;
 
-    app.link_kind = LinkKind::Ethernet;
+    app.link_kind = kDefaultLinkKind;
     app.settings_modified = 0;
     app.log_enabled = 1;
 }

@@ -17,7 +17,7 @@ struct AppState {
     std::atomic<int> log_enabled{1};
 
     // links
-    std::atomic<LinkKind> link_kind{LinkKind::Ethernet};
+    std::atomic<LinkKind> link_kind{kDefaultLinkKind};
     std::atomic<int> link_open{0};
     std::atomic<int> modem_wanted{0};
     uint32_t usb_device_id = 0;

@@ -45,6 +45,20 @@ private:
 
 using WorkerBody = std::function<void(const WorkerContext&)>;
 
+// The lanes, named once for a lane's workers and for whoever waits for them
+// (the modem waits for the poll thread before it closes the port).
+// Transport threads take turns in the order their links were opened, so at
+// most one owns a link at any time.
+inline constexpr const char* kTransportLane = "transport";
+inline constexpr const char* kPollLane = "poll";
+inline constexpr const char* kModemLane = "modem";
+inline constexpr const char* kJournalLane = "journal";
+inline constexpr const char* kCommandLane = "command";
+inline constexpr const char* kRecordsLane = "records";
+inline constexpr const char* kApplyLane = "apply";
+inline constexpr const char* kRegistersLane = "registers";
+inline constexpr const char* kBlockingCallLane = "blocking-call";
+
 // Starts a detached worker in `lane` bound to `session` (0: bound to no link,
 // it stops only when the program exits). `stack_size` 0 keeps the default.
 // 0 started, -1 the thread could not be created (nothing is left counted).

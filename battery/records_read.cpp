@@ -12,7 +12,6 @@
 
 namespace {
 
-constexpr const char* kRecordsLane = "records";
 constexpr size_t kRecordsStack = 256000;
 
 std::atomic<int> g_reading{0};

@@ -115,6 +115,6 @@ int main(int argc, char** argv)
         GdkLock lock;
         link_close();
     }
-    workers_wait("modem");
+    workers_wait(kModemLane);
     return 0;
 }

@@ -16,7 +16,6 @@
 
 namespace {
 
-constexpr const char* kLane = "journal";
 constexpr size_t kJournalStack = 256000;
 constexpr auto kPause = std::chrono::milliseconds(1);
 
@@ -117,7 +116,7 @@ int journal_read_start()
         j.ended = false;
     }
     j.reading = 1;
-    int started = worker_start(kLane, link_session_current(), [](const WorkerContext& c) {
+    int started = worker_start(kJournalLane, link_session_current(), [](const WorkerContext& c) {
         read_journal(c);
         // Busy ends when the registry counts this worker out, right after this.
         state().reading = 0;
@@ -132,7 +131,7 @@ int journal_read_start()
 
 void journal_read_stop() { state().reading = 0; }
 
-bool journal_busy() { return workers_running(kLane) != 0; }
+bool journal_busy() { return workers_running(kJournalLane) != 0; }
 bool journal_reading() { return state().reading != 0; }
 
 bool journal_read_ended()
@@ -169,4 +168,4 @@ JournalSource journal_source()
     return source_now();
 }
 
-void journal_wait() { workers_wait(kLane); }
+void journal_wait() { workers_wait(kJournalLane); }

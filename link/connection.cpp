@@ -14,10 +14,6 @@
 
 namespace {
 
-// A link left open over Ethernet and closed for a new attempt: the Controller
-// gets a moment to let go of the old connection before the next one.
-constexpr auto kReconnectPause = std::chrono::milliseconds(300);
-
 int run_on_caller(std::function<int()> call, int) { return call(); }
 std::atomic<BlockingRunner> g_blocking_runner{run_on_caller};
 
@@ -157,21 +153,22 @@ LinkBackend::Asks connect_to_device()
 {
     announce(ConnectionEvent::ConnectStarted);
     const LinkBackend* backend = link_backend(app.link_kind);
-    if (!backend) {
-        if (app.link_kind != LinkKind::Rs485)
-            log_message(err_text, "Этот тип подключения пока не поддерживается\n");
+    if (!backend)
+        log_message(err_text, "Этот тип подключения пока не поддерживается\n");
+    // A kind without `open` is not offered in the menu: nothing to say.
+    if (!backend || !backend->open)
         return LinkBackend::Asks::Nothing;
-    }
     return backend->asks;
 }
 
 int connect_target(const LinkTarget& target)
 {
     const LinkBackend* backend = link_backend(app.link_kind);
-    if (!backend)
+    if (!backend || !backend->open)
         return -1;
     std::shared_ptr<ExchangeSession> left_over = app.link_open ? exchange_current() : nullptr;
-    bool ethernet_left_open = left_over && exchange_link_kind(*left_over) == LinkKind::Ethernet;
+    const LinkBackend* left_over_backend = left_over ? link_backend(exchange_link_kind(*left_over)) : nullptr;
+    auto reconnect_pause = left_over_backend ? left_over_backend->reconnect_pause : std::chrono::milliseconds(0);
     left_over.reset();
     link_close();
     if (backend->own_thread) {
@@ -180,9 +177,9 @@ int connect_target(const LinkTarget& target)
         ui().set_connect_controls(0);
         return 0;
     }
-    if (ethernet_left_open) {
-        auto pause = [] {
-            std::this_thread::sleep_for(kReconnectPause);
+    if (reconnect_pause.count() > 0) {
+        auto pause = [reconnect_pause] {
+            std::this_thread::sleep_for(reconnect_pause);
             return 0;
         };
         if (link_run_blocking(pause, -1) != 0)

@@ -68,7 +68,7 @@ int link_run_blocking(std::function<int()> call, int given_up);
 int link_open_through(const LinkBackend& backend, const LinkTarget& target);
 
 // "Подключиться": what the current kind asks for before it can connect
-// (nothing for a kind without a backend, with a log line).
+// (nothing for a kind the program does not connect through).
 LinkBackend::Asks connect_to_device();
 // The address dialog was confirmed: close any left-over link, connect to the
 // text of the address entry. 0 connected, -1 failed (logged; ask again).

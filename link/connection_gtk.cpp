@@ -146,7 +146,7 @@ int run_keeping_window_alive(std::function<int()> call, int given_up)
         return given_up;
     auto state = std::make_shared<OffThreadCall>();
     state->call = std::move(call);
-    int started = worker_start("blocking-call", 0, [state](const WorkerContext&) {
+    int started = worker_start(kBlockingCallLane, 0, [state](const WorkerContext&) {
         state->result = state->call();
         state->call = nullptr;   // what it holds goes with the thread, not with the window's side
         // No widget is touched on the way back: the lock is not needed.
@@ -199,21 +199,22 @@ void SelectConnectionType(GtkCheckMenuItem* item, gpointer)
 {
     if (!gtk_check_menu_item_get_active(item))
         return;
-    static const char* const kKindItems[5] = {"menuitem7", "menuitem8", "menuitem9", "menuitem10", "menuitem11"};
-    for (int kind = 0; kind < 5; ++kind)
-        if (widget_by_id(kKindItems[kind]) == GTK_WIDGET(item))
-            app.link_kind = LinkKind(kind);
+    for (const LinkBackend* backend : link_backends())
+        if (widget_by_id(backend->menu_item) == GTK_WIDGET(item))
+            app.link_kind = backend->kind;
 }
 
 void ConnectToDevice(GtkMenuItem*, gpointer)
 {
-    switch (connect_to_device()) {
+    LinkBackend::Asks asks = connect_to_device();
+    switch (asks) {
     case LinkBackend::Asks::Address:
         show_address_dialog();
         break;
-    case LinkBackend::Asks::Modem: {
+    case LinkBackend::Asks::Modem:
+    case LinkBackend::Asks::PhoneLineModem: {
         LinkTarget target;
-        if (run_modem_dialog(app.link_kind == LinkKind::Pstn, &target))
+        if (run_modem_dialog(asks == LinkBackend::Asks::PhoneLineModem, &target))
             connect_target(target);
         break;
     }
@@ -227,7 +228,8 @@ void ConnectToDevice(GtkMenuItem*, gpointer)
 
 void ConnectToDeviceOK(GtkButton*, gpointer)
 {
-    if (app.link_kind != LinkKind::Ethernet || !address_dialog_accepts())
+    const LinkBackend* backend = link_backend(app.link_kind);
+    if (!backend || backend->asks != LinkBackend::Asks::Address || !address_dialog_accepts())
         return;
     hide_address_dialog();
     GtkWidget* entry = widget_by_id("DeviceAddress");

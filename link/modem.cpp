@@ -15,9 +15,6 @@ namespace {
 
 using std::chrono::milliseconds;
 
-constexpr const char* kModemLane = "modem";
-// The poll thread's lane: a lost call waits for it before the port closes.
-constexpr const char* kPollLane = "poll";
 constexpr size_t kModemStack = 256000;
 
 // One byte of a reply line: 100 ms per byte asked for plus 500 ms.
@@ -106,6 +103,7 @@ std::shared_ptr<LinkIo> modem_link_io(const ModemCall& call, std::shared_ptr<Ser
     auto io = std::make_shared<LinkIo>();
     io->kind = call.gsm ? LinkKind::Gsm : LinkKind::Pstn;
     io->read_wait_ms = kCallReadWaitMs;
+    io->wanted = [] { return app.modem_wanted != 0; };
     io->title = format("RARUR Service - %s [%s]", call.gsm ? "GSM" : "PSTN", call.phone.c_str());
     io->connected_text = format("Подключен к %s\n", call.phone.c_str());
     io->send_error_text = [](int) { return std::string("Ошибка передачи\n"); };
@@ -293,8 +291,24 @@ void modem_close() { app.modem_wanted = 0; }
 
 }  // namespace
 
-const LinkBackend gsm_backend = {LinkKind::Gsm, "GSM", LinkBackend::Asks::Modem, gsm_open, modem_close, true};
-const LinkBackend pstn_backend = {LinkKind::Pstn, "PSTN", LinkBackend::Asks::Modem, pstn_open, modem_close, true};
+const LinkBackend gsm_backend = {
+    .kind = LinkKind::Gsm,
+    .name = "GSM",
+    .menu_item = "menuitem9",
+    .asks = LinkBackend::Asks::Modem,
+    .open = gsm_open,
+    .close = modem_close,
+    .own_thread = true,
+};
+const LinkBackend pstn_backend = {
+    .kind = LinkKind::Pstn,
+    .name = "PSTN",
+    .menu_item = "menuitem10",
+    .asks = LinkBackend::Asks::PhoneLineModem,
+    .open = pstn_open,
+    .close = modem_close,
+    .own_thread = true,
+};
 
 bool modem_call_wanted(const ModemCall& call) { return app.modem_wanted && g_call == call.number; }
 

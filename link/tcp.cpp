@@ -356,7 +356,17 @@ void tcp_close()
 
 }  // namespace
 
-const LinkBackend tcp_backend = {LinkKind::Ethernet, "Ethernet", LinkBackend::Asks::Address, tcp_open, tcp_close};
+const LinkBackend tcp_backend = {
+    .kind = LinkKind::Ethernet,
+    .name = "Ethernet",
+    .menu_item = "menuitem8",
+    .asks = LinkBackend::Asks::Address,
+    .open = tcp_open,
+    .close = tcp_close,
+    // The Controller serves one connection: it needs a moment to let go of
+    // the old one before it accepts the next.
+    .reconnect_pause = std::chrono::milliseconds(300),
+};
 
 int tcp_connect()
 {

@@ -164,7 +164,14 @@ void usb_close() { exchange_close(); }
 
 }  // namespace
 
-const LinkBackend usb_backend = {LinkKind::Usb, "USB", LinkBackend::Asks::Device, usb_open, usb_close};
+const LinkBackend usb_backend = {
+    .kind = LinkKind::Usb,
+    .name = "USB",
+    .menu_item = "menuitem7",
+    .asks = LinkBackend::Asks::Device,
+    .open = usb_open,
+    .close = usb_close,
+};
 
 std::shared_ptr<LinkIo> usb_link_io(const UsbAccess& access, RarurHandle handle)
 {

@@ -50,10 +50,6 @@ std::shared_ptr<ExchangeSession> g_current;
 std::atomic<void (*)()> g_link_failed{nullptr};
 std::atomic<void (*)(LinkSession)> g_link_ended{nullptr};
 
-// Transport threads are workers of one lane: they take turns in the order
-// their links were opened, so at most one owns a link at any time.
-constexpr const char* kTransportLane = "transport";
-
 void close_session(ExchangeSession& s)
 {
     link_session_end(s.id);
@@ -230,6 +226,8 @@ std::shared_ptr<ExchangeSession> exchange_current()
 }
 
 LinkKind exchange_link_kind(const ExchangeSession& session) { return session.io->kind; }
+
+bool exchange_link_wanted(const ExchangeSession& session) { return !session.io->wanted || session.io->wanted(); }
 
 int exchange_submit(ExchangeSession& s, const std::shared_ptr<ModbusRequest>& request)
 {

@@ -27,7 +27,7 @@
 // The byte stream under a link: two calls with a written contract, so tests
 // can put a fake under the exchange.
 struct LinkIo {
-    LinkKind kind = LinkKind::Ethernet;   // the frame format the link carries
+    LinkKind kind = kDefaultLinkKind;   // the frame format the link carries
     // What the window title and the log say once the transport thread owns
     // the link; set by the link's backend when it opens the link.
     std::string title = "RARUR Service";
@@ -52,6 +52,10 @@ struct LinkIo {
     // How long one read waits: with the budget of empty reads it bounds a
     // missing or short reply.
     int read_wait_ms = 2;
+    // Whether the user still wants the link (the modem's call). Once not, a
+    // garbled reply is the line going down and not worth a log line.
+    // nullptr: always.
+    std::function<bool()> wanted;
 };
 
 // Status bits of a request.
@@ -105,6 +109,8 @@ void exchange_set_events(const ExchangeEvents& events);
 // The session of the open link, or nullptr.
 std::shared_ptr<ExchangeSession> exchange_current();
 LinkKind exchange_link_kind(const ExchangeSession& session);
+// Whether the user still wants the link of `session` (LinkIo::wanted).
+bool exchange_link_wanted(const ExchangeSession& session);
 // Queues `request` and waits until the transport thread has finished it.
 // 0 finished (see status), -3 the link closed before or while waiting.
 int exchange_submit(ExchangeSession& session, const std::shared_ptr<ModbusRequest>& request);

@@ -158,12 +158,36 @@ int modem_unwrap(uint8_t* response, int received, int* pdu_offset, int* pdu_leng
     return 0;
 }
 
-const FrameFormat kFormats[] = {
-    {"USB", 1, 1, usb_wrap, usb_expected, usb_complete, usb_unwrap},
-    {"Ethernet", kTcpHeader, kTcpLengthEnd, tcp_wrap, tcp_expected, tcp_complete, tcp_unwrap},
-    {"GSM", 0, 0, modem_wrap, modem_expected, modem_complete, modem_unwrap},
-    {"PSTN", 0, 0, modem_wrap, modem_expected, modem_complete, modem_unwrap},
+constexpr FrameFormat kUsbFrames{"USB", 1, 1, usb_wrap, usb_expected, usb_complete, usb_unwrap};
+constexpr FrameFormat kTcpFrames{"Ethernet", kTcpHeader, kTcpLengthEnd, tcp_wrap, tcp_expected, tcp_complete,
+                                 tcp_unwrap};
+constexpr FrameFormat kGsmFrames{"GSM", 0, 0, modem_wrap, modem_expected, modem_complete, modem_unwrap};
+constexpr FrameFormat kPstnFrames{"PSTN", 0, 0, modem_wrap, modem_expected, modem_complete, modem_unwrap};
+
+// The one place a kind meets its wrapping. Looked up by the kind's number, so
+// the rows must stand in the order of LinkKind, one per kind: checked below.
+struct KindFrames {
+    LinkKind kind;
+    const FrameFormat* format;   // nullptr: the program has no link of this kind
 };
+constexpr KindFrames kFormats[] = {
+    {LinkKind::Usb, &kUsbFrames},
+    {LinkKind::Ethernet, &kTcpFrames},
+    {LinkKind::Gsm, &kGsmFrames},
+    {LinkKind::Pstn, &kPstnFrames},
+    {LinkKind::Rs485, nullptr},
+};
+
+constexpr bool one_row_per_kind_in_order()
+{
+    if (std::size(kFormats) != size_t(kLinkKindCount))
+        return false;
+    for (size_t i = 0; i < std::size(kFormats); ++i)
+        if (int(kFormats[i].kind) != int(i))
+            return false;
+    return true;
+}
+static_assert(one_row_per_kind_in_order(), "kFormats holds one row per LinkKind, in the order of its values");
 
 int build(LinkKind kind, std::span<const uint8_t> pdu, int response_pdu_length, FrameRequest& out)
 {
@@ -185,9 +209,9 @@ int build(LinkKind kind, std::span<const uint8_t> pdu, int response_pdu_length, 
 const FrameFormat* frame_format(LinkKind kind)
 {
     int index = int(kind);
-    if (index < 0 || index >= int(std::size(kFormats)))
+    if (index < 0 || index >= kLinkKindCount)
         return nullptr;
-    return &kFormats[index];
+    return kFormats[index].format;
 }
 
 int frame_read_registers(LinkKind kind, uint8_t function, uint16_t start, uint16_t count,

@@ -93,7 +93,7 @@ int run(const std::shared_ptr<ExchangeSession>& session, FrameRequest& frame, ui
     }
     case -4: {
         GdkLock g;
-        if (app.modem_wanted)
+        if (exchange_link_wanted(*session))
             log_message(err_text, "%sОшибка контрольной суммы\n", text.prefix(true).c_str());
         return -4;
     }

@@ -13,7 +13,6 @@
 
 namespace {
 
-constexpr const char* kApplyLane = "apply";
 constexpr size_t kApplyStack = 256000;
 constexpr auto kRequestPause = std::chrono::milliseconds(25);
 

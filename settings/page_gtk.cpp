@@ -20,7 +20,18 @@
 namespace {
 
 int g_layout = 1;
-bool g_filling = false;
+// The program itself is setting the page's controls: for the first load of a
+// connection (asked by the poll thread), for the page's own refill or for one
+// control shown again. Change handlers ignore what they see meanwhile. Only
+// touched where the controls are (GUI thread or GDK lock held); a depth, as
+// a load refills.
+int g_filling = 0;
+struct Filling {
+    Filling() { ++g_filling; }
+    ~Filling() { --g_filling; }
+    Filling(const Filling&) = delete;
+    Filling& operator=(const Filling&) = delete;
+};
 void (*g_after_load)() = nullptr;
 
 void show_widget(const char* id, bool on)
@@ -114,8 +125,7 @@ constexpr uint16_t kAllSections = 0xFFFF;
 // sections.
 void fill(const SettingsImage& image, int protocol_version, uint16_t sections = kAllSections)
 {
-    bool was_filling = g_filling;
-    g_filling = true;
+    Filling filling;
     for (int s = 0; s < static_cast<int>(SettingsSection::Count_); ++s) {
         auto section = static_cast<SettingsSection>(s);
         if (!(sections & section_bit(section)))
@@ -132,7 +142,6 @@ void fill(const SettingsImage& image, int protocol_version, uint16_t sections = 
     SettingsPageView energy_saving;
     present_energy_saving(image, energy_saving);
     apply_view(energy_saving);
-    g_filling = was_filling;
 }
 
 // The page holds no edits from here on.
@@ -154,6 +163,7 @@ bool on_settings_page()
 // it has copied the device copy into the edit copy of `layout` already.
 void load_page(int layout)
 {
+    Filling filling;
     g_layout = layout;
     settings_page_refill(false);
     settings_page_set_loaded(true);
@@ -246,7 +256,7 @@ void settings_page_mark_edited()
     show_widget("imageSettingsEdited", true);
 }
 
-bool settings_page_busy() { return g_filling || settings_page_filling(); }
+bool settings_page_busy() { return g_filling > 0; }
 
 void settings_page_refill_sections(uint16_t sections)
 {
@@ -255,10 +265,8 @@ void settings_page_refill_sections(uint16_t sections)
 
 void settings_page_show_stored(const SettingsBinding& binding)
 {
-    bool was_filling = g_filling;
-    g_filling = true;
+    Filling filling;
     apply_binding(binding, settings_edit_copy(g_layout));
-    g_filling = was_filling;
 }
 
 void settings_page_lock(bool locked)

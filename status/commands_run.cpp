@@ -11,7 +11,6 @@
 
 namespace {
 
-constexpr const char* kCommandLane = "command";
 constexpr size_t kCommandStack = 256000;
 // The Controller's answer to a wrong monitoring password, and to a command
 // the plant cannot carry out now: it does not tell the two apart.

@@ -32,7 +32,6 @@ constexpr auto kAbandonPause = std::chrono::milliseconds(250);
 constexpr auto kCyclePause = std::chrono::milliseconds(1000);
 
 constexpr size_t kPollStack = 256000;
-constexpr const char* kPollLane = "poll";
 
 std::atomic<RegisterReader> g_reader{modbus_read_registers};
 std::atomic<void (*)()> g_link_close{link_close};
@@ -43,7 +42,6 @@ struct PollState {
     std::atomic<int> cycle_failed{0};
     std::atomic<int> settings_read{0};
     std::atomic<int> page_load_request{1};
-    std::atomic<int> page_filling{0};
     // Raised by status_data_reset; the poll thread zeroes its images itself,
     // so a reset on the GUI thread never races a cycle in progress.
     std::atomic<int> images_reset{0};
@@ -223,10 +221,8 @@ void show_cycle(PollState& p, int layout, LinkSession session)
     if (p.settings_read && p.page_load_request) {
         app.settings_modified = 0;
         settings_device_to_edit(layout);
-        p.page_filling = 1;
         if (hooks.load_settings_page)
             hooks.load_settings_page(layout);
-        p.page_filling = 0;
         p.page_load_request = 0;
     }
 }
@@ -387,8 +383,6 @@ void status_link_opened()
     log_message(err_text, "Не удается запустить опрос контроллера: система не дала создать поток\n");
     g_link_close.load()();
 }
-
-bool settings_page_filling() { return state().page_filling != 0; }
 
 int status_layout_in_force() { return layout_for_version(state().identification[1]); }
 

@@ -35,10 +35,6 @@ int poll_thread_main(const WorkerContext& context);
 // display reset at start-up and on every disconnect.
 void status_data_reset();
 
-// Set while the poll thread fills the settings page: the page's change
-// handlers ignore what they see then.
-bool settings_page_filling();
-
 // Layout in force, from the last identification read (1 before any).
 int status_layout_in_force();
 // Identification register 0..14 of the last cycle, for readers on other

@@ -84,7 +84,7 @@ void registers_read_clicked(GtkButton*, gpointer)
     }
     set_reading(true);
     set_status("Чтение…");
-    int started = worker_start("registers", link_session_current(), [q](const WorkerContext&) {
+    int started = worker_start(kRegistersLane, link_session_current(), [q](const WorkerContext&) {
         auto r = std::make_unique<RegisterReadResult>();
         r->query = q;
         r->wire.resize(2 * q.count);

@@ -110,6 +110,27 @@ for d in $(cd "$top" && ls -d */ | tr -d /); do
     done
 done
 
+# A link kind is one backend: it is named (LinkKind::Name, or made from a
+# number) only in base/link_kind.h, in the frame formats' table and in the
+# backend files of link/ (those that define a LinkBackend record); everywhere
+# else the kind menu and the checks go through the registry, so a kind count
+# written as a number (an array of kinds, a loop up to it) fails as well.
+kind_home=(base/link_kind.h modbus/frame.cpp)
+while read -r f; do
+    [ -n "$f" ] || continue
+    case " ${kind_home[*]} " in *" $f "*) continue ;; esac
+    if grep -q -E '^const LinkBackend [a-z0-9_]+ = ' "$top/$f"; then
+        continue
+    fi
+    while IFS= read -r hit; do
+        fail "$f names a link kind outside its backend: $hit"
+    done < <(grep -n -E 'LinkKind::[A-Z]|\bLinkKind[[:space:]]*\(|static_cast<LinkKind>' "$top/$f")
+    while IFS= read -r hit; do
+        fail "$f counts the link kinds by a number instead of the registry: $hit"
+    done < <(grep -n -E '[A-Za-z_]*[Kk]inds?[A-Za-z_]*[[:space:]]*\[[[:space:]]*[0-9]+[[:space:]]*\]|[A-Za-z_]*[Kk]inds?[A-Za-z_]*[[:space:]]*<=?[[:space:]]*[0-9]+' "$top/$f")
+done < <(cd "$top" && find . \( -name tests -o -name bench -o -name tools -o -name 'build*' -o -name '.*' ! -name . \) \
+             -prune -o -type f \( -name '*.cpp' -o -name '*.h' \) -print | sed 's|^\./||' | sort)
+
 if [ "$failures" -gt 0 ]; then
     echo "$failures layer violation(s)"
     exit 1

@@ -287,7 +287,7 @@ protected:
             GdkLock g;
             link_close();
         }
-        workers_wait("modem");
+        workers_wait(kModemLane);
         exchange_wait_stopped();
     }
     static int dial(LinkKind kind, const std::string& port, const std::string& phone, const std::string& init = "",
@@ -572,7 +572,7 @@ TEST_F(ModemLink, APortThatRefusesTheSettingsSaysSoOnceAndIsNotRetried)
     EXPECT_TRUE(contains(log, "\nОтключение...Отключено\n")) << log;
     EXPECT_EQ(app.modem_wanted.load(), 0);
     // The modem thread has ended: nothing is left to try again.
-    workers_wait("modem");
+    workers_wait(kModemLane);
     EXPECT_EQ(count(headless_log(), "Подключение к контроллеру"), 1u) << headless_log();
     EXPECT_TRUE(tap.sent().empty()) << "the modem was never spoken to";
 }

@@ -72,8 +72,8 @@ protected:
             if (app.link_open)
                 link_close();
         }
-        workers_wait("records");
-        workers_wait("command");
+        workers_wait(kRecordsLane);
+        workers_wait(kCommandLane);
         wait_until([] { return !app.poll_running; });
         exchange_wait_stopped();
         connection_unsubscribe_all();
@@ -93,19 +93,19 @@ TEST_F(ServiceAgainstSim, EachCommandIsOneWriteOfPasswordAndWordThatTheControlle
 {
     ASSERT_EQ(sim_status(sim, "mode"), "1");
     ASSERT_EQ(service_command_start(ServiceCommand::EqChargeOn), 0);
-    workers_wait("command");
+    workers_wait(kCommandLane);
     EXPECT_EQ(sim_status(sim, "mode"), "3");   // equalising
     ASSERT_EQ(service_command_start(ServiceCommand::EqChargeOff), 0);
-    workers_wait("command");
+    workers_wait(kCommandLane);
     ASSERT_EQ(service_command_start(ServiceCommand::BatteryTestOn), 0);
-    workers_wait("command");
+    workers_wait(kCommandLane);
     EXPECT_EQ(sim_status(sim, "mode"), "6");   // battery test
     ASSERT_EQ(service_command_start(ServiceCommand::BatteryTestOff), 0);
-    workers_wait("command");
+    workers_wait(kCommandLane);
     ASSERT_EQ(service_command_start(ServiceCommand::SyncContactors), 0);
-    workers_wait("command");
+    workers_wait(kCommandLane);
     ASSERT_EQ(clock_command_start(1704056400), 0);
-    workers_wait("command");
+    workers_wait(kCommandLane);
     EXPECT_EQ(sim_status(sim, "time"), "1704056400");
 
     EXPECT_EQ(writes(sim), (std::vector<std::string>{
@@ -137,7 +137,7 @@ TEST_F(ServiceAgainstSim, AWholeRecordFileIsReadSectionBySectionUpToItsAbsentGro
                                               result = r;
                                           }}),
               0);
-    workers_wait("records");
+    workers_wait(kRecordsLane);
     EXPECT_EQ(result, 0);
     EXPECT_EQ(file.sections, 22);
     EXPECT_EQ(file.summaries[21].completion, 1);

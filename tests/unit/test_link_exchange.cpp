@@ -2,6 +2,7 @@
 // and judged, without sockets or timing.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <future>
@@ -142,18 +143,22 @@ TEST_F(FakeExchange, ModemRepliesAreReadUpToTheirEndAndUnstuffed)
     EXPECT_NE(log.find("[recv_text]04 \n[recv_text]04 \n"), std::string::npos) << log;
 }
 
-TEST_F(FakeExchange, ModemChecksumErrorsAreLoggedOnlyWhileTheModemIsWanted)
+TEST_F(FakeExchange, ModemChecksumErrorsAreLoggedOnlyWhileTheCallIsWanted)
 {
     link.answer = [](const Bytes&) {
         Bytes f = modem_frame({0x04, 2, 0x12, 0x34});
         f[2] ^= 0x01;
         return f;
     };
-    open(LinkKind::Pstn);
+    std::atomic<bool> wanted{false};
+    app.link_kind = LinkKind::Pstn;
+    auto io = link.io(LinkKind::Pstn);
+    io->wanted = [&wanted] { return wanted.load(); };
+    exchange_open(io);
     uint8_t out[2];
     EXPECT_EQ(modbus_read_registers(7, 1, out, 0x04), -4);
     EXPECT_EQ(headless_log().find("Ошибка контрольной суммы"), std::string::npos);
-    app.modem_wanted = 1;
+    wanted = true;
     EXPECT_EQ(modbus_read_registers(7, 1, out, 0x04), -4);
     EXPECT_NE(headless_log().find("Команда: x04 Смещение: 0007 Количество: 1 Ошибка контрольной суммы\n"),
               std::string::npos);
