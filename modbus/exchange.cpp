@@ -47,7 +47,7 @@ bool spin_until(Ready ready)
 std::mutex g_current_lock;   // leaf lock: guards g_current only
 std::shared_ptr<ExchangeSession> g_current;
 // Set once at start-up, read by every transport thread.
-std::atomic<void (*)()> g_link_failed{nullptr};
+std::atomic<void (*)(LinkSession)> g_link_failed{nullptr};
 std::atomic<void (*)(LinkSession)> g_link_ended{nullptr};
 
 // Transport threads are workers of one lane: they take turns in the order
@@ -89,24 +89,27 @@ int discard_stale_bytes(ExchangeSession& s)
 }
 
 // A failed send closes the link, unless it failed because the link was being
-// closed anyway: then there is nothing to report, and link_close must not
-// touch a link opened since.
+// closed anyway: then there is nothing to report. Links are closed under the
+// link lock, so a link closed before the look is never reported here; the
+// owner is told which session failed and leaves a link opened since alone.
 void send_failed(ExchangeSession& s, const uint8_t* frame, int sent)
 {
     int code = s.io->error_code ? s.io->error_code() : 0;
-    GdkLock g;   // links are closed and opened under this lock
-    if (s.closing)
-        return;
-    if (app.log_frames && sent > 0)
-        log_hex_dump(err_text, frame, sent);
-    if (s.io->send_error_text)
-        log_message(err_text, "%s", s.io->send_error_text(code).c_str());
-    else
-        log_message(err_text, "Ошибка передачи\n");
+    {
+        std::lock_guard<std::mutex> l(app.link_lock);
+        if (s.closing)
+            return;
+        if (app.log_frames && sent > 0)
+            log_hex_dump(err_text, frame, sent);
+        if (s.io->send_error_text)
+            log_message(err_text, "%s", s.io->send_error_text(code).c_str());
+        else
+            log_message(err_text, "Ошибка передачи\n");
+    }
     // Whoever owns the link closes it; without an owner the session at least
     // ends here, so no caller waits on a dead link.
     if (auto failed = g_link_failed.load())
-        failed();
+        failed(s.id);
     else
         close_session(s);
 }

@@ -84,7 +84,8 @@ struct ExchangeSession;
 // Opens an exchange over `io`: begins a link session, sets link_open and
 // starts the transport thread (a worker of lane "transport"), which first waits
 // for the threads of earlier links to finish. -1 when the thread could not be
-// created (the link is shut and link_open clear again).
+// created (the link is shut and link_open clear again). The caller holds
+// app.link_lock.
 int exchange_open(std::shared_ptr<LinkIo> io);
 // Closes the current session, if any: ends its link session (its workers are
 // told to stop), wakes the transport thread and every waiting caller and shuts
@@ -94,9 +95,10 @@ void exchange_close();
 
 // Who hears of the link's fate. Both may be left null.
 struct ExchangeEvents {
-    // A send failed on a link nobody was closing: the link must be closed.
-    // Called by the transport thread holding the GDK lock.
-    void (*link_failed)();
+    // A send failed on the link of `session`, which nobody was closing: that
+    // link must be closed (a newer one left alone). Called by the transport
+    // thread without any lock.
+    void (*link_failed)(LinkSession session);
     // The transport thread of `session` has let go of its link, for whatever
     // reason. Called by that thread without any lock, just before it ends.
     void (*link_ended)(LinkSession session);

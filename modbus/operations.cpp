@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "base/activity.h"
@@ -70,7 +71,8 @@ int run(const std::shared_ptr<ExchangeSession>& session, FrameRequest& frame, ui
 
     // The record is ours alone now: the transport thread has finished with it.
     if (request->status & REQ_FAILED_MASK) {
-        GdkLock g;
+        // A link the user closed meanwhile failed nothing worth a line.
+        std::lock_guard<std::mutex> l(app.link_lock);
         if (app.link_open)
             log_message(err_text, "%sОшибка обмена\n", text.prefix(false).c_str());
         return -3;
