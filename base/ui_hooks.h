@@ -49,5 +49,3 @@ void ui_install(const UiHooks& hooks);
 // shows; the window may take it some time later, when whatever it refers to
 // may have changed (it checks, e.g., that its link session is still live).
 void run_on_gui(std::function<void()> task);
-
-#include "base/gdk_lock.h"

@@ -133,11 +133,9 @@ void link_close_for_exit()
 {
     link_close();
     workers_stop_all();
-    // The workers end within moments of being told, but each may take the
-    // GDK lock on its way out.
-    ui().unlock();
+    // The workers end within moments of being told; none of them waits for
+    // the window on its way out, so the window's lock may stay held.
     workers_wait();
-    ui().lock();
 }
 
 void link_set_blocking_runner(BlockingRunner runner) { g_blocking_runner = runner ? runner : run_on_caller; }

@@ -44,9 +44,10 @@ void connection_init();
 void link_close();
 
 // Closing the program: closes the link like link_close, tells every worker to
-// stop, then lets go of the GDK lock until all of them have ended, so none of
-// them touches the window or the program's data while the main loop ends and
-// the process exits. Call it holding the GDK lock.
+// stop and waits until all of them have ended, so none of them touches the
+// program's data while the main loop ends and the process exits. Workers never
+// wait for the window, so the GUI thread may call it holding the GDK lock (its
+// window hidden first: a modem takes seconds to hang up).
 void link_close_for_exit();
 
 // A backend's own thread has opened the exchange of `session` (the modem once

@@ -47,11 +47,7 @@ std::atomic<uint64_t> g_call{0};
 std::atomic<int> g_reply_wait_ms{ModemWaits{}.reply_ms};
 std::atomic<int> g_dial_wait_ms{ModemWaits{}.dial_ms};
 
-void say(LogTag tag, const char* text)
-{
-    GdkLock g;
-    log_message(tag, "%s", text);
-}
+void say(LogTag tag, const char* text) { log_message(tag, "%s", text); }
 
 void say(LogTag tag, const std::string& text) { say(tag, text.c_str()); }
 
@@ -268,9 +264,11 @@ void modem_thread(const ModemCall& call)
     if (!says_disconnected)
         say(norm_text, "Отключено\n");
     port.reset();
-    GdkLock g;
-    if (g_call == call.number)
-        ui().set_connect_controls(1);
+    // Calls are started on the GUI thread: there a newer one is seen for sure.
+    run_on_gui([number = call.number] {
+        if (g_call == number)
+            ui().set_connect_controls(1);
+    });
 }
 
 int modem_open(bool gsm, const LinkTarget& target)
@@ -314,7 +312,6 @@ int modem_start(ModemCall call)
     int started = worker_start(kModemLane, 0, [call](const WorkerContext&) { modem_thread(call); }, kModemStack);
     if (started != 0) {
         app.modem_wanted = 0;
-        GdkLock g;
         log_message(err_text, "Не удается запустить поток модема: система не дала создать поток\n");
     }
     return started;

@@ -130,8 +130,7 @@ uint16_t carry_out(ExchangeSession& s, ModbusRequest& r)
 
 void announce_connected(const LinkIo& io)
 {
-    GdkLock g;
-    ui().set_title(io.title.c_str());
+    run_on_gui([title = io.title] { ui().set_title(title.c_str()); });
     if (!io.connected_text.empty())
         log_message(norm_text, "%s", io.connected_text.c_str());
 }
@@ -168,11 +167,8 @@ void transport_thread(std::shared_ptr<ExchangeSession> s)
         s->queued = 0;
     }
     s->finished.notify_all();
-    {
-        GdkLock g;
-        log_message(norm_text, "Отключен\n");
-        ui().set_title("RARUR Service");
-    }
+    log_message(norm_text, "Отключен\n");
+    run_on_gui([] { ui().set_title("RARUR Service"); });
     LinkSession id = s->id;
     s.reset();
     app.transport_running = 0;
@@ -261,7 +257,6 @@ int link_send(ExchangeSession& s, const uint8_t* frame, int length)
     if (!link_usable(s))
         return -1;
     if (length <= 0) {
-        GdkLock g;
         log_message(err_text, "Пустой буфер передачи\n");
         return -2;
     }
@@ -341,7 +336,6 @@ int link_receive(ExchangeSession& s, uint8_t* buffer, int expected, int* receive
         }
         if (--budget >= 0 && Clock::now() < give_up_at)
             continue;
-        GdkLock g;
         if (got > 0) {
             if (app.log_frames)
                 log_hex_dump(err_text, buffer, got);

@@ -10,7 +10,9 @@
 //
 // Locks: the session lock (the queue lock) is only ever held for a few
 // instructions and nothing else is taken while holding it; in particular it
-// is never held while the GDK lock is taken or while bytes move on the link.
+// is never held while bytes move on the link. The exchange takes no lock of
+// the window's: it logs through the log's queue and hands the window its title
+// as a value.
 #pragma once
 
 #include <atomic>
@@ -89,8 +91,8 @@ struct ExchangeSession;
 int exchange_open(std::shared_ptr<LinkIo> io);
 // Closes the current session, if any: ends its link session (its workers are
 // told to stop), wakes the transport thread and every waiting caller and shuts
-// the link down. Any thread, with or without the GDK lock. Does not touch
-// link_open or the window (link_close does).
+// the link down. Any thread. Does not touch link_open or the window
+// (link_close does, under app.link_lock).
 void exchange_close();
 
 // Who hears of the link's fate. Both may be left null.
@@ -111,8 +113,8 @@ LinkKind exchange_link_kind(const ExchangeSession& session);
 // 0 finished (see status), -3 the link closed before or while waiting.
 int exchange_submit(ExchangeSession& session, const std::shared_ptr<ModbusRequest>& request);
 // Waits until every transport thread started so far has ended, including one
-// not yet scheduled (tests, shutdown): the worker registry counts it. Never call it while holding the GDK
-// lock: the ending thread takes it to log.
+// not yet scheduled (tests, shutdown): the worker registry counts it. The
+// ending thread never waits for the window, so any thread may wait here.
 void exchange_wait_stopped();
 
 // The two halves of one exchange, run by the transport thread.

@@ -88,19 +88,16 @@ int run(const std::shared_ptr<ExchangeSession>& session, FrameRequest& frame, ui
         return 0;
     case -1: {
         t_last_exception = check.exception_code;
-        GdkLock g;
         log_message(err_text, "%sИсключение: %s\n", text.prefix(true).c_str(),
                     exception_text(check.exception_code));
         return -1;
     }
     case -4: {
-        GdkLock g;
         if (app.modem_wanted)
             log_message(err_text, "%sОшибка контрольной суммы\n", text.prefix(true).c_str());
         return -4;
     }
     default: {
-        GdkLock g;
         log_message(err_text, "%sНекорректный размер\n", text.prefix(true).c_str());
         return -2;
     }

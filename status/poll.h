@@ -13,7 +13,7 @@
 using RegisterReader = int (*)(uint16_t start, unsigned count, uint8_t* out, uint8_t function);
 void poll_set_register_reader(RegisterReader reader);
 // What closes the link when the Controller's protocol is refused (link_close
-// by default); called holding the GDK lock.
+// by default); called on the poll thread, without any lock.
 void poll_set_link_close(void (*close)());
 
 // Starts the poll thread (a worker of lane "poll" bound to the current link,
@@ -35,8 +35,8 @@ int poll_thread_main(const WorkerContext& context);
 // display reset at start-up and on every disconnect.
 void status_data_reset();
 
-// Set while the poll thread fills the settings page: the page's change
-// handlers ignore what they see then.
+// Set while a cycle fills the settings page (on the GUI thread): the page's
+// change handlers ignore what they see then.
 bool settings_page_filling();
 
 // Layout in force, from the last identification read (1 before any).
