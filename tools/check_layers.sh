@@ -61,6 +61,15 @@ for f in "${worker_files[@]}"; do
     done < <(quoted_includes "$f")
 done
 
+# Workers never take the window's lock: they log through the log's queue and
+# hand the window values in tasks it runs (run_on_gui). Code only; a comment
+# may still name the lock it does without.
+for f in "${worker_files[@]}"; do
+    while IFS= read -r hit; do
+        fail "$f (workers) takes the window's lock: $hit"
+    done < <(sed 's://.*$::' "$top/$f" | grep -n -E 'GdkLock|ui\(\)\.(lock|unlock)\b|gdk_threads_' || true)
+done
+
 if [ "$failures" -gt 0 ]; then
     echo "$failures layer violation(s)"
     exit 1
