@@ -49,6 +49,9 @@ struct PollState {
     // Raised by status_data_reset; the poll thread zeroes its images itself,
     // so a reset on the GUI thread never races a cycle in progress.
     std::atomic<int> images_reset{0};
+    // Raised by the window when it dropped a cycle's view: the lists on screen
+    // are not the ones lists_built_from says, and are built afresh.
+    std::atomic<int> view_dropped{0};
     // The poll thread's own: whether the values on screen are still live, and
     // the device copy the event lists on screen were built from.
     StaleWatch stale;
@@ -67,6 +70,8 @@ PollState& state()
 
 void take_pending_reset(PollState& p)
 {
+    if (p.view_dropped.exchange(0))
+        p.lists_built = false;
     if (p.images_reset.exchange(0)) {
         p.status = StatusImage{};
         p.previous = PreviousStatusImage{};
@@ -208,8 +213,10 @@ void show_on_gui(const CycleShown& c)
     PollState& p = state();
     // A disconnect resets the display on this thread: a cycle overtaken by it
     // shows nothing.
-    if (!cycle_may_show(c.session))
+    if (!cycle_may_show(c.session)) {
+        p.view_dropped = 1;
         return;
+    }
     PollDisplayHooks& hooks = display_hooks();
     if (c.live_again) {
         display_set_stale(false);
@@ -245,8 +252,8 @@ void show_cycle(PollState& p, int layout, LinkSession session, double seconds)
     shown->live_again = p.stale.cycle_complete();
     shown->settings_read = p.settings_read != 0;
     shown->cycle_time = format("%0.3f с", seconds);
-    // The lists on screen are this device copy's from here on; should the
-    // window drop the view, the link has ended and the next one starts over.
+    // The lists on screen are this device copy's from here on, unless the
+    // window drops the view (it then says so).
     if (shown->view.event_lists.changed) {
         p.lists_built_from = device;
         p.lists_built = true;
