@@ -3,6 +3,7 @@
 #include <gtk/gtk.h>
 
 #include <string>
+#include <thread>
 
 #include "base/activity.h"
 #include "events/alarm_notice.h"
@@ -22,6 +23,11 @@ namespace {
 
 void lock_gdk() { gdk_threads_enter(); }
 void unlock_gdk() { gdk_threads_leave(); }
+
+// The thread that runs the main loop; it holds the GDK lock whenever it runs
+// anything of the program's.
+std::thread::id g_gui_thread;
+bool on_gui_thread() { return std::this_thread::get_id() == g_gui_thread; }
 
 // Hours of -L frame dumps from a noisy link must not grow the program without
 // end: the log pane keeps this many lines, the oldest go first.
@@ -144,6 +150,7 @@ void post_to_gui(void (*task)(void*), void* data)
     gdk_threads_add_idle(run_posted, new PostedTask{task, data});
 }
 
+// The log's queue, the dot and the counters.
 gboolean drain_activity(gpointer)
 {
     activity_drain();
@@ -166,7 +173,8 @@ void set_title_alarm_count(unsigned count)
 
 void gtk_ui_install()
 {
-    ui_install(UiHooks{lock_gdk, unlock_gdk, append_to_log_pane, set_window_title, show_activity_dot,
+    g_gui_thread = std::this_thread::get_id();
+    ui_install(UiHooks{lock_gdk, unlock_gdk, on_gui_thread, append_to_log_pane, set_window_title, show_activity_dot,
                        show_transfer_counters, show_connect_controls, show_message_box, ask_question_box,
                        entered_device_address, post_to_gui});
 }

@@ -4,9 +4,10 @@
 
 #include <gtk/gtk.h>
 
+// On the GUI thread: the thread that installs the hooks is the window's.
 void gtk_ui_install();
-// Drains the transport thread's activity (dot, counters, frame dumps) every
-// 100 ms; once the window is built.
+// Drains the log's queue (worker lines and frame dumps) and the transport
+// thread's dot and counters every 100 ms; once the window is built.
 void gtk_ui_start_activity_timer();
 void create_log_tags(GtkTextBuffer* buffer);
 

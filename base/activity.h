@@ -1,8 +1,8 @@
 // What the transport thread shows of its work: the activity dot, the transfer
-// counters and the frame dumps of the -L log. The thread never takes the GDK
-// lock for these (it would take it several times per request); it leaves them
-// here and the window picks them up from a timer, or when anything else is
-// logged, so the dumps keep their place among the other log lines.
+// counters and the frame dumps of the -L log. The thread never waits for the
+// window for these (it would do so several times per request): the dot and
+// counters are atomics, the dumps go into the log's queue among the other
+// lines, and the window picks them up from a timer.
 #pragma once
 
 #include <cstdint>
@@ -14,8 +14,7 @@ void activity_dot(ActivityDot dot);
 // A frame dump of up to 260 bytes, as log_hex_dump would write it.
 void activity_frame(LogTag tag, const uint8_t* bytes, long length);
 
-// Puts what is pending into the window: frame dumps into the log, then the
-// counters and the dot where they changed. Call holding the GDK lock.
+// Puts what is pending into the window: the queued log lines (frame dumps
+// among them), then the counters and the dot where they changed. The
+// window's thread, from its timer.
 void activity_drain();
-// Only the frame dumps (log_message calls this before it writes).
-void activity_drain_frames();

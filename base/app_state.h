@@ -20,6 +20,13 @@ struct AppState {
     std::atomic<LinkKind> link_kind{kDefaultLinkKind};
     std::atomic<int> link_open{0};
     std::atomic<int> modem_wanted{0};
+    // Links are opened and closed under this lock, and whoever must not take
+    // a newer link for the one it knew checks under it (link_open, the
+    // modem's call). Held for a few instructions, never across I/O or a wait;
+    // under it only the exchange's own locks, the worker registry's and the
+    // log's queue are taken, never a lock of the window's. It comes before
+    // the exchange's queue lock.
+    std::mutex link_lock;
     uint32_t usb_device_id = 0;
     uint32_t tcp_timeout = 2;           // ms, send and receive time-out of the socket
     std::atomic<int> com_handle{kInvalidHandle};

@@ -1,8 +1,9 @@
 // The worker registry. Every thread that talks to a Controller (transport,
 // poll, journal, command, apply, record reads, modem) is started here, bound
 // to the link session it works for: it is counted from its creation on, told
-// to stop when that link ends, and the program can wait for all of them with
-// the GDK lock released before it exits.
+// to stop when that link ends, and the program can wait for all of them before
+// it exits. Workers never wait for the window (they take none of its locks),
+// so the window may wait for them.
 //
 // Workers of one lane ("transport", "poll", …) run one at a time, in the order
 // they were started: a new poll thread for a quick reconnect waits until the
@@ -66,8 +67,8 @@ int worker_start(const char* lane, LinkSession session, WorkerBody body, size_t 
 
 // Workers started and not yet ended: in one lane, or in all (nullptr).
 int workers_running(const char* lane = nullptr);
-// Waits until no worker of `lane` (nullptr: of any lane) is left. Never call
-// it holding the GDK lock: a worker may need it on its way out.
+// Waits until no worker of `lane` (nullptr: of any lane) is left. Any thread;
+// never hold app.link_lock or a lock a worker takes while waiting here.
 void workers_wait(const char* lane = nullptr);
 // The program is exiting: every worker started so far is told to stop
 // (workers started later are not: tests open links again afterwards).

@@ -18,16 +18,7 @@ std::atomic<int> g_reading{0};
 void (*g_on_idle)() = nullptr;
 
 // Runs `task` on the GUI thread, holding the GDK lock.
-void post(std::function<void()> task)
-{
-    auto* heap = new std::function<void()>(std::move(task));
-    ui().post(
-        [](void* data) {
-            std::unique_ptr<std::function<void()>> owned(static_cast<std::function<void()>*>(data));
-            (*owned)();
-        },
-        heap);
-}
+void post(std::function<void()> task) { run_on_gui(std::move(task)); }
 
 RecordReadControl control_for(const WorkerContext& context, std::function<void(const std::string&)> progress,
                               std::function<std::string(int, int)> progress_text)
@@ -77,7 +68,6 @@ int record_list_read_start(RecordKind kind, int16_t zone_quarters, bool summer, 
             return format(test ? "Чтение батарейных тестов: %d из %d" : "Чтение разрядов: %d из %d", done, total);
         });
         control.slot_failed = [kind](int slot) {
-            GdkLock lock;
             log_message(err_text, "%s", record_slot_failed_text(kind, slot).c_str());
         };
         RecordListRead result = read_record_list(kind, newest, zone_quarters, summer, control);
@@ -103,10 +93,8 @@ int record_file_read_start(int file, int points, RecordFileReport report)
         });
         auto data = std::make_shared<RecordFile>();
         int result = read_record_file(file, control, *data, points);
-        if (result == -1) {
-            GdkLock lock;
+        if (result == -1)
             log_message(err_text, "Ошибка чтения теста\n");
-        }
         LinkSession session = context.session();
         post([report, data, result, session] {
             report.progress("");

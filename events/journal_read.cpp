@@ -74,7 +74,6 @@ void read_journal(const WorkerContext& c)
     };
     control.go_on = [&] { return j.reading && app.link_open && c.live(); };
     control.failed = [](int attempt, uint16_t record) {
-        GdkLock g;
         log_message(err_text, "Ошибка чтения записи №%d журнала событий (запись %d)\n", attempt, record);
     };
     control.step = [&](int done, const uint8_t* bytes) {
@@ -98,7 +97,6 @@ void read_journal(const WorkerContext& c)
         j.ended = true;
     }
     JournalEndText end = journal_end_text(result, !j.reading);
-    GdkLock g;
     log_message(end.error ? err_text : norm_text, "%s", end.text);
 }
 

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -61,14 +62,44 @@ void link_ended_on_gui(void* data)
 
 void link_ended(LinkSession session) { ui().post(link_ended_on_gui, new LinkSession(session)); }
 
-// A send failed under the exchange. A backend with a thread of its own
-// watches its link itself and treats the failure as a lost call.
-void link_failed()
+// Closes the open link, if there is one and, unless `only` is 0, it is still
+// the link of session `only`. True when it closed one.
+bool close_open_link(LinkSession only)
+{
+    const LinkBackend* backend = link_backend(app.link_kind);
+    std::lock_guard<std::mutex> l(app.link_lock);
+    if (!app.link_open || (only != 0 && !link_session_live(only)))
+        return false;
+    if (backend && backend->close)
+        backend->close();
+    else
+        exchange_close();
+    app.link_open = 0;
+    return true;
+}
+
+// The menu in its disconnected state. From a worker (a failed send, a refused
+// protocol) the window gets to it later: a link opened by then keeps its menu.
+void show_link_closed()
+{
+    run_on_gui([] {
+        if (!app.link_open)
+            ui().set_connect_controls(1);
+    });
+}
+
+// A send failed under the exchange (on its transport thread). A backend with
+// a thread of its own watches its link itself and treats the failure as a
+// lost call. A link the user has closed or replaced meanwhile is left be.
+void link_failed(LinkSession session)
 {
     const LinkBackend* backend = link_backend(app.link_kind);
     if (backend && backend->own_thread)
         return;
-    link_close();
+    if (close_open_link(session)) {
+        app.password_entered = 0;
+        show_link_closed();
+    }
 }
 
 void link_opened_on_gui(void* data)
@@ -106,25 +137,17 @@ void link_close()
         backend->close();
         return;
     }
-    if (app.link_open) {
-        if (backend && backend->close)
-            backend->close();
-        else
-            exchange_close();
-        app.link_open = 0;
-        ui().set_connect_controls(1);
-    }
+    if (close_open_link(0))
+        show_link_closed();
 }
 
 void link_close_for_exit()
 {
     link_close();
     workers_stop_all();
-    // The workers end within moments of being told, but each may take the
-    // GDK lock on its way out.
-    ui().unlock();
+    // The workers end within moments of being told; none of them waits for
+    // the window on its way out, so the window's lock may stay held.
     workers_wait();
-    ui().lock();
 }
 
 void link_set_blocking_runner(BlockingRunner runner) { g_blocking_runner = runner ? runner : run_on_caller; }
@@ -139,7 +162,12 @@ int link_open_through(const LinkBackend& backend, const LinkTarget& target)
     std::shared_ptr<LinkIo> io;
     if (backend.open(target, &io) != 0)
         return -1;
-    if (exchange_open(io) != 0) {
+    int opened;
+    {
+        std::lock_guard<std::mutex> l(app.link_lock);
+        opened = exchange_open(io);
+    }
+    if (opened != 0) {
         // The stream went with the failed session; no thread is there to use it.
         log_message(err_text, "Не удается запустить обмен: система не дала создать поток\n");
         if (backend.close)

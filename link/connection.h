@@ -29,21 +29,25 @@ void connection_subscribe(ConnectionEvent event, void (*subscriber)());
 // Forgets every subscriber (tests).
 void connection_unsubscribe_all();
 
-// Installs the exchange's callbacks: a failed link is closed, an ended one is
-// announced (LinkEnded, posted to the GUI thread). Once at start-up.
+// Installs the exchange's callbacks: a failed link is closed (unless the
+// user has closed or replaced it meanwhile), an ended one is announced
+// (LinkEnded, posted to the GUI thread). Once at start-up.
 void connection_init();
 
 // Closes the open link of the current kind: clears link_open (the transport
 // thread ends after the exchange in progress, waiting operations return -3)
 // and puts the menu into its disconnected state. For the modem links it only
-// withdraws modem_wanted; the modem thread hangs up. Call it holding the GDK
-// lock (on the GUI thread, or a worker inside GdkLock).
+// withdraws modem_wanted; the modem thread hangs up. Any thread: the GUI
+// thread, or a worker (the poll thread refusing a protocol), which takes no
+// lock of the window's; the menu is put right on the GUI thread. Links are
+// opened and closed under app.link_lock.
 void link_close();
 
 // Closing the program: closes the link like link_close, tells every worker to
-// stop, then lets go of the GDK lock until all of them have ended, so none of
-// them touches the window or the program's data while the main loop ends and
-// the process exits. Call it holding the GDK lock.
+// stop and waits until all of them have ended, so none of them touches the
+// program's data while the main loop ends and the process exits. Workers never
+// wait for the window, so the GUI thread may call it holding the GDK lock (its
+// window hidden first: a modem takes seconds to hang up).
 void link_close_for_exit();
 
 // A backend's own thread has opened the exchange of `session` (the modem once

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <mutex>
 #include <thread>
 
 #include "base/app_state.h"
@@ -43,11 +44,7 @@ std::atomic<uint64_t> g_call{0};
 std::atomic<int> g_reply_wait_ms{ModemWaits{}.reply_ms};
 std::atomic<int> g_dial_wait_ms{ModemWaits{}.dial_ms};
 
-void say(LogTag tag, const char* text)
-{
-    GdkLock g;
-    log_message(tag, "%s", text);
-}
+void say(LogTag tag, const char* text) { log_message(tag, "%s", text); }
 
 void say(LogTag tag, const std::string& text) { say(tag, text.c_str()); }
 
@@ -118,9 +115,9 @@ std::shared_ptr<LinkIo> modem_link_io(const ModemCall& call, std::shared_ptr<Ser
             // The modem's own word that the call is gone, not a reply: the
             // link is lost from here on, so the request waiting for a reply
             // fails as one on a lost link (quietly), not as a reply of the
-            // wrong size. Under the lock a link opened since cannot be taken
-            // for this one.
-            GdkLock g;
+            // wrong size. Under the link lock a link opened since cannot be
+            // taken for this one: opening it closed this one first.
+            std::lock_guard<std::mutex> l(app.link_lock);
             watch->lost = true;
             if (!watch->closed) {
                 log_message(err_text, "%s", modem_result_text(3).c_str());
@@ -147,7 +144,7 @@ std::shared_ptr<LinkIo> modem_link_io(const ModemCall& call, std::shared_ptr<Ser
 void end_link()
 {
     {
-        GdkLock g;
+        std::lock_guard<std::mutex> l(app.link_lock);
         app.link_open = 0;
         exchange_close();
     }
@@ -184,7 +181,7 @@ void modem_thread(const ModemCall& call)
             if (failure == SerialOpenFailure::Unsupported) {
                 // A wrong setting is not a lost call: dialling again would
                 // only repeat the refusal every few seconds.
-                GdkLock g;
+                std::lock_guard<std::mutex> l(app.link_lock);
                 if (g_call == call.number)
                     app.modem_wanted = 0;
                 break;
@@ -210,13 +207,12 @@ void modem_thread(const ModemCall& call)
             int opened;
             LinkSession session;
             {
-                GdkLock g;
+                std::lock_guard<std::mutex> l(app.link_lock);
                 opened = exchange_open(modem_link_io(call, port, lines, watch));
                 session = link_session_current();
-                if (opened != 0)
-                    log_message(err_text, "Не удается запустить обмен: система не дала создать поток\n");
             }
             if (opened != 0) {
+                say(err_text, "Не удается запустить обмен: система не дала создать поток\n");
                 lost("");
                 continue;
             }
@@ -266,9 +262,11 @@ void modem_thread(const ModemCall& call)
     if (!says_disconnected)
         say(norm_text, "Отключено\n");
     port.reset();
-    GdkLock g;
-    if (g_call == call.number)
-        ui().set_connect_controls(1);
+    // Calls are started on the GUI thread: there a newer one is seen for sure.
+    run_on_gui([number = call.number] {
+        if (g_call == number)
+            ui().set_connect_controls(1);
+    });
 }
 
 int modem_open(bool gsm, const LinkTarget& target)
@@ -320,12 +318,14 @@ void modem_set_waits(const ModemWaits& waits)
 
 int modem_start(ModemCall call)
 {
-    call.number = ++g_call;
-    app.modem_wanted = 1;
+    {
+        std::lock_guard<std::mutex> l(app.link_lock);
+        call.number = ++g_call;
+        app.modem_wanted = 1;
+    }
     int started = worker_start(kModemLane, 0, [call](const WorkerContext&) { modem_thread(call); }, kModemStack);
     if (started != 0) {
         app.modem_wanted = 0;
-        GdkLock g;
         log_message(err_text, "Не удается запустить поток модема: система не дала создать поток\n");
     }
     return started;

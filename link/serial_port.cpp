@@ -67,11 +67,7 @@ bool natural_less(const std::string& a, const std::string& b)
     return split(a) < split(b);
 }
 
-void say(LogTag tag, const std::string& text)
-{
-    GdkLock g;
-    log_message(tag, "%s", text.c_str());
-}
+void say(LogTag tag, const std::string& text) { log_message(tag, "%s", text.c_str()); }
 
 // The speeds with a constant of their own; the others are set by number.
 bool speed_for(int baud, speed_t* speed)

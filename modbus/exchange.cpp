@@ -47,7 +47,7 @@ bool spin_until(Ready ready)
 std::mutex g_current_lock;   // leaf lock: guards g_current only
 std::shared_ptr<ExchangeSession> g_current;
 // Set once at start-up, read by every transport thread.
-std::atomic<void (*)()> g_link_failed{nullptr};
+std::atomic<void (*)(LinkSession)> g_link_failed{nullptr};
 std::atomic<void (*)(LinkSession)> g_link_ended{nullptr};
 
 void close_session(ExchangeSession& s)
@@ -85,24 +85,27 @@ int discard_stale_bytes(ExchangeSession& s)
 }
 
 // A failed send closes the link, unless it failed because the link was being
-// closed anyway: then there is nothing to report, and link_close must not
-// touch a link opened since.
+// closed anyway: then there is nothing to report. Links are closed under the
+// link lock, so a link closed before the look is never reported here; the
+// owner is told which session failed and leaves a link opened since alone.
 void send_failed(ExchangeSession& s, const uint8_t* frame, int sent)
 {
     int code = s.io->error_code ? s.io->error_code() : 0;
-    GdkLock g;   // links are closed and opened under this lock
-    if (s.closing)
-        return;
-    if (app.log_frames && sent > 0)
-        log_hex_dump(err_text, frame, sent);
-    if (s.io->send_error_text)
-        log_message(err_text, "%s", s.io->send_error_text(code).c_str());
-    else
-        log_message(err_text, "Ошибка передачи\n");
+    {
+        std::lock_guard<std::mutex> l(app.link_lock);
+        if (s.closing)
+            return;
+        if (app.log_frames && sent > 0)
+            log_hex_dump(err_text, frame, sent);
+        if (s.io->send_error_text)
+            log_message(err_text, "%s", s.io->send_error_text(code).c_str());
+        else
+            log_message(err_text, "Ошибка передачи\n");
+    }
     // Whoever owns the link closes it; without an owner the session at least
     // ends here, so no caller waits on a dead link.
     if (auto failed = g_link_failed.load())
-        failed();
+        failed(s.id);
     else
         close_session(s);
 }
@@ -123,8 +126,7 @@ uint16_t carry_out(ExchangeSession& s, ModbusRequest& r)
 
 void announce_connected(const LinkIo& io)
 {
-    GdkLock g;
-    ui().set_title(io.title.c_str());
+    run_on_gui([title = io.title] { ui().set_title(title.c_str()); });
     if (!io.connected_text.empty())
         log_message(norm_text, "%s", io.connected_text.c_str());
 }
@@ -161,11 +163,8 @@ void transport_thread(std::shared_ptr<ExchangeSession> s)
         s->queued = 0;
     }
     s->finished.notify_all();
-    {
-        GdkLock g;
-        log_message(norm_text, "Отключен\n");
-        ui().set_title("RARUR Service");
-    }
+    log_message(norm_text, "Отключен\n");
+    run_on_gui([] { ui().set_title("RARUR Service"); });
     LinkSession id = s->id;
     s.reset();
     app.transport_running = 0;
@@ -256,7 +255,6 @@ int link_send(ExchangeSession& s, const uint8_t* frame, int length)
     if (!link_usable(s))
         return -1;
     if (length <= 0) {
-        GdkLock g;
         log_message(err_text, "Пустой буфер передачи\n");
         return -2;
     }
@@ -336,7 +334,6 @@ int link_receive(ExchangeSession& s, uint8_t* buffer, int expected, int* receive
         }
         if (--budget >= 0 && Clock::now() < give_up_at)
             continue;
-        GdkLock g;
         if (got > 0) {
             if (app.log_frames)
                 log_hex_dump(err_text, buffer, got);

@@ -10,7 +10,9 @@
 //
 // Locks: the session lock (the queue lock) is only ever held for a few
 // instructions and nothing else is taken while holding it; in particular it
-// is never held while the GDK lock is taken or while bytes move on the link.
+// is never held while bytes move on the link. The exchange takes no lock of
+// the window's: it logs through the log's queue and hands the window its title
+// as a value.
 #pragma once
 
 #include <atomic>
@@ -88,19 +90,21 @@ struct ExchangeSession;
 // Opens an exchange over `io`: begins a link session, sets link_open and
 // starts the transport thread (a worker of lane "transport"), which first waits
 // for the threads of earlier links to finish. -1 when the thread could not be
-// created (the link is shut and link_open clear again).
+// created (the link is shut and link_open clear again). The caller holds
+// app.link_lock.
 int exchange_open(std::shared_ptr<LinkIo> io);
 // Closes the current session, if any: ends its link session (its workers are
 // told to stop), wakes the transport thread and every waiting caller and shuts
-// the link down. Any thread, with or without the GDK lock. Does not touch
-// link_open or the window (link_close does).
+// the link down. Any thread. Does not touch link_open or the window
+// (link_close does, under app.link_lock).
 void exchange_close();
 
 // Who hears of the link's fate. Both may be left null.
 struct ExchangeEvents {
-    // A send failed on a link nobody was closing: the link must be closed.
-    // Called by the transport thread holding the GDK lock.
-    void (*link_failed)();
+    // A send failed on the link of `session`, which nobody was closing: that
+    // link must be closed (a newer one left alone). Called by the transport
+    // thread without any lock.
+    void (*link_failed)(LinkSession session);
     // The transport thread of `session` has let go of its link, for whatever
     // reason. Called by that thread without any lock, just before it ends.
     void (*link_ended)(LinkSession session);
@@ -115,8 +119,8 @@ bool exchange_link_wanted(const ExchangeSession& session);
 // 0 finished (see status), -3 the link closed before or while waiting.
 int exchange_submit(ExchangeSession& session, const std::shared_ptr<ModbusRequest>& request);
 // Waits until every transport thread started so far has ended, including one
-// not yet scheduled (tests, shutdown): the worker registry counts it. Never call it while holding the GDK
-// lock: the ending thread takes it to log.
+// not yet scheduled (tests, shutdown): the worker registry counts it. The
+// ending thread never waits for the window, so any thread may wait here.
 void exchange_wait_stopped();
 
 // The two halves of one exchange, run by the transport thread.

@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "base/activity.h"
@@ -70,7 +71,8 @@ int run(const std::shared_ptr<ExchangeSession>& session, FrameRequest& frame, ui
 
     // The record is ours alone now: the transport thread has finished with it.
     if (request->status & REQ_FAILED_MASK) {
-        GdkLock g;
+        // A link the user closed meanwhile failed nothing worth a line.
+        std::lock_guard<std::mutex> l(app.link_lock);
         if (app.link_open)
             log_message(err_text, "%sОшибка обмена\n", text.prefix(false).c_str());
         return -3;
@@ -86,19 +88,16 @@ int run(const std::shared_ptr<ExchangeSession>& session, FrameRequest& frame, ui
         return 0;
     case -1: {
         t_last_exception = check.exception_code;
-        GdkLock g;
         log_message(err_text, "%sИсключение: %s\n", text.prefix(true).c_str(),
                     exception_text(check.exception_code));
         return -1;
     }
     case -4: {
-        GdkLock g;
         if (exchange_link_wanted(*session))
             log_message(err_text, "%sОшибка контрольной суммы\n", text.prefix(true).c_str());
         return -4;
     }
     default: {
-        GdkLock g;
         log_message(err_text, "%sНекорректный размер\n", text.prefix(true).c_str());
         return -2;
     }

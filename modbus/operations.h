@@ -8,8 +8,9 @@
 // Every failure but invalid arguments is logged here.
 //
 // Register data crosses these calls as bytes in wire order (each register high
-// byte first). Callable from any thread except the GUI thread while it holds
-// the GDK lock: they take that lock to log.
+// byte first). Callable from any worker thread; never on the GUI thread, which
+// must not wait for an exchange. They log through the log's queue and take no
+// lock of the window's.
 #pragma once
 
 #include <cstdint>

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <string>
 
 #include "base/app_state.h"
 #include "base/log.h"
@@ -22,21 +23,24 @@ std::atomic<int> g_progress{0};
 std::atomic<int> g_range{0};
 std::atomic<int> g_verify_timeout_ms{15000};
 
+// The hooks run on the GUI thread; the worker hands them values.
 void set_text(const char* text)
 {
-    GdkLock lock;
-    if (g_hooks.set_text)
-        g_hooks.set_text(text);
+    run_on_gui([text = std::string(text)] {
+        if (g_hooks.set_text)
+            g_hooks.set_text(text.c_str());
+    });
 }
 
 // The page unlocks in the hook: from then on an edit is the user's next one,
 // not part of this write, so the worker no longer counts as running.
 int finish(int result)
 {
-    GdkLock lock;
-    g_running = false;
-    if (g_hooks.finish)
-        g_hooks.finish(result);
+    run_on_gui([result] {
+        g_running = false;
+        if (g_hooks.finish)
+            g_hooks.finish(result);
+    });
     return result;
 }
 
@@ -48,7 +52,6 @@ int write_settings_segment(const WorkerContext& context, int offset, const uint8
         int result = modbus_write_registers(static_cast<uint16_t>(kSettingsWriteBase + offset + done),
                                             static_cast<unsigned>(n), data + 2 * done);
         if (result != 0) {
-            GdkLock lock;
             log_message(err_text, "Ошибка %d\n", result);
             return result;
         }
@@ -62,10 +65,7 @@ int write_settings_segment(const WorkerContext& context, int offset, const uint8
 
 void transfer_failed()
 {
-    {
-        GdkLock lock;
-        log_message(err_text, "Ошибка передачи параметров\n");
-    }
+    log_message(err_text, "Ошибка передачи параметров\n");
     set_text("Ошибка передачи параметров");
     g_progress = 0;
 }
@@ -81,27 +81,18 @@ int verify(const WorkerContext& context, const ApplyRequest& request, uint64_t r
         set_text("Настройки применены, но не проверены");
         if (!context.live())
             return kApplyLinkLost;
-        {
-            GdkLock lock;
-            log_message(err_text, "Настройки не проверены: контроллер не ответил на чтение настроек\n");
-        }
+        log_message(err_text, "Настройки не проверены: контроллер не ответил на чтение настроек\n");
         return kApplyUnverified;
     }
     std::vector<SettingsChange> refused = settings_changes(expected, read);
     if (refused.empty()) {
-        {
-            GdkLock lock;
-            log_message(norm_text, "Настройки применены и проверены\n");
-        }
+        log_message(norm_text, "Настройки применены и проверены\n");
         set_text("Настройки применены и проверены");
         return kApplyVerified;
     }
-    {
-        GdkLock lock;
-        log_message(err_text, "Контроллер не принял настройки (%zu):\n", refused.size());
-        for (const SettingsChange& c : refused)
-            log_message(err_text, "%s: записано %s, прочитано %s\n", c.name.c_str(), c.from.c_str(), c.to.c_str());
-    }
+    log_message(err_text, "Контроллер не принял настройки (%zu):\n", refused.size());
+    for (const SettingsChange& c : refused)
+        log_message(err_text, "%s: записано %s, прочитано %s\n", c.name.c_str(), c.from.c_str(), c.to.c_str());
     set_text("Контроллер не принял часть настроек");
     return kApplyMismatch;
 }
@@ -115,13 +106,11 @@ int settings_apply_run(const WorkerContext& context, const ApplyRequest& request
     int layout = request.edit.layout;
     g_progress = 0;
     g_range = 0;
-    {
-        GdkLock lock;
+    run_on_gui([] {
         if (g_hooks.begin)
             g_hooks.begin();
-        if (g_hooks.set_text)
-            g_hooks.set_text("Передача настроек...");
-    }
+    });
+    set_text("Передача настроек...");
 
     // Without the two registers to echo the Controller refuses the command
     // block: nothing is written then, so it is left as it was.
@@ -151,7 +140,6 @@ int settings_apply_run(const WorkerContext& context, const ApplyRequest& request
         bool wrong_password = modbus_last_exception() == 4;
         if (wrong_password) {
             app.password_entered = 0;
-            GdkLock lock;
             log_message(err_text, "Контроллер отклонил пароль мониторинга\n");
         }
         set_text(wrong_password ? "Контроллер отклонил пароль мониторинга" : "Ошибка применения настроек");
@@ -159,11 +147,10 @@ int settings_apply_run(const WorkerContext& context, const ApplyRequest& request
         return finish(kApplyCommandRefused);
     }
     set_text("Настройки применены");
-    {
-        GdkLock lock;
+    run_on_gui([] {
         if (g_hooks.written)
             g_hooks.written();
-    }
+    });
     return finish(verify(context, request, reads_before));
 }
 

@@ -2,8 +2,8 @@
 // the edit copy to 0x3000 in requests of at most 100 registers, sends the
 // command block to 0x4000, and then checks the next settings read that began
 // after the command against what was written. It reaches the window only
-// through the hooks below; progress goes through atomics that the page's
-// 100 ms timer shows.
+// through the hooks below, which it posts to the GUI thread with the values
+// they show; progress goes through atomics that the page's 100 ms timer shows.
 #pragma once
 
 #include <cstdint>
@@ -11,7 +11,8 @@
 #include "base/workers.h"
 #include "registers/settings_image.h"
 
-// Called with the GDK lock held. Unset hooks are skipped (headless).
+// Called on the GUI thread, in the order the worker posts them. Unset hooks
+// are skipped (headless).
 struct ApplyHooks {
     // The page is locked, Apply and Cancel insensitive, progress at 0.
     void (*begin)();

@@ -1,5 +1,6 @@
 #include "status/commands_run.h"
 
+#include <array>
 #include <cstring>
 
 #include "base/app_state.h"
@@ -26,7 +27,6 @@ int start_write(uint16_t start, const std::array<uint8_t, N>& frame, std::string
         [=](const WorkerContext&) {
             int result = modbus_write_registers(start, N / 2, frame.data());
             bool refused = result == -1 && modbus_last_exception() == kRefusedException;
-            GdkLock lock;
             if (result == 0) {
                 log_message(norm_text, "%s", done.c_str());
                 return;
@@ -36,9 +36,14 @@ int start_write(uint16_t start, const std::array<uint8_t, N>& frame, std::string
                 return;
             log_message(err_text, "Контроллер отказал: неверный пароль мониторинга или команда сейчас невыполнима\n");
             // A mistyped password would refuse every later command alike: it
-            // is asked for again, unless the user has typed a new one meanwhile.
-            if (std::memcmp(app.monitoring_password, frame.data(), sizeof app.monitoring_password) == 0)
-                app.password_entered = 0;
+            // is asked for again, unless the user has typed a new one
+            // meanwhile (on the GUI thread, where passwords are typed).
+            std::array<uint8_t, sizeof app.monitoring_password> sent;
+            std::memcpy(sent.data(), frame.data(), sent.size());
+            run_on_gui([sent] {
+                if (std::memcmp(app.monitoring_password, sent.data(), sent.size()) == 0)
+                    app.password_entered = 0;
+            });
         },
         kCommandStack);
     if (started != 0)

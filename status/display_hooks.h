@@ -1,7 +1,7 @@
-// How the poll thread reaches the window. It never includes GTK: at the end of
-// a complete cycle it hands the whole view of the cycle (CycleView, computed
-// before it takes the lock) to the display appliers, in a fixed order, in one
-// step under the GDK lock. The GTK layer installs appliers that copy the view
+// How the poll thread reaches the window. It never includes GTK and never
+// takes the window's lock: at the end of a complete cycle it posts the whole
+// view of the cycle (CycleView, a value it computed) to the GUI thread, where
+// the display appliers take it in a fixed order, in one step. The GTK layer installs appliers that copy the view
 // into widgets; other subsystems put their own appliers into their steps
 // (event lists, equipment lists). Without a window the headless hooks record
 // what would have been shown.
@@ -35,7 +35,7 @@ constexpr int kDisplaySteps = static_cast<int>(DisplayStep::Count_);
 
 using DisplayApplier = void (*)(const CycleView& view);
 
-// Called with the GDK lock held, except set_progress.
+// Called on the GUI thread with the GDK lock held, except set_progress.
 struct PollDisplayHooks {
     // Status-bar label of the cycle. Any thread, with or without the lock:
     // the window shows the latest at its own pace.

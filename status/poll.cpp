@@ -5,7 +5,9 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 
 #include <glib.h>
@@ -45,6 +47,9 @@ struct PollState {
     // Raised by status_data_reset; the poll thread zeroes its images itself,
     // so a reset on the GUI thread never races a cycle in progress.
     std::atomic<int> images_reset{0};
+    // Raised by the window when it dropped a cycle's view: the lists on screen
+    // are not the ones lists_built_from says, and are built afresh.
+    std::atomic<int> view_dropped{0};
     // The poll thread's own: whether the values on screen are still live, and
     // the device copy the event lists on screen were built from.
     StaleWatch stale;
@@ -63,6 +68,8 @@ PollState& state()
 
 void take_pending_reset(PollState& p)
 {
+    if (p.view_dropped.exchange(0))
+        p.lists_built = false;
     if (p.images_reset.exchange(0)) {
         p.status = StatusImage{};
         p.previous = PreviousStatusImage{};
@@ -99,23 +106,24 @@ int read_block(uint16_t start, int count, T* destination, uint8_t function)
     return result;
 }
 
-// Whether what the cycle shows still belongs to the link it was read over: a
-// link closed or replaced meanwhile (under the GDK lock, which the caller
-// holds) has had its display reset, and nothing of its values may come back.
+// Whether what the cycle shows still belongs to the link it was read over,
+// asked on the GUI thread when the window takes the cycle: a link closed or
+// replaced meanwhile has had its display reset there, and nothing of its
+// values may come back.
 bool cycle_may_show(LinkSession session) { return app.link_open && link_session_live(session); }
 
 CycleResult abandon(PollState& p, LinkSession session)
 {
     std::this_thread::sleep_for(kAbandonPause);
     p.cycle_failed = 1;
-    if (p.stale.cycle_given_up()) {
-        GdkLock lock;
-        if (cycle_may_show(session)) {
+    if (p.stale.cycle_given_up())
+        run_on_gui([session] {
+            if (!cycle_may_show(session))
+                return;
             display_set_stale(true);
             if (display_hooks().set_progress)
                 display_hooks().set_progress("<b>нет данных</b>");
-        }
-    }
+        });
     return CycleResult::Abandoned;
 }
 
@@ -183,48 +191,70 @@ void read_settings(PollState& p, int layout)
 
 void refuse_protocol()
 {
-    {
-        GdkLock lock;
-        log_message(err_text, "Версия протокола не поддерживается программой!\n");
-        g_link_close.load()();
-    }
+    log_message(err_text, "Версия протокола не поддерживается программой!\n");
+    g_link_close.load()();
     std::this_thread::sleep_for(kAbandonPause);
 }
 
-void show_cycle(PollState& p, int layout, LinkSession session)
-{
-    SettingsImage device = settings_device_copy(layout);
-    SettingsImage reference = settings_reference_copy(layout);
-    // The whole view is built here, outside the lock; the window only copies it.
-    CycleView view = build_cycle_view(p.status, p.previous, layout, device, reference,
-                                      p.lists_built ? &p.lists_built_from : nullptr);
+// What the window takes of one complete cycle, in one step on the GUI thread.
+struct CycleShown {
+    CycleView view;
+    int layout = 1;
+    LinkSession session = 0;
+    bool live_again = false;   // the first complete cycle after stale ones
+    bool settings_read = false;
+    std::string cycle_time;
+};
 
-    GdkLock lock;
-    // Links close under this lock, and a disconnect resets the display under
-    // it: a cycle that was overtaken while waiting for it shows nothing.
-    if (!cycle_may_show(session))
+void show_on_gui(const CycleShown& c)
+{
+    PollState& p = state();
+    // A disconnect resets the display on this thread: a cycle overtaken by it
+    // shows nothing.
+    if (!cycle_may_show(c.session)) {
+        p.view_dropped = 1;
         return;
+    }
     PollDisplayHooks& hooks = display_hooks();
-    if (p.stale.cycle_complete()) {
+    if (c.live_again) {
         display_set_stale(false);
         if (hooks.set_progress)
             hooks.set_progress(progress_markup(kSteps).c_str());
     }
-    display_apply(view);
-    if (view.event_lists.changed) {
-        p.lists_built_from = device;
-        p.lists_built = true;
-    }
+    display_apply(c.view);
     // The page is loaded once per connection, from the first cycle that read
     // the settings block; a cycle whose read failed leaves the request for
     // the next one.
-    if (p.settings_read && p.page_load_request) {
+    if (c.settings_read && p.page_load_request.exchange(0)) {
         app.settings_modified = 0;
-        settings_device_to_edit(layout);
+        settings_device_to_edit(c.layout);
         if (hooks.load_settings_page)
-            hooks.load_settings_page(layout);
-        p.page_load_request = 0;
+            hooks.load_settings_page(c.layout);
     }
+    if (hooks.set_cycle_time)
+        hooks.set_cycle_time(c.cycle_time.c_str());
+}
+
+// The whole view is built here, on the poll thread; the window only copies it.
+void show_cycle(PollState& p, int layout, LinkSession session, double seconds)
+{
+    SettingsImage device = settings_device_copy(layout);
+    SettingsImage reference = settings_reference_copy(layout);
+    auto shown = std::make_shared<CycleShown>();
+    shown->view = build_cycle_view(p.status, p.previous, layout, device, reference,
+                                   p.lists_built ? &p.lists_built_from : nullptr);
+    shown->layout = layout;
+    shown->session = session;
+    shown->live_again = p.stale.cycle_complete();
+    shown->settings_read = p.settings_read != 0;
+    shown->cycle_time = format("%0.3f с", seconds);
+    // The lists on screen are this device copy's from here on, unless the
+    // window drops the view (it then says so).
+    if (shown->view.event_lists.changed) {
+        p.lists_built_from = device;
+        p.lists_built = true;
+    }
+    run_on_gui([shown] { show_on_gui(*shown); });
 }
 
 } // namespace
@@ -316,14 +346,8 @@ CycleResult poll_cycle()
     double end = g_timer_elapsed(p.timer, nullptr);
 
     if (app.link_open)
-        show_cycle(p, layout, session);
+        show_cycle(p, layout, session, end - start);
     p.last_cycle_time = end - start;
-    {
-        std::string text = format("%0.3f с", end - start);
-        GdkLock lock;
-        if (cycle_may_show(session) && display_hooks().set_cycle_time)
-            display_hooks().set_cycle_time(text.c_str());
-    }
     if (p.settings_read)
         settings_device_to_reference(layout);
     p.previous = p.status;

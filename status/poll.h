@@ -13,7 +13,7 @@
 using RegisterReader = int (*)(uint16_t start, unsigned count, uint8_t* out, uint8_t function);
 void poll_set_register_reader(RegisterReader reader);
 // What closes the link when the Controller's protocol is refused (link_close
-// by default); called holding the GDK lock.
+// by default); called on the poll thread, without any lock.
 void poll_set_link_close(void (*close)());
 
 // Starts the poll thread (a worker of lane "poll" bound to the current link,

@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <string>
 #include <thread>
 #include <vector>
 
+#include "base/activity.h"
 #include "base/app_state.h"
 #include "base/headless_ui.h"
 #include "base/log.h"
@@ -46,19 +49,60 @@ TEST_F(LogTest, HexDumpIsOneLineOfUpperCaseBytes)
     EXPECT_EQ(headless_log_tagged(), "[send_text]00 0A FF 1A \n[recv_text]\n");
 }
 
-TEST_F(LogTest, WorkerThreadsLogUnderTheLockWithoutLosingLines)
+TEST_F(LogTest, WorkerThreadsLogWithoutAnyLockAndLoseNoLineNorItsOrder)
 {
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t)
         threads.emplace_back([t] {
-            for (int i = 0; i < 200; ++i) {
-                GdkLock lock;
+            for (int i = 0; i < 200; ++i)
                 log_message(norm_text, "%d:%d\n", t, i);
-            }
         });
     for (auto& th : threads)
         th.join();
     std::string log = headless_log();
     EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 800);
-    EXPECT_NE(log.find("3:199\n"), std::string::npos);
+    for (int t = 0; t < 4; ++t) {
+        size_t at = 0;
+        for (int i = 0; i < 200; ++i) {
+            size_t next = log.find(std::to_string(t) + ":" + std::to_string(i) + "\n", at);
+            ASSERT_NE(next, std::string::npos) << t << ":" << i;
+            at = next;
+        }
+    }
+}
+
+TEST_F(LogTest, FrameDumpsAndLinesOfEveryThreadShowInTheOrderTheyHappened)
+{
+    const uint8_t sent[] = {0x01, 0x04}, received[] = {0x01, 0x84, 0x02};
+    std::thread worker([&] {
+        activity_frame(send_text, sent, 2);
+        log_message(err_text, "Исключение\n");
+        activity_frame(recv_text, received, 3);
+    });
+    worker.join();
+    {
+        // The window's own line comes after what was queued before it.
+        GdkLock lock;
+        log_message(norm_text, "Отключен\n");
+    }
+    EXPECT_EQ(headless_log_tagged(),
+              "[send_text]01 04 \n[err_text]Исключение\n[recv_text]01 84 02 \n[norm_text]Отключен\n");
+}
+
+TEST_F(LogTest, AWorkersTaskWaitsForTheWindowButTheWorkerNeverDoes)
+{
+    std::vector<int> shown;
+    {
+        GdkLock lock;   // a handler is running
+        std::thread worker([&] { run_on_gui([&] { shown.push_back(1); }); });
+        worker.join();   // the worker has gone on without the window
+        EXPECT_TRUE(shown.empty());
+        run_on_gui([&] { shown.push_back(0); });   // the window's own: at once
+        EXPECT_EQ(shown, std::vector<int>{0});
+    }
+    EXPECT_EQ(shown, (std::vector<int>{0, 1}));
+    // With the window idle a worker's task runs at once.
+    std::thread worker([&] { run_on_gui([&] { shown.push_back(2); }); });
+    worker.join();
+    EXPECT_EQ(shown, (std::vector<int>{0, 1, 2}));
 }

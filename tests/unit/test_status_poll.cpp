@@ -181,6 +181,27 @@ TEST_F(PollCycle, ACycleEndingAfterADisconnectShowsNothing)
     EXPECT_EQ(r.settings_page_loads, 0);
 }
 
+TEST_F(PollCycle, ListsOfAViewTheWindowDroppedAreBuiltAgainByTheNextCycle)
+{
+    ASSERT_EQ(poll_cycle(), CycleResult::Complete);
+    ASSERT_TRUE(display_record().last_view.event_lists.changed);
+    // New names in the settings rebuild the lists, but the window drops that
+    // cycle: the link had closed by the time it got to it.
+    g_script.comment_byte = 'B';
+    {
+        GdkLock lock;   // the window is busy while the cycle ends
+        std::thread poll([] { poll_cycle(); });
+        poll.join();   // the cycle never waits for the window
+        app.link_open = 0;
+    }
+    EXPECT_EQ(display_record().complete_cycles, 1);
+    // The same values again: the lists on screen are still the first
+    // cycle's, so they are built afresh.
+    app.link_open = 1;
+    ASSERT_EQ(poll_cycle(), CycleResult::Complete);
+    EXPECT_TRUE(display_record().last_view.event_lists.changed);
+}
+
 TEST_F(PollCycle, ABatteryGroupLostInTheFirstCycleLeavesThePageForTheNextOne)
 {
     // Cycle 1: one battery group read fails, so the settings block is not
