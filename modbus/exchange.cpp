@@ -15,11 +15,16 @@
 struct ExchangeSession {
     std::shared_ptr<LinkIo> io;
     LinkSession id = 0;
-    std::mutex lock;                   // the queue lock: queue, closed, status of queued records
+    std::mutex lock;                   // the queue lock: queue, closed, link_taken, status of queued records
     std::condition_variable work;      // wakes the transport thread
     std::condition_variable finished;  // wakes the callers
     std::deque<std::shared_ptr<ModbusRequest>> queue;
     bool closed = false;
+    // Someone is carrying out an exchange on the link: the transport thread or
+    // a caller that found the link free and nobody queued. Set from the start
+    // until the transport thread owns the link (the threads of earlier links
+    // have ended), so no caller uses the link before it does.
+    bool link_taken = true;
     std::atomic<bool> closing{false};  // the same, readable without the lock during I/O
     std::atomic<int> queued{0};        // queue.size(), readable without the lock
 };
@@ -27,9 +32,11 @@ struct ExchangeSession {
 namespace {
 
 // Back-to-back requests (a poll cycle, a journal read) follow each other within
-// microseconds. Each side first looks for the other for this long, giving the
-// processor away in between, before it goes to sleep on its condition
-// variable: two sleeps and wake-ups per exchange cost more than the exchange.
+// microseconds. A caller that finds the link free carries its exchange out
+// itself; one that has to queue, and the transport thread, first look for the
+// other for this long, giving the processor away in between, before going to
+// sleep on a condition variable: two sleeps and wake-ups per exchange cost
+// more than the exchange.
 constexpr auto kSpinBeforeSleep = std::chrono::microseconds(100);
 
 template <class Ready>
@@ -111,7 +118,7 @@ void send_failed(ExchangeSession& s, const uint8_t* frame, int sent)
         close_session(s);
 }
 
-// One exchange of the transport thread; returns the status bits to set.
+// One exchange, by whoever has taken the link; returns the status bits to set.
 uint16_t carry_out(ExchangeSession& s, ModbusRequest& r)
 {
     int sent = link_send(s, r.request, r.request_length);
@@ -137,30 +144,40 @@ void transport_thread(std::shared_ptr<ExchangeSession> s)
 {
     app.transport_running = 1;
     announce_connected(*s->io);
+    {
+        std::lock_guard<std::mutex> g(s->lock);
+        s->link_taken = false;
+    }
 
     for (;;) {
         std::shared_ptr<ModbusRequest> r;
         spin_until([&] { return s->closing || s->queued > 0; });
         {
             std::unique_lock<std::mutex> g(s->lock);
-            s->work.wait(g, [&] { return s->closed || !s->queue.empty(); });
+            s->work.wait(g, [&] { return s->closed || (!s->queue.empty() && !s->link_taken); });
             if (s->closed)
                 break;
             r = std::move(s->queue.front());
             s->queue.pop_front();
             s->queued = int(s->queue.size());
+            s->link_taken = true;
         }
         // The link is used without the lock: callers may queue meanwhile.
         uint16_t bits = carry_out(*s, *r);
         {
             std::lock_guard<std::mutex> g(s->lock);
             r->status = bits;
+            s->link_taken = false;
         }
         s->finished.notify_all();
     }
 
     {
-        std::lock_guard<std::mutex> g(s->lock);
+        // A caller still carrying out its own exchange is on its way out (the
+        // link is shut): the link is not let go of before it is.
+        std::unique_lock<std::mutex> g(s->lock);
+        s->work.wait(g, [&] { return !s->link_taken; });
+        s->link_taken = true;
         s->queue.clear();   // callers still waiting hold their own references
         s->queued = 0;
     }
@@ -234,9 +251,25 @@ LinkKind exchange_link_kind(const ExchangeSession& session) { return session.io-
 int exchange_submit(ExchangeSession& s, const std::shared_ptr<ModbusRequest>& request)
 {
     {
-        std::lock_guard<std::mutex> g(s.lock);
+        std::unique_lock<std::mutex> g(s.lock);
         if (s.closed)
             return -3;
+        if (!s.link_taken && s.queue.empty()) {
+            // Nobody is ahead: carrying the exchange out here spares the two
+            // thread hand-offs, and the link still sees one exchange at a time.
+            s.link_taken = true;
+            g.unlock();
+            uint16_t bits = carry_out(s, *request);
+            g.lock();
+            request->status = bits;
+            s.link_taken = false;
+            bool closed = s.closed;
+            bool wake = closed || !s.queue.empty();
+            g.unlock();
+            if (wake)
+                s.work.notify_one();
+            return closed ? -3 : 0;
+        }
         s.queue.push_back(request);
         s.queued = int(s.queue.size());
     }
