@@ -65,7 +65,7 @@ int main(int argc, char** argv)
     auto t = Clock::now();
     int failures = 0;
     for (int i = 0; i < n; ++i)
-        failures += modbus_read_registers(uint16_t(i % 90), 6, out, 0x04) != 0;
+        failures += modbus_read_registers(uint16_t(i % 90), 6, out, 0x04) != ModbusResult::Ok;
     double ours_ms = ms_since(t);
 
     // An exception reply (address outside the server's registers).
@@ -73,7 +73,7 @@ int main(int argc, char** argv)
     constexpr int kExceptions = 50;
     for (int i = 0; i < kExceptions; ++i) {
         auto e = Clock::now();
-        if (modbus_read_registers(0x0100, 6, out, 0x04) != -1)
+        if (modbus_read_registers(0x0100, 6, out, 0x04) != ModbusResult::Exception)
             ++failures;
         double took = ms_since(e);
         total += took;
@@ -116,19 +116,19 @@ int main(int argc, char** argv)
             return 1;
         }
     }
-    failures += modbus_read_registers(0, 6, out, 0x04) != 0;
+    failures += modbus_read_registers(0, 6, out, 0x04) != ModbusResult::Ok;
     double usb_worst = 0, usb_total = 0;
     for (int i = 0; i < kExceptions; ++i) {
         usb.push(Fault::Exception);
         auto e = Clock::now();
-        failures += modbus_read_registers(0, 6, out, 0x04) != -1;
+        failures += modbus_read_registers(0, 6, out, 0x04) != ModbusResult::Exception;
         double took = ms_since(e);
         usb_total += took;
         usb_worst = std::max(usb_worst, took);
     }
     usb.push(Fault::Silent);
     auto silent = Clock::now();
-    failures += modbus_read_registers(0, 6, out, 0x04) != -3;
+    failures += modbus_read_registers(0, 6, out, 0x04) != ModbusResult::NoLink;
     double usb_silent_ms = ms_since(silent);
     {
         GdkLock g;

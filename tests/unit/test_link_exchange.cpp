@@ -124,7 +124,7 @@ TEST_F(FakeExchange, ExceptionRepliesCompleteAtOnceOnLinksWithALengthField)
     link.answer = [](const Bytes&) { return Bytes{0, 0, 0, 0, 0, 3, 0xFF, 0x84, 0x02}; };
     open(LinkKind::Ethernet);
     uint8_t out[52];
-    EXPECT_EQ(modbus_read_registers(0x0100, 26, out, 0x04), -1);
+    EXPECT_EQ(modbus_read_registers(0x0100, 26, out, 0x04), ModbusResult::Exception);
     EXPECT_EQ(link.empties(), 0);
     TearDown();
 
@@ -132,7 +132,7 @@ TEST_F(FakeExchange, ExceptionRepliesCompleteAtOnceOnLinksWithALengthField)
     usb.answer = [](const Bytes&) { return Bytes{3, 0x84, 0x06}; };
     app.link_kind = LinkKind::Usb;
     exchange_open(usb.io(LinkKind::Usb));
-    EXPECT_EQ(modbus_read_registers(0x0100, 26, out, 0x04), -1);
+    EXPECT_EQ(modbus_read_registers(0x0100, 26, out, 0x04), ModbusResult::Exception);
     EXPECT_EQ(usb.empties(), 0);
     EXPECT_NE(headless_log().find("Исключение: Устройство занято\n"), std::string::npos);
     {
@@ -149,7 +149,7 @@ TEST_F(FakeExchange, ModemRepliesAreReadUpToTheirEndAndUnstuffed)
     app.log_frames = 1;
     open(LinkKind::Gsm);
     uint8_t out[4];
-    ASSERT_EQ(modbus_read_registers(0, 2, out, 0x04), 0);
+    ASSERT_EQ(modbus_read_registers(0, 2, out, 0x04), ModbusResult::Ok);
     EXPECT_EQ(Bytes(out, out + 4), (Bytes{0x0D, 0x1A, 0x00, 0x0D}));
     EXPECT_EQ(link.sent.at(0), modem_frame({0x04, 0, 0, 0, 2}));
     // Each byte as it arrives, then the whole reply.
@@ -166,10 +166,10 @@ TEST_F(FakeExchange, ModemChecksumErrorsAreLoggedOnlyWhileTheModemIsWanted)
     };
     open(LinkKind::Pstn);
     uint8_t out[2];
-    EXPECT_EQ(modbus_read_registers(7, 1, out, 0x04), -4);
+    EXPECT_EQ(modbus_read_registers(7, 1, out, 0x04), ModbusResult::ChecksumError);
     EXPECT_EQ(headless_log().find("Ошибка контрольной суммы"), std::string::npos);
     app.modem_wanted = 1;
-    EXPECT_EQ(modbus_read_registers(7, 1, out, 0x04), -4);
+    EXPECT_EQ(modbus_read_registers(7, 1, out, 0x04), ModbusResult::ChecksumError);
     EXPECT_NE(headless_log().find("Команда: x04 Смещение: 0007 Количество: 1 Ошибка контрольной суммы\n"),
               std::string::npos);
 }
@@ -179,7 +179,7 @@ TEST_F(FakeExchange, ATooLongModemFrameFailsTheReceive)
     link.answer = [](const Bytes&) { return Bytes(600, 0x55); };
     open(LinkKind::Gsm);
     uint8_t out[2];
-    EXPECT_EQ(modbus_read_registers(0, 1, out, 0x04), -3);
+    EXPECT_EQ(modbus_read_registers(0, 1, out, 0x04), ModbusResult::NoLink);
     EXPECT_NE(headless_log().find("Ошибка обмена"), std::string::npos);
 }
 
@@ -232,7 +232,7 @@ TEST_F(FakeExchange, ACallerOnAFreeLinkExchangesItselfAndTheLinkOutlastsItsRead)
     uint8_t out[2];
     bool own_thread = false;
     for (int i = 0; i < 100 && !own_thread; ++i) {
-        ASSERT_EQ(modbus_read_registers(0, 1, out, 0x04), 0);
+        ASSERT_EQ(modbus_read_registers(0, 1, out, 0x04), ModbusResult::Ok);
         own_thread = reader.load() == std::this_thread::get_id();
     }
     ASSERT_TRUE(own_thread) << "the exchanges of a free link all went through the transport thread";
@@ -252,7 +252,7 @@ TEST_F(FakeExchange, ACallerOnAFreeLinkExchangesItselfAndTheLinkOutlastsItsRead)
     exchange_wait_stopped();
     EXPECT_FALSE(reading.load()) << "the transport thread ended while a caller was still reading";
     EXPECT_FALSE(ended_under_read.load());
-    EXPECT_EQ(caller.get(), -3);
+    EXPECT_EQ(caller.get(), ModbusResult::NoLink);
 }
 
 TEST_F(FakeExchange, APeerThatNeverStopsSendingCannotHoldTheLinkBeforeASend)
@@ -276,7 +276,7 @@ TEST_F(FakeExchange, APeerThatNeverStopsSendingCannotHoldTheLinkBeforeASend)
         exchange_close();   // lets the stuck call go
     }
     ASSERT_TRUE(finished);
-    EXPECT_EQ(done.get(), -2);
+    EXPECT_EQ(done.get(), ModbusResult::Invalid);
     EXPECT_EQ(link.sent.size(), 1u);
 }
 
@@ -414,24 +414,24 @@ TEST_P(EveryLink, CarriesReadsWritesAndFileRecordsInItsWrapping)
 {
     open_link();
     uint8_t out[490];
-    ASSERT_EQ(modbus_read_registers(0x0C0D, 3, out, 0x04), 0);
+    ASSERT_EQ(modbus_read_registers(0x0C0D, 3, out, 0x04), ModbusResult::Ok);
     EXPECT_EQ(Bytes(out, out + 6), (Bytes{0x0C, 0x0D, 0x0C, 0x0E, 0x0C, 0x0F})) << "0x0D travels stuffed on a modem";
-    ASSERT_EQ(modbus_read_registers(0x1A00, 125, out, 0x03), 0);
+    ASSERT_EQ(modbus_read_registers(0x1A00, 125, out, 0x03), ModbusResult::Ok);
     EXPECT_EQ(out[248], 0x1A);
     EXPECT_EQ(out[249], 0x7C);
     // One register more than a request may carry is refused before anything
     // reaches the link.
     size_t sent = link.sent.size();
-    EXPECT_EQ(modbus_read_registers(0x1A00, 126, out, 0x03), -2);
+    EXPECT_EQ(modbus_read_registers(0x1A00, 126, out, 0x03), ModbusResult::Invalid);
     const uint8_t many[252] = {};
-    EXPECT_EQ(modbus_write_registers(0x1A00, 126, many), -2);
+    EXPECT_EQ(modbus_write_registers(0x1A00, 126, many), ModbusResult::Invalid);
     EXPECT_EQ(link.sent.size(), sent);
     const uint8_t values[4] = {0x1A, 0x0D, 0x0D, 0x1A};
-    EXPECT_EQ(modbus_write_registers(0x3000, 2, values), 0);
+    EXPECT_EQ(modbus_write_registers(0x3000, 2, values), ModbusResult::Ok);
     EXPECT_EQ(unwrap_request(GetParam(), link.sent.back()),
               (Bytes{0x10, 0x30, 0x00, 0x00, 0x02, 0x04, 0x1A, 0x0D, 0x0D, 0x1A}));
     // The longest record a USB length byte can announce.
-    ASSERT_EQ(modbus_read_file_record(1, 4095, 125, out), 0);
+    ASSERT_EQ(modbus_read_file_record(1, 4095, 125, out), ModbusResult::Ok);
     EXPECT_EQ(out[13], 13);
     EXPECT_EQ(out[249], 249);
     EXPECT_EQ(app.link_open.load(), 1);
@@ -442,13 +442,13 @@ TEST_P(EveryLink, ExceptionsAndCutRepliesNeverReachTheCaller)
     open_link();
     uint8_t out[8];
     std::memset(out, 0xEE, sizeof out);
-    EXPECT_EQ(modbus_read_registers(0x0D00, 4, out, 0x04), -1);
+    EXPECT_EQ(modbus_read_registers(0x0D00, 4, out, 0x04), ModbusResult::Exception);
     EXPECT_NE(headless_log().find("Команда: x04 Смещение: 0D00 Количество: 4 Исключение: Неправильный адрес данных\n"),
               std::string::npos)
         << headless_log();
-    EXPECT_LT(modbus_read_registers(0x0E00, 4, out, 0x04), 0);
+    EXPECT_NE(modbus_read_registers(0x0E00, 4, out, 0x04), ModbusResult::Ok);
     EXPECT_EQ(out[0], 0xEE) << "nothing was copied";
-    ASSERT_EQ(modbus_read_registers(0x0100, 4, out, 0x04), 0) << "the link is still usable";
+    ASSERT_EQ(modbus_read_registers(0x0100, 4, out, 0x04), ModbusResult::Ok) << "the link is still usable";
     EXPECT_EQ(out[7], 0x03);
 }
 
