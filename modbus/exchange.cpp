@@ -26,17 +26,18 @@ struct ExchangeSession {
     // have ended), so no caller uses the link before it does.
     bool link_taken = true;
     std::atomic<bool> closing{false};  // the same, readable without the lock during I/O
-    std::atomic<int> queued{0};        // queue.size(), readable without the lock
 };
 
 namespace {
 
 // Back-to-back requests (a poll cycle, a journal read) follow each other within
-// microseconds. A caller that finds the link free carries its exchange out
-// itself; one that has to queue, and the transport thread, first look for the
-// other for this long, giving the processor away in between, before going to
-// sleep on a condition variable: two sleeps and wake-ups per exchange cost
-// more than the exchange.
+// microseconds, and a caller that finds the link free carries its exchange out
+// itself. One that has to queue first looks for its answer for this long,
+// giving the processor away in between, before it goes to sleep: a sleep and
+// a wake-up cost more than a short exchange. The transport thread does not
+// spin: it has work only when callers contend, and a thread yielding in a loop
+// beside the caller and the peer gets them spread over the processors, which
+// makes every uncontended exchange a wake-up across them.
 constexpr auto kSpinBeforeSleep = std::chrono::microseconds(100);
 
 template <class Ready>
@@ -170,7 +171,6 @@ void transport_thread(std::shared_ptr<ExchangeSession> s)
 
     for (;;) {
         std::shared_ptr<ModbusRequest> r;
-        spin_until([&] { return s->closing || s->queued > 0; });
         {
             std::unique_lock<std::mutex> g(s->lock);
             s->work.wait(g, [&] { return s->closed || (!s->queue.empty() && !s->link_taken); });
@@ -178,7 +178,6 @@ void transport_thread(std::shared_ptr<ExchangeSession> s)
                 break;
             r = std::move(s->queue.front());
             s->queue.pop_front();
-            s->queued = int(s->queue.size());
             s->link_taken = true;
         }
         // The link is used without the lock: callers may queue meanwhile.
@@ -198,7 +197,6 @@ void transport_thread(std::shared_ptr<ExchangeSession> s)
         s->work.wait(g, [&] { return !s->link_taken; });
         s->link_taken = true;
         s->queue.clear();   // callers still waiting hold their own references
-        s->queued = 0;
     }
     s->finished.notify_all();
     {
@@ -290,7 +288,6 @@ SubmitResult exchange_submit(ExchangeSession& s, const std::shared_ptr<ModbusReq
             return closed ? SubmitResult::LinkClosed : SubmitResult::Finished;
         }
         s.queue.push_back(request);
-        s.queued = int(s.queue.size());
     }
     s.work.notify_one();
     spin_until([&] { return s.closing || request->status != 0; });
