@@ -68,7 +68,7 @@ ModbusResult run(const std::shared_ptr<ExchangeSession>& session, FrameRequest& 
     if (waited != SubmitResult::Finished || !app.link_open)
         return ModbusResult::NoLink;
 
-    // The record is ours alone now: the transport thread has finished with it.
+    // The record is ours alone now: whoever carried it out has finished with it.
     if (request->status & REQ_FAILED_MASK) {
         GdkLock g;
         if (app.link_open)
@@ -80,18 +80,18 @@ ModbusResult run(const std::shared_ptr<ExchangeSession>& session, FrameRequest& 
         frame_check_response(kind, function, count, request->response, request->received_length);
     request->status.fetch_or(REQ_CONSUMED);
     switch (check.result) {
-    case 0:
+    case ModbusResult::Ok:
         if (check.data_length > 0)
             std::memcpy(out, request->response + check.data_offset, size_t(check.data_length));
         return ModbusResult::Ok;
-    case -1: {
+    case ModbusResult::Exception: {
         t_last_exception = check.exception_code;
         GdkLock g;
         log_message(err_text, "%sИсключение: %s\n", text.prefix(true).c_str(),
                     exception_text(check.exception_code));
         return ModbusResult::Exception;
     }
-    case -4: {
+    case ModbusResult::ChecksumError: {
         GdkLock g;
         if (app.modem_wanted)
             log_message(err_text, "%sОшибка контрольной суммы\n", text.prefix(true).c_str());
