@@ -15,29 +15,21 @@
 struct ExchangeSession {
     std::shared_ptr<LinkIo> io;
     LinkSession id = 0;
-    std::mutex lock;                   // the queue lock: queue, closed, link_taken, status of queued records
+    std::mutex lock;                   // the queue lock: queue, closed, status of queued records
     std::condition_variable work;      // wakes the transport thread
     std::condition_variable finished;  // wakes the callers
     std::deque<std::shared_ptr<ModbusRequest>> queue;
     bool closed = false;
-    // Someone is carrying out an exchange on the link: the transport thread or
-    // a caller that found the link free and nobody queued. Set from the start
-    // until the transport thread owns the link (the threads of earlier links
-    // have ended), so no caller uses the link before it does.
-    bool link_taken = true;
     std::atomic<bool> closing{false};  // the same, readable without the lock during I/O
+    std::atomic<int> queued{0};        // queue.size(), readable without the lock
 };
 
 namespace {
 
 // Back-to-back requests (a poll cycle, a journal read) follow each other within
-// microseconds, and a caller that finds the link free carries its exchange out
-// itself. One that has to queue first looks for its answer for this long,
-// giving the processor away in between, before it goes to sleep: a sleep and
-// a wake-up cost more than a short exchange. The transport thread does not
-// spin: it has work only when callers contend, and a thread yielding in a loop
-// beside the caller and the peer gets them spread over the processors, which
-// makes every uncontended exchange a wake-up across them.
+// microseconds. Each side first looks for the other for this long, giving the
+// processor away in between, before it goes to sleep on its condition
+// variable: two sleeps and wake-ups per exchange cost more than the exchange.
 constexpr auto kSpinBeforeSleep = std::chrono::microseconds(100);
 
 template <class Ready>
@@ -140,7 +132,7 @@ uint16_t status_bits(ReceiveResult result)
     return REQ_RECV_FAILED;
 }
 
-// One exchange, by whoever has taken the link; returns the status bits to set.
+// One exchange of the transport thread; returns the status bits to set.
 uint16_t carry_out(ExchangeSession& s, ModbusRequest& r)
 {
     SendResult sent = link_send(s, r.request, r.request_length);
@@ -164,39 +156,32 @@ void transport_thread(std::shared_ptr<ExchangeSession> s)
 {
     app.transport_running = 1;
     announce_connected(*s->io);
-    {
-        std::lock_guard<std::mutex> g(s->lock);
-        s->link_taken = false;
-    }
 
     for (;;) {
         std::shared_ptr<ModbusRequest> r;
+        spin_until([&] { return s->closing || s->queued > 0; });
         {
             std::unique_lock<std::mutex> g(s->lock);
-            s->work.wait(g, [&] { return s->closed || (!s->queue.empty() && !s->link_taken); });
+            s->work.wait(g, [&] { return s->closed || !s->queue.empty(); });
             if (s->closed)
                 break;
             r = std::move(s->queue.front());
             s->queue.pop_front();
-            s->link_taken = true;
+            s->queued = int(s->queue.size());
         }
         // The link is used without the lock: callers may queue meanwhile.
         uint16_t bits = carry_out(*s, *r);
         {
             std::lock_guard<std::mutex> g(s->lock);
             r->status = bits;
-            s->link_taken = false;
         }
         s->finished.notify_all();
     }
 
     {
-        // A caller still carrying out its own exchange is on its way out (the
-        // link is shut): the link is not let go of before it is.
-        std::unique_lock<std::mutex> g(s->lock);
-        s->work.wait(g, [&] { return !s->link_taken; });
-        s->link_taken = true;
+        std::lock_guard<std::mutex> g(s->lock);
         s->queue.clear();   // callers still waiting hold their own references
+        s->queued = 0;
     }
     s->finished.notify_all();
     {
@@ -268,26 +253,11 @@ LinkKind exchange_link_kind(const ExchangeSession& session) { return session.io-
 SubmitResult exchange_submit(ExchangeSession& s, const std::shared_ptr<ModbusRequest>& request)
 {
     {
-        std::unique_lock<std::mutex> g(s.lock);
+        std::lock_guard<std::mutex> g(s.lock);
         if (s.closed)
             return SubmitResult::LinkClosed;
-        if (!s.link_taken && s.queue.empty()) {
-            // Nobody is ahead: carrying the exchange out here spares the two
-            // thread hand-offs, and the link still sees one exchange at a time.
-            s.link_taken = true;
-            g.unlock();
-            uint16_t bits = carry_out(s, *request);
-            g.lock();
-            request->status = bits;
-            s.link_taken = false;
-            bool closed = s.closed;
-            bool wake = closed || !s.queue.empty();
-            g.unlock();
-            if (wake)
-                s.work.notify_one();
-            return closed ? SubmitResult::LinkClosed : SubmitResult::Finished;
-        }
         s.queue.push_back(request);
+        s.queued = int(s.queue.size());
     }
     s.work.notify_one();
     spin_until([&] { return s.closing || request->status != 0; });

@@ -1,9 +1,6 @@
 // The exchange: one queue of requests and one transport thread that owns the
 // open link. Any number of threads may queue requests; the link sees strictly
-// one exchange at a time, in queue order. A caller that finds the link free
-// and nobody queued carries its exchange out itself (the link is taken under
-// the queue lock); the transport thread serves the queue and the link's end,
-// and does not let go of the link while such a caller is still on it.
+// one exchange at a time, in queue order.
 //
 // Waiting is done on condition variables: a queued request wakes the
 // transport thread, a finished exchange wakes its caller, and closing the link
@@ -72,9 +69,8 @@ constexpr uint16_t REQ_FAILED_MASK = REQ_SEND_FAILED | REQ_LINK_CLOSED | REQ_NO_
 constexpr int kEmptyReadBudget = 1000;
 
 struct ModbusRequest {
-    // Written once, when the exchange is over (by the transport thread, or by
-    // the caller itself); the caller may look at it without the lock while it
-    // waits.
+    // Written by the transport thread once, when the exchange is over; the
+    // caller may look at it without the lock while it waits.
     std::atomic<uint16_t> status{0};
     uint8_t request[kRequestSize] = {};
     uint16_t request_length = 0;
@@ -99,8 +95,7 @@ void exchange_close();
 // Who hears of the link's fate. Both may be left null.
 struct ExchangeEvents {
     // A send failed on a link nobody was closing: the link must be closed.
-    // Called by the thread carrying out the exchange (the transport thread or
-    // the caller) holding the GDK lock.
+    // Called by the transport thread holding the GDK lock.
     void (*link_failed)();
     // The transport thread of `session` has let go of its link, for whatever
     // reason. Called by that thread without any lock, just before it ends.
@@ -114,16 +109,15 @@ enum class SubmitResult : int {
     Finished = 0,      // see the request's status
     LinkClosed = -3,   // before or while waiting
 };
-// Carries `request` out at once when the link is free and nobody is queued,
-// else queues it and waits until the transport thread has finished it.
+// Queues `request` and waits until the transport thread has finished it.
 SubmitResult exchange_submit(ExchangeSession& session, const std::shared_ptr<ModbusRequest>& request);
 // Waits until every transport thread started so far has ended, including one
 // not yet scheduled (tests, shutdown): the worker registry counts it. Never call it while holding the GDK
 // lock: the ending thread takes it to log.
 void exchange_wait_stopped();
 
-// The two halves of one exchange, run by whoever has taken the link. Each
-// failure sets one status bit of the request (see carry_out).
+// The two halves of one exchange, run by the transport thread. Each failure
+// sets one status bit of the request (see carry_out).
 enum class SendResult : int {
     Sent = 0,
     NotUsable = -1,   // the link is closing or cannot carry an exchange now

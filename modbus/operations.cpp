@@ -68,7 +68,7 @@ ModbusResult run(const std::shared_ptr<ExchangeSession>& session, FrameRequest& 
     if (waited != SubmitResult::Finished || !app.link_open)
         return ModbusResult::NoLink;
 
-    // The record is ours alone now: whoever carried it out has finished with it.
+    // The record is ours alone now: the transport thread has finished with it.
     if (request->status & REQ_FAILED_MASK) {
         GdkLock g;
         if (app.link_open)

@@ -1,6 +1,6 @@
 // The three blocking calls through which the rest of the program talks to the
-// Controller. Each builds one request for the open link, has the exchange
-// carry it out, checks the reply and copies its data out.
+// Controller. Each builds one request for the open link, queues it, waits for
+// the transport thread, checks the reply and copies its data out.
 //
 // Every failure but invalid arguments is logged here.
 //

@@ -8,7 +8,6 @@
 #include <deque>
 #include <functional>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 #include "base/app_state.h"
@@ -64,20 +63,6 @@ struct FakeLink {
         return empty_reads;
     }
 };
-
-// Looks at `condition` every millisecond until it holds (true) or
-// `milliseconds` have passed (false).
-template <typename Condition>
-bool wait_until(Condition condition, int milliseconds)
-{
-    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > end)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
 
 Bytes modem_frame(Bytes pdu)
 {
@@ -201,58 +186,6 @@ TEST_F(FakeExchange, WaitingForTheTransportThreadCoversAThreadNotYetRunning)
         ASSERT_EQ(headless_log(), "Подключен\nОтключен\n") << "round " << round;
         ASSERT_EQ(app.transport_running.load(), 0);
     }
-}
-
-TEST_F(FakeExchange, ACallerOnAFreeLinkExchangesItselfAndTheLinkOutlastsItsRead)
-{
-    // A caller that finds the link free and nobody queued carries its exchange
-    // out on its own thread. Closing the link while it reads must not let the
-    // transport thread end (after which the port is closed or the next link
-    // opened) before that read is over: a slow backend's read ends a while
-    // after the shutdown.
-    std::atomic<bool> hold{false}, reading{false}, shut{false}, ended_under_read{false};
-    std::atomic<std::thread::id> reader;
-    link.answer = [](const Bytes&) { return Bytes{0, 0, 0, 0, 0, 5, 0xFF, 0x04, 2, 0x12, 0x34}; };
-    auto io = link.io(LinkKind::Ethernet);
-    io->read_some = [&, fake = io->read_some](uint8_t* buffer, int max, int wait_ms) {
-        if (wait_ms > 0)
-            reader = std::this_thread::get_id();
-        if (!hold || wait_ms == 0)
-            return fake(buffer, max, wait_ms);
-        reading = true;
-        wait_until([&] { return shut.load(); }, 5000);
-        ended_under_read = wait_until([] { return app.transport_running == 0; }, 300);
-        reading = false;
-        return -1;
-    };
-    io->shutdown = [&] { shut = true; };
-    app.link_kind = LinkKind::Ethernet;
-    exchange_open(io);
-
-    uint8_t out[2];
-    bool own_thread = false;
-    for (int i = 0; i < 100 && !own_thread; ++i) {
-        ASSERT_EQ(modbus_read_registers(0, 1, out, 0x04), ModbusResult::Ok);
-        own_thread = reader.load() == std::this_thread::get_id();
-    }
-    ASSERT_TRUE(own_thread) << "the exchanges of a free link all went through the transport thread";
-    EXPECT_EQ(out[0], 0x12);
-
-    hold = true;
-    auto caller = std::async(std::launch::async, [] {
-        uint8_t value[2];
-        return modbus_read_registers(0, 1, value, 0x04);
-    });
-    ASSERT_TRUE(wait_until([&] { return reading.load(); }, 5000));
-    {
-        GdkLock g;
-        exchange_close();
-        app.link_open = 0;
-    }
-    exchange_wait_stopped();
-    EXPECT_FALSE(reading.load()) << "the transport thread ended while a caller was still reading";
-    EXPECT_FALSE(ended_under_read.load());
-    EXPECT_EQ(caller.get(), ModbusResult::NoLink);
 }
 
 TEST_F(FakeExchange, APeerThatNeverStopsSendingCannotHoldTheLinkBeforeASend)
