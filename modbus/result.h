@@ -1,6 +1,7 @@
 // What one of the three operations with the Controller came to (see
-// modbus/operations.h), for those that only pass it on or judge it. The
-// values are the numbers the log has always shown for them.
+// modbus/operations.h), in a header of its own for those that only pass it on
+// or judge it; the check of a reply (modbus/frame.h) says its verdict in the
+// same terms. The values are the numbers the log has always shown for them.
 #pragma once
 
 enum class ModbusResult : int {
