@@ -2,6 +2,7 @@
 // and judged, without sockets or timing.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <future>
@@ -186,6 +187,43 @@ TEST_F(FakeExchange, WaitingForTheTransportThreadCoversAThreadNotYetRunning)
         ASSERT_EQ(headless_log(), "Подключен\nОтключен\n") << "round " << round;
         ASSERT_EQ(app.transport_running.load(), 0);
     }
+}
+
+TEST_F(FakeExchange, EachWayAnExchangeFailsReachesTheCallerAsItsOwnResult)
+{
+    const Bytes reply{0, 0, 0, 0, 0, 5, 0xFF, 0x04, 2, 0x12, 0x34};
+    Bytes answer = reply;
+    link.answer = [&answer](const Bytes&) { return answer; };
+    auto io = link.io(LinkKind::Ethernet);
+    std::atomic<bool> lines_up{true};
+    io->usable = [&lines_up] { return lines_up.load(); };
+    app.link_kind = LinkKind::Ethernet;
+    exchange_open(io);
+    uint8_t out[2];
+    ASSERT_EQ(modbus_read_registers(0, 1, out, 0x04), ModbusResult::Ok);
+
+    // A reply cut short is one of the wrong size, not a lost link.
+    answer.assign(reply.begin(), reply.begin() + 9);
+    EXPECT_EQ(modbus_read_registers(0, 1, out, 0x04), ModbusResult::Invalid);
+    EXPECT_NE(headless_log().find("Количество: 1 Некорректный размер\n"), std::string::npos) << headless_log();
+
+    // Silence is a failed exchange.
+    headless_ui_clear();
+    answer.clear();
+    EXPECT_EQ(modbus_read_registers(0, 1, out, 0x04), ModbusResult::NoLink);
+    EXPECT_NE(headless_log().find("Нет ответа контроллера: получено 0 из 11 байт\n"), std::string::npos);
+    EXPECT_NE(headless_log().find("Ошибка обмена\n"), std::string::npos);
+
+    // A link that cannot carry an exchange sends nothing.
+    headless_ui_clear();
+    answer = reply;
+    lines_up = false;
+    size_t sent_before = link.sent.size();
+    EXPECT_EQ(modbus_read_registers(0, 1, out, 0x04), ModbusResult::NoLink);
+    EXPECT_EQ(link.sent.size(), sent_before);
+    EXPECT_EQ(headless_log().find("Некорректный размер"), std::string::npos) << headless_log();
+    lines_up = true;
+    EXPECT_EQ(modbus_read_registers(0, 1, out, 0x04), ModbusResult::Ok) << "the link carries again";
 }
 
 TEST_F(FakeExchange, APeerThatNeverStopsSendingCannotHoldTheLinkBeforeASend)
