@@ -23,7 +23,7 @@ Outcome read_retrying(const RecordReadControl& c, int file, int record, unsigned
     for (int attempt = 0; attempt < kRecordReadAttempts; ++attempt) {
         if (c.live && !c.live())
             return Outcome::LinkLost;
-        if (c.read(uint16_t(file), uint16_t(record), length, out) == 0)
+        if (c.read(uint16_t(file), uint16_t(record), length, out) == ModbusResult::Ok)
             return Outcome::Read;
     }
     return c.live && !c.live() ? Outcome::LinkLost : Outcome::Failed;

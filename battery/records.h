@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "modbus/result.h"
+
 enum class RecordKind { Test, Discharge };
 
 constexpr int kRecordSlots = 6;
@@ -80,11 +82,11 @@ struct RecordRow {
 };
 RecordRow present_record_row(int number, int file, const BatteryRecord& summary, int16_t zone_quarters, bool summer);
 
-// How the readers reach the Controller: `read` is a file-record read (0 or a
-// negative result code), `live` tells whether the link is still there, and
-// `progress` hears which request of how many is being read (a list: the record, 1-4; a file: the section, 1-22).
+// How the readers reach the Controller: `read` is a file-record read, `live`
+// tells whether the link is still there, and `progress` hears which request
+// of how many is being read (a list: the record, 1-4; a file: the section, 1-22).
 struct RecordReadControl {
-    std::function<int(uint16_t file, uint16_t record, unsigned length, uint8_t* out)> read;
+    std::function<ModbusResult(uint16_t file, uint16_t record, unsigned length, uint8_t* out)> read;
     std::function<bool()> live;
     std::function<void(int done, int total)> progress;
     // A slot of the list (1-6) is left out after its last attempt failed.

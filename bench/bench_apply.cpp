@@ -47,7 +47,7 @@ int main(int argc, char** argv)
     image.layout = 3;
     for (int offset = 0; offset < settings_word_count(3); offset += 100) {
         int count = std::min(100, settings_word_count(3) - offset);
-        if (modbus_read_registers(uint16_t(offset), unsigned(count), image.data() + 2 * offset, 0x03) != 0) {
+        if (modbus_read_registers(uint16_t(offset), unsigned(count), image.data() + 2 * offset, 0x03) != ModbusResult::Ok) {
             std::fprintf(stderr, "settings read failed\n");
             return 1;
         }

@@ -103,7 +103,7 @@ int main(int argc, char** argv)
     Window journal;
     uint8_t record[12];
     for (int i = 0; i < 100; ++i) {
-        if (modbus_read_file_record(1, uint16_t((newest - i) & 0x0FFF), 6, record) != 0) {
+        if (modbus_read_file_record(1, uint16_t((newest - i) & 0x0FFF), 6, record) != ModbusResult::Ok) {
             std::fprintf(stderr, "journal record failed: %s\n", headless_log().c_str());
             return 1;
         }

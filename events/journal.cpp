@@ -61,7 +61,7 @@ JournalReadResult journal_read_records(uint16_t first, const JournalReadControl&
         if (!c.go_on())
             return result;
         uint8_t bytes[kJournalRecordBytes] = {};
-        bool read = c.read(record, bytes) == 0;
+        bool read = c.read(record, bytes) == ModbusResult::Ok;
         // A read cut short by the end of the run is not a fault of the record.
         if (!read && !c.go_on())
             return result;

@@ -9,6 +9,7 @@
 #include <span>
 #include <string>
 
+#include "modbus/result.h"
 #include "registers/catalogue.h"
 
 constexpr uint16_t kJournalFile = 1;
@@ -65,13 +66,13 @@ std::string journal_progress_text(int done, double elapsed);
 // the read ends there instead of spending its time-out on each of 2000.
 constexpr int kJournalSilentLimit = 10;
 
-// How a read reaches the Controller. `read` reads one record (0 or a negative
-// result code); `go_on` is false once the read is to end before the next
-// record (the stop button, the link gone); `failed` hears of a record that
-// could not be read (attempt 1-2000, record number); `step` follows every
-// record tried, with its bytes, or nullptr when it failed.
+// How a read reaches the Controller. `read` reads one record; `go_on` is
+// false once the read is to end before the next record (the stop button, the
+// link gone); `failed` hears of a record that could not be read (attempt
+// 1-2000, record number); `step` follows every record tried, with its bytes,
+// or nullptr when it failed.
 struct JournalReadControl {
-    std::function<int(uint16_t record, uint8_t* out)> read;
+    std::function<ModbusResult(uint16_t record, uint8_t* out)> read;
     std::function<bool()> go_on;
     std::function<void(int attempt, uint16_t record)> failed;
     std::function<void(int done, const uint8_t* bytes)> step;

@@ -110,18 +110,37 @@ void send_failed(ExchangeSession& s, const uint8_t* frame, int sent)
         close_session(s);
 }
 
+uint16_t status_bits(SendResult result)
+{
+    switch (result) {
+    case SendResult::Sent: return 0;
+    case SendResult::NotUsable: return REQ_LINK_CLOSED;
+    case SendResult::Failed: return REQ_SEND_FAILED;
+    }
+    return REQ_SEND_FAILED;
+}
+
+uint16_t status_bits(ReceiveResult result)
+{
+    switch (result) {
+    case ReceiveResult::Complete: return REQ_DONE;
+    case ReceiveResult::NotUsable: return REQ_RECV_FAILED;
+    case ReceiveResult::ShortReply: return REQ_SHORT_REPLY;
+    case ReceiveResult::NoReply: return REQ_NO_REPLY;
+    }
+    return REQ_RECV_FAILED;
+}
+
 // One exchange of the transport thread; returns the status bits to set.
 uint16_t carry_out(ExchangeSession& s, ModbusRequest& r)
 {
-    int sent = link_send(s, r.request, r.request_length);
-    if (sent < 0)
-        return uint16_t(0x100 << -sent);
+    SendResult sent = link_send(s, r.request, r.request_length);
+    if (sent != SendResult::Sent)
+        return status_bits(sent);
     int received = 0;
-    int result = link_receive(s, r.response, r.expected_length, &received);
+    ReceiveResult result = link_receive(s, r.response, r.expected_length, &received);
     r.received_length = uint16_t(received);
-    if (result < 0)
-        return uint16_t(1 << -result);
-    return REQ_DONE;
+    return status_bits(result);
 }
 
 void announce_connected(const LinkIo& io)
@@ -228,12 +247,12 @@ LinkKind exchange_link_kind(const ExchangeSession& session) { return session.io-
 
 bool exchange_link_wanted(const ExchangeSession& session) { return !session.io->wanted || session.io->wanted(); }
 
-int exchange_submit(ExchangeSession& s, const std::shared_ptr<ModbusRequest>& request)
+SubmitResult exchange_submit(ExchangeSession& s, const std::shared_ptr<ModbusRequest>& request)
 {
     {
         std::lock_guard<std::mutex> g(s.lock);
         if (s.closed)
-            return -3;
+            return SubmitResult::LinkClosed;
         s.queue.push_back(request);
         s.queued = int(s.queue.size());
     }
@@ -241,7 +260,7 @@ int exchange_submit(ExchangeSession& s, const std::shared_ptr<ModbusRequest>& re
     spin_until([&] { return s.closing || request->status != 0; });
     std::unique_lock<std::mutex> g(s.lock);
     s.finished.wait(g, [&] { return s.closed || request->status != 0; });
-    return s.closed ? -3 : 0;
+    return s.closed ? SubmitResult::LinkClosed : SubmitResult::Finished;
 }
 
 void exchange_wait_stopped() { workers_wait(kTransportLane); }
@@ -250,18 +269,18 @@ namespace {
 bool link_usable(const ExchangeSession& s) { return !s.closing && (!s.io->usable || s.io->usable()); }
 }  // namespace
 
-int link_send(ExchangeSession& s, const uint8_t* frame, int length)
+SendResult link_send(ExchangeSession& s, const uint8_t* frame, int length)
 {
     if (!link_usable(s))
-        return -1;
+        return SendResult::NotUsable;
     if (length <= 0) {
         log_message(err_text, "Пустой буфер передачи\n");
-        return -2;
+        return SendResult::Failed;
     }
     if (discard_stale_bytes(s) < 0) {
         // The peer has gone: nothing can be sent.
         send_failed(s, frame, 0);
-        return -2;
+        return SendResult::Failed;
     }
     activity_dot(ActivityDot::Sending);
     if (app.log_frames)
@@ -269,16 +288,16 @@ int link_send(ExchangeSession& s, const uint8_t* frame, int length)
     int sent = s.io->write_all(frame, length);
     if (sent != length) {
         send_failed(s, frame, sent);
-        return -2;
+        return SendResult::Failed;
     }
     app.bytes_sent += uint64_t(length);
-    return 0;
+    return SendResult::Sent;
 }
 
-int link_receive(ExchangeSession& s, uint8_t* buffer, int expected, int* received_out)
+ReceiveResult link_receive(ExchangeSession& s, uint8_t* buffer, int expected, int* received_out)
 {
     if (s.closing)
-        return -1;
+        return ReceiveResult::NotUsable;
     *received_out = 0;
     activity_dot(ActivityDot::Receiving);
     const FrameFormat& format = *frame_format(s.io->kind);
@@ -298,10 +317,10 @@ int link_receive(ExchangeSession& s, uint8_t* buffer, int expected, int* receive
         if (!until_end && got >= target)
             break;
         if (until_end && got > kReceiveLimit - 1)
-            return -1;   // a modem frame longer than the buffer
+            return ReceiveResult::NotUsable;   // a modem frame longer than the buffer
         if (s.io->usable && !s.io->usable()) {
             *received_out = got;
-            return -1;
+            return ReceiveResult::NotUsable;
         }
         int want = until_end ? 1
                    : !target_known ? std::min(format.length_prefix, target) - got
@@ -309,11 +328,11 @@ int link_receive(ExchangeSession& s, uint8_t* buffer, int expected, int* receive
         int n = s.io->read_some(buffer + got, want, s.io->read_wait_ms);
         if (s.closing) {
             *received_out = 0;
-            return -1;
+            return ReceiveResult::NotUsable;
         }
         if (n < 0) {
             *received_out = got;
-            return -1;
+            return ReceiveResult::NotUsable;
         }
         if (n > 0) {
             app.bytes_received += uint64_t(n);
@@ -338,13 +357,13 @@ int link_receive(ExchangeSession& s, uint8_t* buffer, int expected, int* receive
             if (app.log_frames)
                 log_hex_dump(err_text, buffer, got);
             *received_out = got;
-            return -2;
+            return ReceiveResult::ShortReply;
         }
         log_message(err_text, "Нет ответа контроллера: получено 0 из %d байт\n", expected);
-        return -3;
+        return ReceiveResult::NoReply;
     }
     if (app.log_frames)
         activity_frame(recv_text, buffer, got);
     *received_out = got;
-    return 0;
+    return ReceiveResult::Complete;
 }

@@ -115,17 +115,30 @@ std::shared_ptr<ExchangeSession> exchange_current();
 LinkKind exchange_link_kind(const ExchangeSession& session);
 // Whether the user still wants the link of `session` (LinkIo::wanted).
 bool exchange_link_wanted(const ExchangeSession& session);
+enum class SubmitResult : int {
+    Finished = 0,      // see the request's status
+    LinkClosed = -3,   // before or while waiting
+};
 // Queues `request` and waits until the transport thread has finished it.
-// 0 finished (see status), -3 the link closed before or while waiting.
-int exchange_submit(ExchangeSession& session, const std::shared_ptr<ModbusRequest>& request);
+SubmitResult exchange_submit(ExchangeSession& session, const std::shared_ptr<ModbusRequest>& request);
 // Waits until every transport thread started so far has ended, including one
 // not yet scheduled (tests, shutdown): the worker registry counts it. The
 // ending thread never waits for the window, so any thread may wait here.
 void exchange_wait_stopped();
 
-// The two halves of one exchange, run by the transport thread.
-// link_send: 0 sent; -1 link not usable; -2 send failed (the link is closed).
+// The two halves of one exchange, run by the transport thread. Each failure
+// sets one status bit of the request (see carry_out).
+enum class SendResult : int {
+    Sent = 0,
+    NotUsable = -1,   // the link is closing or cannot carry an exchange now
+    Failed = -2,      // the send failed (the link is closed), or nothing to send
+};
+enum class ReceiveResult : int {
+    Complete = 0,
+    NotUsable = -1,   // the link is closing, failed, or a modem frame overran the buffer
+    ShortReply = -2,  // some bytes, then silence
+    NoReply = -3,
+};
 // Bytes left on the link by an earlier exchange are discarded first.
-int link_send(ExchangeSession& session, const uint8_t* frame, int length);
-// link_receive: 0 complete; -1 link not usable; -2 short reply; -3 no reply.
-int link_receive(ExchangeSession& session, uint8_t* buffer, int expected, int* received_out);
+SendResult link_send(ExchangeSession& session, const uint8_t* frame, int length);
+ReceiveResult link_receive(ExchangeSession& session, uint8_t* buffer, int expected, int* received_out);

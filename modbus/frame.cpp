@@ -254,14 +254,14 @@ int frame_read_file_record(LinkKind kind, uint16_t file, uint16_t record, uint16
 ResponseCheck frame_check_response(LinkKind kind, uint8_t function, uint16_t count,
                                    uint8_t* response, int received)
 {
-    ResponseCheck check{-2, 0, 0, 0};
+    ResponseCheck check{ModbusResult::Invalid, 0, 0, 0};
     const FrameFormat* format = frame_format(kind);
     if (!format || received < 0 || received > kReceiveLimit)
         return check;
     int at = 0, n = 0;
     int unwrapped = format->unwrap(response, received, &at, &n);
     if (unwrapped != 0) {
-        check.result = unwrapped;
+        check.result = unwrapped == -4 ? ModbusResult::ChecksumError : ModbusResult::Invalid;
         return check;
     }
     const uint8_t* pdu = response + at;
@@ -269,7 +269,7 @@ ResponseCheck frame_check_response(LinkKind kind, uint8_t function, uint16_t cou
         return check;
     if (pdu[0] == (function | 0x80)) {
         if (n == 2) {
-            check.result = -1;
+            check.result = ModbusResult::Exception;
             check.exception_code = pdu[1];
         }
         return check;
@@ -305,7 +305,7 @@ ResponseCheck frame_check_response(LinkKind kind, uint8_t function, uint16_t cou
     default:
         return check;
     }
-    check.result = 0;
+    check.result = ModbusResult::Ok;
     check.data_length = data;
     return check;
 }

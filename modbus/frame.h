@@ -14,6 +14,7 @@
 #include <span>
 
 #include "base/link_kind.h"
+#include "modbus/result.h"
 
 constexpr int kRequestSize = 513;    // largest frame the exchange sends
 constexpr int kResponseSize = 512;   // response buffer of one exchange
@@ -80,8 +81,8 @@ int frame_read_file_record(LinkKind kind, uint16_t file, uint16_t record, uint16
 
 // Outcome of checking one response.
 struct ResponseCheck {
-    int result;              // 0 data, -1 exception response, -2 wrong size, -4 checksum error
-    uint8_t exception_code;  // valid when result is -1
+    ModbusResult result;     // Ok: data; Exception; Invalid: wrong size; ChecksumError
+    uint8_t exception_code;  // valid when result is Exception
     int data_offset;         // register or record data, into the (unstuffed) response
     int data_length;         // exactly 2 x count (reads), 2 x length (file record), 0 (write)
 };

@@ -54,7 +54,7 @@ struct OperationText {
 
 // Queues the request, waits, checks the reply and copies `check.data_length`
 // bytes of data into `out`. `count` is the register count or record length.
-int run(const std::shared_ptr<ExchangeSession>& session, FrameRequest& frame, uint8_t function,
+ModbusResult run(const std::shared_ptr<ExchangeSession>& session, FrameRequest& frame, uint8_t function,
         uint16_t count, uint8_t* out, const OperationText& text)
 {
     t_last_exception = 0;
@@ -64,10 +64,10 @@ int run(const std::shared_ptr<ExchangeSession>& session, FrameRequest& frame, ui
     request->expected_length = uint16_t(frame.expected);
 
     activity_dot(ActivityDot::Shown);
-    int waited = exchange_submit(*session, request);
+    SubmitResult waited = exchange_submit(*session, request);
     activity_dot(ActivityDot::Hidden);
-    if (waited != 0 || !app.link_open)
-        return -3;
+    if (waited != SubmitResult::Finished || !app.link_open)
+        return ModbusResult::NoLink;
 
     // The record is ours alone now: the transport thread has finished with it.
     if (request->status & REQ_FAILED_MASK) {
@@ -75,31 +75,31 @@ int run(const std::shared_ptr<ExchangeSession>& session, FrameRequest& frame, ui
         std::lock_guard<std::mutex> l(app.link_lock);
         if (app.link_open)
             log_message(err_text, "%sОшибка обмена\n", text.prefix(false).c_str());
-        return -3;
+        return ModbusResult::NoLink;
     }
     LinkKind kind = exchange_link_kind(*session);
     ResponseCheck check =
         frame_check_response(kind, function, count, request->response, request->received_length);
     request->status.fetch_or(REQ_CONSUMED);
     switch (check.result) {
-    case 0:
+    case ModbusResult::Ok:
         if (check.data_length > 0)
             std::memcpy(out, request->response + check.data_offset, size_t(check.data_length));
-        return 0;
-    case -1: {
+        return ModbusResult::Ok;
+    case ModbusResult::Exception: {
         t_last_exception = check.exception_code;
         log_message(err_text, "%sИсключение: %s\n", text.prefix(true).c_str(),
                     exception_text(check.exception_code));
-        return -1;
+        return ModbusResult::Exception;
     }
-    case -4: {
+    case ModbusResult::ChecksumError: {
         if (exchange_link_wanted(*session))
             log_message(err_text, "%sОшибка контрольной суммы\n", text.prefix(true).c_str());
-        return -4;
+        return ModbusResult::ChecksumError;
     }
     default: {
         log_message(err_text, "%sНекорректный размер\n", text.prefix(true).c_str());
-        return -2;
+        return ModbusResult::Invalid;
     }
     }
 }
@@ -113,42 +113,42 @@ bool count_ok(uint16_t start, unsigned count)
 
 int modbus_last_exception() { return t_last_exception; }
 
-int modbus_read_registers(uint16_t start, unsigned count, uint8_t* out, uint8_t function)
+ModbusResult modbus_read_registers(uint16_t start, unsigned count, uint8_t* out, uint8_t function)
 {
     auto session = exchange_current();
     if (!session || !app.link_open)
-        return -3;
+        return ModbusResult::NoLink;
     if (!count_ok(start, count) || !out)
-        return -2;
+        return ModbusResult::Invalid;
     FrameRequest frame;
     if (frame_read_registers(exchange_link_kind(*session), function, start, uint16_t(count), frame) != 0)
-        return -2;
+        return ModbusResult::Invalid;
     return run(session, frame, function, uint16_t(count), out, {function, start, count, 0});
 }
 
-int modbus_write_registers(uint16_t start, unsigned count, const uint8_t* values)
+ModbusResult modbus_write_registers(uint16_t start, unsigned count, const uint8_t* values)
 {
     auto session = exchange_current();
     if (!session || !app.link_open)
-        return -3;
+        return ModbusResult::NoLink;
     if (!count_ok(start, count) || !values)
-        return -2;
+        return ModbusResult::Invalid;
     FrameRequest frame;
     if (frame_write_registers(exchange_link_kind(*session), start, uint16_t(count), values, frame) != 0)
-        return -2;
+        return ModbusResult::Invalid;
     return run(session, frame, kFnWriteMultiple, uint16_t(count), nullptr, {kFnWriteMultiple, start, count, 0});
 }
 
-int modbus_read_file_record(uint16_t file, uint16_t record, unsigned length, uint8_t* out)
+ModbusResult modbus_read_file_record(uint16_t file, uint16_t record, unsigned length, uint8_t* out)
 {
     auto session = exchange_current();
     if (!session || !app.link_open)
-        return -3;
+        return ModbusResult::NoLink;
     if (uint16_t(length - 1) > 244 || !out)
-        return -2;
+        return ModbusResult::Invalid;
     FrameRequest frame;
     if (frame_read_file_record(exchange_link_kind(*session), file, record, uint16_t(length), frame) != 0)
-        return -2;
+        return ModbusResult::Invalid;
     return run(session, frame, kFnReadFileRecord, uint16_t(length), out,
                {kFnReadFileRecord, file, record, length});
 }

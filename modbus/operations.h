@@ -2,9 +2,6 @@
 // Controller. Each builds one request for the open link, queues it, waits for
 // the transport thread, checks the reply and copies its data out.
 //
-// Result codes: 0 success; -1 the Controller answered with an exception; -2
-// invalid arguments (nothing sent) or a reply of the wrong size; -3 no link, the
-// link closed while waiting, or the exchange failed; -4 checksum error (modem).
 // Every failure but invalid arguments is logged here.
 //
 // Register data crosses these calls as bytes in wire order (each register high
@@ -15,17 +12,19 @@
 
 #include <cstdint>
 
+#include "modbus/result.h"
+
 // Reads `count` (1..125) holding (0x03) or input (0x04) registers from `start`
 // into `out` (2 x count bytes).
-int modbus_read_registers(uint16_t start, unsigned count, uint8_t* out, uint8_t function);
+ModbusResult modbus_read_registers(uint16_t start, unsigned count, uint8_t* out, uint8_t function);
 // Writes `count` (1..125) registers from `values` (2 x count bytes) at `start`.
-int modbus_write_registers(uint16_t start, unsigned count, const uint8_t* values);
+ModbusResult modbus_write_registers(uint16_t start, unsigned count, const uint8_t* values);
 // Reads record `record` of file `file`, `length` (1..245) registers, into `out`
 // (2 x length bytes).
-int modbus_read_file_record(uint16_t file, uint16_t record, unsigned length, uint8_t* out);
+ModbusResult modbus_read_file_record(uint16_t file, uint16_t record, unsigned length, uint8_t* out);
 
 // The exception code of the calling thread's last operation that reached the
-// link, 0 unless it returned -1: a caller that must tell one refusal from
+// link, 0 unless it returned ModbusResult::Exception: a caller that must tell one refusal from
 // another asks here.
 int modbus_last_exception();
 

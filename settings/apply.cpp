@@ -45,22 +45,22 @@ int finish(int result)
 }
 
 // Writes `count` registers of the wire image from body offset `offset`.
-int write_settings_segment(const WorkerContext& context, int offset, const uint8_t* data, int count)
+ModbusResult write_settings_segment(const WorkerContext& context, int offset, const uint8_t* data, int count)
 {
     for (int done = 0; done < count;) {
         int n = std::min(kSettingsWriteRequest, count - done);
-        int result = modbus_write_registers(static_cast<uint16_t>(kSettingsWriteBase + offset + done),
-                                            static_cast<unsigned>(n), data + 2 * done);
-        if (result != 0) {
-            log_message(err_text, "Ошибка %d\n", result);
+        ModbusResult result = modbus_write_registers(static_cast<uint16_t>(kSettingsWriteBase + offset + done),
+                                                     static_cast<unsigned>(n), data + 2 * done);
+        if (result != ModbusResult::Ok) {
+            log_message(err_text, "Ошибка %d\n", int(result));
             return result;
         }
         done += n;
         g_progress = offset + done;
         if (!context.sleep_for(kRequestPause))
-            return -3;
+            return ModbusResult::NoLink;
     }
-    return 0;
+    return ModbusResult::Ok;
 }
 
 void transfer_failed()
@@ -115,7 +115,7 @@ int settings_apply_run(const WorkerContext& context, const ApplyRequest& request
     // Without the two registers to echo the Controller refuses the command
     // block: nothing is written then, so it is left as it was.
     uint8_t echo[4];
-    if (modbus_read_registers(kSettingsCommandAddress, 2, echo, 0x03) != 0) {
+    if (modbus_read_registers(kSettingsCommandAddress, 2, echo, 0x03) != ModbusResult::Ok) {
         transfer_failed();
         return finish(kApplyTransferError);
     }
@@ -128,13 +128,13 @@ int settings_apply_run(const WorkerContext& context, const ApplyRequest& request
     if (settings_segments_set_monitoring_password(segments))
         app.password_entered = 0;
     for (const SettingsSegment& s : segments)
-        if (write_settings_segment(context, s.offset, wire.data() + 2 * (s.offset + 3), s.count) != 0) {
+        if (write_settings_segment(context, s.offset, wire.data() + 2 * (s.offset + 3), s.count) != ModbusResult::Ok) {
             transfer_failed();
             return finish(kApplyTransferError);
         }
 
     uint64_t reads_before = settings_device_reads_started();
-    if (modbus_write_registers(kSettingsCommandAddress, kSettingsCommandRegisters, command.data()) != 0) {
+    if (modbus_write_registers(kSettingsCommandAddress, kSettingsCommandRegisters, command.data()) != ModbusResult::Ok) {
         // Exception 4 on this block is the Controller's answer to a wrong
         // monitoring password: ask for it again rather than send it once more.
         bool wrong_password = modbus_last_exception() == 4;

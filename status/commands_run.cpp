@@ -25,13 +25,13 @@ int start_write(uint16_t start, const std::array<uint8_t, N>& frame, std::string
     int started = worker_start(
         kCommandLane, link_session_current(),
         [=](const WorkerContext&) {
-            int result = modbus_write_registers(start, N / 2, frame.data());
-            bool refused = result == -1 && modbus_last_exception() == kRefusedException;
-            if (result == 0) {
+            ModbusResult result = modbus_write_registers(start, N / 2, frame.data());
+            bool refused = result == ModbusResult::Exception && modbus_last_exception() == kRefusedException;
+            if (result == ModbusResult::Ok) {
                 log_message(norm_text, "%s", done.c_str());
                 return;
             }
-            log_message(err_text, failed, result);
+            log_message(err_text, failed, int(result));
             if (!refused)
                 return;
             log_message(err_text, "Контроллер отказал: неверный пароль мониторинга или команда сейчас невыполнима\n");

@@ -97,11 +97,11 @@ void show_progress(int step)
 // Reads into a scratch buffer and copies only a complete answer, so a failed
 // request never leaves part of a reply in the image.
 template <typename T>
-int read_block(uint16_t start, int count, T* destination, uint8_t function)
+ModbusResult read_block(uint16_t start, int count, T* destination, uint8_t function)
 {
     uint8_t scratch[2 * kMaxHoldingRequest];
-    int result = g_reader.load()(start, static_cast<unsigned>(count), scratch, function);
-    if (result == 0)
+    ModbusResult result = g_reader.load()(start, static_cast<unsigned>(count), scratch, function);
+    if (result == ModbusResult::Ok)
         std::memcpy(reinterpret_cast<uint8_t*>(destination), scratch, 2 * static_cast<size_t>(count));
     return result;
 }
@@ -140,7 +140,7 @@ bool read_events_block(PollState& p, int layout)
     for (int buffer = layout; buffer <= 3; ++buffer) {
         show_progress(2);
         if (read_block(status_address::kEvents, events_block_registers(buffer), p.status.events[buffer - 1].data(),
-                       kInputRegisters) == 0) {
+                       kInputRegisters) == ModbusResult::Ok) {
             convert_events(p.status, buffer);
             return true;
         }
@@ -156,7 +156,7 @@ bool read_rectifiers(PollState& p, int layout)
         show_progress(layout == 1 && offset > 0 ? 15 : 14);
         int count = std::min(kMaxInputRequest, total - offset);
         if (read_block(static_cast<uint16_t>(status_address::kRectifiers + offset), count, buffer + offset,
-                       kInputRegisters) != 0)
+                       kInputRegisters) != ModbusResult::Ok)
             return false;
     }
     convert_rectifiers(p.status, layout);
@@ -178,7 +178,7 @@ void read_settings(PollState& p, int layout)
         int count = std::min(kMaxHoldingRequest, total - offset);
         show_progress(20);
         if (g_reader.load()(static_cast<uint16_t>(offset), static_cast<unsigned>(count), image.data() + 2 * offset,
-                            kHoldingRegisters) != 0) {
+                            kHoldingRegisters) != ModbusResult::Ok) {
             request_failed(p);
             p.settings_read = 0;
             return;
@@ -274,7 +274,7 @@ CycleResult poll_cycle()
 
     show_progress(1);
     if (read_block(status_address::kIdentification, status_size::kIdentification, p.status.identification.data(),
-                   kInputRegisters) != 0)
+                   kInputRegisters) != ModbusResult::Ok)
         return abandon(p, session);
     convert_identification(p.status);
     for (int i = 0; i < status_size::kIdentification; ++i)
@@ -289,12 +289,14 @@ CycleResult poll_cycle()
         return abandon(p, session);
 
     show_progress(3);
-    if (read_block(status_address::kLoad, status_size::kLoad, p.status.load.data(), kInputRegisters) != 0)
+    if (read_block(status_address::kLoad, status_size::kLoad, p.status.load.data(), kInputRegisters) !=
+        ModbusResult::Ok)
         return abandon(p, session);
     convert_load(p.status);
 
     show_progress(4);
-    if (read_block(status_address::kBattery, status_size::kBattery, p.status.battery.data(), kInputRegisters) != 0)
+    if (read_block(status_address::kBattery, status_size::kBattery, p.status.battery.data(), kInputRegisters) !=
+        ModbusResult::Ok)
         return abandon(p, session);
     convert_battery(p.status);
 
@@ -303,7 +305,8 @@ CycleResult poll_cycle()
     for (int group = 0; group < kBatteryGroupsRead && app.link_open && !p.cycle_failed; ++group) {
         show_progress(5 + group);
         if (read_block(static_cast<uint16_t>(status_address::kBatteryBlocks + 128 * group),
-                       status_size::kBatteryBlocks, p.status.battery_blocks[group].data(), kInputRegisters) != 0) {
+                       status_size::kBatteryBlocks, p.status.battery_blocks[group].data(),
+                       kInputRegisters) != ModbusResult::Ok) {
             request_failed(p);
             break;
         }
@@ -312,7 +315,7 @@ CycleResult poll_cycle()
 
     show_progress(13);
     if (read_block(status_address::kContactors, status_size::kContactors, p.status.contactors.data(),
-                   kInputRegisters) != 0)
+                   kInputRegisters) != ModbusResult::Ok)
         return abandon(p, session);
     convert_contactors(p.status);
 
@@ -320,25 +323,26 @@ CycleResult poll_cycle()
         return abandon(p, session);
 
     show_progress(16);
-    if (read_block(mains_block_address(layout), status_size::kMains, p.status.mains.data(), kInputRegisters) != 0)
+    if (read_block(mains_block_address(layout), status_size::kMains, p.status.mains.data(), kInputRegisters) !=
+        ModbusResult::Ok)
         return abandon(p, session);
     convert_mains(p.status);
 
     show_progress(17);
     if (read_block(temperature_block_address(layout), status_size::kTemperatures, p.status.temperatures.data(),
-                   kInputRegisters) != 0)
+                   kInputRegisters) != ModbusResult::Ok)
         return abandon(p, session);
     convert_temperatures(p.status);
 
     show_progress(18);
     if (read_block(dry_contact_block_address(layout), status_size::kDryContacts, p.status.dry_contacts.data(),
-                   kInputRegisters) != 0)
+                   kInputRegisters) != ModbusResult::Ok)
         return abandon(p, session);
     convert_dry_contacts(p.status);
 
     show_progress(19);
     if (read_block(extension_block_address(layout), status_size::kExtensions, p.status.extensions.data(),
-                   kInputRegisters) != 0)
+                   kInputRegisters) != ModbusResult::Ok)
         return abandon(p, session);
     convert_extensions(p.status);
 

@@ -20,7 +20,7 @@ namespace {
 // What a read brought back, handed from the worker to the GUI thread.
 struct RegisterReadResult {
     RegisterQuery query;
-    int result = 0;
+    ModbusResult result = ModbusResult::Ok;
     std::vector<uint8_t> wire;
 };
 
@@ -50,11 +50,11 @@ void show_result(void* data)
     if (!store)
         return;
     gtk_list_store_clear(store);
-    if (r->result != 0) {
+    if (r->result != ModbusResult::Ok) {
         // The exchange has logged the details (exception code, time-out).
-        set_status(r->result == -1   ? "Контроллер ответил исключением; подробности в журнале программы"
-                   : r->result == -3 ? "Нет ответа: связь с контроллером потеряна или он не ответил"
-                                     : "Ошибка чтения; подробности в журнале программы");
+        set_status(r->result == ModbusResult::Exception ? "Контроллер ответил исключением; подробности в журнале программы"
+                   : r->result == ModbusResult::NoLink  ? "Нет ответа: связь с контроллером потеряна или он не ответил"
+                                                       : "Ошибка чтения; подробности в журнале программы");
         return;
     }
     for (const RegisterRow& row : register_rows(r->query.start, r->wire.data(), r->query.count)) {

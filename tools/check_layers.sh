@@ -11,7 +11,7 @@ IFS=';' read -r -a core <<<"$2"
 IFS=';' read -r -a workers <<<"$3"
 
 # Headers of the core that have no source file of their own.
-core_headers=(base/link_kind.h)
+core_headers=(base/link_kind.h modbus/result.h)
 
 rel() { local p=${1#"$top"/}; echo "${p}"; }
 with_header() {   # the source and its header, where there is one

@@ -43,10 +43,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         uint8_t outcome = in.byte();
         if (outcome >= 0xF0) {
             link_gone = link_gone || outcome < 0xF4;
-            return -1 - int(outcome & 3);
+            return ModbusResult(-1 - int(outcome & 3));
         }
         in.bytes(out, 2 * length);
-        return 0;
+        return ModbusResult::Ok;
     };
     control.live = [&] { return !link_gone; };
     control.progress = [](int done, int total) { FUZZ_CHECK(done >= 1 && done <= total); };

@@ -28,7 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     std::memcpy(response, data + 2, received);
     ResponseCheck check = frame_check_response(kind, function, count, response, int(received));
     switch (check.result) {
-    case 0: {
+    case ModbusResult::Ok: {
         int limit = function == kFnWriteMultiple ? 0 : 2 * count;
         if (check.data_length != limit || check.data_offset < 0 ||
             check.data_offset + check.data_length > int(received))
@@ -39,14 +39,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             std::abort();
         break;
     }
-    case -1:
+    case ModbusResult::Exception:
         // An exception is only ever the function with its top bit set.
         if (received < 2 || !std::memchr(response, function | 0x80, received))
             std::abort();
         break;
-    case -2:
+    case ModbusResult::Invalid:
         break;
-    case -4:
+    case ModbusResult::ChecksumError:
         // Only the modem wrapping carries a checksum.
         if (kind != LinkKind::Gsm && kind != LinkKind::Pstn)
             std::abort();

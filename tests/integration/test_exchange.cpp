@@ -128,16 +128,16 @@ TEST_F(Exchange, ReadsAndWritesRegistersOfLibmodbusServer)
     ASSERT_EQ(connect(server.port()), 0);
 
     uint8_t input[12];
-    ASSERT_EQ(modbus_read_registers(10, 6, input, 0x04), 0);
+    ASSERT_EQ(modbus_read_registers(10, 6, input, 0x04), ModbusResult::Ok);
     for (int i = 0; i < 6; ++i)
         EXPECT_EQ(be16(input + 2 * i), 0x1000 + 10 + i);
 
     uint8_t values[6] = {0xCA, 0xFE, 0x12, 0x34, 0x00, 0x0D};
-    ASSERT_EQ(modbus_write_registers(40, 3, values), 0);
+    ASSERT_EQ(modbus_write_registers(40, 3, values), ModbusResult::Ok);
     EXPECT_EQ(server.holding(40), 0xCAFE);
     EXPECT_EQ(server.holding(42), 0x000D);
     uint8_t holding[6];
-    ASSERT_EQ(modbus_read_registers(40, 3, holding, 0x03), 0);
+    ASSERT_EQ(modbus_read_registers(40, 3, holding, 0x03), ModbusResult::Ok);
     EXPECT_EQ(0, std::memcmp(holding, values, 6));
     EXPECT_EQ(headless_log().find("Команда"), std::string::npos) << headless_log();
 }
@@ -147,12 +147,12 @@ TEST_F(Exchange, ReportsLibmodbusExceptionsWithTheirTexts)
     LibmodbusServer server;
     ASSERT_EQ(connect(server.port()), 0);
     uint8_t out[512];
-    EXPECT_EQ(modbus_read_registers(0x0100, 26, out, 0x04), -1);
+    EXPECT_EQ(modbus_read_registers(0x0100, 26, out, 0x04), ModbusResult::Exception);
     EXPECT_TRUE(contains(headless_log(),
                          "Команда: x04 Смещение: 0100 Количество: 26 Исключение: Неправильный адрес данных\n"))
         << headless_log();
     // Function 0x14 is not implemented by that server.
-    EXPECT_EQ(modbus_read_file_record(1, 7, 6, out), -1);
+    EXPECT_EQ(modbus_read_file_record(1, 7, 6, out), ModbusResult::Exception);
     EXPECT_TRUE(contains(headless_log(),
                          "Команда: x14 Файл: 0001 Запись: 7 Длина записи: 6 Исключение: Неправильная функция\n"))
         << headless_log();
@@ -176,7 +176,7 @@ TEST_P(ExchangeOver, ConnectingAnnouncesTheLinkAndDisconnectingUndoesIt)
     }
     EXPECT_EQ(headless_connect_controls(), 0);
     uint8_t out[2];
-    ASSERT_EQ(modbus_read_registers(1, 1, out, 0x04), 0);   // the transport thread has announced by now
+    ASSERT_EQ(modbus_read_registers(1, 1, out, 0x04), ModbusResult::Ok);   // the transport thread has announced by now
     EXPECT_EQ(headless_title(), title());
     EXPECT_TRUE(contains(headless_log(), connected()));
     {
@@ -194,7 +194,7 @@ TEST_P(ExchangeOver, ConnectingAnnouncesTheLinkAndDisconnectingUndoesIt)
     EXPECT_EQ(headless_title(), "RARUR Service");
     EXPECT_TRUE(contains(headless_log(), "Отключен\n"));
     EXPECT_EQ(server.frames().size(), 1u);
-    EXPECT_EQ(modbus_read_registers(1, 1, out, 0x04), -3) << "no link";
+    EXPECT_EQ(modbus_read_registers(1, 1, out, 0x04), ModbusResult::NoLink) << "no link";
 }
 
 TEST_P(ExchangeOver, AReconnectWaitsForTheOldTransportThreadToFinish)
@@ -203,7 +203,7 @@ TEST_P(ExchangeOver, AReconnectWaitsForTheOldTransportThreadToFinish)
     uint8_t out[2];
     for (int round = 0; round < 3; ++round) {
         ASSERT_EQ(open(server), 0);
-        ASSERT_EQ(modbus_read_registers(uint16_t(round), 1, out, 0x04), 0);
+        ASSERT_EQ(modbus_read_registers(uint16_t(round), 1, out, 0x04), ModbusResult::Ok);
         EXPECT_EQ(be16(out), round);
         GdkLock g;
         link_close();
@@ -239,7 +239,7 @@ TEST_F(Exchange, OnlyAnEthernetLinkLeftOpenIsFollowedByAPauseBeforeTheNextConnec
     EXPECT_EQ(pauses, 1);
     EXPECT_EQ(app.link_open.load(), 1);
     uint8_t out[2];
-    EXPECT_EQ(modbus_read_registers(1, 1, out, 0x04), 0) << "the new link carries";
+    EXPECT_EQ(modbus_read_registers(1, 1, out, 0x04), ModbusResult::Ok) << "the new link carries";
     {
         GdkLock g;
         disconnect_from_device();
@@ -309,7 +309,7 @@ TEST_F(Exchange, NamesAndBracketedIpv6AddressesReachTheSimulator)
         ASSERT_EQ(tcp_connect(), 0) << headless_log();
     }
     uint8_t id[30];
-    ASSERT_EQ(modbus_read_registers(0, 15, id, 0x04), 0);
+    ASSERT_EQ(modbus_read_registers(0, 15, id, 0x04), ModbusResult::Ok);
     EXPECT_EQ(be16(id + 2), 410) << "the protocol version of the simulator";
     EXPECT_EQ(headless_title(), "RARUR Service - [" + by_name + "]");
     {
@@ -330,7 +330,7 @@ TEST_F(Exchange, NamesAndBracketedIpv6AddressesReachTheSimulator)
         GdkLock g;
         ASSERT_EQ(tcp_connect(), 0) << headless_log();
     }
-    ASSERT_EQ(modbus_read_registers(0, 15, id, 0x04), 0);
+    ASSERT_EQ(modbus_read_registers(0, 15, id, 0x04), ModbusResult::Ok);
     EXPECT_EQ(be16(id + 2), 410);
     EXPECT_TRUE(contains(headless_log(), "Подключен к " + bracketed + "\n")) << headless_log();
 }
@@ -412,21 +412,21 @@ TEST_P(ExchangeOver, RejectsBadArgumentsWithoutSendingAnything)
     FaultyServer server(GetParam());
     ASSERT_EQ(open(server), 0);
     uint8_t out[512] = {};
-    EXPECT_EQ(modbus_read_registers(0, 0, out, 0x04), -2);
-    EXPECT_EQ(modbus_read_registers(0, 126, out, 0x04), -2);
-    EXPECT_EQ(modbus_write_registers(0, 126, out), -2);
-    EXPECT_EQ(modbus_read_registers(0xFF9D, 100, out, 0x03), -2);
-    EXPECT_EQ(modbus_read_file_record(1, 0, 246, out), -2);
-    EXPECT_EQ(modbus_read_file_record(1, 0, 0, out), -2);
+    EXPECT_EQ(modbus_read_registers(0, 0, out, 0x04), ModbusResult::Invalid);
+    EXPECT_EQ(modbus_read_registers(0, 126, out, 0x04), ModbusResult::Invalid);
+    EXPECT_EQ(modbus_write_registers(0, 126, out), ModbusResult::Invalid);
+    EXPECT_EQ(modbus_read_registers(0xFF9D, 100, out, 0x03), ModbusResult::Invalid);
+    EXPECT_EQ(modbus_read_file_record(1, 0, 246, out), ModbusResult::Invalid);
+    EXPECT_EQ(modbus_read_file_record(1, 0, 0, out), ModbusResult::Invalid);
     EXPECT_TRUE(server.frames().empty());
     EXPECT_EQ(headless_log().find("Команда"), std::string::npos) << "invalid arguments are not logged";
 
-    EXPECT_EQ(modbus_read_registers(0xFF9D, 99, out, 0x03), 0);
+    EXPECT_EQ(modbus_read_registers(0xFF9D, 99, out, 0x03), ModbusResult::Ok);
     EXPECT_EQ(be16(out + 2 * 98), 0xFFFF);
     // The longest record whose reply the link can frame: USB counts a frame
     // in one byte.
     int longest = usb() ? 125 : 245;
-    EXPECT_EQ(modbus_read_file_record(1, 0, uint16_t(longest), out), 0);
+    EXPECT_EQ(modbus_read_file_record(1, 0, uint16_t(longest), out), ModbusResult::Ok);
     EXPECT_EQ(out[2 * longest - 1], (2 * longest - 1) % 256);
     EXPECT_EQ(server.frames().size(), 2u);
 }
@@ -437,13 +437,13 @@ TEST_P(ExchangeOver, SilenceEndsAfterTheBudgetAndTheLinkStaysUsable)
     ASSERT_EQ(open(server), 0);
     server.push(Fault::Silent);
     uint8_t out[12];
-    EXPECT_EQ(modbus_read_registers(0x20, 21, out, 0x04), -3);
+    EXPECT_EQ(modbus_read_registers(0x20, 21, out, 0x04), ModbusResult::NoLink);
     std::string log = headless_log();
     EXPECT_TRUE(contains(log, "Нет ответа контроллера: получено 0 из " + std::to_string(framed(44)) +
                                   " байт\nКоманда: x04 Смещение: 0020 Количество: 21 Ошибка обмена\n"))
         << log;
     EXPECT_EQ(app.link_open.load(), 1);
-    ASSERT_EQ(modbus_read_registers(0x20, 6, out, 0x04), 0);
+    ASSERT_EQ(modbus_read_registers(0x20, 6, out, 0x04), ModbusResult::Ok);
     EXPECT_EQ(be16(out), 0x20);
 }
 
@@ -454,16 +454,16 @@ TEST_P(ExchangeOver, TruncatedGarbledAndExceptionRepliesAreNeverData)
     uint8_t out[12];
     std::memset(out, 0xEE, sizeof out);
     server.push(Fault::Truncate);
-    EXPECT_EQ(modbus_read_registers(5, 6, out, 0x04), -2);
+    EXPECT_EQ(modbus_read_registers(5, 6, out, 0x04), ModbusResult::Invalid);
     EXPECT_TRUE(contains(headless_log(), "Команда: x04 Смещение: 0005 Количество: 6 Некорректный размер\n"));
     server.push(Fault::Garble);
-    EXPECT_EQ(modbus_read_registers(5, 6, out, 0x04), -2);
+    EXPECT_EQ(modbus_read_registers(5, 6, out, 0x04), ModbusResult::Invalid);
     server.push(Fault::Exception);
-    EXPECT_EQ(modbus_write_registers(5, 6, out), -1);
+    EXPECT_EQ(modbus_write_registers(5, 6, out), ModbusResult::Exception);
     EXPECT_TRUE(contains(headless_log(),
                          "Команда: x10 Смещение: 0005 Количество: 6 Исключение: Неправильный адрес данных\n"));
     EXPECT_EQ(out[0], 0xEE) << "nothing was copied";
-    ASSERT_EQ(modbus_read_registers(5, 6, out, 0x04), 0);
+    ASSERT_EQ(modbus_read_registers(5, 6, out, 0x04), ModbusResult::Ok);
     EXPECT_EQ(be16(out + 10), 10);
 }
 
@@ -474,8 +474,8 @@ TEST_P(ExchangeOver, LateRepliesAndSurplusBytesAreNotTakenForTheNextAnswer)
     app.log_frames = 1;
     uint8_t out[12];
     server.push(Fault::Surplus);
-    ASSERT_EQ(modbus_read_registers(100, 6, out, 0x04), 0);
-    ASSERT_EQ(modbus_read_registers(200, 6, out, 0x04), 0);
+    ASSERT_EQ(modbus_read_registers(100, 6, out, 0x04), ModbusResult::Ok);
+    ASSERT_EQ(modbus_read_registers(200, 6, out, 0x04), ModbusResult::Ok);
     EXPECT_EQ(be16(out), 200);
     EXPECT_TRUE(contains(headless_log_tagged(), "[err_text]DE AD BE EF 00 \n")) << headless_log_tagged();
     EXPECT_TRUE(contains(headless_log_tagged(), "[send_text]" + dump({0x04, 0x00, 0xC8, 0x00, 0x06}) + "\n"));
@@ -488,10 +488,10 @@ TEST_P(ExchangeOver, LateRepliesAndSurplusBytesAreNotTakenForTheNextAnswer)
     // that arrives after it cannot be told from the real answer: the header's
     // transaction identifier is always 0.)
     server.push(Fault::Late);
-    EXPECT_EQ(modbus_read_registers(300, 6, out, 0x04), -3);
+    EXPECT_EQ(modbus_read_registers(300, 6, out, 0x04), ModbusResult::NoLink);
     ASSERT_TRUE(server.wait_late_sent(5000));
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    ASSERT_EQ(modbus_read_registers(400, 6, out, 0x04), 0);
+    ASSERT_EQ(modbus_read_registers(400, 6, out, 0x04), ModbusResult::Ok);
     EXPECT_EQ(be16(out), 400);
 }
 
@@ -500,7 +500,7 @@ TEST_P(ExchangeOver, APeerThatHangsUpClosesTheLinkAndReleasesEveryCaller)
     FaultyServer server(GetParam());
     ASSERT_EQ(open(server), 0);
     server.push(Fault::Close);
-    std::atomic<int> results[4];
+    std::atomic<ModbusResult> results[4];
     std::vector<std::thread> callers;
     for (int i = 0; i < 4; ++i) {
         callers.emplace_back([&, i] {
@@ -511,7 +511,7 @@ TEST_P(ExchangeOver, APeerThatHangsUpClosesTheLinkAndReleasesEveryCaller)
     for (auto& t : callers)
         t.join();
     for (auto& r : results)
-        EXPECT_EQ(r.load(), -3);
+        EXPECT_EQ(r.load(), ModbusResult::NoLink);
     exchange_wait_stopped();
     std::string log = headless_log();
     EXPECT_TRUE(contains(log, send_error())) << log;
@@ -526,7 +526,7 @@ TEST_P(ExchangeOver, ClosingTheLinkReleasesACallerStillWaitingForAReply)
     FaultyServer server(GetParam());
     ASSERT_EQ(open(server), 0);
     server.push(Fault::Silent);
-    std::atomic<int> result{1};
+    std::atomic<ModbusResult> result{ModbusResult::Ok};
     std::thread caller([&] {
         uint8_t out[2];
         result = modbus_read_registers(0, 1, out, 0x04);
@@ -538,7 +538,7 @@ TEST_P(ExchangeOver, ClosingTheLinkReleasesACallerStillWaitingForAReply)
         link_close();
     }
     caller.join();
-    EXPECT_EQ(result.load(), -3);
+    EXPECT_EQ(result.load(), ModbusResult::NoLink);
     EXPECT_EQ(headless_log().find("Ошибка обмена"), std::string::npos)
         << "a closed link is not an exchange error";
 }
@@ -556,9 +556,10 @@ TEST_P(ExchangeOver, ConcurrentCallersGetTheirOwnAnswersOneExchangeAtATime)
                 uint16_t start = uint16_t(t * 1000 + i);
                 unsigned count = unsigned(1 + (t + i) % 20);
                 uint8_t out[40] = {};
-                int r = (t % 3 == 2) ? modbus_write_registers(start, count, out)
-                                     : modbus_read_registers(start, count, out, t % 2 ? 0x03 : 0x04);
-                if (r != 0 || (t % 3 != 2 && (be16(out) != start || be16(out + 2 * (count - 1)) != start + count - 1)))
+                ModbusResult r = (t % 3 == 2) ? modbus_write_registers(start, count, out)
+                                              : modbus_read_registers(start, count, out, t % 2 ? 0x03 : 0x04);
+                if (r != ModbusResult::Ok ||
+                    (t % 3 != 2 && (be16(out) != start || be16(out + 2 * (count - 1)) != start + count - 1)))
                     ++wrong;
             }
         });

@@ -393,7 +393,7 @@ TEST_F(ModemLink, PstnDialsToneOrPulseAndTakesTheResultCodes)
         EXPECT_TRUE(contains(headless_log_tagged(), c.logged)) << headless_log_tagged();
         EXPECT_EQ(headless_title(), "RARUR Service - PSTN [84951234567]");
         uint8_t version[2];
-        EXPECT_EQ(modbus_read_registers(1, 1, version, 0x04), 0);
+        EXPECT_EQ(modbus_read_registers(1, 1, version, 0x04), ModbusResult::Ok);
         hang_up();
     }
 }
@@ -494,7 +494,7 @@ TEST_F(ModemLink, APortThatDiesDuringTheCallIsALostCall)
     ASSERT_TRUE(wait_for(up)) << headless_log();
     tap.vanish();
     uint8_t out[2];
-    EXPECT_EQ(modbus_read_registers(0, 1, out, 0x04), -3);
+    EXPECT_EQ(modbus_read_registers(0, 1, out, 0x04), ModbusResult::NoLink);
     ASSERT_TRUE(wait_for([] { return g_links_ended.load() == 1; })) << headless_log();
     EXPECT_EQ(app.link_open.load(), 0);
     EXPECT_TRUE(contains(headless_log(), "Отключен\n"));
@@ -542,7 +542,7 @@ TEST_F(ModemLink, ACarrierLostWhileARequestWaitsFailsItAsALostLinkNotAsAReply)
     // The next request drops the call: its answer is the modem's "3".
     ASSERT_EQ(sim.control("fault close-after 0"), "ok");
     uint8_t out[2];
-    EXPECT_EQ(modbus_read_registers(1, 1, out, 0x04), -3);
+    EXPECT_EQ(modbus_read_registers(1, 1, out, 0x04), ModbusResult::NoLink);
     ASSERT_TRUE(wait_for([] { return g_links_ended.load() == 1; })) << headless_log();
     std::string log = headless_log_tagged();
     EXPECT_TRUE(contains(log, "[err_text]НЕТ НЕСУЩЕЙ\n[norm_text]Отключен\n")) << log;
@@ -551,7 +551,7 @@ TEST_F(ModemLink, ACarrierLostWhileARequestWaitsFailsItAsALostLinkNotAsAReply)
     EXPECT_EQ(count(log, "НЕТ НЕСУЩЕЙ"), 1u) << log;
     EXPECT_EQ(app.link_open.load(), 0);
     ASSERT_TRUE(wait_for(up)) << "redialled: " << headless_log();
-    EXPECT_EQ(modbus_read_registers(1, 1, out, 0x04), 0) << headless_log();
+    EXPECT_EQ(modbus_read_registers(1, 1, out, 0x04), ModbusResult::Ok) << headless_log();
 }
 
 TEST_F(ModemLink, APortThatRefusesTheSettingsSaysSoOnceAndIsNotRetried)

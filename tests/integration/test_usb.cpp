@@ -15,6 +15,7 @@
 #include <functional>
 #include <future>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -75,15 +76,15 @@ protected:
     static int protocol_version()
     {
         uint8_t out[4];
-        return modbus_read_registers(0, 2, out, 0x04) == 0 ? be16(out + 2) : -1;
+        return modbus_read_registers(0, 2, out, 0x04) == ModbusResult::Ok ? be16(out + 2) : -1;
     }
     static bool contains(const std::string& haystack, const std::string& needle)
     {
         return haystack.find(needle) != std::string::npos;
     }
-    // Runs one read on another thread; -100 when it was still waiting after
-    // far longer than a missing reply may hold the link.
-    static int read_guarded(uint16_t start, unsigned count)
+    // Runs one read on another thread; nothing when it was still waiting
+    // after far longer than a missing reply may hold the link.
+    static std::optional<ModbusResult> read_guarded(uint16_t start, unsigned count)
     {
         auto done = std::async(std::launch::async, [=] {
             uint8_t out[256];
@@ -92,7 +93,7 @@ protected:
         if (done.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
             GdkLock g;
             link_close();   // lets the stuck call go
-            return -100;
+            return std::nullopt;
         }
         return done.get();
     }
@@ -180,18 +181,18 @@ TEST_F(UsbLink, ExceptionsAndSilenceEndEachExchangeAndAHangUpEndsTheLink)
 
     // The reply is three bytes by its own length byte: never taken for a
     // short reply waited out.
-    EXPECT_EQ(read_guarded(0x100, 26), -1);
+    EXPECT_EQ(read_guarded(0x100, 26), ModbusResult::Exception);
     EXPECT_TRUE(contains(headless_log(), "Команда: x04 Смещение: 0100 Количество: 26 Исключение: Неправильный адрес данных\n"))
         << headless_log();
     ASSERT_EQ(sim.control("fault silence on"), "ok");
-    EXPECT_EQ(read_guarded(0x200, 56), -3);
+    EXPECT_EQ(read_guarded(0x200, 56), ModbusResult::NoLink);
     EXPECT_TRUE(contains(headless_log(), "Нет ответа контроллера: получено 0 из 115 байт\n"));
     ASSERT_EQ(sim.control("fault clear"), "ok");
     EXPECT_EQ(protocol_version(), 410) << "the link stays usable";
 
     ASSERT_EQ(sim.control("fault close-after 0"), "ok");
-    EXPECT_EQ(read_guarded(0, 2), -3);
-    EXPECT_EQ(read_guarded(0, 2), -3);
+    EXPECT_EQ(read_guarded(0, 2), ModbusResult::NoLink);
+    EXPECT_EQ(read_guarded(0, 2), ModbusResult::NoLink);
     exchange_wait_stopped();
     std::string log = headless_log();
     EXPECT_TRUE(contains(log, "Ошибка передачи\nОтключен\n")) << log;
@@ -284,14 +285,14 @@ TEST_F(UsbLink, ADroppedInLibraryCarriesTheLinkAndItsHandleOutlivesEveryCall)
     ASSERT_EQ(connect(), 0) << headless_log();
     EXPECT_EQ(g_offered, (std::vector<uint32_t>{4242, 77}));
     uint8_t out[6];
-    ASSERT_EQ(modbus_read_registers(10, 3, out, 0x04), 0);
+    ASSERT_EQ(modbus_read_registers(10, 3, out, 0x04), ModbusResult::Ok);
     EXPECT_EQ(be16(out + 4), 12);
     EXPECT_EQ(headless_title(), "RARUR Service - USB {77}");
 
     // Closed while the transport thread waits inside a read of the library.
     std::thread caller([] {
         uint8_t unused[2];
-        EXPECT_EQ(modbus_read_registers(0xDEAD, 1, unused, 0x04), -3);
+        EXPECT_EQ(modbus_read_registers(0xDEAD, 1, unused, 0x04), ModbusResult::NoLink);
     });
     while (counter("rarur_test_reads_active") == 0)
         std::this_thread::yield();
@@ -309,8 +310,8 @@ TEST_F(UsbLink, ADroppedInLibraryCarriesTheLinkAndItsHandleOutlivesEveryCall)
     headless_ui_clear();
     g_choice = 0;
     ASSERT_EQ(connect(), 0) << headless_log();
-    EXPECT_EQ(read_guarded(0xBAD0, 1), -3);
-    EXPECT_EQ(read_guarded(0, 1), -3);
+    EXPECT_EQ(read_guarded(0xBAD0, 1), ModbusResult::NoLink);
+    EXPECT_EQ(read_guarded(0, 1), ModbusResult::NoLink);
     exchange_wait_stopped();
     EXPECT_TRUE(contains(headless_log(), "Ошибка передачи\n")) << headless_log();
     EXPECT_EQ(app.link_open.load(), 0);

@@ -42,7 +42,7 @@ Bytes summary(unsigned completion, uint32_t duration, uint32_t capacity = 1000, 
 // absent (0xFFFF). Files in `failing` fail every request.
 struct FakeController {
     std::map<std::pair<int, int>, Bytes> records;
-    std::map<int, int> failing;   // file -> result code
+    std::map<int, ModbusResult> failing;   // file -> result
     std::vector<std::pair<int, int>> requests;
     int requests_before_link_loss = -1;
 
@@ -57,7 +57,7 @@ struct FakeController {
             Bytes b = it != records.end() ? it->second : Bytes(2 * length, 0xFF);
             b.resize(2 * length, 0xFF);
             std::copy(b.begin(), b.end(), out);
-            return 0;
+            return ModbusResult::Ok;
         };
         c.live = [this] { return requests_before_link_loss < 0 || int(requests.size()) < requests_before_link_loss; };
         return c;
@@ -113,7 +113,7 @@ TEST(BatteryRecords, ListShowsEachSlotFromItsLastSectionAndLeavesAFailedSlotOut)
     // Slot 2: every one of the 22 sections still says "in progress".
     for (int s = 0; s < 22; ++s)
         c.records[{26, 16 * s}] = summary(1, 600 * (s + 1));
-    c.failing[25] = -3;   // slot 1 never answers
+    c.failing[25] = ModbusResult::NoLink;   // slot 1 never answers
     // Slot 0: code 9.
     c.records[{24, 0}] = summary(9, 90061);
 
@@ -176,7 +176,7 @@ TEST(BatteryRecords, FileReadStopsAtTheFirstAbsentSectionOrGroupAndMarksUnreadGr
     EXPECT_EQ(c.requests.size(), 3u + 3u + 1u);
 
     FakeController failing;
-    failing.failing[26] = -1;
+    failing.failing[26] = ModbusResult::Exception;
     EXPECT_EQ(read_record_file(26, failing.control(), file), -1);
     EXPECT_EQ(int(failing.requests.size()), kRecordReadAttempts);
 }
@@ -189,7 +189,7 @@ TEST(BatteryRecords, ARowKnowsItsRecordSoAReusedSlotIsToldApartAndTheTextsCountW
     for (int s = 0; s < 4; ++s)
         c.records[{27, 16 * s}] = summary(1, 600 * (s + 1));
     c.records[{27, 64}] = summary(0, 3000, 9000);
-    c.failing[26] = -1;   // slot 2 answers with an exception every time
+    c.failing[26] = ModbusResult::Exception;   // slot 2 answers with an exception every time
     RecordListRead list = read_record_list(RecordKind::Discharge, 3, 0, false, c.control());
     ASSERT_EQ(list.rows.size(), 1u);
     EXPECT_EQ(list.rows[0].descriptor, 7);

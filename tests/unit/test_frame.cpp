@@ -164,7 +164,7 @@ TEST_P(ResponseCheckPerLink, ReadRepliesAreDataOnlyWhenTheyMatchTheRequest)
 {
     LinkKind kind = GetParam();
     ResponseCheck c = check(kind, kFnReadInput, 3, wrap_response(kind, read_pdu(kFnReadInput, 3)));
-    ASSERT_EQ(c.result, 0);
+    ASSERT_EQ(c.result, ModbusResult::Ok);
     EXPECT_EQ(c.data_length, 6);
     Bytes reply = wrap_response(kind, read_pdu(kFnReadInput, 3));
     frame_check_response(kind, kFnReadInput, 3, reply.data(), int(reply.size()));
@@ -172,25 +172,25 @@ TEST_P(ResponseCheckPerLink, ReadRepliesAreDataOnlyWhenTheyMatchTheRequest)
 
     Bytes short_reply = wrap_response(kind, read_pdu(kFnReadInput, 3));
     short_reply.pop_back();
-    EXPECT_EQ(check(kind, kFnReadInput, 3, short_reply).result, kind >= LinkKind::Gsm ? -4 : -2)
+    EXPECT_EQ(check(kind, kFnReadInput, 3, short_reply).result, kind >= LinkKind::Gsm ? ModbusResult::ChecksumError : ModbusResult::Invalid)
         << "short";
-    EXPECT_EQ(check(kind, kFnReadInput, 3, wrap_response(kind, read_pdu(kFnReadInput, 4))).result, -2)
+    EXPECT_EQ(check(kind, kFnReadInput, 3, wrap_response(kind, read_pdu(kFnReadInput, 4))).result, ModbusResult::Invalid)
         << "oversized: more registers than asked for are never copied";
-    EXPECT_EQ(check(kind, kFnReadInput, 3, wrap_response(kind, read_pdu(kFnReadInput, 2))).result, -2)
+    EXPECT_EQ(check(kind, kFnReadInput, 3, wrap_response(kind, read_pdu(kFnReadInput, 2))).result, ModbusResult::Invalid)
         << "undersized";
-    EXPECT_EQ(check(kind, kFnReadInput, 3, wrap_response(kind, read_pdu(kFnReadHolding, 3))).result, -2)
+    EXPECT_EQ(check(kind, kFnReadInput, 3, wrap_response(kind, read_pdu(kFnReadHolding, 3))).result, ModbusResult::Invalid)
         << "another function's reply";
     Bytes lying = read_pdu(kFnReadInput, 3);
     lying[1] = 8;
-    EXPECT_EQ(check(kind, kFnReadInput, 3, wrap_response(kind, lying)).result, -2) << "byte count";
-    EXPECT_EQ(check(kind, kFnReadInput, 3, {}).result, -2) << "nothing";
+    EXPECT_EQ(check(kind, kFnReadInput, 3, wrap_response(kind, lying)).result, ModbusResult::Invalid) << "byte count";
+    EXPECT_EQ(check(kind, kFnReadInput, 3, {}).result, ModbusResult::Invalid) << "nothing";
 
     c = check(kind, kFnReadInput, 3, wrap_response(kind, {0x84, 0x02}));
-    EXPECT_EQ(c.result, -1);
+    EXPECT_EQ(c.result, ModbusResult::Exception);
     EXPECT_EQ(c.exception_code, 2);
-    EXPECT_EQ(check(kind, kFnReadInput, 3, wrap_response(kind, {0x83, 0x02})).result, -2)
+    EXPECT_EQ(check(kind, kFnReadInput, 3, wrap_response(kind, {0x83, 0x02})).result, ModbusResult::Invalid)
         << "exception of another function";
-    EXPECT_EQ(check(kind, kFnReadInput, 3, wrap_response(kind, {0x84, 0x02, 0x00})).result, -2)
+    EXPECT_EQ(check(kind, kFnReadInput, 3, wrap_response(kind, {0x84, 0x02, 0x00})).result, ModbusResult::Invalid)
         << "exception with a tail";
 }
 
@@ -198,24 +198,24 @@ TEST_P(ResponseCheckPerLink, WriteAndFileRecordRepliesAreCheckedBySize)
 {
     LinkKind kind = GetParam();
     Bytes write = {0x10, 0x30, 0x00, 0x00, 0x02};
-    EXPECT_EQ(check(kind, kFnWriteMultiple, 2, wrap_response(kind, write)).result, 0);
+    EXPECT_EQ(check(kind, kFnWriteMultiple, 2, wrap_response(kind, write)).result, ModbusResult::Ok);
     write.push_back(0);
-    EXPECT_EQ(check(kind, kFnWriteMultiple, 2, wrap_response(kind, write)).result, -2);
+    EXPECT_EQ(check(kind, kFnWriteMultiple, 2, wrap_response(kind, write)).result, ModbusResult::Invalid);
     write.resize(4);
-    EXPECT_EQ(check(kind, kFnWriteMultiple, 2, wrap_response(kind, write)).result, -2);
+    EXPECT_EQ(check(kind, kFnWriteMultiple, 2, wrap_response(kind, write)).result, ModbusResult::Invalid);
     ResponseCheck c = check(kind, kFnWriteMultiple, 2, wrap_response(kind, {0x90, 0x03}));
-    EXPECT_EQ(c.result, -1);
+    EXPECT_EQ(c.result, ModbusResult::Exception);
     EXPECT_EQ(c.exception_code, 3);
 
     c = check(kind, kFnReadFileRecord, 6, wrap_response(kind, file_pdu(6)));
-    ASSERT_EQ(c.result, 0);
+    ASSERT_EQ(c.result, ModbusResult::Ok);
     EXPECT_EQ(c.data_length, 12);
-    EXPECT_EQ(check(kind, kFnReadFileRecord, 6, wrap_response(kind, file_pdu(7))).result, -2);
-    EXPECT_EQ(check(kind, kFnReadFileRecord, 6, wrap_response(kind, file_pdu(5))).result, -2);
+    EXPECT_EQ(check(kind, kFnReadFileRecord, 6, wrap_response(kind, file_pdu(7))).result, ModbusResult::Invalid);
+    EXPECT_EQ(check(kind, kFnReadFileRecord, 6, wrap_response(kind, file_pdu(5))).result, ModbusResult::Invalid);
     Bytes lying = file_pdu(6);
     lying[2] = 200;
-    EXPECT_EQ(check(kind, kFnReadFileRecord, 6, wrap_response(kind, lying)).result, -2);
-    EXPECT_EQ(check(kind, kFnReadFileRecord, 6, wrap_response(kind, {0x94, 0x01})).result, -1);
+    EXPECT_EQ(check(kind, kFnReadFileRecord, 6, wrap_response(kind, lying)).result, ModbusResult::Invalid);
+    EXPECT_EQ(check(kind, kFnReadFileRecord, 6, wrap_response(kind, {0x94, 0x01})).result, ModbusResult::Exception);
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryLink, ResponseCheckPerLink,
@@ -228,21 +228,21 @@ TEST(ResponseCheck, EthernetHeaderLengthMustMatchWhatArrived)
 {
     // The exception reply of the example: header length 3, nine bytes in all.
     Bytes exception = {0, 0, 0, 0, 0, 3, 0xFF, 0x84, 0x02};
-    EXPECT_EQ(check(LinkKind::Ethernet, kFnReadInput, 26, exception).result, -1);
+    EXPECT_EQ(check(LinkKind::Ethernet, kFnReadInput, 26, exception).result, ModbusResult::Exception);
     exception[5] = 4;
-    EXPECT_EQ(check(LinkKind::Ethernet, kFnReadInput, 26, exception).result, -2);
+    EXPECT_EQ(check(LinkKind::Ethernet, kFnReadInput, 26, exception).result, ModbusResult::Invalid);
 }
 
 TEST(ResponseCheck, ModemRepliesWithABadChecksumAreChecksumErrors)
 {
     Bytes reply = wrap_response(LinkKind::Gsm, read_pdu(kFnReadInput, 2));
     reply[3] ^= 0x40;
-    EXPECT_EQ(check(LinkKind::Gsm, kFnReadInput, 2, reply).result, -4);
+    EXPECT_EQ(check(LinkKind::Gsm, kFnReadInput, 2, reply).result, ModbusResult::ChecksumError);
     Bytes exception = wrap_response(LinkKind::Pstn, {0x84, 0x0B});
     exception[1] ^= 1;
-    EXPECT_EQ(check(LinkKind::Pstn, kFnReadInput, 2, exception).result, -4)
+    EXPECT_EQ(check(LinkKind::Pstn, kFnReadInput, 2, exception).result, ModbusResult::ChecksumError)
         << "short exception replies are checksummed too";
-    EXPECT_EQ(check(LinkKind::Pstn, kFnReadInput, 2, {0x84, 0x02, 0x00}).result, -2);
+    EXPECT_EQ(check(LinkKind::Pstn, kFnReadInput, 2, {0x84, 0x02, 0x00}).result, ModbusResult::Invalid);
 }
 
 TEST(ResponseCheck, CompleteLengthComesFromTheFramesOwnLengthField)

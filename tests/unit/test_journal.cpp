@@ -145,7 +145,7 @@ TEST(JournalRead, TenFailedRecordsInARowEndTheReadAsSilentKeepingWhatWasReadAndF
         JournalReadControl c;
         c.read = [&asked, answered_until](uint16_t record, uint8_t*) {
             asked.push_back(record);
-            return int(asked.size()) <= answered_until ? 0 : -3;
+            return int(asked.size()) <= answered_until ? ModbusResult::Ok : ModbusResult::NoLink;
         };
         c.go_on = [] { return true; };
         c.failed = [&failures](int, uint16_t) { ++failures; };
@@ -172,7 +172,7 @@ TEST(JournalRead, TenFailedRecordsInARowEndTheReadAsSilentKeepingWhatWasReadAndF
     JournalReadControl c = controller(0, asked2, rows2, failures2);
     c.read = [&asked2](uint16_t record, uint8_t*) {
         asked2.push_back(record);
-        return asked2.size() % 10 == 0 ? 0 : -1;
+        return asked2.size() % 10 == 0 ? ModbusResult::Ok : ModbusResult::Exception;
     };
     JournalReadResult patchy = journal_read_records(5, c);
     EXPECT_EQ(patchy.end, JournalReadEnd::Complete);

@@ -110,7 +110,7 @@ TEST_F(FakeExchange, ExceptionRepliesCompleteAtOnceOnLinksWithALengthField)
     link.answer = [](const Bytes&) { return Bytes{0, 0, 0, 0, 0, 3, 0xFF, 0x84, 0x02}; };
     open(LinkKind::Ethernet);
     uint8_t out[52];
-    EXPECT_EQ(modbus_read_registers(0x0100, 26, out, 0x04), -1);
+    EXPECT_EQ(modbus_read_registers(0x0100, 26, out, 0x04), ModbusResult::Exception);
     EXPECT_EQ(link.empties(), 0);
     TearDown();
 
@@ -118,7 +118,7 @@ TEST_F(FakeExchange, ExceptionRepliesCompleteAtOnceOnLinksWithALengthField)
     usb.answer = [](const Bytes&) { return Bytes{3, 0x84, 0x06}; };
     app.link_kind = LinkKind::Usb;
     exchange_open(usb.io(LinkKind::Usb));
-    EXPECT_EQ(modbus_read_registers(0x0100, 26, out, 0x04), -1);
+    EXPECT_EQ(modbus_read_registers(0x0100, 26, out, 0x04), ModbusResult::Exception);
     EXPECT_EQ(usb.empties(), 0);
     EXPECT_NE(headless_log().find("Исключение: Устройство занято\n"), std::string::npos);
     {
@@ -135,7 +135,7 @@ TEST_F(FakeExchange, ModemRepliesAreReadUpToTheirEndAndUnstuffed)
     app.log_frames = 1;
     open(LinkKind::Gsm);
     uint8_t out[4];
-    ASSERT_EQ(modbus_read_registers(0, 2, out, 0x04), 0);
+    ASSERT_EQ(modbus_read_registers(0, 2, out, 0x04), ModbusResult::Ok);
     EXPECT_EQ(Bytes(out, out + 4), (Bytes{0x0D, 0x1A, 0x00, 0x0D}));
     EXPECT_EQ(link.sent.at(0), modem_frame({0x04, 0, 0, 0, 2}));
     // Each byte as it arrives, then the whole reply.
@@ -156,10 +156,10 @@ TEST_F(FakeExchange, ModemChecksumErrorsAreLoggedOnlyWhileTheCallIsWanted)
     io->wanted = [&wanted] { return wanted.load(); };
     exchange_open(io);
     uint8_t out[2];
-    EXPECT_EQ(modbus_read_registers(7, 1, out, 0x04), -4);
+    EXPECT_EQ(modbus_read_registers(7, 1, out, 0x04), ModbusResult::ChecksumError);
     EXPECT_EQ(headless_log().find("Ошибка контрольной суммы"), std::string::npos);
     wanted = true;
-    EXPECT_EQ(modbus_read_registers(7, 1, out, 0x04), -4);
+    EXPECT_EQ(modbus_read_registers(7, 1, out, 0x04), ModbusResult::ChecksumError);
     EXPECT_NE(headless_log().find("Команда: x04 Смещение: 0007 Количество: 1 Ошибка контрольной суммы\n"),
               std::string::npos);
 }
@@ -169,7 +169,7 @@ TEST_F(FakeExchange, ATooLongModemFrameFailsTheReceive)
     link.answer = [](const Bytes&) { return Bytes(600, 0x55); };
     open(LinkKind::Gsm);
     uint8_t out[2];
-    EXPECT_EQ(modbus_read_registers(0, 1, out, 0x04), -3);
+    EXPECT_EQ(modbus_read_registers(0, 1, out, 0x04), ModbusResult::NoLink);
     EXPECT_NE(headless_log().find("Ошибка обмена"), std::string::npos);
 }
 
@@ -193,6 +193,43 @@ TEST_F(FakeExchange, WaitingForTheTransportThreadCoversAThreadNotYetRunning)
     }
 }
 
+TEST_F(FakeExchange, EachWayAnExchangeFailsReachesTheCallerAsItsOwnResult)
+{
+    const Bytes reply{0, 0, 0, 0, 0, 5, 0xFF, 0x04, 2, 0x12, 0x34};
+    Bytes answer = reply;
+    link.answer = [&answer](const Bytes&) { return answer; };
+    auto io = link.io(LinkKind::Ethernet);
+    std::atomic<bool> lines_up{true};
+    io->usable = [&lines_up] { return lines_up.load(); };
+    app.link_kind = LinkKind::Ethernet;
+    exchange_open(io);
+    uint8_t out[2];
+    ASSERT_EQ(modbus_read_registers(0, 1, out, 0x04), ModbusResult::Ok);
+
+    // A reply cut short is one of the wrong size, not a lost link.
+    answer.assign(reply.begin(), reply.begin() + 9);
+    EXPECT_EQ(modbus_read_registers(0, 1, out, 0x04), ModbusResult::Invalid);
+    EXPECT_NE(headless_log().find("Количество: 1 Некорректный размер\n"), std::string::npos) << headless_log();
+
+    // Silence is a failed exchange.
+    headless_ui_clear();
+    answer.clear();
+    EXPECT_EQ(modbus_read_registers(0, 1, out, 0x04), ModbusResult::NoLink);
+    EXPECT_NE(headless_log().find("Нет ответа контроллера: получено 0 из 11 байт\n"), std::string::npos);
+    EXPECT_NE(headless_log().find("Ошибка обмена\n"), std::string::npos);
+
+    // A link that cannot carry an exchange sends nothing.
+    headless_ui_clear();
+    answer = reply;
+    lines_up = false;
+    size_t sent_before = link.sent.size();
+    EXPECT_EQ(modbus_read_registers(0, 1, out, 0x04), ModbusResult::NoLink);
+    EXPECT_EQ(link.sent.size(), sent_before);
+    EXPECT_EQ(headless_log().find("Некорректный размер"), std::string::npos) << headless_log();
+    lines_up = true;
+    EXPECT_EQ(modbus_read_registers(0, 1, out, 0x04), ModbusResult::Ok) << "the link carries again";
+}
+
 TEST_F(FakeExchange, APeerThatNeverStopsSendingCannotHoldTheLinkBeforeASend)
 {
     // Bytes nobody asked for are dropped before each send, but a peer that
@@ -214,7 +251,7 @@ TEST_F(FakeExchange, APeerThatNeverStopsSendingCannotHoldTheLinkBeforeASend)
         exchange_close();   // lets the stuck call go
     }
     ASSERT_TRUE(finished);
-    EXPECT_EQ(done.get(), -2);
+    EXPECT_EQ(done.get(), ModbusResult::Invalid);
     EXPECT_EQ(link.sent.size(), 1u);
 }
 
@@ -352,24 +389,24 @@ TEST_P(EveryLink, CarriesReadsWritesAndFileRecordsInItsWrapping)
 {
     open_link();
     uint8_t out[490];
-    ASSERT_EQ(modbus_read_registers(0x0C0D, 3, out, 0x04), 0);
+    ASSERT_EQ(modbus_read_registers(0x0C0D, 3, out, 0x04), ModbusResult::Ok);
     EXPECT_EQ(Bytes(out, out + 6), (Bytes{0x0C, 0x0D, 0x0C, 0x0E, 0x0C, 0x0F})) << "0x0D travels stuffed on a modem";
-    ASSERT_EQ(modbus_read_registers(0x1A00, 125, out, 0x03), 0);
+    ASSERT_EQ(modbus_read_registers(0x1A00, 125, out, 0x03), ModbusResult::Ok);
     EXPECT_EQ(out[248], 0x1A);
     EXPECT_EQ(out[249], 0x7C);
     // One register more than a request may carry is refused before anything
     // reaches the link.
     size_t sent = link.sent.size();
-    EXPECT_EQ(modbus_read_registers(0x1A00, 126, out, 0x03), -2);
+    EXPECT_EQ(modbus_read_registers(0x1A00, 126, out, 0x03), ModbusResult::Invalid);
     const uint8_t many[252] = {};
-    EXPECT_EQ(modbus_write_registers(0x1A00, 126, many), -2);
+    EXPECT_EQ(modbus_write_registers(0x1A00, 126, many), ModbusResult::Invalid);
     EXPECT_EQ(link.sent.size(), sent);
     const uint8_t values[4] = {0x1A, 0x0D, 0x0D, 0x1A};
-    EXPECT_EQ(modbus_write_registers(0x3000, 2, values), 0);
+    EXPECT_EQ(modbus_write_registers(0x3000, 2, values), ModbusResult::Ok);
     EXPECT_EQ(unwrap_request(GetParam(), link.sent.back()),
               (Bytes{0x10, 0x30, 0x00, 0x00, 0x02, 0x04, 0x1A, 0x0D, 0x0D, 0x1A}));
     // The longest record a USB length byte can announce.
-    ASSERT_EQ(modbus_read_file_record(1, 4095, 125, out), 0);
+    ASSERT_EQ(modbus_read_file_record(1, 4095, 125, out), ModbusResult::Ok);
     EXPECT_EQ(out[13], 13);
     EXPECT_EQ(out[249], 249);
     EXPECT_EQ(app.link_open.load(), 1);
@@ -380,13 +417,13 @@ TEST_P(EveryLink, ExceptionsAndCutRepliesNeverReachTheCaller)
     open_link();
     uint8_t out[8];
     std::memset(out, 0xEE, sizeof out);
-    EXPECT_EQ(modbus_read_registers(0x0D00, 4, out, 0x04), -1);
+    EXPECT_EQ(modbus_read_registers(0x0D00, 4, out, 0x04), ModbusResult::Exception);
     EXPECT_NE(headless_log().find("Команда: x04 Смещение: 0D00 Количество: 4 Исключение: Неправильный адрес данных\n"),
               std::string::npos)
         << headless_log();
-    EXPECT_LT(modbus_read_registers(0x0E00, 4, out, 0x04), 0);
+    EXPECT_NE(modbus_read_registers(0x0E00, 4, out, 0x04), ModbusResult::Ok);
     EXPECT_EQ(out[0], 0xEE) << "nothing was copied";
-    ASSERT_EQ(modbus_read_registers(0x0100, 4, out, 0x04), 0) << "the link is still usable";
+    ASSERT_EQ(modbus_read_registers(0x0100, 4, out, 0x04), ModbusResult::Ok) << "the link is still usable";
     EXPECT_EQ(out[7], 0x03);
 }
 

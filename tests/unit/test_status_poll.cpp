@@ -35,11 +35,11 @@ struct Script {
 Script g_script;
 bool g_link_closed = false;
 
-int scripted_reader(uint16_t start, unsigned count, uint8_t* out, uint8_t function)
+ModbusResult scripted_reader(uint16_t start, unsigned count, uint8_t* out, uint8_t function)
 {
     g_script.seen.push_back({start, static_cast<uint16_t>(count), function});
     if (start == g_script.fail_start && function == g_script.fail_function)
-        return -1;
+        return ModbusResult::Exception;
     std::memset(out, 0, 2 * count);
     if (function == 4 && start == 0) {
         out[2] = static_cast<uint8_t>(g_script.version >> 8);
@@ -47,7 +47,7 @@ int scripted_reader(uint16_t start, unsigned count, uint8_t* out, uint8_t functi
     }
     if (function == 3 && start == 0)
         out[18] = static_cast<uint8_t>(g_script.comment_byte); // word 9
-    return 0;
+    return ModbusResult::Ok;
 }
 
 void scripted_close()
@@ -136,9 +136,9 @@ std::mutex g_handover_lock;
 std::condition_variable g_handover;
 int g_handover_step = 0;   // 1: last settings read reached; 2: the test holds the lock
 
-int reader_with_handover(uint16_t start, unsigned count, uint8_t* out, uint8_t function)
+ModbusResult reader_with_handover(uint16_t start, unsigned count, uint8_t* out, uint8_t function)
 {
-    int result = scripted_reader(start, count, out, function);
+    ModbusResult result = scripted_reader(start, count, out, function);
     if (function == 3 && start + count == unsigned(settings_word_count(2))) {
         std::unique_lock<std::mutex> g(g_handover_lock);
         g_handover_step = 1;
