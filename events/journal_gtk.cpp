@@ -230,11 +230,15 @@ void JournalExport_Button(GtkButton*, gpointer)
 {
     JournalSource source = journal_source();
     GtkListStore* store = journal_store();
+    // A read that has said its last word has published every row, even if its
+    // thread is a moment away from being counted out: the user who saw the
+    // end line in the log is not told to wait.
+    bool reading = journal_busy() && !journal_read_ended();
     // Rows a finished read left for the next tick belong in the file too.
-    if (!journal_busy())
+    if (!reading)
         append_new_rows();
     // A read under way comes first: its rows are not all there yet.
-    if (journal_busy()) {
+    if (reading) {
         show_message(GTK_MESSAGE_INFO, "Дождитесь завершения чтения журнала событий");
         return;
     }

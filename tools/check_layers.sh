@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
-# Holds the three layers apart: the pure core includes only core headers and
-# nothing of GTK or threads; the ground floor (base/) includes nothing above
-# it; the workers include nothing of GTK. Run by the tests with the source
-# lists of the two lower layers as CMake knows them, so a new file joins the
-# check by being added to its layer.
+# Holds the layers and folders apart: the pure core includes only core
+# headers and nothing of GTK or threads; the ground floor (base/) includes
+# nothing above it; the workers include nothing of GTK and never take the
+# window's lock; the folders include each other in one order, without a
+# circle; nothing but app/ includes app/; a link kind is named only by its
+# backend, the kinds' own header and the frame formats' table. Run by the
+# tests with the source lists of the two lower layers as CMake knows them, so
+# a new file joins the check by being added to its layer.
 #   check_layers.sh SOURCE_DIR "core.cpp;…" "workers.cpp;…"
 set -u
 top=$1
