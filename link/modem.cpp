@@ -186,14 +186,13 @@ void modem_thread(const ModemCall& call)
                     app.modem_wanted = 0;
                 break;
             }
-            int result = port ? modem_configure(*port, call) : -1;
-            if (result == 0)
-                result = modem_dial(*port, call);
-            if (result == kDialConnectedButCancelled) {
+            bool configured = port && modem_configure(*port, call) == 0;
+            DialResult dial = configured ? modem_dial(*port, call) : DialResult::NotConnected;
+            if (dial == DialResult::ConnectedButCancelled) {
                 dialled = true;
                 break;
             }
-            if (result != 0) {
+            if (dial != DialResult::Connected) {
                 port.reset();
                 pause_while_wanted(call, kRedialPause);
                 continue;
@@ -493,11 +492,11 @@ int modem_configure(SerialPort& port, const ModemCall& call)
     return 0;
 }
 
-int modem_dial(SerialPort& port, const ModemCall& call)
+DialResult modem_dial(SerialPort& port, const ModemCall& call)
 {
     if (call.phone.empty()) {
         say(err_text, "Не введен номер телефона\n");
-        return -1;
+        return DialResult::NotConnected;
     }
     say(norm_text, ".");
     send(port, modem_dial_command(call.gsm, call.tone, call.phone));
@@ -508,11 +507,11 @@ int modem_dial(SerialPort& port, const ModemCall& call)
         // meanwhile, it is on line now and must be hung up properly.
         say(norm_text, "Отменено\n");
         if (n > 0 && modem_result(modem_reply_number(line)).connected)
-            return kDialConnectedButCancelled;
+            return DialResult::ConnectedButCancelled;
         // Any character stops the dialling; the modem's answer says it has.
         if (send(port, "atdt\r\n"))
             await_answer(port);
-        return -1;
+        return DialResult::NotConnected;
     }
     if (n == 0) {
         // No result long after any modem gives up on its own: a failed dial,
@@ -522,11 +521,11 @@ int modem_dial(SerialPort& port, const ModemCall& call)
             await_answer(port);
     }
     if (n <= 0)
-        return -1;
+        return DialResult::NotConnected;
     int code = modem_reply_number(line);
     ModemResult result = modem_result(code);
     say(result.error ? err_text : norm_text, modem_result_text(code));
-    return result.connected ? 0 : -1;
+    return result.connected ? DialResult::Connected : DialResult::NotConnected;
 }
 
 int modem_lines_ok(SerialPort& port, ModemLineState& state, bool check_dsr, bool check_cts, bool check_rlsd,

@@ -63,11 +63,12 @@ int modem_read_line(SerialPort& port, const ModemCall& call, char* buffer, int s
 // 0 or -1; every step logs its dot, failures their text.
 int modem_reset(SerialPort& port, const ModemCall& call);
 int modem_configure(SerialPort& port, const ModemCall& call);
-// 0 connected; -1 not connected or cancelled before the call came up;
-// kDialConnectedButCancelled: the call came up after the user withdrew it and
-// must be hung up.
-constexpr int kDialConnectedButCancelled = 1;
-int modem_dial(SerialPort& port, const ModemCall& call);
+enum class DialResult : int {
+    Connected = 0,
+    NotConnected = -1,            // or cancelled before the call came up
+    ConnectedButCancelled = 1,    // the call came up after the user withdrew it: hang it up
+};
+DialResult modem_dial(SerialPort& port, const ModemCall& call);
 // The modem status lines: 0 present, -1 missing (logged unless `quiet`) or
 // unreadable (always logged). A port that cannot report them counts as having
 // them (reported once per call in `state`); a lost call then shows as "NO
