@@ -79,13 +79,13 @@ int usb_complete(const uint8_t* bytes, int got, int expected)
         return bytes[0];
     return expected;
 }
-int usb_unwrap(uint8_t* response, int received, int* pdu_offset, int* pdu_length)
+ModbusResult usb_unwrap(uint8_t* response, int received, int* pdu_offset, int* pdu_length)
 {
     if (received < 3 || response[0] != received)
-        return -2;
+        return ModbusResult::Invalid;
     *pdu_offset = 1;
     *pdu_length = received - 1;
-    return 0;
+    return ModbusResult::Ok;
 }
 
 // --- Ethernet: 7-byte header, PDU ---
@@ -115,14 +115,14 @@ int tcp_complete(const uint8_t* bytes, int got, int expected)
     }
     return expected;
 }
-int tcp_unwrap(uint8_t* response, int received, int* pdu_offset, int* pdu_length)
+ModbusResult tcp_unwrap(uint8_t* response, int received, int* pdu_offset, int* pdu_length)
 {
     // Header, function and at least one byte after it (an exception is 9 bytes).
     if (received < kTcpHeader + 2 || kTcpLengthEnd + be16(response + 4) != received)
-        return -2;
+        return ModbusResult::Invalid;
     *pdu_offset = kTcpHeader;
     *pdu_length = received - kTcpHeader;
-    return 0;
+    return ModbusResult::Ok;
 }
 
 // --- GSM and PSTN modems: stuffed PDU + CRC, CR ---
@@ -145,17 +145,17 @@ int modem_wrap(std::span<const uint8_t> pdu, std::span<uint8_t> out)
 }
 int modem_expected(int) { return 0; }
 int modem_complete(const uint8_t*, int, int expected) { return expected; }
-int modem_unwrap(uint8_t* response, int received, int* pdu_offset, int* pdu_length)
+ModbusResult modem_unwrap(uint8_t* response, int received, int* pdu_offset, int* pdu_length)
 {
     int m = frame_unescape(response, received);
     // Function, one byte after it (an exception code at least), the CRC.
     if (m < 4)
-        return -2;
+        return ModbusResult::Invalid;
     if (frame_crc16(response, size_t(m)) != 0)
-        return -4;
+        return ModbusResult::ChecksumError;
     *pdu_offset = 0;
     *pdu_length = m - 2;
-    return 0;
+    return ModbusResult::Ok;
 }
 
 constexpr FrameFormat kUsbFrames{"USB", 1, 1, usb_wrap, usb_expected, usb_complete, usb_unwrap};
@@ -189,19 +189,19 @@ constexpr bool one_row_per_kind_in_order()
 }
 static_assert(one_row_per_kind_in_order(), "kFormats holds one row per LinkKind, in the order of its values");
 
-int build(LinkKind kind, std::span<const uint8_t> pdu, int response_pdu_length, FrameRequest& out)
+ModbusResult build(LinkKind kind, std::span<const uint8_t> pdu, int response_pdu_length, FrameRequest& out)
 {
     const FrameFormat* format = frame_format(kind);
     out.length = 0;
     out.expected = 0;
     if (!format)
-        return -2;
+        return ModbusResult::Invalid;
     int length = format->wrap(pdu, std::span<uint8_t>(out.bytes, kRequestSize));
     if (length < 0)
-        return -2;
+        return ModbusResult::Invalid;
     out.length = length;
     out.expected = format->expected_length(response_pdu_length);
-    return 0;
+    return ModbusResult::Ok;
 }
 
 }  // namespace
@@ -214,7 +214,7 @@ const FrameFormat* frame_format(LinkKind kind)
     return kFormats[index].format;
 }
 
-int frame_read_registers(LinkKind kind, uint8_t function, uint16_t start, uint16_t count,
+ModbusResult frame_read_registers(LinkKind kind, uint8_t function, uint16_t start, uint16_t count,
                          FrameRequest& out)
 {
     uint8_t pdu[5] = {function};
@@ -223,14 +223,14 @@ int frame_read_registers(LinkKind kind, uint8_t function, uint16_t start, uint16
     return build(kind, pdu, 2 + 2 * count, out);
 }
 
-int frame_write_registers(LinkKind kind, uint16_t start, uint16_t count, const uint8_t* values,
+ModbusResult frame_write_registers(LinkKind kind, uint16_t start, uint16_t count, const uint8_t* values,
                           FrameRequest& out)
 {
     uint8_t pdu[kRequestSize];
     size_t data = 2 * size_t(count);
     if (6 + data > sizeof pdu || data > 255) {
         out.length = out.expected = 0;
-        return -2;
+        return ModbusResult::Invalid;
     }
     pdu[0] = kFnWriteMultiple;
     put_be16(pdu + 1, start);
@@ -241,7 +241,7 @@ int frame_write_registers(LinkKind kind, uint16_t start, uint16_t count, const u
     return build(kind, std::span<const uint8_t>(pdu, 6 + data), 5, out);
 }
 
-int frame_read_file_record(LinkKind kind, uint16_t file, uint16_t record, uint16_t length,
+ModbusResult frame_read_file_record(LinkKind kind, uint16_t file, uint16_t record, uint16_t length,
                            FrameRequest& out)
 {
     uint8_t pdu[10] = {kFnReadFileRecord, 7, 6};
@@ -259,9 +259,9 @@ ResponseCheck frame_check_response(LinkKind kind, uint8_t function, uint16_t cou
     if (!format || received < 0 || received > kReceiveLimit)
         return check;
     int at = 0, n = 0;
-    int unwrapped = format->unwrap(response, received, &at, &n);
-    if (unwrapped != 0) {
-        check.result = unwrapped == -4 ? ModbusResult::ChecksumError : ModbusResult::Invalid;
+    ModbusResult unwrapped = format->unwrap(response, received, &at, &n);
+    if (unwrapped != ModbusResult::Ok) {
+        check.result = unwrapped;
         return check;
     }
     const uint8_t* pdu = response + at;

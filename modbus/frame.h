@@ -56,8 +56,9 @@ struct FrameFormat {
     // (`got` >= length_prefix), else `expected`. Never more than `expected`.
     int (*complete_length)(const uint8_t* bytes, int got, int expected);
     // Takes the link's wrapping off a received frame (modem: unstuffs in place
-    // and checks the CRC). 0 and the PDU, -2 wrong size, -4 checksum error.
-    int (*unwrap)(uint8_t* response, int received, int* pdu_offset, int* pdu_length);
+    // and checks the CRC). Ok and the PDU, Invalid (wrong size) or
+    // ChecksumError.
+    ModbusResult (*unwrap)(uint8_t* response, int received, int* pdu_offset, int* pdu_length);
 };
 
 // Description of the wrapping of `kind`; nullptr for a kind without a link (RS-485).
@@ -70,13 +71,13 @@ struct FrameRequest {
     int expected;
 };
 
-// Request builders. 0, or -2 when the link has no framing or the frame would
-// not fit into kRequestSize. Arguments are not range-checked here.
-int frame_read_registers(LinkKind kind, uint8_t function, uint16_t start, uint16_t count,
+// Request builders. Ok, or Invalid when the link has no framing or the frame
+// would not fit into kRequestSize. Arguments are not range-checked here.
+ModbusResult frame_read_registers(LinkKind kind, uint8_t function, uint16_t start, uint16_t count,
                          FrameRequest& out);
-int frame_write_registers(LinkKind kind, uint16_t start, uint16_t count, const uint8_t* values,
+ModbusResult frame_write_registers(LinkKind kind, uint16_t start, uint16_t count, const uint8_t* values,
                           FrameRequest& out);
-int frame_read_file_record(LinkKind kind, uint16_t file, uint16_t record, uint16_t length,
+ModbusResult frame_read_file_record(LinkKind kind, uint16_t file, uint16_t record, uint16_t length,
                            FrameRequest& out);
 
 // Outcome of checking one response.

@@ -121,7 +121,7 @@ ModbusResult modbus_read_registers(uint16_t start, unsigned count, uint8_t* out,
     if (!count_ok(start, count) || !out)
         return ModbusResult::Invalid;
     FrameRequest frame;
-    if (frame_read_registers(exchange_link_kind(*session), function, start, uint16_t(count), frame) != 0)
+    if (frame_read_registers(exchange_link_kind(*session), function, start, uint16_t(count), frame) != ModbusResult::Ok)
         return ModbusResult::Invalid;
     return run(session, frame, function, uint16_t(count), out, {function, start, count, 0});
 }
@@ -134,7 +134,7 @@ ModbusResult modbus_write_registers(uint16_t start, unsigned count, const uint8_
     if (!count_ok(start, count) || !values)
         return ModbusResult::Invalid;
     FrameRequest frame;
-    if (frame_write_registers(exchange_link_kind(*session), start, uint16_t(count), values, frame) != 0)
+    if (frame_write_registers(exchange_link_kind(*session), start, uint16_t(count), values, frame) != ModbusResult::Ok)
         return ModbusResult::Invalid;
     return run(session, frame, kFnWriteMultiple, uint16_t(count), nullptr, {kFnWriteMultiple, start, count, 0});
 }
@@ -147,7 +147,7 @@ ModbusResult modbus_read_file_record(uint16_t file, uint16_t record, unsigned le
     if (uint16_t(length - 1) > 244 || !out)
         return ModbusResult::Invalid;
     FrameRequest frame;
-    if (frame_read_file_record(exchange_link_kind(*session), file, record, uint16_t(length), frame) != 0)
+    if (frame_read_file_record(exchange_link_kind(*session), file, record, uint16_t(length), frame) != ModbusResult::Ok)
         return ModbusResult::Invalid;
     return run(session, frame, kFnReadFileRecord, uint16_t(length), out,
                {kFnReadFileRecord, file, record, length});

@@ -34,9 +34,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     {
         std::vector<uint8_t> frame = bytes;
         int at = -1, length = -1;
-        int r = format->unwrap(frame.data(), int(frame.size()), &at, &length);
-        FUZZ_CHECK(r == 0 || r == -2 || (r == -4 && modem));
-        if (r == 0)
+        ModbusResult r = format->unwrap(frame.data(), int(frame.size()), &at, &length);
+        FUZZ_CHECK(r == ModbusResult::Ok || r == ModbusResult::Invalid || (r == ModbusResult::ChecksumError && modem));
+        if (r == ModbusResult::Ok)
             FUZZ_CHECK(at >= 0 && length >= 2 && at + length <= int(frame.size()));
     }
 
@@ -59,9 +59,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             FUZZ_CHECK(format->complete_length(out.data(), length, length + 1) == length || n < 2);
         }
         int at = -1, pdu = -1;
-        int r = format->unwrap(out.data(), length, &at, &pdu);
+        ModbusResult r = format->unwrap(out.data(), length, &at, &pdu);
         if (n >= 2) {
-            FUZZ_CHECK(r == 0 && pdu == int(n) && std::memcmp(out.data() + at, bytes.data(), n) == 0);
+            FUZZ_CHECK(r == ModbusResult::Ok && pdu == int(n) && std::memcmp(out.data() + at, bytes.data(), n) == 0);
         }
     } else {
         // Only a PDU too long for the link's frame may be refused.

@@ -104,43 +104,43 @@ TEST(FrameEscape, RefusesWhatDoesNotFitAndKeepsALoneTrailingEscape)
 TEST(FrameRequest, BuildsTheReadExampleForEveryLink)
 {
     FrameRequest r;
-    ASSERT_EQ(frame_read_registers(LinkKind::Usb, kFnReadInput, 0, 21, r), 0);
+    ASSERT_EQ(frame_read_registers(LinkKind::Usb, kFnReadInput, 0, 21, r), ModbusResult::Ok);
     EXPECT_EQ(request_bytes(r), (Bytes{0x06, 0x04, 0x00, 0x00, 0x00, 0x15}));
     EXPECT_EQ(r.expected, 45);
 
-    ASSERT_EQ(frame_read_registers(LinkKind::Ethernet, kFnReadInput, 0, 21, r), 0);
+    ASSERT_EQ(frame_read_registers(LinkKind::Ethernet, kFnReadInput, 0, 21, r), ModbusResult::Ok);
     EXPECT_EQ(request_bytes(r), (Bytes{0, 0, 0, 0, 0, 6, 0xFF, 0x04, 0, 0, 0, 0x15}));
     EXPECT_EQ(r.expected, 51);
 
     for (LinkKind modem : {LinkKind::Gsm, LinkKind::Pstn}) {
-        ASSERT_EQ(frame_read_registers(modem, kFnReadInput, 0, 21, r), 0);
+        ASSERT_EQ(frame_read_registers(modem, kFnReadInput, 0, 21, r), ModbusResult::Ok);
         EXPECT_EQ(request_bytes(r), (Bytes{0x04, 0, 0, 0, 0x15, 0x14, 0x0F, 0x0D}));
         EXPECT_EQ(r.expected, 0);
     }
-    EXPECT_EQ(frame_read_registers(LinkKind::Rs485, kFnReadInput, 0, 21, r), -2);
+    EXPECT_EQ(frame_read_registers(LinkKind::Rs485, kFnReadInput, 0, 21, r), ModbusResult::Invalid);
 }
 
 TEST(FrameRequest, SizesWritesAndFileRecordsPerLink)
 {
     uint8_t values[4] = {0x12, 0x34, 0x0D, 0x1A};
     FrameRequest r;
-    ASSERT_EQ(frame_write_registers(LinkKind::Usb, 0x3000, 2, values, r), 0);
+    ASSERT_EQ(frame_write_registers(LinkKind::Usb, 0x3000, 2, values, r), ModbusResult::Ok);
     EXPECT_EQ(request_bytes(r), (Bytes{11, 0x10, 0x30, 0x00, 0, 2, 4, 0x12, 0x34, 0x0D, 0x1A}));
     EXPECT_EQ(r.expected, 6);
-    ASSERT_EQ(frame_write_registers(LinkKind::Ethernet, 0x3000, 2, values, r), 0);
+    ASSERT_EQ(frame_write_registers(LinkKind::Ethernet, 0x3000, 2, values, r), ModbusResult::Ok);
     EXPECT_EQ(r.length, 17);
     EXPECT_EQ(r.bytes[5], 11) << "header length 2n + 7";
     EXPECT_EQ(r.expected, 12);
-    ASSERT_EQ(frame_write_registers(LinkKind::Gsm, 0x3000, 2, values, r), 0);
+    ASSERT_EQ(frame_write_registers(LinkKind::Gsm, 0x3000, 2, values, r), ModbusResult::Ok);
     EXPECT_EQ(std::count(r.bytes, r.bytes + r.length - 1, 0x0D), 0);
     int n = frame_unescape(r.bytes, r.length - 1);
     EXPECT_EQ(n, 2 * 2 + 6 + 2);
     EXPECT_EQ(frame_crc16(r.bytes, size_t(n)), 0);
 
-    ASSERT_EQ(frame_read_file_record(LinkKind::Usb, 1, 0x0102, 6, r), 0);
+    ASSERT_EQ(frame_read_file_record(LinkKind::Usb, 1, 0x0102, 6, r), ModbusResult::Ok);
     EXPECT_EQ(request_bytes(r), (Bytes{0x0A, 0x14, 0x07, 0x06, 0x00, 0x01, 0x01, 0x02, 0x00, 0x06}));
     EXPECT_EQ(r.expected, 17);
-    ASSERT_EQ(frame_read_file_record(LinkKind::Ethernet, 1, 0x0102, 6, r), 0);
+    ASSERT_EQ(frame_read_file_record(LinkKind::Ethernet, 1, 0x0102, 6, r), ModbusResult::Ok);
     EXPECT_EQ(r.length, 16);
     EXPECT_EQ(r.expected, 23);
 }
@@ -150,12 +150,12 @@ TEST(FrameRequest, FitsTheLargestModemWriteEvenWhenEveryDataByteIsStuffed)
     uint8_t values[250];
     std::memset(values, 0x0D, sizeof values);
     FrameRequest r;
-    ASSERT_EQ(frame_write_registers(LinkKind::Gsm, 0x0D0D, 125, values, r), 0);
+    ASSERT_EQ(frame_write_registers(LinkKind::Gsm, 0x0D0D, 125, values, r), ModbusResult::Ok);
     EXPECT_LE(r.length, kRequestSize);
     int n = frame_unescape(r.bytes, r.length - 1);
     ASSERT_EQ(n, 258);
     EXPECT_EQ(frame_crc16(r.bytes, size_t(n)), 0);
-    EXPECT_EQ(frame_write_registers(LinkKind::Gsm, 0, 200, values, r), -2) << "byte count overflows";
+    EXPECT_EQ(frame_write_registers(LinkKind::Gsm, 0, 200, values, r), ModbusResult::Invalid) << "byte count overflows";
 }
 
 class ResponseCheckPerLink : public testing::TestWithParam<LinkKind> {};
