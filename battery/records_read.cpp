@@ -17,9 +17,6 @@ constexpr size_t kRecordsStack = 256000;
 std::atomic<int> g_reading{0};
 void (*g_on_idle)() = nullptr;
 
-// Runs `task` on the GUI thread, holding the GDK lock.
-void post(std::function<void()> task) { run_on_gui(std::move(task)); }
-
 RecordReadControl control_for(const WorkerContext& context, std::function<void(const std::string&)> progress,
                               std::function<std::string(int, int)> progress_text)
 {
@@ -28,7 +25,7 @@ RecordReadControl control_for(const WorkerContext& context, std::function<void(c
     c.live = [&context] { return context.live(); };
     c.progress = [progress, progress_text](int done, int total) {
         std::string text = progress_text(done, total);
-        post([progress, text] { progress(text); });
+        run_on_gui([progress, text] { progress(text); });
     };
     return c;
 }
@@ -43,7 +40,7 @@ int start(std::function<void(const WorkerContext&)> body)
             body(context);
             g_reading = 0;   // last: a new read may start from here on
             if (void (*hook)() = g_on_idle)
-                post(hook);
+                run_on_gui(hook);
         },
         kRecordsStack);
     if (started != 0) {
@@ -74,7 +71,7 @@ int record_list_read_start(RecordKind kind, int16_t zone_quarters, bool summer, 
         LinkSession session = context.session();
         // Said once the list shows what was read, so the log never reports a
         // list the window does not hold yet, nor one a lost link emptied.
-        post([report, result = std::move(result), session, kind] {
+        run_on_gui([report, result = std::move(result), session, kind] {
             report.progress("");
             report.done(result, session);
             if (!result.link_lost && link_session_live(session)) {
@@ -96,7 +93,7 @@ int record_file_read_start(int file, int points, RecordFileReport report)
         if (result == -1)
             log_message(err_text, "Ошибка чтения теста\n");
         LinkSession session = context.session();
-        post([report, data, result, session] {
+        run_on_gui([report, data, result, session] {
             report.progress("");
             report.done(*data, result, session);
         });

@@ -41,12 +41,10 @@ void announce_link_ended(LinkSession session)
 }
 
 // On the GUI thread, holding the lock, some time after the transport thread
-// of `data`'s link ended. A link opened meanwhile is the user's new
+// of `session`'s link ended. A link opened meanwhile is the user's new
 // connection: leave it be.
-void link_ended_on_gui(void* data)
+void link_ended_on_gui(LinkSession session)
 {
-    LinkSession session = *static_cast<LinkSession*>(data);
-    delete static_cast<LinkSession*>(data);
     if (app.link_open)
         return;
     app.password_entered = 0;
@@ -60,7 +58,7 @@ void link_ended_on_gui(void* data)
     announce_link_ended(session);
 }
 
-void link_ended(LinkSession session) { ui().post(link_ended_on_gui, new LinkSession(session)); }
+void link_ended(LinkSession session) { run_on_gui([session] { link_ended_on_gui(session); }); }
 
 // Closes the open link, if there is one and, unless `only` is 0, it is still
 // the link of session `only`. True when it closed one.
@@ -102,10 +100,8 @@ void link_failed(LinkSession session)
     }
 }
 
-void link_opened_on_gui(void* data)
+void link_opened_on_gui(LinkSession session)
 {
-    LinkSession session = *static_cast<LinkSession*>(data);
-    delete static_cast<LinkSession*>(data);
     if (!app.link_open || link_session_current() != session)
         return;
     ui().set_connect_controls(0);
@@ -127,7 +123,7 @@ void connection_unsubscribe_all()
 
 void connection_init() { exchange_set_events(ExchangeEvents{link_failed, link_ended}); }
 
-void connection_link_opened(LinkSession session) { ui().post(link_opened_on_gui, new LinkSession(session)); }
+void connection_link_opened(LinkSession session) { run_on_gui([session] { link_opened_on_gui(session); }); }
 
 void link_close()
 {

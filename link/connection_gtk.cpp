@@ -232,8 +232,7 @@ void ConnectToDeviceOK(GtkButton*, gpointer)
     if (!backend || backend->asks != LinkBackend::Asks::Address || !address_dialog_accepts())
         return;
     hide_address_dialog();
-    GtkWidget* entry = widget_by_id("DeviceAddress");
-    std::string address = entry ? gtk_entry_get_text(GTK_ENTRY(entry)) : "";
+    std::string address = ui().device_address();
     if (connect_ethernet() != 0)
         show_address_dialog();
     else

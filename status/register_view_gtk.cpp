@@ -42,9 +42,8 @@ uint8_t chosen_function()
     return combo && gtk_combo_box_get_active(GTK_COMBO_BOX(combo)) == 0 ? 3 : 4;
 }
 
-void show_result(void* data)
+void show_result(const RegisterReadResult* r)
 {
-    std::unique_ptr<RegisterReadResult> r(static_cast<RegisterReadResult*>(data));
     set_reading(false);
     GtkListStore* store = GTK_LIST_STORE(object_by_id("RegistersStore"));
     if (!store)
@@ -85,11 +84,11 @@ void registers_read_clicked(GtkButton*, gpointer)
     set_reading(true);
     set_status("Чтение…");
     int started = worker_start(kRegistersLane, link_session_current(), [q](const WorkerContext&) {
-        auto r = std::make_unique<RegisterReadResult>();
+        auto r = std::make_shared<RegisterReadResult>();
         r->query = q;
         r->wire.resize(2 * q.count);
         r->result = modbus_read_registers(q.start, q.count, r->wire.data(), q.function);
-        ui().post(show_result, r.release());
+        run_on_gui([r] { show_result(r.get()); });
     });
     if (started != 0) {
         set_reading(false);
