@@ -29,6 +29,9 @@ struct LinkBackend {
     const char* name;
     // Id of its radio item in the kind menu of the interface description.
     const char* menu_item;
+    // Its name in an address given on the command line ("tcp" of
+    // "tcp:host:port"); nullptr: not reachable from there.
+    const char* scheme = nullptr;
     // What "Подключиться" needs before it can open: the GTK side shows the
     // matching dialog. A modem on a phone line also asks for tone or pulse
     // dialling.

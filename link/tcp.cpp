@@ -360,6 +360,7 @@ const LinkBackend tcp_backend = {
     .kind = LinkKind::Ethernet,
     .name = "Ethernet",
     .menu_item = "menuitem8",
+    .scheme = "tcp",
     .asks = LinkBackend::Asks::Address,
     .open = tcp_open,
     .close = tcp_close,

@@ -168,6 +168,7 @@ const LinkBackend usb_backend = {
     .kind = LinkKind::Usb,
     .name = "USB",
     .menu_item = "menuitem7",
+    .scheme = "usb",
     .asks = LinkBackend::Asks::Device,
     .open = usb_open,
     .close = usb_close,

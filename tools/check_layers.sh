@@ -80,6 +80,7 @@ folder_order=(
     settings
     battery
     app
+    cli
 )
 declare -A folder_rank=()
 for i in "${!folder_order[@]}"; do folder_rank[${folder_order[$i]}]=$i; done

@@ -1,0 +1,4 @@
+#include "cli/commands.h"
+#include "cli/session.h"
+
+int cli_settings(int, char**) { cli_error("команда ещё не готова"); return kExitFailed; }
