@@ -1,7 +1,5 @@
 #include "battery/export_gtk.h"
 
-#include <cerrno>
-
 #include <gtk/gtk.h>
 
 #include "gui/helpers.h"
@@ -9,12 +7,10 @@
 #include "gui/widgets.h"
 #include "base/app_state.h"
 #include "base/log.h"
+#include "battery/record_export.h"
 #include "battery/records_gtk.h"
 #include "battery/records_read.h"
 #include "battery/workbook.h"
-#include "events/spreadsheet_gtk.h"
-#include "registers/settings_store.h"
-#include "status/poll.h"
 
 namespace {
 
@@ -28,19 +24,13 @@ struct ListedRecord {
 
 void save(const RecordFile& record, const ListedRecord& listed, const RecordSettings& settings)
 {
-    bool test = record_kind_of_file(record.file) == RecordKind::Test;
+    RecordKind kind = record_kind_of_file(record.file);
+    bool test = kind == RecordKind::Test;
     // The record was there when the list was read; the Controller may have
     // emptied its slot since, or reused it for a new record.
-    if (record.sections == 0) {
-        show_message(GTK_MESSAGE_INFO, "%s",
-                     test ? "Контроллер больше не хранит этот батарейный тест: сохранять нечего.\n"
-                            "Прочитайте список тестов еще раз."
-                          : "Контроллер больше не хранит этот разряд: сохранять нечего.\n"
-                            "Прочитайте список разрядов еще раз.");
-        return;
-    }
-    if (!record_is_listed(record, listed.descriptor, listed.start)) {
-        show_message(GTK_MESSAGE_INFO, "%s", "Контроллер заменил эту запись; прочитайте список еще раз");
+    RecordExportState state = record_export_state(record, listed.descriptor, listed.start);
+    if (state != RecordExportState::Ready) {
+        show_message(GTK_MESSAGE_INFO, "%s", record_export_state_text(state, kind).c_str());
         return;
     }
     GtkWidget* dialog = gtk_file_chooser_dialog_new(test ? "Сохранить батарейный тест" : "Сохранить разряд",
@@ -63,9 +53,13 @@ void save(const RecordFile& record, const ListedRecord& listed, const RecordSett
     g_free(name);
     g_free(chosen);
 
-    spreadsheet_save(
-        shown, [&](SpreadsheetWriter& writer) { record_workbook_write(writer, record, settings); },
-        test ? "Батарейный тест сохранен в файл '%s'\n" : "Разряд сохранен в файл '%s'\n");
+    std::string error;
+    if (record_export_save(shown, record, settings, &error) != 0) {
+        log_message(err_text, "%s\n", error.c_str());
+        show_message(GTK_MESSAGE_ERROR, "%s\nФайл не сохранен.", error.c_str());
+        return;
+    }
+    log_message(norm_text, "%s\n", record_export_saved_text(kind, shown).c_str());
 }
 
 void TestRowActive(GtkTreeView*, GtkTreePath* path, GtkTreeViewColumn*, gpointer)
@@ -80,7 +74,7 @@ void TestRowActive(GtkTreeView*, GtkTreePath* path, GtkTreeViewColumn*, gpointer
                        &points, -1);
     ListedRecord listed{file, uint16_t(descriptor), start, points};
     // The settings as they are at the double click describe the record.
-    RecordSettings settings = record_settings_from(settings_device_copy(status_layout_in_force()));
+    RecordSettings settings = record_settings_now();
     // A read in progress shows its progress in the status line meanwhile.
     if (!app.link_open || records_reading())
         return;

@@ -34,6 +34,22 @@ const ServiceCommandInfo& service_command_info(ServiceCommand command)
     return kCommands[static_cast<int>(command)];
 }
 
+const ServiceCommandName kServiceCommandNames[5] = {
+    {ServiceCommand::SyncContactors, "sync-contactors", "Синхронизировать контакторы"},
+    {ServiceCommand::BatteryTestOn, "battery-test-on", "Запустить тест"},
+    {ServiceCommand::BatteryTestOff, "battery-test-off", "Прервать тест"},
+    {ServiceCommand::EqChargeOn, "eq-charge-on", "Запустить выравнивающий заряд"},
+    {ServiceCommand::EqChargeOff, "eq-charge-off", "Прервать выравнивающий заряд"},
+};
+
+std::optional<ServiceCommand> service_command_by_name(std::string_view name)
+{
+    for (const ServiceCommandName& n : kServiceCommandNames)
+        if (name == n.name)
+            return n.command;
+    return std::nullopt;
+}
+
 std::array<uint8_t, 8> command_frame(const uint8_t (&password)[6], uint16_t word)
 {
     return {password[0], password[1], password[2], password[3], password[4], password[5], uint8_t(word >> 8),

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 enum class ServiceCommand { SyncContactors, BatteryTestOn, BatteryTestOff, EqChargeOn, EqChargeOff };
 
@@ -16,6 +17,17 @@ struct ServiceCommandInfo {
     const char* failed;    // logged with err_text, %d = the exchange's result code
 };
 const ServiceCommandInfo& service_command_info(ServiceCommand command);
+
+// The commands by name, for the command line: stable English names
+// ("battery-test-on"), in the order of the service page.
+struct ServiceCommandName {
+    ServiceCommand command;
+    const char* name;
+    const char* label;   // the service page's button
+};
+extern const ServiceCommandName kServiceCommandNames[5];
+// Nothing for a name that is not one of them.
+std::optional<ServiceCommand> service_command_by_name(std::string_view name);
 
 constexpr uint16_t kClockCommandStart = 0x4100;
 

@@ -1,0 +1,32 @@
+#include "cli/work.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+
+#include "cli/session.h"
+
+int cli_wait_settings()
+{
+    int timeout = cli_link_options().timeout_s;
+    if (cli_wait(cli_settings_loaded, std::chrono::seconds(timeout)))
+        return kExitOk;
+    if (cli_interrupted())
+        return kExitInterrupted;
+    cli_error("Контроллер не прислал настройки за " + std::to_string(timeout) + " с");
+    return kExitNoController;
+}
+
+CliProgress::CliProgress() : terminal_(isatty(STDERR_FILENO) != 0) {}
+
+void CliProgress::show(const std::string& text)
+{
+    if (text == shown_)
+        return;
+    if (terminal_)
+        std::fprintf(stderr, text.empty() ? "\r\033[K" : "\r\033[K%s", text.c_str());
+    else if (!text.empty())
+        std::fprintf(stderr, "%s\n", text.c_str());
+    std::fflush(stderr);
+    shown_ = text;
+}
