@@ -21,6 +21,7 @@ CliProgress::CliProgress() : terminal_(isatty(STDERR_FILENO) != 0) {}
 
 void CliProgress::show(const std::string& text)
 {
+    std::lock_guard<std::mutex> g(lock_);
     if (text == shown_)
         return;
     if (terminal_)

@@ -1,6 +1,7 @@
 // What the records, clock and service commands share once connected.
 #pragma once
 
+#include <mutex>
 #include <string>
 
 // Waits, within the link options' time-out, until the Controller's settings
@@ -10,7 +11,8 @@
 int cli_wait_settings();
 
 // A worker's progress texts on stderr: one line rewritten in place on a
-// terminal, otherwise a plain line for each new text. "" ends it.
+// terminal, otherwise a plain line for each new text. "" ends it. Any thread:
+// the worker's reports and the command's own end may meet.
 class CliProgress {
 public:
     CliProgress();
@@ -19,5 +21,6 @@ public:
 
 private:
     bool terminal_;
+    std::mutex lock_;
     std::string shown_;
 };
