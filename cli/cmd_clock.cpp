@@ -36,6 +36,12 @@ int run_command(const std::string& address, const std::function<int()>& prepare,
     std::string password;
     if (!cli_read_password(&password))
         return kExitUsage;
+    // The window's entry takes six characters; a longer one would be cut and
+    // sent as some other password.
+    if (g_utf8_strlen(password.c_str(), -1) > 6) {
+        cli_error("Пароль мониторинга — не более 6 символов");
+        return kExitUsage;
+    }
     if (int code = cli_connect(address); code != kExitOk) {
         cli_disconnect();
         return code;
