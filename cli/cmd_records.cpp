@@ -84,6 +84,10 @@ std::optional<RecordListRead> read_list(RecordKind kind, const RecordSettings& s
                                        [awaited](const RecordListRead& read, LinkSession) { awaited->set(read); }});
     });
     if (started != 0) {
+        // A thread that could not start is said by the reader; a link that
+        // ended since the poll cycle is not.
+        if (!cli_link_up())
+            cli_error("Связь с контроллером потеряна: список не прочитан");
         *exit_code = kExitFailed;
         return std::nullopt;
     }
@@ -119,8 +123,11 @@ int export_record(const RecordRow& row, const RecordSettings& settings, const ch
                                            awaited->set(std::make_shared<FileRead>(FileRead{file, result}));
                                        }});
     });
-    if (started != 0)
+    if (started != 0) {
+        if (!cli_link_up())
+            cli_error("Связь с контроллером потеряна: файл не сохранен");
         return kExitFailed;
+    }
     cli_wait([awaited] { return awaited->known(); }, kReadBound);
     progress->show("");
     if (!awaited->known() || (*awaited->value)->result == -2) {
