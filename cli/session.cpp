@@ -130,7 +130,11 @@ bool cli_parse_options(int* argc, char*** argv, const char* parameters, const ch
     if (!ok) {
         cli_usage_error(error->message);
         g_error_free(error);
-    } else if (with_link && g_options.timeout_s <= 0) {
+    } else if (with_link) {
+        // The options are known only now: the runtime started before them.
+        app.log_frames = g_options.frames ? 1 : 0;
+    }
+    if (ok && with_link && g_options.timeout_s <= 0) {
         cli_usage_error("--timeout: нужно число секунд больше нуля");
         ok = false;
     }
@@ -282,14 +286,18 @@ int cli_connect(const std::string& address_text)
     // A modem's link opens when its thread has the call up.
     bool opened = cli_wait([&] { return g_links_opened > opened_before; }, left());
     if (!opened) {
-        if (cli_interrupted())
+        if (cli_interrupted()) {
+            cli_error("Прервано: подключение не завершено");
             return kExitInterrupted;
+        }
         cli_error("Нет связи с контроллером " + g_address.text);
         return kExitNoController;
     }
     if (!cli_wait([&] { return g_cycles > 0 || !cli_link_up(); }, left()) || g_cycles == 0) {
-        if (cli_interrupted())
+        if (cli_interrupted()) {
+            cli_error("Прервано: подключение не завершено");
             return kExitInterrupted;
+        }
         cli_error("Контроллер " + g_address.text + " не ответил за " + std::to_string(g_options.timeout_s) + " с");
         return kExitNoController;
     }
