@@ -262,8 +262,11 @@ int apply(int argc, char** argv)
     std::printf("В контроллер будут записаны изменения:\n");
     print_review(loaded.review);
     if (!yes && !cli_confirm("Записать изменения в контроллер?")) {
-        if (cli_interrupted())
+        if (cli_interrupted()) {
+            std::fputs("\n", stderr);
+            cli_error("Прервано, ничего не записано");
             return finish(kExitInterrupted);
+        }
         cli_error("Запись отменена, ничего не записано");
         return finish(kExitNo);
     }
