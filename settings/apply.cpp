@@ -97,6 +97,28 @@ int verify(const WorkerContext& context, const ApplyRequest& request, uint64_t r
     return kApplyMismatch;
 }
 
+// What the Controller holds now, by a read begun after this point, is still
+// what the user reviewed.
+int recheck_device(const WorkerContext& context, const ApplyRequest& request)
+{
+    SettingsImage now;
+    if (!settings_wait_device_read(settings_device_reads_started(), request.device.layout, now, context,
+                                   std::chrono::milliseconds(g_verify_timeout_ms.load()))) {
+        log_message(err_text, "Настройки не записаны: контроллер не ответил на чтение настроек\n");
+        set_text("Ошибка передачи параметров");
+        return kApplyTransferError;
+    }
+    std::vector<SettingsChange> changed = settings_changes(request.device, now);
+    if (changed.empty())
+        return kApplyVerified;
+    log_message(err_text, "Настройки контроллера изменились после просмотра изменений (%zu), ничего не записано:\n",
+                changed.size());
+    for (const SettingsChange& c : changed)
+        log_message(err_text, "%s: было %s, стало %s\n", c.name.c_str(), c.from.c_str(), c.to.c_str());
+    set_text("Настройки контроллера изменились, ничего не записано");
+    return kApplyDeviceChanged;
+}
+
 } // namespace
 
 void settings_apply_set_hooks(const ApplyHooks& hooks) { g_hooks = hooks; }
@@ -111,6 +133,9 @@ int settings_apply_run(const WorkerContext& context, const ApplyRequest& request
             g_hooks.begin();
     });
     set_text("Передача настроек...");
+    if (request.recheck_device)
+        if (int result = recheck_device(context, request); result != kApplyVerified)
+            return finish(result);
 
     // Without the two registers to echo the Controller refuses the command
     // block: nothing is written then, so it is left as it was.
@@ -137,14 +162,15 @@ int settings_apply_run(const WorkerContext& context, const ApplyRequest& request
     if (modbus_write_registers(kSettingsCommandAddress, kSettingsCommandRegisters, command.data()) != ModbusResult::Ok) {
         // Exception 4 on this block is the Controller's answer to a wrong
         // monitoring password: ask for it again rather than send it once more.
-        bool wrong_password = modbus_last_exception() == 4;
+        int exception = modbus_last_exception();
+        bool wrong_password = exception == 4;
         if (wrong_password) {
             app.password_entered = 0;
             log_message(err_text, "Контроллер отклонил пароль мониторинга\n");
         }
         set_text(wrong_password ? "Контроллер отклонил пароль мониторинга" : "Ошибка применения настроек");
         g_progress = 0;
-        return finish(kApplyCommandRefused);
+        return finish(exception != 0 ? kApplyCommandRefused : kApplyCommandUnanswered);
     }
     set_text("Настройки применены");
     run_on_gui([] {

@@ -32,6 +32,11 @@ struct ApplyRequest {
     SettingsImage edit;   // what to write
     SettingsImage device; // what the Controller held when the user confirmed
     uint8_t password[6];  // monitoring password of the command block
+    // Before writing anything, wait for a settings read begun after the start
+    // and write only if it still holds `device`: the whole body is written, so
+    // a change another client made since the review would otherwise be undone
+    // unseen. For a confirmation that may have taken a long time.
+    bool recheck_device = false;
 };
 
 enum ApplyResult {
@@ -40,7 +45,9 @@ enum ApplyResult {
     kApplyUnverified = 2,   // taken; no settings read came to check it
     kApplyLinkLost = 3,     // taken; the link ended before the check
     kApplyTransferError = -1,
-    kApplyCommandRefused = -2,
+    kApplyCommandRefused = -2,     // the Controller answered the command block with an exception
+    kApplyCommandUnanswered = -3,  // no answer to the command block: whether it was taken is unknown
+    kApplyDeviceChanged = -4,      // recheck_device: the settings differ from `device`; nothing written
 };
 
 // The worker's body: the whole sequence on the calling thread.

@@ -14,6 +14,7 @@
 #include "settings/apply_plan.h"
 #include "settings/edit_gtk.h"
 #include "settings/file_gtk.h"
+#include "settings/file_io.h"
 #include "settings/page_gtk.h"
 
 namespace {
@@ -111,6 +112,8 @@ void hook_finish(int result)
     switch (result) {
     case kApplyTransferError:
     case kApplyCommandRefused:
+    case kApplyCommandUnanswered:
+    case kApplyDeviceChanged:
         // The edits stay as they were, to be written again.
         set_text_style(TextStyle::Error);
         if (GtkProgressBar* bar = progress_bar())
@@ -257,8 +260,7 @@ extern "C" void S_ButtonApply_clicked_cb(GtkButton*, gpointer)
         return;
     int layout = settings_page_layout();
     ApplyRequest request{settings_edit_copy(layout), settings_device_copy(layout), {}};
-    std::vector<SettingsChange> changes =
-        settings_changes(request.device, settings_expected_after_write(request.device, request.edit));
+    std::vector<SettingsChange> changes = settings_review(request.device, request.edit);
     settings_file_mark_review(changes, request.edit);
     if (changes.empty()) {
         show_message(GTK_MESSAGE_INFO, "%s", "Настройки не отличаются от настроек контроллера.");

@@ -2,9 +2,6 @@
 
 #include <gtk/gtk.h>
 
-#include <glib/gstdio.h>
-
-#include <ctime>
 #include <string>
 #include <vector>
 
@@ -19,6 +16,7 @@
 #include "settings/apply.h"
 #include "settings/apply_plan.h"
 #include "settings/edit_gtk.h"
+#include "settings/file_io.h"
 #include "settings/page_gtk.h"
 #include "settings/settings_file.h"
 #include "status/poll.h"
@@ -44,16 +42,6 @@ Limited g_limited;
 
 constexpr const char* kApplyRunning =
     "Идет запись настроек в Контроллер. Дождитесь ее окончания, затем повторите.";
-
-std::string now_text()
-{
-    char buf[32];
-    std::time_t t = std::time(nullptr);
-    std::tm tm{};
-    localtime_r(&t, &tm);
-    std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S", &tm);
-    return buf;
-}
 
 std::string escaped(const std::string& text)
 {
@@ -182,7 +170,7 @@ void SaveSettingsFile(GtkMenuItem*, gpointer)
         options.with_edits = answer == GTK_RESPONSE_YES;
     }
     SettingsImage image = options.with_edits ? settings_edit_copy(layout) : settings_device_copy(layout);
-    std::string date = now_text();
+    std::string date = settings_file_now();
     std::string name = choose_file(true, settings_file_name(image, date), &options.passwords);
     if (name.empty())
         return;
@@ -191,14 +179,9 @@ void SaveSettingsFile(GtkMenuItem*, gpointer)
         return;
     }
     std::string text = settings_file_text(image, status_identification_register(1), date, options);
-    // Owner-only: the file may hold passwords and always holds the plant's addresses.
-    GError* error = nullptr;
-    if (!g_file_set_contents_full(name.c_str(), text.data(), static_cast<gssize>(text.size()),
-                                  G_FILE_SET_CONTENTS_CONSISTENT, 0600, &error)) {
-        show_message(GTK_MESSAGE_ERROR, "Не удалось сохранить настройки в файл «%s»: %s", name.c_str(),
-                     error ? error->message : "");
-        if (error)
-            g_error_free(error);
+    std::string message;
+    if (!settings_file_save(name, text, message)) {
+        show_message(GTK_MESSAGE_ERROR, "%s", message.c_str());
         return;
     }
     log_message(norm_text, options.with_edits ? "Настройки с неприменёнными изменениями сохранены в файл %s\n"
@@ -215,27 +198,10 @@ void LoadSettingsFile(GtkMenuItem*, gpointer)
     std::string name = choose_file(false, "");
     if (name.empty() || !page_ready())
         return;
-    GStatBuf st;
-    if (g_stat(name.c_str(), &st) == 0 && st.st_size > static_cast<goffset>(kSettingsFileMaxSize)) {
-        show_message(GTK_MESSAGE_ERROR, "Файл «%s» не загружен.\n%s", name.c_str(),
-                     "Файл не является файлом настроек: он больше 1 МиБ.");
-        return;
-    }
-    gchar* data = nullptr;
-    gsize size = 0;
-    GError* error = nullptr;
-    if (!g_file_get_contents(name.c_str(), &data, &size, &error)) {
-        show_message(GTK_MESSAGE_ERROR, "Не удалось прочитать файл «%s»: %s", name.c_str(), error ? error->message : "");
-        if (error)
-            g_error_free(error);
-        return;
-    }
     SettingsFile file;
     std::string message;
-    int read = settings_file_read(data, size, file, message);
-    g_free(data);
-    if (read != 0) {
-        show_message(GTK_MESSAGE_ERROR, "Файл «%s» не загружен.\n%s", name.c_str(), message.c_str());
+    if (!settings_file_open(name, file, message)) {
+        show_message(GTK_MESSAGE_ERROR, "%s", message.c_str());
         return;
     }
     int layout = settings_page_layout();
@@ -265,12 +231,7 @@ void LoadSettingsFile(GtkMenuItem*, gpointer)
     }
     show_as_edits(load.image);
     g_limited = {serial, layout, load.limited};
-    log_message(norm_text, "Настройки загружены из файла %s%s\n", name.c_str(),
-                file.header.with_edits ? " (сохранены вместе с неприменёнными изменениями)" : "");
-    for (const std::string& line : load.not_carried)
-        log_message(err_text, "Не перенесено: %s\n", line.c_str());
-    for (const SettingsLimited& limited : load.limited)
-        log_message(norm_text, "Ограничено правилами подключенного Контроллера: %s\n", limited.name.c_str());
+    settings_file_log_load(name, file, load);
 }
 
 } // extern "C"

@@ -216,3 +216,43 @@ TEST_F(ApplyAgainstSim, AWrongMonitoringPasswordIsSaidSoAskedAgainAndNothingIsTa
     EXPECT_EQ(settings_u16(settings_device_copy(3), F::FloatVoltage), settings_u16(device, F::FloatVoltage));
 }
 #endif
+
+#ifdef RARUR_SIM_PATH
+// The whole body is written, so a write prepared against settings another
+// client has since changed would undo that change unseen: with the recheck,
+// a read begun after the start must still hold what was reviewed, or nothing
+// at all is written and the other client's value stays.
+TEST_F(ApplyAgainstSim, ARecheckedWriteRefusesSettingsChangedSinceTheReviewAndWritesNothing)
+{
+    SimProcess sim(frozen(410));
+    ASSERT_TRUE(sim.running()) << sim.log();
+    SettingsImage device = connect(sim, 3);
+    SettingsImage edit = device;
+    settings_set_u16(edit, F::FloatVoltage, 540);
+    int cells_word = int(settings_item(device, F::CellsPerGroup).data() - device.data()) / 2;
+    uint16_t cells = settings_u16(device, F::CellsPerGroup);
+
+    ASSERT_EQ(sim.control("settings write " + std::to_string(cells_word) + " " + std::to_string(cells + 1)),
+              "ok");
+    sim.clear_record();
+    ApplyRequest request{edit, device, {}, true};
+    std::memcpy(request.password, app.monitoring_password, 6);
+    EXPECT_EQ(settings_apply_run(WorkerContext(link_session_current()), request), kApplyDeviceChanged)
+        << headless_log();
+    EXPECT_TRUE(writes(sim).empty());
+    EXPECT_NE(headless_log().find("Настройки контроллера изменились после просмотра изменений (1)"), std::string::npos)
+        << headless_log();
+    SettingsImage now = settings_device_copy(3);
+    EXPECT_EQ(settings_u16(now, F::CellsPerGroup), cells + 1);
+    EXPECT_EQ(settings_u16(now, F::FloatVoltage), settings_u16(device, F::FloatVoltage));
+
+    // Against the settings as they now are, the same write goes through.
+    sim.clear_record();
+    request.device = now;
+    request.edit = now;
+    settings_set_u16(request.edit, F::FloatVoltage, 540);
+    EXPECT_EQ(settings_apply_run(WorkerContext(link_session_current()), request), kApplyVerified) << headless_log();
+    EXPECT_EQ(writes(sim).back().address, 0x4000);
+    EXPECT_EQ(settings_u16(settings_device_copy(3), F::CellsPerGroup), cells + 1);
+}
+#endif
