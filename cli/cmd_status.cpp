@@ -14,6 +14,7 @@
 int cli_plant_view(const std::string& address, CycleView* view, std::string* why)
 {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(cli_link_options().timeout_s);
+    auto started = std::chrono::steady_clock::now();
     int code = cli_connect(address);
     if (code == kExitUsage) {
         *why = "неверный адрес контроллера «" + address + "»";
@@ -24,7 +25,11 @@ int cli_plant_view(const std::string& address, CycleView* view, std::string* why
         return code;
     }
     if (code != kExitOk) {
-        *why = "нет ответа контроллера " + address + " за " + std::to_string(cli_link_options().timeout_s) + " с";
+        // A link refused at once is not a Controller that kept silent.
+        if (std::chrono::steady_clock::now() - started < std::chrono::seconds(cli_link_options().timeout_s))
+            *why = "нет связи с контроллером " + address;
+        else
+            *why = "нет ответа контроллера " + address + " за " + std::to_string(cli_link_options().timeout_s) + " с";
         return code;
     }
     // A cycle whose settings read failed was shown from settings not yet
