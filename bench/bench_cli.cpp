@@ -77,6 +77,14 @@ bool answered(const Run& r)
 
 std::string address(const SimProcess& sim) { return "tcp:127.0.0.1:" + std::to_string(sim.port()); }
 
+// The requests the simulator has served so far; -1 when it does not say.
+long served(const SimProcess& sim)
+{
+    std::string status = sim.control("status");
+    size_t at = status.find("requests=");
+    return at == std::string::npos ? -1 : std::atol(status.c_str() + at + 9);
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -108,19 +116,24 @@ int main(int argc, char** argv)
 
     // Rounds alternate between the two, so a busy machine weighs on both alike.
     std::vector<double> cycle_ms, check_ms;
+    long cycle_requests = 0, check_requests = 0;
     for (int i = 0; i < rounds; ++i) {
+        long before = served(sim);
         auto start = BenchClock::now();
         if (poll_cycle() != CycleResult::Complete) {
             std::fprintf(stderr, "poll cycle failed: %s\n", headless_log().c_str());
             return 1;
         }
         cycle_ms.push_back(ms_since(start));
+        long between = served(sim);
         Run r = run({cli, "check", address(sim)});
         if (!answered(r)) {
             std::fprintf(stderr, "rarur-cli check did not answer (status %d): %s\n", r.status, r.output.c_str());
             return 1;
         }
         check_ms.push_back(r.ms);
+        cycle_requests = between - before;
+        check_requests = served(sim) - between;
     }
     {
         GdkLock lock;
@@ -133,10 +146,10 @@ int main(int argc, char** argv)
     std::printf("rarur-cli check against one poll cycle, layout 3, loopback, %d rounds (median / best):\n", rounds);
     std::printf("  process start (--version)  %8.2f ms  %8.2f ms\n", start,
                 *std::min_element(start_ms.begin(), start_ms.end()));
-    std::printf("  poll cycle (exchange)      %8.2f ms  %8.2f ms\n", cycle,
-                *std::min_element(cycle_ms.begin(), cycle_ms.end()));
-    std::printf("  rarur-cli check            %8.2f ms  %8.2f ms\n", check,
-                *std::min_element(check_ms.begin(), check_ms.end()));
+    std::printf("  poll cycle (exchange)      %8.2f ms  %8.2f ms   %ld requests\n", cycle,
+                *std::min_element(cycle_ms.begin(), cycle_ms.end()), cycle_requests);
+    std::printf("  rarur-cli check            %8.2f ms  %8.2f ms   %ld requests\n", check,
+                *std::min_element(check_ms.begin(), check_ms.end()), check_requests);
     std::printf("  check - start vs cycle     %8.2f       (target <= 1.50: check <= %.2f ms) %s\n",
                 (check - start) / cycle, bound, check <= bound ? "met" : "NOT MET");
     bench_report("cli_process_start", start, "ms", -1, "-", "-", -1);
