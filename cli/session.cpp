@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -32,6 +33,12 @@ std::mutex g_view_lock;   // the captured view, written on the window's thread
 CycleView g_view;
 std::atomic<int> g_cycles{0};
 std::atomic<int> g_settings_loads{0};
+
+// What cli_wait waits on changed: a worker's thread says so at once, so that
+// a command goes on when its cycle is complete, not at the next look.
+std::mutex g_wake_lock;
+std::condition_variable g_wake;
+unsigned g_wakes = 0;  // under g_wake_lock
 
 std::mutex g_said_lock;
 std::string g_last_message;   // a message box's text, logged right after it as well
@@ -90,11 +97,30 @@ void capture_view(const CycleView& view)
         g_view = view;
     }
     g_cycles++;
+    cli_wake();
 }
-void settings_loaded(int) { g_settings_loads++; }
+void settings_loaded(int)
+{
+    g_settings_loads++;
+    cli_wake();
+}
 
-void link_opened() { g_links_opened++; }
-void link_ended() { g_links_ended++; }
+void link_opened()
+{
+    g_links_opened++;
+    cli_wake();
+}
+void link_ended()
+{
+    g_links_ended++;
+    cli_wake();
+}
+
+unsigned wakes()
+{
+    std::lock_guard<std::mutex> g(g_wake_lock);
+    return g_wakes;
+}
 
 }  // namespace
 
@@ -199,13 +225,28 @@ bool cli_wait(const std::function<bool()>& done, std::chrono::milliseconds timeo
 {
     auto deadline = std::chrono::steady_clock::now() + timeout;
     for (;;) {
+        // Taken before the look, so that a change during it is not slept over.
+        unsigned seen = wakes();
         cli_pump_log();
         if (done())
             return true;
-        if (cli_interrupted() || std::chrono::steady_clock::now() >= deadline)
+        auto now = std::chrono::steady_clock::now();
+        if (cli_interrupted() || now >= deadline)
             return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        // Ctrl-C and what nobody wakes for (the log) are seen within 20 ms.
+        std::unique_lock<std::mutex> lock(g_wake_lock);
+        g_wake.wait_until(lock, std::min(now + std::chrono::milliseconds(20), deadline),
+                          [&] { return g_wakes != seen; });
     }
+}
+
+void cli_wake()
+{
+    {
+        std::lock_guard<std::mutex> g(g_wake_lock);
+        ++g_wakes;
+    }
+    g_wake.notify_all();
 }
 
 const CliAddress& cli_address() { return g_address; }

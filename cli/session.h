@@ -56,6 +56,9 @@ bool cli_interrupted();
 // Waits until `done` or `timeout` or Ctrl-C, passing log lines on meanwhile.
 // Returns done().
 bool cli_wait(const std::function<bool()>& done, std::chrono::milliseconds timeout);
+// Any thread: what a cli_wait in progress waits on may have changed; it
+// looks again now rather than within its 20 ms.
+void cli_wake();
 // Passes on what is queued in the log (the main thread, lock not held).
 void cli_pump_log();
 

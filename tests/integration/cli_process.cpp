@@ -41,12 +41,13 @@ CliResult run_cli(const CliRun& run)
             close(fd);
         for (const auto& [name, value] : run.env)
             setenv(name.c_str(), value.c_str(), 1);
+        const char* program = run.program.empty() ? RARUR_CLI_PATH : run.program.c_str();
         std::vector<char*> argv;
-        argv.push_back(const_cast<char*>(RARUR_CLI_PATH));
+        argv.push_back(const_cast<char*>(program));
         for (const std::string& a : run.args)
             argv.push_back(const_cast<char*>(a.c_str()));
         argv.push_back(nullptr);
-        execv(RARUR_CLI_PATH, argv.data());
+        execv(program, argv.data());
         _exit(127);
     }
     close(in[0]);

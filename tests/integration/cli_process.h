@@ -18,6 +18,7 @@ struct CliRun {
     std::vector<std::pair<std::string, std::string>> env;       // set for the child only
     std::string input;                                          // standard input (a pipe, not a terminal)
     int interrupt_after_ms = 0;                                 // > 0: SIGINT after this long
+    std::string program;                                        // another program to run; empty: rarur-cli
 };
 
 CliResult run_cli(const CliRun& run);

@@ -4,7 +4,10 @@
 #include "server.h"
 #include "stream_endpoint.h"
 
+#include <glib.h>
+
 #include <cerrno>
+#include <clocale>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -34,113 +37,150 @@ struct Options {
     bool freeze = false;
 };
 
-void usage()
-{
-    std::fputs(
-        "usage: rarur-sim [options]\n"
-        "  --listen HOST:PORT       Modbus TCP endpoint (PORT 0: any free port; IPv6 as [::1]:PORT)\n"
-        "  --port-file FILE         write the bound TCP port here once every endpoint is ready\n"
-        "  --usb-dir DIR --usb-id N USB stand-in socket DIR/rarur-N.sock (--usb-id repeatable)\n"
-        "  --modem-pty PATH         Hayes modem on a pty; PATH becomes a symlink to its slave\n"
-        "  --modem-result N         result code answered to a dial (default 1, CONNECT)\n"
-        "  --modem-guard MS         guard time around \"+++\" (default 1000)\n"
-        "  --modem-baud N           pace the modem's line at N baud, 10 bits a byte (default: no pacing)\n"
-        "  --protocol-version V     identification register 1 and the layout (default 410)\n"
-        "  --serial N               serial number of the Controller (default 100123)\n"
-        "  --record FILE            append one line per request\n"
-        "  --control PATH           Unix socket for control commands\n"
-        "  --fault \"RULE\"           a fault as in the control command \"fault RULE\" (repeatable)\n"
-        "  --seed N                 seed of the plant's randomness (default 1)\n"
-        "  --freeze                 start with the plant frozen\n"
-        "  --version                print the version and exit\n",
-        stderr);
-}
-
-bool parse_int(const char* text, long lo, long hi, long& v)
-{
-    char* end = nullptr;
-    v = std::strtol(text, &end, 10);
-    return *text && !*end && v >= lo && v <= hi;
-}
-
 // Reads a whole number within [lo, hi] into `out`; false leaves `out` alone.
 template <typename T>
-bool set_int(const char* text, long lo, long hi, T& out)
+bool set_int(const char* text, long long lo, long long hi, T& out)
 {
-    long n = 0;
-    if (!parse_int(text, lo, hi, n))
+    char* end = nullptr;
+    errno = 0;
+    long long v = std::strtoll(text, &end, 10);
+    if (!*text || *end || errno == ERANGE || v < lo || v > hi)
         return false;
-    out = T(n);
+    out = T(v);
     return true;
 }
 
-// The options that take a value; `set` is false for a value out of range.
-struct ValueOption {
+// A numeric option: where its value goes and the range it must lie in.
+struct NumberOption {
     const char* name;
-    bool (*set)(Options& o, const char* v);
+    long long lo, hi;
+    void (*store)(Options& o, long long v);
 };
 
-constexpr ValueOption kValueOptions[] = {
-    {"--listen", [](Options& o, const char* v) { o.listen = v; return true; }},
-    {"--port-file", [](Options& o, const char* v) { o.port_file = v; return true; }},
-    {"--usb-dir", [](Options& o, const char* v) { o.usb_dir = v; return true; }},
-    {"--usb-id", [](Options& o, const char* v) {
-         int id = 0;
-         if (!set_int(v, 0, 1000000, id))
-             return false;
-         o.usb_ids.push_back(id);
-         return true;
-     }},
-    {"--modem-pty", [](Options& o, const char* v) { o.modem_pty = v; return true; }},
-    {"--modem-result", [](Options& o, const char* v) { return set_int(v, 0, 255, o.modem_result); }},
-    {"--modem-guard", [](Options& o, const char* v) { return set_int(v, 0, 10000, o.modem_guard_ms); }},
-    {"--modem-baud", [](Options& o, const char* v) { return set_int(v, 0, 1000000, o.modem_baud); }},
-    {"--protocol-version", [](Options& o, const char* v) { return set_int(v, 0, 65535, o.protocol_version); }},
-    {"--serial", [](Options& o, const char* v) { return set_int(v, 0, 999999, o.serial); }},
-    {"--record", [](Options& o, const char* v) { o.record = v; return true; }},
-    {"--control", [](Options& o, const char* v) { o.control = v; return true; }},
-    {"--fault", [](Options& o, const char* v) { o.faults.push_back(v); return true; }},
-    {"--seed", [](Options& o, const char* v) { return set_int(v, 0, 0xFFFFFFFFL, o.seed); }},
+const NumberOption kNumberOptions[] = {
+    {"--modem-result", 0, 255, [](Options& o, long long v) { o.modem_result = int(v); }},
+    {"--modem-guard", 0, 10000, [](Options& o, long long v) { o.modem_guard_ms = int(v); }},
+    {"--modem-baud", 0, 1000000, [](Options& o, long long v) { o.modem_baud = int(v); }},
+    {"--protocol-version", 0, 65535, [](Options& o, long long v) { o.protocol_version = int(v); }},
+    {"--serial", 0, 999999, [](Options& o, long long v) { o.serial = uint32_t(v); }},
+    {"--seed", 0, 0xFFFFFFFFLL, [](Options& o, long long v) { o.seed = uint32_t(v); }},
 };
 
-int parse_options(int argc, char** argv, Options& o)
+constexpr long long kUsbIdMax = 1000000;
+
+std::string range_error(const char* name, const char* value, long long lo, long long hi)
 {
-    for (int i = 1; i < argc; ++i) {
-        std::string a = argv[i];
-        if (a == "--freeze") {
-            o.freeze = true;
+    return std::string(name) + ": «" + value + "» — нужно целое число от " + std::to_string(lo) + " до " +
+           std::to_string(hi);
+}
+
+gboolean number_option(const gchar* name, const gchar* value, gpointer data, GError** error)
+{
+    Options& o = *static_cast<Options*>(data);
+    for (const NumberOption& option : kNumberOptions) {
+        if (std::strcmp(name, option.name) != 0)
             continue;
+        long long v = 0;
+        if (set_int(value, option.lo, option.hi, v)) {
+            option.store(o, v);
+            return TRUE;
         }
-        if (a == "--help" || a == "-h") {
-            usage();
-            std::exit(0);
-        }
-        if (a == "--version") {
-            std::fputs("rarur-sim (RARUR Service) " RARUR_VERSION "\n", stdout);
-            std::exit(0);
-        }
-        const ValueOption* option = nullptr;
-        for (const ValueOption& candidate : kValueOptions)
-            if (a == candidate.name)
-                option = &candidate;
-        if (!option) {
-            std::fprintf(stderr, "rarur-sim: unknown option %s\n", a.c_str());
-            return -1;
-        }
-        if (i + 1 >= argc) {
-            std::fprintf(stderr, "rarur-sim: %s needs a value\n", a.c_str());
-            return -1;
-        }
-        const char* v = argv[++i];
-        if (!option->set(o, v)) {
-            std::fprintf(stderr, "rarur-sim: bad option or value: %s %s\n", a.c_str(), v);
-            return -1;
-        }
+        g_set_error_literal(error, G_OPTION_ERROR, G_OPTION_ERROR_BAD_VALUE,
+                            range_error(name, value, option.lo, option.hi).c_str());
+        return FALSE;
     }
-    if (!o.usb_ids.empty() && o.usb_dir.empty()) {
-        std::fprintf(stderr, "rarur-sim: --usb-id needs --usb-dir\n");
-        return -1;
+    g_set_error(error, G_OPTION_ERROR, G_OPTION_ERROR_UNKNOWN_OPTION, "неизвестный параметр %s", name);
+    return FALSE;
+}
+
+int usage_error(const std::string& text)
+{
+    std::fprintf(stderr, "rarur-sim: %s\nПодробнее: rarur-sim --help\n", text.c_str());
+    return 2;
+}
+
+// Fills `o` from the command line. Returns the exit status when the program
+// ends here (2 after a usage error said on stderr) and sets `answered` after
+// --version; --help exits 0 from inside.
+int parse_options(int argc, char** argv, Options& o, bool& answered)
+{
+    gchar *listen = nullptr, *port_file = nullptr, *usb_dir = nullptr, *modem_pty = nullptr, *record = nullptr,
+          *control = nullptr;
+    gchar **usb_ids = nullptr, **faults = nullptr;
+    gboolean freeze = FALSE, version = FALSE;
+    auto number = reinterpret_cast<gpointer>(number_option);
+    const GOptionEntry entries[] = {
+        {"listen", 0, 0, G_OPTION_ARG_STRING, &listen,
+         "Принимать Modbus TCP на этом адресе (ПОРТ 0 — любой свободный; IPv6 в скобках: [::1]:1502)", "УЗЕЛ:ПОРТ"},
+        {"port-file", 0, 0, G_OPTION_ARG_FILENAME, &port_file,
+         "Записать в ФАЙЛ занятый порт TCP, когда все точки подключения готовы", "ФАЙЛ"},
+        {"usb-dir", 0, 0, G_OPTION_ARG_FILENAME, &usb_dir, "Папка сокетов USB: КАТАЛОГ/rarur-N.sock", "КАТАЛОГ"},
+        {"usb-id", 0, 0, G_OPTION_ARG_STRING_ARRAY, &usb_ids,
+         "Номер контроллера на USB (можно несколько раз; по умолчанию 1)", "N"},
+        {"modem-pty", 0, 0, G_OPTION_ARG_FILENAME, &modem_pty,
+         "Модем Hayes на псевдотерминале; ПУТЬ станет ссылкой на него", "ПУТЬ"},
+        {"modem-result", 0, 0, G_OPTION_ARG_CALLBACK, number,
+         "Код результата в ответ на набор номера (по умолчанию 1, CONNECT)", "N"},
+        {"modem-guard", 0, 0, G_OPTION_ARG_CALLBACK, number,
+         "Защитная пауза вокруг «+++», мс (по умолчанию 1000)", "МС"},
+        {"modem-baud", 0, 0, G_OPTION_ARG_CALLBACK, number,
+         "Скорость линии модема, бод, 10 бит на байт (по умолчанию без ограничения)", "N"},
+        {"protocol-version", 0, 0, G_OPTION_ARG_CALLBACK, number,
+         "Версия протокола и по ней раскладка регистров (по умолчанию 410)", "V"},
+        {"serial", 0, 0, G_OPTION_ARG_CALLBACK, number, "Заводской номер контроллера (по умолчанию 100123)", "N"},
+        {"record", 0, 0, G_OPTION_ARG_FILENAME, &record, "Дописывать в ФАЙЛ строку о каждом запросе", "ФАЙЛ"},
+        {"control", 0, 0, G_OPTION_ARG_FILENAME, &control, "Сокет Unix для команд управления", "ПУТЬ"},
+        {"fault", 0, 0, G_OPTION_ARG_STRING_ARRAY, &faults,
+         "Неисправность, как в команде управления «fault ПРАВИЛО» (можно несколько раз)", "ПРАВИЛО"},
+        {"seed", 0, 0, G_OPTION_ARG_CALLBACK, number, "Начальное число случайностей ЭПУ (по умолчанию 1)", "N"},
+        {"freeze", 0, 0, G_OPTION_ARG_NONE, &freeze, "Начать с остановленной ЭПУ", nullptr},
+        {"version", 0, 0, G_OPTION_ARG_NONE, &version, "Показать версию и выйти", nullptr},
+        {}};
+    GOptionContext* context = g_option_context_new(nullptr);
+    g_option_context_set_summary(context, "Имитатор контроллера RARUR с живой ЭПУ: для демонстрации и для тестов.");
+    GOptionGroup* group = g_option_group_new("rarur-sim", "", "", &o, nullptr);
+    g_option_group_add_entries(group, entries);
+    g_option_context_set_main_group(context, group);
+    GError* error = nullptr;
+    int status = 0;
+    if (!g_option_context_parse(context, &argc, &argv, &error)) {
+        status = usage_error(error->message);
+        g_error_free(error);
+    } else if (argc > 1) {
+        status = usage_error(std::string("лишний аргумент «") + argv[1] + "»");
+    } else if (version) {
+        std::fputs("rarur-sim (RARUR Service) " RARUR_VERSION "\n", stdout);
     }
+    g_option_context_free(context);
+
+    auto take = [](gchar* from, std::string& to) {
+        if (from)
+            to = from;
+        g_free(from);
+    };
+    take(listen, o.listen);
+    take(port_file, o.port_file);
+    take(usb_dir, o.usb_dir);
+    take(modem_pty, o.modem_pty);
+    take(record, o.record);
+    take(control, o.control);
+    o.freeze = freeze;
+    for (gchar** id = usb_ids; id && *id; ++id) {
+        int n = 0;
+        if (status == 0 && !set_int(*id, 0, kUsbIdMax, n))
+            status = usage_error(range_error("--usb-id", *id, 0, kUsbIdMax));
+        o.usb_ids.push_back(n);
+    }
+    for (gchar** rule = faults; rule && *rule; ++rule)
+        o.faults.push_back(*rule);
+    g_strfreev(usb_ids);
+    g_strfreev(faults);
+    answered = version;
+    if (status != 0 || version)
+        return status;
+
+    if (!o.usb_ids.empty() && o.usb_dir.empty())
+        return usage_error("--usb-id: нужен и --usb-dir");
     if (!o.usb_dir.empty() && o.usb_ids.empty())
         o.usb_ids.push_back(1);
     return 0;
@@ -162,11 +202,14 @@ int write_port_file(const std::string& path, int port)
 
 int main(int argc, char** argv)
 {
+    // GLib's own messages (a wrong option) in the user's language; numbers
+    // in the control channel and the record stay as they are.
+    std::setlocale(LC_CTYPE, "");
+    std::setlocale(LC_MESSAGES, "");
     Options o;
-    if (parse_options(argc, argv, o) < 0) {
-        usage();
-        return 2;
-    }
+    bool answered = false;
+    if (int status = parse_options(argc, argv, o, answered); status != 0 || answered)
+        return status;
     struct sigaction sa{};
     sa.sa_handler = on_signal;
     sigaction(SIGINT, &sa, nullptr);
