@@ -117,6 +117,8 @@ public:
         return *this;
     }
     Json& field(const char* name, const std::string& value) { return key(name).str(value); }
+    // A text literal or table entry is a string, not the bool it would convert to.
+    Json& field(const char* name, const char* value) { return key(name).str(value ? value : ""); }
     Json& field(const char* name, bool value) { return key(name).boolean(value); }
     Json& field(const char* name, long long value) { return key(name).integer(value); }
     Json& field(const char* name, double value, int decimals) { return key(name).number(value, decimals); }

@@ -316,6 +316,7 @@ TEST(PlantReport, JsonIsValidLocaleFreeAndEscapesTheControllersTexts)
     EXPECT_NE(json.find("\"load\":{\"alarm\":false,\"voltage\":53.50,"), std::string::npos) << json;
     EXPECT_NE(json.find("\"sensor2\":{\"temperature\":null,\"state\":3}"), std::string::npos) << json;
     EXPECT_NE(json.find("\"first_degree\":1"), std::string::npos) << json;
+    EXPECT_NE(json.find("\"mode\":1,\"mode_text\":\"АБ в содержании\""), std::string::npos) << json;
     EXPECT_NE(json.find("{\"code\":352,\"text\":\"Авария фазы Ф1 сети\"}"), std::string::npos) << json;
     EXPECT_NE(json.find("\"blocks\":[{\"block\":1,\"state\":0,\"state_text\":\"Норма\",\"voltage\":13.37,"),
               std::string::npos)
