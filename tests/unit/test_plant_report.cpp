@@ -330,8 +330,14 @@ TEST(PlantReport, TextShowsTheWindowsWordsWithoutMarkup)
     Plant p;
     p.alarm(1, 352);
     p.phase(1, 172, 1);
+    // Names are plain text in the lists: nothing in them is markup.
+    p.set(F::DryContactCount, 1);
+    std::memcpy(settings_item(p.device, F::DryContactNames, 0).data(), "<b>&amp;", 8);
     std::string text = plant_status_text(p.view(), false);
+    EXPECT_NE(text.find("Сухие контакты\n  СК1 \"<b>&amp;\" Норма\n"), std::string::npos) << text;
+    EXPECT_NE(plant_status_json(p.view(), "").find("\"label\":\"<b>&amp;\""), std::string::npos);
     EXPECT_EQ(text.find("<span"), std::string::npos) << text;
+    EXPECT_EQ(text.find("&lt;"), std::string::npos) << text;
     EXPECT_NE(text.find("  Т1: 21.5°C <0.0°C>\n"), std::string::npos) << text;
     EXPECT_NE(text.find("\nСеть: 172В 228В 228В\n"), std::string::npos) << text;
     EXPECT_NE(text.find("Аварии 1 степени\n  Авария фазы Ф1 сети\n"), std::string::npos) << text;
