@@ -117,6 +117,8 @@ public:
         return *this;
     }
     Json& field(const char* name, const std::string& value) { return key(name).str(value); }
+    // A text literal or table entry is a string, not the bool it would convert to.
+    Json& field(const char* name, const char* value) { return key(name).str(value ? value : ""); }
     Json& field(const char* name, bool value) { return key(name).boolean(value); }
     Json& field(const char* name, long long value) { return key(name).integer(value); }
     Json& field(const char* name, double value, int decimals) { return key(name).number(value, decimals); }
@@ -171,10 +173,12 @@ std::string valid_utf8(const std::string& text)
 std::string plain(const std::optional<std::string>& markup) { return markup ? valid_utf8(markup_text(*markup)) : ""; }
 std::string plain(const WidgetView& view) { return plain(view.markup); }
 bool shown(const WidgetView& view) { return view.visible.value_or(true); }
+// List cells are plain text (the lists show no markup): a name is taken as
+// it is, whatever characters it holds.
 std::string cell(const ListRow& row, int column)
 {
     const std::string* text = row.cell(column);
-    return text ? valid_utf8(markup_text(*text)) : "";
+    return text ? valid_utf8(*text) : "";
 }
 // A quoted name of the window's lists ("\"Связь\"") as the bare name.
 std::string unquoted(std::string name)
@@ -314,10 +318,6 @@ std::string markup_text(const std::string& markup, bool color)
 std::string plant_status_text(const CycleView& v, bool color)
 {
     auto t = [color](const WidgetView& w) { return w.markup ? valid_utf8(markup_text(*w.markup, color)) : ""; };
-    auto c = [color](const ListRow& row, int column) {
-        const std::string* text = row.cell(column);
-        return text ? valid_utf8(markup_text(*text, color)) : "";
-    };
     std::string s;
     auto line = [&s](const std::string& text) { s += text + "\n"; };
     const IdentificationView& id = v.identification;
@@ -403,7 +403,7 @@ std::string plant_status_text(const CycleView& v, bool color)
         for (const ListRow& row : view.rows) {
             std::string text;
             for (int column : columns)
-                text = join(text, c(row, column));
+                text = join(text, cell(row, column));
             line("  " + text);
         }
     };

@@ -94,7 +94,12 @@ void capture_view(const CycleView& view)
 {
     {
         std::lock_guard<std::mutex> g(g_view_lock);
+        // A cycle that left the event lists alone leaves them as the window
+        // does: as the last cycle that changed them built them.
+        ActiveListsView lists = std::move(g_view.event_lists);
         g_view = view;
+        if (!view.event_lists.changed)
+            g_view.event_lists = std::move(lists);
     }
     g_cycles++;
     cli_wake();

@@ -1,11 +1,19 @@
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
 #include <cctype>
 #include <clocale>
 #include <cstring>
 #include <string>
 
+#include "base/gdk_lock.h"
+#include "base/headless_ui.h"
 #include "cli/plant_report.h"
+#include "cli/session.h"
+#include "link/connection.h"
+#include "modbus/exchange.h"
+#include "status/display_hooks.h"
 
 namespace {
 
@@ -308,6 +316,7 @@ TEST(PlantReport, JsonIsValidLocaleFreeAndEscapesTheControllersTexts)
     EXPECT_NE(json.find("\"load\":{\"alarm\":false,\"voltage\":53.50,"), std::string::npos) << json;
     EXPECT_NE(json.find("\"sensor2\":{\"temperature\":null,\"state\":3}"), std::string::npos) << json;
     EXPECT_NE(json.find("\"first_degree\":1"), std::string::npos) << json;
+    EXPECT_NE(json.find("\"mode\":1,\"mode_text\":\"АБ в содержании\""), std::string::npos) << json;
     EXPECT_NE(json.find("{\"code\":352,\"text\":\"Авария фазы Ф1 сети\"}"), std::string::npos) << json;
     EXPECT_NE(json.find("\"blocks\":[{\"block\":1,\"state\":0,\"state_text\":\"Норма\",\"voltage\":13.37,"),
               std::string::npos)
@@ -321,10 +330,45 @@ TEST(PlantReport, TextShowsTheWindowsWordsWithoutMarkup)
     Plant p;
     p.alarm(1, 352);
     p.phase(1, 172, 1);
+    // Names are plain text in the lists: nothing in them is markup.
+    p.set(F::DryContactCount, 1);
+    std::memcpy(settings_item(p.device, F::DryContactNames, 0).data(), "<b>&amp;", 8);
     std::string text = plant_status_text(p.view(), false);
+    EXPECT_NE(text.find("Сухие контакты\n  СК1 \"<b>&amp;\" Норма\n"), std::string::npos) << text;
+    EXPECT_NE(plant_status_json(p.view(), "").find("\"label\":\"<b>&amp;\""), std::string::npos);
     EXPECT_EQ(text.find("<span"), std::string::npos) << text;
+    EXPECT_EQ(text.find("&lt;"), std::string::npos) << text;
     EXPECT_NE(text.find("  Т1: 21.5°C <0.0°C>\n"), std::string::npos) << text;
     EXPECT_NE(text.find("\nСеть: 172В 228В 228В\n"), std::string::npos) << text;
     EXPECT_NE(text.find("Аварии 1 степени\n  Авария фазы Ф1 сети\n"), std::string::npos) << text;
     EXPECT_NE(text.find("  Ф1: 172В Понижено\n"), std::string::npos) << text;
+}
+
+TEST(CliSession, TheViewReportedKeepsTheEventListsOfTheLastCycleThatBuiltThem)
+{
+    cli_runtime_start();
+    CycleView built;
+    built.event_lists.changed = true;
+    built.event_lists.rows[0] = {"Авария фазы Ф1 сети"};
+    built.event_lists.codes[0] = {352};
+    CycleView unchanged;   // the next cycle: same events, the lists are left alone
+    unchanged.alarm1_count = 1;
+    {
+        GdkLock lock;
+        display_apply(built);
+        display_apply(unchanged);
+    }
+    CycleView reported = cli_last_view();
+    // What the program's runtime installed goes, for the tests after this one.
+    headless_ui_install();
+    display_hooks_headless();
+    connection_unsubscribe_all();
+    exchange_set_events(ExchangeEvents{});
+    signal(SIGINT, SIG_DFL);
+    signal(SIGTERM, SIG_DFL);
+
+    EXPECT_EQ(reported.alarm1_count, 1u);
+    ASSERT_EQ(reported.event_lists.rows[0].size(), 1u);
+    EXPECT_EQ(reported.event_lists.rows[0][0], "Авария фазы Ф1 сети");
+    EXPECT_EQ(reported.event_lists.codes[0], std::vector<uint16_t>{352});
 }
