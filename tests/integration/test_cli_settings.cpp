@@ -65,7 +65,7 @@ struct CliSettings : ::testing::Test {
     }
     CliResult apply(const std::string& password, const std::string& path)
     {
-        return run_cli({{"settings", "apply", "--yes", path, address}, {{"RARUR_MONITORING_PASSWORD", password}}, "", 0});
+        return run_cli({{"settings", "apply", "--yes", path, address}, {{"RARUR_MONITORING_PASSWORD", password}}, "", 0, ""});
     }
 };
 
@@ -129,7 +129,7 @@ TEST_F(CliSettings, AWrongPasswordIsNotAcceptedAndAScriptWithoutYesWritesNothing
     // Standard input is a pipe here: without --yes nothing is asked, read or sent.
     sim->clear_record();
     CliResult no_yes =
-        run_cli({{"settings", "apply", edited_file, address}, {{"RARUR_MONITORING_PASSWORD", "123456"}}, "y\n", 0});
+        run_cli({{"settings", "apply", edited_file, address}, {{"RARUR_MONITORING_PASSWORD", "123456"}}, "y\n", 0, ""});
     EXPECT_EQ(no_yes.exit_code, 2) << no_yes.err;
     EXPECT_NE(no_yes.err.find("--yes"), std::string::npos) << no_yes.err;
     EXPECT_EQ(settings_writes(*sim), 0);
