@@ -362,8 +362,10 @@ int poll_thread_main(const WorkerContext& context)
 {
     PollState& p = state();
     app.poll_running = 1;
+    // The transport thread was started just before this one and is up within
+    // microseconds: a millisecond's sleep here was most of a one-shot check.
     while (!app.transport_running && context.live())
-        context.sleep_for(std::chrono::milliseconds(1));
+        std::this_thread::sleep_for(std::chrono::microseconds(50));
     if (p.timer)
         g_timer_destroy(p.timer);
     p.timer = g_timer_new();
