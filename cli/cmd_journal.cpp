@@ -124,8 +124,32 @@ bool ends_with(const std::string& name, const char* suffix)
 
 // ---- -o FILE -----------------------------------------------------------------
 
+// A file that cannot be made is said before a read that may take minutes
+// over a modem, not after it: its folder must let a file be made, or the
+// file be there and writable. 0, or the errno.
+int file_writable(const std::string& name)
+{
+    gchar* path = g_filename_from_utf8(name.c_str(), -1, nullptr, nullptr, nullptr);
+    if (!path)
+        return EINVAL;
+    gchar* dir = g_path_get_dirname(path);
+    int error = 0;
+    if (access(dir, W_OK | X_OK) != 0) {
+        error = errno;
+        if (access(path, W_OK) == 0)
+            error = 0;
+    }
+    g_free(dir);
+    g_free(path);
+    return error;
+}
+
 int journal_to_file(const std::string& address, const std::string& name, bool csv)
 {
+    if (int error = file_writable(name)) {
+        cli_error(format("Ошибка открытия файла '%s': %s", name.c_str(), g_strerror(error)));
+        return kExitFailed;
+    }
     if (int code = cli_connect(address); code != kExitOk) {
         cli_disconnect();
         return code;
@@ -229,6 +253,10 @@ int archive_exit(const ReadOutcome& read) { return read.interrupted ? kExitInter
 
 int journal_to_archive(const std::string& address, const std::string& dir)
 {
+    if (g_mkdir_with_parents(dir.c_str(), 0755) != 0) {
+        cli_error(format("Ошибка создания каталога '%s': %s", dir.c_str(), g_strerror(errno)));
+        return kExitFailed;
+    }
     if (int code = cli_connect(address); code != kExitOk) {
         cli_disconnect();
         return code;
@@ -239,10 +267,6 @@ int journal_to_archive(const std::string& address, const std::string& dir)
     };
     JournalSource source = journal_source();
     uint16_t newest = journal_first_record(status_identification_register(8));
-    if (g_mkdir_with_parents(dir.c_str(), 0755) != 0) {
-        cli_error(format("Ошибка создания каталога '%s': %s", dir.c_str(), g_strerror(errno)));
-        return finish(kExitFailed);
-    }
     std::string path = format("%s/%u.csv", dir.c_str(), source.identification_serial);
     ArchiveFile archive;
     if (int error = archive.open_locked(path)) {
