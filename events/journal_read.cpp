@@ -122,7 +122,9 @@ int journal_read_start(JournalReadPlan plan)
         j.progress = JournalProgressView{};
         j.progress.total = plan.count;
         j.ended = false;
+        // A worker that finds the link gone before its first record leaves this.
         j.result = JournalReadResult{};
+        j.result.end = JournalReadEnd::Stopped;
     }
     j.reading = 1;
     int started = worker_start(kJournalLane, link_session_current(), [plan = std::move(plan)](const WorkerContext& c) {
