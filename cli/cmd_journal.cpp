@@ -191,17 +191,24 @@ class ArchiveFile {
 public:
     ~ArchiveFile()
     {
-        if (fd_ >= 0)
-            close(fd_);
+        if (fd_ < 0)
+            return;
+        // A first run that appended nothing leaves no empty archive behind.
+        struct stat st {};
+        if (locked_ && fstat(fd_, &st) == 0 && st.st_size == 0)
+            unlink(path_.c_str());
+        close(fd_);
     }
     // 0, or the errno; EWOULDBLOCK: another run holds it.
     int open_locked(const std::string& path)
     {
+        path_ = path;
         fd_ = open(path.c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
         if (fd_ < 0)
             return errno;
         if (flock(fd_, LOCK_EX | LOCK_NB) != 0)
             return errno;
+        locked_ = true;
         return 0;
     }
     int read_all(std::string* text)
@@ -246,7 +253,9 @@ public:
     }
 
 private:
+    std::string path_;
     int fd_ = -1;
+    bool locked_ = false;
 };
 
 int archive_exit(const ReadOutcome& read) { return read.interrupted ? kExitInterrupted : kExitFailed; }
