@@ -34,6 +34,7 @@ std::optional<JournalRow> journal_row(const JournalRecord& record, int16_t zone,
     if (record.presence != 0)
         return std::nullopt;
     JournalRow row;
+    row.record = record;
     row.icon = journal_kind_icon(record.kind);
     row.descriptor = record.descriptor;
     row.date = controller_time_text(record.time, zone, summer);
@@ -45,19 +46,22 @@ std::optional<JournalRow> journal_row(const JournalRecord& record, int16_t zone,
     return row;
 }
 
-std::string journal_progress_text(int done, double elapsed)
+std::string journal_progress_text(int done, double elapsed, int total)
 {
-    int remaining = done > 0 ? static_cast<int>(elapsed / done * (kJournalReadCount - done)) : 0;
-    return format("%.1f%% [%d:%02d]", 100.0 * done / kJournalReadCount, remaining / 60, remaining % 60);
+    if (total <= 0)
+        total = 1;
+    int remaining = done > 0 ? static_cast<int>(elapsed / done * (total - done)) : 0;
+    return format("%.1f%% [%d:%02d]", 100.0 * done / total, remaining / 60, remaining % 60);
 }
 
-JournalReadResult journal_read_records(uint16_t first, const JournalReadControl& c)
+JournalReadResult journal_read_records(uint16_t first, const JournalReadControl& c, int count,
+                                       JournalDirection direction)
 {
     JournalReadResult result;
     result.end = JournalReadEnd::Stopped;
     uint16_t record = first;
     int failed_in_row = 0;
-    for (int i = 1; i <= kJournalReadCount; ++i) {
+    for (int i = 1; i <= count; ++i) {
         if (!c.go_on())
             return result;
         uint8_t bytes[kJournalRecordBytes] = {};
@@ -75,12 +79,15 @@ JournalReadResult journal_read_records(uint16_t first, const JournalReadControl&
                 c.failed(i, record);
         }
         if (c.step)
-            c.step(i, read ? bytes : nullptr);
+            c.step(i, record, read ? bytes : nullptr);
         if (failed_in_row >= kJournalSilentLimit) {
             result.end = JournalReadEnd::Silent;
             return result;
         }
-        record = journal_previous_record(record);
+        if (c.last && c.last(record, read ? bytes : nullptr))
+            break;
+        record = direction == JournalDirection::Backwards ? journal_previous_record(record)
+                                                          : journal_next_record(record);
     }
     result.end = JournalReadEnd::Complete;
     return result;

@@ -37,6 +37,16 @@ constexpr uint16_t journal_previous_record(uint16_t record)
 {
     return record == 0 ? kJournalRingSize - 1 : static_cast<uint16_t>(record - 1);
 }
+// One forward, from 4095 round to 0.
+constexpr uint16_t journal_next_record(uint16_t record)
+{
+    return record == kJournalRingSize - 1 ? 0 : static_cast<uint16_t>(record + 1);
+}
+// How many steps forward from `from` to `to` round the ring (0 when equal).
+constexpr int journal_ring_distance(uint16_t from, uint16_t to)
+{
+    return (int(to % kJournalRingSize) - int(from % kJournalRingSize) + kJournalRingSize) % kJournalRingSize;
+}
 
 // Kind column text and stock icon.
 const char* journal_kind_text(uint16_t kind);
@@ -45,6 +55,8 @@ const char* journal_kind_icon(uint16_t kind);
 // One row of JournalListStore (columns image, descriptor, date, code,
 // subcode_i, subcode).
 struct JournalRow {
+    uint16_t position = 0;   // where in the ring it was read
+    JournalRecord record;    // as the Controller holds it
     const char* icon = "";
     unsigned descriptor = 0;
     std::string date;
@@ -58,9 +70,9 @@ struct JournalRow {
 std::optional<JournalRow> journal_row(const JournalRecord& record, int16_t zone, bool summer, int layout,
                                       const CatalogueSettings& settings);
 
-// Progress after `done` of kJournalReadCount records in `elapsed` seconds:
+// Progress after `done` of `total` records in `elapsed` seconds:
 // "%.1f%% [%d:%02d]" with the remaining time the mean so far gives.
-std::string journal_progress_text(int done, double elapsed);
+std::string journal_progress_text(int done, double elapsed, int total = kJournalReadCount);
 
 // A Controller that fails this many records in a row has stopped answering:
 // the read ends there instead of spending its time-out on each of 2000.
@@ -70,12 +82,14 @@ constexpr int kJournalSilentLimit = 10;
 // false once the read is to end before the next record (the stop button, the
 // link gone); `failed` hears of a record that could not be read (attempt
 // 1-2000, record number); `step` follows every record tried, with its bytes,
-// or nullptr when it failed.
+// or nullptr when it failed; `last`, when given, is asked after each step
+// whether that record ends the read (a complete one).
 struct JournalReadControl {
     std::function<ModbusResult(uint16_t record, uint8_t* out)> read;
     std::function<bool()> go_on;
     std::function<void(int attempt, uint16_t record)> failed;
-    std::function<void(int done, const uint8_t* bytes)> step;
+    std::function<void(int done, uint16_t record, const uint8_t* bytes)> step;
+    std::function<bool(uint16_t record, const uint8_t* bytes)> last;
 };
 enum class JournalReadEnd { Complete, Stopped, Silent };
 struct JournalReadResult {
@@ -83,8 +97,12 @@ struct JournalReadResult {
     bool failed = false;   // some record could not be read
     int done = 0;          // records tried
 };
-// Up to kJournalReadCount records backwards from `first`.
-JournalReadResult journal_read_records(uint16_t first, const JournalReadControl& control);
+// Up to `count` records from `first`, backwards (newest first, as the window
+// reads) or forwards.
+enum class JournalDirection { Backwards, Forwards };
+JournalReadResult journal_read_records(uint16_t first, const JournalReadControl& control,
+                                       int count = kJournalReadCount,
+                                       JournalDirection direction = JournalDirection::Backwards);
 
 // The log line that ends a read; `stopped_by_user` when the stop button
 // ended it. error: the line is err_text.

@@ -6,6 +6,15 @@ namespace {
 constexpr int kColumns = 5;
 }  // namespace
 
+std::vector<JournalExportRow> journal_export_rows(std::span<const JournalRow> rows)
+{
+    std::vector<JournalExportRow> out;
+    out.reserve(rows.size());
+    for (const JournalRow& row : rows)
+        out.push_back({row.descriptor, row.kind_text, row.date, row.event});
+    return out;
+}
+
 void journal_export_write(SpreadsheetWriter& w, std::string_view site, uint32_t serial,
                           std::span<const JournalExportRow> rows)
 {
@@ -39,6 +48,31 @@ void journal_export_write(SpreadsheetWriter& w, std::string_view site, uint32_t 
     spreadsheet_line(w, "</Table>");
     spreadsheet_line(w, "</Worksheet>");
     spreadsheet_line(w, "</Workbook>");
+}
+
+std::string journal_csv_field(std::string_view text)
+{
+    if (text.find_first_of(",\"\r\n") == std::string_view::npos)
+        return std::string(text);
+    std::string field = "\"";
+    for (char c : text) {
+        if (c == '"')
+            field += '"';
+        field += c;
+    }
+    return field + "\"";
+}
+
+void journal_csv_write(SpreadsheetWriter& w, std::span<const JournalExportRow> rows)
+{
+    spreadsheet_line(w, "№,Д,Тип,Дата,Описание");
+    size_t k = 0;
+    for (const JournalExportRow& row : rows) {
+        spreadsheet_line(w, "%zu,%u,%s,%s,%s", ++k, row.descriptor, journal_csv_field(row.kind_text).c_str(),
+                         journal_csv_field(row.date).c_str(), journal_csv_field(row.event).c_str());
+        if (w.error)
+            return;
+    }
 }
 
 std::string journal_export_file_name(uint32_t identification_serial)

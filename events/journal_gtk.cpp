@@ -39,6 +39,8 @@ GtkTreeModelFilter* journal_filter_model()
 // in at the end and leave all at once, so a row's position is its key's.
 std::vector<JournalSearchKey> g_keys;
 JournalFilter g_filter;
+// The decoded rows the store shows, in its order: what the export writes.
+std::vector<JournalRow> g_rows;
 
 JournalSearchKey key_of_row(GtkTreeModel* model, GtkTreeIter* iter)
 {
@@ -81,6 +83,7 @@ void clear_rows()
     if (GtkListStore* store = journal_store())
         gtk_list_store_clear(store);
     g_keys.clear();
+    g_rows.clear();
     show_filter_count();
 }
 
@@ -105,6 +108,7 @@ void append_new_rows()
                                           row.date.c_str(), kKind, row.kind_text, kCode, row.code, kEvent,
                                           row.event.c_str(), -1);
     }
+    g_rows.insert(g_rows.end(), std::make_move_iterator(rows.begin()), std::make_move_iterator(rows.end()));
     show_filter_count();
 }
 
@@ -136,7 +140,7 @@ gboolean journal_progress_tick(gpointer)
     append_new_rows();
     if (busy) {
         JournalProgressView p = journal_progress();
-        set_progress(double(p.done) / kJournalReadCount, p.text.c_str());
+        set_progress(p.total > 0 ? double(p.done) / p.total : 0, p.text.c_str());
         return TRUE;
     }
     set_progress(0, "");
@@ -144,24 +148,6 @@ gboolean journal_progress_tick(gpointer)
     g_tick = 0;
     journal_controls_update();
     return FALSE;
-}
-
-std::vector<JournalExportRow> rows_of_store(GtkListStore* store)
-{
-    std::vector<JournalExportRow> rows;
-    GtkTreeModel* model = GTK_TREE_MODEL(store);
-    GtkTreeIter iter;
-    for (bool valid = gtk_tree_model_get_iter_first(model, &iter); valid;
-         valid = gtk_tree_model_iter_next(model, &iter)) {
-        guint descriptor = 0;
-        gchar *kind = nullptr, *date = nullptr, *event = nullptr;
-        gtk_tree_model_get(model, &iter, kDescriptor, &descriptor, kKind, &kind, kDate, &date, kEvent, &event, -1);
-        rows.push_back({descriptor, kind ? kind : "", date ? date : "", event ? event : ""});
-        g_free(kind);
-        g_free(date);
-        g_free(event);
-    }
-    return rows;
 }
 
 // The chosen file name in UTF-8, "" when the dialog was not accepted.
@@ -247,7 +233,7 @@ void JournalExport_Button(GtkButton*, gpointer)
                      journal_read_ended() ? "Журнал не содержит записей" : "Сначала необходимо прочитать журнал событий");
         return;
     }
-    std::vector<JournalExportRow> rows = rows_of_store(store);
+    std::vector<JournalExportRow> rows = journal_export_rows(g_rows);
     std::string name = ask_export_file(source.identification_serial);
     if (name.empty())
         return;

@@ -27,6 +27,7 @@ struct JournalState {
     JournalSource source;
     LinkSession source_session = 0;
     bool ended = false;   // a read has ended since the last start
+    JournalReadResult result;
 };
 
 JournalState& state()
@@ -48,16 +49,17 @@ JournalSource source_now()
     return s;
 }
 
-void publish(JournalState& j, int done, const std::string& text, std::optional<JournalRow> row)
+void publish(JournalState& j, int done, int total, const std::string& text, std::optional<JournalRow> row)
 {
     std::lock_guard g(j.lock);
     if (row)
         j.rows.push_back(std::move(*row));
     j.progress.done = done;
+    j.progress.total = total;
     j.progress.text = text;
 }
 
-void read_journal(const WorkerContext& c)
+void read_journal(const WorkerContext& c, const JournalReadPlan& plan)
 {
     JournalState& j = state();
     int layout = status_layout_in_force();
@@ -76,24 +78,31 @@ void read_journal(const WorkerContext& c)
     control.failed = [](int attempt, uint16_t record) {
         log_message(err_text, "Ошибка чтения записи №%d журнала событий (запись %d)\n", attempt, record);
     };
-    control.step = [&](int done, const uint8_t* bytes) {
+    control.step = [&](int done, uint16_t record, const uint8_t* bytes) {
         std::optional<JournalRow> row;
         if (bytes) {
             layout = status_layout_in_force();
             row = journal_row(journal_record_decode(std::span<const uint8_t, kJournalRecordBytes>(bytes,
                                                                                                   kJournalRecordBytes)),
                               zone, summer, layout, catalogue_settings(settings_device_copy(layout)));
+            if (row)
+                row->position = record;
         }
-        publish(j, done, journal_progress_text(done, g_timer_elapsed(timer, nullptr)), std::move(row));
+        publish(j, done, plan.count, journal_progress_text(done, g_timer_elapsed(timer, nullptr), plan.count),
+                std::move(row));
         c.sleep_for(kPause);
     };
-    JournalReadResult result = journal_read_records(journal_first_record(status_identification_register(8)), control);
+    control.last = plan.last;
+    uint16_t first = plan.first ? journal_first_record(*plan.first)
+                                : journal_first_record(status_identification_register(8));
+    JournalReadResult result = journal_read_records(first, control, plan.count, plan.direction);
     g_timer_destroy(timer);
 
     {
         std::lock_guard g(j.lock);
         j.source = source_now();
         j.source_session = c.session();
+        j.result = result;
         j.ended = true;
     }
     JournalEndText end = journal_end_text(result, !j.reading);
@@ -102,7 +111,7 @@ void read_journal(const WorkerContext& c)
 
 }  // namespace
 
-int journal_read_start()
+int journal_read_start(JournalReadPlan plan)
 {
     JournalState& j = state();
     if (!app.link_open || journal_busy())
@@ -111,11 +120,15 @@ int journal_read_start()
         std::lock_guard g(j.lock);
         j.rows.clear();
         j.progress = JournalProgressView{};
+        j.progress.total = plan.count;
         j.ended = false;
+        // A worker that finds the link gone before its first record leaves this.
+        j.result = JournalReadResult{};
+        j.result.end = JournalReadEnd::Stopped;
     }
     j.reading = 1;
-    int started = worker_start(kJournalLane, link_session_current(), [](const WorkerContext& c) {
-        read_journal(c);
+    int started = worker_start(kJournalLane, link_session_current(), [plan = std::move(plan)](const WorkerContext& c) {
+        read_journal(c, plan);
         // Busy ends when the registry counts this worker out, right after this.
         state().reading = 0;
     }, kJournalStack);
@@ -137,6 +150,13 @@ bool journal_read_ended()
     JournalState& j = state();
     std::lock_guard g(j.lock);
     return j.ended;
+}
+
+JournalReadResult journal_read_result()
+{
+    JournalState& j = state();
+    std::lock_guard g(j.lock);
+    return j.result;
 }
 
 JournalProgressView journal_progress()

@@ -6,14 +6,27 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "events/journal.h"
 
+// What a read reads. The window's read: the newest kJournalReadCount records
+// backwards from the Controller's position. An archive names where to start,
+// how many, the direction, and what ends the read early (asked on the journal
+// thread after each record, with its bytes or nullptr when it failed).
+struct JournalReadPlan {
+    std::optional<uint16_t> first;   // none: the Controller's position (identification register 8)
+    int count = kJournalReadCount;
+    JournalDirection direction = JournalDirection::Backwards;
+    std::function<bool(uint16_t record, const uint8_t* bytes)> last;
+};
+
 // Starts a read over the open link (GUI thread). 0 started; -1 when no link
 // is open, a read is still busy, or no thread could be made (logged).
-int journal_read_start();
+int journal_read_start(JournalReadPlan plan = {});
 // The stop button: the thread ends before its next record.
 void journal_read_stop();
 
@@ -26,12 +39,17 @@ bool journal_reading();
 bool journal_read_ended();
 
 struct JournalProgressView {
-    int done = 0;        // records tried so far, of kJournalReadCount
+    int done = 0;        // records tried so far, of total
+    int total = kJournalReadCount;
     std::string text;    // "" before the first record
 };
 JournalProgressView journal_progress();
 // Rows decoded since the last call, newest first; a new read drops what is left.
 std::vector<JournalRow> journal_take_rows();
+
+// How the last read ended (valid once journal_read_ended()): the records
+// tried, whether one failed, and whether it ran to its end.
+JournalReadResult journal_read_result();
 
 // Whom the rows belong to, for the export: the site name (UTF-8, "" when none
 // or not convertible), the serial number of the settings and that of the

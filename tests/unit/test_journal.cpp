@@ -149,7 +149,7 @@ TEST(JournalRead, TenFailedRecordsInARowEndTheReadAsSilentKeepingWhatWasReadAndF
         };
         c.go_on = [] { return true; };
         c.failed = [&failures](int, uint16_t) { ++failures; };
-        c.step = [&rows](int done, const uint8_t* bytes) {
+        c.step = [&rows](int done, uint16_t, const uint8_t* bytes) {
             if (bytes)
                 rows.push_back(done);
         };
