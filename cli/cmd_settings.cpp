@@ -159,6 +159,24 @@ int load_over_controller(const std::string& path, const SettingsFile& file, Load
     return kExitOk;
 }
 
+// The file checked before anything is sent, then loaded over the settings of
+// the Controller at `address` as «Загрузить настройки…» loads it. kExitOk with
+// the review in `loaded`; otherwise the exit code, the link closed.
+int review_file(const std::string& path, const std::string& address, Loaded& loaded)
+{
+    SettingsFile file;
+    std::string message;
+    if (!settings_file_open(path, file, message)) {
+        cli_error(message);
+        return kExitUsage;
+    }
+    if (int code = connect_for_settings(address); code != kExitOk)
+        return finish(code);
+    if (int code = load_over_controller(path, file, loaded); code != kExitOk)
+        return finish(code);
+    return kExitOk;
+}
+
 int diff(int argc, char** argv)
 {
     if (!cli_parse_options(&argc, &argv, "ФАЙЛ АДРЕС",
@@ -169,18 +187,9 @@ int diff(int argc, char** argv)
         return kExitUsage;
     if (argc != 3)
         return cli_usage_error("нужны ФАЙЛ и АДРЕС: rarur-cli settings diff ФАЙЛ АДРЕС");
-    std::string path = argv[1];
-    SettingsFile file;
-    std::string message;
-    if (!settings_file_open(path, file, message)) {
-        cli_error(message);
-        return kExitUsage;
-    }
-    if (int code = connect_for_settings(argv[2]); code != kExitOk)
-        return finish(code);
     Loaded loaded;
-    if (int code = load_over_controller(path, file, loaded); code != kExitOk)
-        return finish(code);
+    if (int code = review_file(argv[1], argv[2], loaded); code != kExitOk)
+        return code;
     if (loaded.review.empty()) {
         std::printf("%s\n", kNoDifference);
         return finish(kExitOk);
@@ -243,18 +252,9 @@ int apply(int argc, char** argv)
         return cli_usage_error("stdin не является терминалом: подтвердите запись параметром --yes");
     if (!cli_stdin_is_terminal() && !std::getenv("RARUR_MONITORING_PASSWORD"))
         return cli_usage_error("stdin не является терминалом: задайте пароль мониторинга в RARUR_MONITORING_PASSWORD");
-    std::string path = argv[1];
-    SettingsFile file;
-    std::string message;
-    if (!settings_file_open(path, file, message)) {
-        cli_error(message);
-        return kExitUsage;
-    }
-    if (int code = connect_for_settings(argv[2]); code != kExitOk)
-        return finish(code);
     Loaded loaded;
-    if (int code = load_over_controller(path, file, loaded); code != kExitOk)
-        return finish(code);
+    if (int code = review_file(argv[1], argv[2], loaded); code != kExitOk)
+        return code;
     if (loaded.review.empty()) {
         std::printf("%s Ничего не записано.\n", kNoDifference);
         return finish(kExitOk);
@@ -315,19 +315,11 @@ int cli_settings(int argc, char** argv)
                     kSummary, kDescription);
         return kExitOk;
     }
-    std::string prgname = std::string(argv[0]) + " " + sub;
-    g_set_prgname(prgname.c_str());
-    std::vector<char*> args;
-    args.push_back(prgname.data());
-    for (int i = 2; i < argc; ++i)
-        args.push_back(argv[i]);
-    args.push_back(nullptr);
-    int n = static_cast<int>(args.size()) - 1;
     if (sub == "save")
-        return save(n, args.data());
+        return cli_run_subcommand("save", argc, argv, save);
     if (sub == "diff")
-        return diff(n, args.data());
+        return cli_run_subcommand("diff", argc, argv, diff);
     if (sub == "apply")
-        return apply(n, args.data());
+        return cli_run_subcommand("apply", argc, argv, apply);
     return cli_usage_error("неизвестная подкоманда «" + sub + "»: " + usage);
 }

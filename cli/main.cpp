@@ -80,15 +80,9 @@ int main(int argc, char** argv)
     for (const Command& c : kCommands) {
         if (std::strcmp(argv[1], c.name) != 0)
             continue;
-        std::string prgname = std::string("rarur-cli ") + c.name;
-        g_set_prgname(prgname.c_str());
-        std::vector<char*> args;
-        args.push_back(prgname.data());
-        for (int i = 2; i < argc; ++i)
-            args.push_back(argv[i]);
-        args.push_back(nullptr);
+        argv[0] = const_cast<char*>("rarur-cli");
         cli_runtime_start();
-        return c.run(static_cast<int>(args.size()) - 1, args.data());
+        return cli_run_subcommand(c.name, argc, argv, c.run);
     }
     return cli_usage_error(std::string("неизвестная команда «") + argv[1] + "»");
 }

@@ -175,8 +175,21 @@ bool cli_parse_options(int* argc, char*** argv, const char* parameters, const ch
 
 int cli_usage_error(const std::string& text)
 {
-    std::fprintf(stderr, "rarur-cli: %s\nПодробнее: rarur-cli --help\n", text.c_str());
+    // A command's own option error points at that command's help.
+    std::fprintf(stderr, "rarur-cli: %s\nПодробнее: %s --help\n", text.c_str(), g_get_prgname());
     return kExitUsage;
+}
+
+int cli_run_subcommand(const char* name, int argc, char** argv, int (*run)(int argc, char** argv))
+{
+    std::string prgname = std::string(argv[0]) + " " + name;
+    g_set_prgname(prgname.c_str());
+    std::vector<char*> args;
+    args.push_back(prgname.data());
+    for (int i = 2; i < argc; ++i)
+        args.push_back(argv[i]);
+    args.push_back(nullptr);
+    return run(static_cast<int>(args.size()) - 1, args.data());
 }
 
 void cli_error(const std::string& text) { std::fprintf(stderr, "rarur-cli: %s\n", text.c_str()); }

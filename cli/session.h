@@ -49,6 +49,11 @@ int cli_usage_error(const std::string& text);
 // An error of the work in the window's words: "rarur-cli: text" on stderr.
 void cli_error(const std::string& text);
 
+// Runs `run` as the command `name` of `argv[0]` ("rarur-cli" → "rarur-cli
+// status"): its argv starts with that name (the --help and error texts say
+// it) and holds what followed argv[1].
+int cli_run_subcommand(const char* name, int argc, char** argv, int (*run)(int argc, char** argv));
+
 // Sets up the workers, the hooks and Ctrl-C. Once, before anything else.
 void cli_runtime_start();
 // Ctrl-C or SIGTERM came.
