@@ -114,6 +114,8 @@ expect_state() {
     echo "$block"
     echo "-- the engine's log:"
     tail -n 20 "$dir/nagios.log" 2>/dev/null || true
+    echo "-- the check run by hand (its errors included):"
+    "$cli" check -v --timeout 3 "tcp:127.0.0.1:$port" 2>&1 | tail -n 20 || true
     echo "FAIL: the engine did not hold the service $name ($state) within $limit_s s"
     exit 1
 }
