@@ -14,7 +14,8 @@ cli=$(realpath "$1")
 sim=$(realpath "$2")
 here=$(cd "$(dirname "$0")" && pwd)
 
-engine=$(command -v nagios4 || command -v nagios || true)
+# Debian puts it in /usr/sbin, which a user's PATH often leaves out.
+engine=$(PATH="$PATH:/usr/sbin:/usr/local/sbin" command -v nagios4 || true)
 if [ -z "$engine" ]; then
     if [ -n "${CI:-}" ]; then
         echo "FAIL: the monitoring engine (Debian package nagios4-core) is not installed; tools/install-deps.sh installs it"
