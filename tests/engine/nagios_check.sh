@@ -112,7 +112,7 @@ expect_state() {
         sleep 0.25
     done
     echo "-- the service's status in the engine:"
-    echo "$block"
+    grep -E '^[[:space:]](has_been_checked|current_state|plugin_output|check_execution_time|last_check)=' <<<"$block" || true
     echo "-- the engine's log:"
     tail -n 20 "$dir/nagios.log" 2>/dev/null || true
     echo "-- the check run by hand (its errors included):"
