@@ -8,6 +8,9 @@ CycleView build_cycle_view(const StatusImage& status, const PreviousStatusImage&
     v.layout = layout;
     v.device_time = device_time_text(device_time(status), settings_s16(device, SettingsField::Timezone),
                                      settings_u16(device, SettingsField::SummerTime) & settings_bits::kSummerTime);
+    v.device_seconds = device_time(status);
+    v.device_utc_offset_min = settings_s16(device, SettingsField::Timezone) * 15 +
+                              ((settings_u16(device, SettingsField::SummerTime) & settings_bits::kSummerTime) ? 60 : 0);
     v.identification = present_identification(status);
     v.device_comment = settings_name(device, SettingsField::Comment, 0);
     v.summary_mains = present_summary_mains(status, device);
@@ -26,5 +29,7 @@ CycleView build_cycle_view(const StatusImage& status, const PreviousStatusImage&
     v.upkb = upkb_list_view(status, device, reference);
     v.trend = trend_point(status, device);
     v.alarm1_count = alarm1_count(status, layout);
+    v.condition = present_condition(status, device);
+    v.status = status;
     return v;
 }

@@ -15,6 +15,10 @@
 struct CycleView {
     int layout = 1;
     std::string device_time;
+    // The Controller's clock as it keeps it (UTC) and the offset of its
+    // zone (time-zone word and summer time), in minutes.
+    uint32_t device_seconds = 0;
+    int device_utc_offset_min = 0;
     IdentificationView identification;
     std::string device_comment;
     SummaryMainsView summary_mains;
@@ -33,6 +37,10 @@ struct CycleView {
     ListView upkb;
     TrendPoint trend;   // its time is stamped when the cycle is shown
     unsigned alarm1_count = 0;   // active first-degree alarms, as GlobalAlarm1Count shows them
+    PlantCondition condition;
+    // The registers the view was made from, for those who want the values as
+    // numbers rather than texts (the command line's JSON).
+    StatusImage status;
 };
 
 // `device` and `reference` are the device and reference settings copies of

@@ -45,6 +45,9 @@ const StateText& state_text(const StateText (&table)[N], unsigned state)
 constexpr const char* kModeTexts[] = {"Заряд АБ", "АБ в содержании", "Ускоренный заряд АБ", "Выравнивающий заряд АБ",
                                       "Разряд АБ", "Батарея разряжена", "Тест АБ", "Нет батареи"};
 
+constexpr unsigned kModeDischarge = 4;
+constexpr unsigned kModeDischarged = 5;
+
 constexpr int kLoadRange[] = {32, 95};
 constexpr int kBatteryRange[] = {96, 127};
 constexpr int kEnergySavingCode = 341;
@@ -368,4 +371,33 @@ IdentificationView present_identification(const StatusImage& s)
     for (int r : {7, 9, 11, 13, 14})
         v.other_registers += format(v.other_registers.empty() ? "%04X" : " %04X", s.identification[r]);
     return v;
+}
+
+PlantCondition present_condition(const StatusImage& s, const SettingsImage& device)
+{
+    PlantCondition c;
+    int layout = status_layout(s);
+    int first = mains_first_code(layout);
+    c.mains_alarmed = event_range_alarmed(s, device, first, first + 31);
+    c.load_alarmed = event_range_alarmed(s, device, kLoadRange[0], kLoadRange[1]);
+    c.battery_fitted = settings_u16(device, F::BatteryGroupCount) != 0;
+    c.battery_alarmed = c.battery_fitted && event_range_alarmed(s, device, kBatteryRange[0], kBatteryRange[1]);
+    c.battery_mode = battery_mode(s);
+    c.battery_discharging = c.battery_fitted && (c.battery_mode == kModeDischarge || c.battery_mode == kModeDischarged);
+    c.alarm1 = alarm1_count(s, layout);
+    c.alarm2 = alarm2_count(s, layout);
+
+    // The phases the summary strip shows.
+    bool measurement = settings_u16(device, F::MainsFlags) & settings_bits::kMainsMeasurement;
+    unsigned phases = measurement ? std::clamp<unsigned>(settings_u16(device, F::MainsPhaseCount), 1u, 3u) : 1;
+    unsigned out = 0, watched = 0;
+    for (unsigned i = 1; i <= phases; ++i) {
+        unsigned state = phase_state(s, static_cast<int>(i));
+        if (state == 3)
+            continue;
+        ++watched;
+        out += low_or_high(state);
+    }
+    c.mains_lost = watched > 0 && out == watched;
+    return c;
 }

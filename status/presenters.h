@@ -134,3 +134,21 @@ struct IdentificationView {
     std::string journal_record, newest_test_slot, newest_discharge_slot, other_registers;
 };
 IdentificationView present_identification(const StatusImage& s);
+
+// The plant as someone watching it from afar judges it (a monitoring system,
+// a script): from the same registers and settings as the summary strip.
+struct PlantCondition {
+    // Every phase the summary shows is out of range (state 1 or 2; without
+    // phase measurement the one state of the whole mains): the plant runs on
+    // its battery. A phase with a sensor error does not count as lost.
+    bool mains_lost = false;
+    bool mains_alarmed = false;     // the summary's red "Сеть"
+    bool load_alarmed = false;      // red "Нагрузка"
+    bool battery_fitted = false;    // battery groups configured
+    bool battery_alarmed = false;   // red "АБ"
+    unsigned battery_mode = 0;
+    // "Разряд АБ" or "Батарея разряжена".
+    bool battery_discharging = false;
+    unsigned alarm1 = 0, alarm2 = 0;   // GlobalAlarm1Count, GlobalAlarm2Count
+};
+PlantCondition present_condition(const StatusImage& s, const SettingsImage& device);
