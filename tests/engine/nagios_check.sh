@@ -27,9 +27,6 @@ fi
 command -v socat >/dev/null || { echo "FAIL: socat is needed to reach the simulator's control socket"; exit 1; }
 
 dir=$(mktemp -d "${TMPDIR:-/tmp}/rarur-engine.XXXXXX")
-# The engine drops to its user when started as root: it runs as whoever runs
-# the test, so that it can read this folder and run the build's rarur-cli.
-chmod 755 "$dir"
 mkdir "$dir/checkresults"
 sim_pid=""
 engine_pid=""
@@ -70,6 +67,9 @@ sim_control() {
     [ "$reply" = ok ] || { echo "FAIL: simulator control \"$1\" answered \"$reply\""; exit 1; }
 }
 
+# Started as root the engine changes to the user its configuration names:
+# it is told to stay whoever runs the test, who can read this folder and run
+# the build's rarur-cli (the package's own user may not be able to).
 user=$(id -un 2>/dev/null || id -u)
 group=$(id -gn 2>/dev/null || id -g)
 fill() {
