@@ -4,7 +4,8 @@ set -euo pipefail
 packages=(build-essential cmake ninja-build pkg-config libgtk2.0-dev zlib1g-dev libglib2.0-dev
           libgtest-dev libgmock-dev libmodbus-dev xvfb xauth imagemagick fonts-dejavu-core
           clang libclang-rt-14-dev libxml2-dev libatk-adaptor socat
-          desktop-file-utils appstream dpkg-dev lintian locales python3-dbusmock dbus libglib2.0-bin)
+          desktop-file-utils appstream dpkg-dev lintian locales python3-dbusmock dbus libglib2.0-bin
+          nagios4-core)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -37,6 +38,16 @@ if [ ${#missing[@]} -gt 0 ]; then
   echo "Installing: ${missing[*]}"
   apt_update
   "${apt[@]}" install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+# The monitoring engine's program is what the engine test runs, each time with
+# a configuration of its own; the system-wide engine the package sets up (and
+# starts, where services may start) is not wanted on a build machine.
+if [[ " ${missing[*]} " == *" nagios4-core "* ]]; then
+  if [ -d /run/systemd/system ]; then
+    $sudo systemctl disable --now nagios4.service >/dev/null 2>&1 || true
+  else
+    $sudo invoke-rc.d nagios4 stop >/dev/null 2>&1 || true
+  fi
 fi
 # Russian desktops run in ru_RU.UTF-8; the export is tested in it too.
 locale -a | grep -qi '^ru_RU\.utf-\?8$' || $sudo localedef -i ru_RU -f UTF-8 ru_RU.UTF-8
