@@ -213,7 +213,10 @@ void on_text(const char* text)
                                             "Настройки применены и проверены"};
     bool progress = std::any_of(std::begin(kProgress), std::end(kProgress),
                                 [&](const char* p) { return std::strcmp(p, text) == 0; });
-    ui().show_message(progress ? MessageKind::Info : MessageKind::Error, text);
+    if (!progress)
+        ui().show_message(MessageKind::Error, text);
+    else if (cli_link_options().verbose)
+        std::fprintf(stderr, "%s\n", text);
 }
 
 void on_finish(int result)

@@ -65,7 +65,7 @@ void cli_append_log(LogTag tag, const char* text)
         return;
     {
         std::lock_guard<std::mutex> g(g_said_lock);
-        if (tag == err_text && line == g_last_message) {
+        if (line == g_last_message) {
             g_last_message.clear();
             return;
         }
@@ -73,15 +73,15 @@ void cli_append_log(LogTag tag, const char* text)
     std::fprintf(stderr, "%s\n", line.c_str());
 }
 
-void cli_show_message(MessageKind kind, const char* text)
+void cli_show_message(MessageKind, const char* text)
 {
     std::string line = without_newline(text);
     {
         std::lock_guard<std::mutex> g(g_said_lock);
         g_last_message = line;
     }
-    if (kind == MessageKind::Info && !g_options.verbose)
-        return;
+    // Whatever the window would put in a box is said: "no Controller
+    // attached" is an information box, and the only word of a failed connect.
     std::fprintf(stderr, "rarur-cli: %s\n", line.c_str());
 }
 
