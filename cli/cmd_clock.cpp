@@ -14,7 +14,6 @@
 #include "cli/commands.h"
 #include "cli/session.h"
 #include "cli/terminal.h"
-#include "cli/work.h"
 #include "status/commands.h"
 #include "status/commands_run.h"
 
@@ -36,12 +35,6 @@ int run_command(const std::string& address, const std::function<int()>& prepare,
     std::string password;
     if (!cli_read_password(&password))
         return kExitUsage;
-    // The window's entry takes six characters; a longer one would be cut and
-    // sent as some other password.
-    if (g_utf8_strlen(password.c_str(), -1) > 6) {
-        cli_error("Пароль мониторинга — не более 6 символов");
-        return kExitUsage;
-    }
     if (int code = cli_connect(address); code != kExitOk) {
         cli_disconnect();
         return code;
@@ -141,7 +134,7 @@ int cli_clock(int argc, char** argv)
             return cli_usage_error("Часы контроллера не могут показать это время: выберите дату от 1 января 1970 "
                                    "года до 7 февраля 2106 года");
     }
-    return run_command(argv[1], cli_wait_settings, [&](CommandDone done) {
+    return run_command(argv[1], [] { return cli_wait_settings(); }, [&](CommandDone done) {
         // "now" is the moment the command leaves, after the call and the password.
         uint32_t seconds = now ? static_cast<uint32_t>(std::time(nullptr)) : *chosen;
         return clock_command_start(seconds, std::move(done));

@@ -83,13 +83,7 @@ int connect_for_settings(const std::string& address)
 {
     if (int code = cli_connect(address); code != kExitOk)
         return code;
-    auto timeout = std::chrono::seconds(cli_link_options().timeout_s);
-    if (cli_wait([] { return cli_settings_loaded() || !cli_link_up(); }, timeout) && cli_settings_loaded())
-        return kExitOk;
-    if (cli_interrupted())
-        return kExitInterrupted;
-    cli_error("Настройки Контроллера не прочитаны: контроллер " + address + " не ответил на чтение настроек");
-    return kExitNoController;
+    return cli_wait_settings();
 }
 
 int finish(int code)

@@ -38,16 +38,11 @@ int cli_plant_view(const std::string& address, CycleView* view, std::string* why
         auto d = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         return d.count() > 0 ? d : std::chrono::milliseconds(0);
     };
-    if (!cli_wait([] { return cli_settings_loaded() || !cli_link_up(); }, left()) || !cli_settings_loaded()) {
-        if (cli_interrupted()) {
-            *why = "прервано";
-            return kExitInterrupted;
-        }
-        *why = "настройки контроллера " + address + " не прочитаны за " +
-               std::to_string(cli_link_options().timeout_s) + " с";
-        cli_error("Настройки контроллера " + address + " не прочитаны за " +
-                  std::to_string(cli_link_options().timeout_s) + " с");
-        return kExitNoController;
+    if (int code = cli_wait_settings(left()); code != kExitOk) {
+        *why = code == kExitInterrupted ? "прервано"
+                                        : "настройки контроллера " + address + " не прочитаны за " +
+                                              std::to_string(cli_link_options().timeout_s) + " с";
+        return code;
     }
     *view = cli_last_view();
     return kExitOk;

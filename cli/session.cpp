@@ -267,8 +267,6 @@ void cli_wake()
     g_wake.notify_all();
 }
 
-const CliAddress& cli_address() { return g_address; }
-
 bool cli_link_up() { return app.link_open && g_links_ended.load() < g_links_opened.load(); }
 
 CycleView cli_last_view()
@@ -276,15 +274,20 @@ CycleView cli_last_view()
     std::lock_guard<std::mutex> g(g_view_lock);
     return g_view;
 }
-int cli_complete_cycles() { return g_cycles; }
 bool cli_settings_loaded() { return g_settings_loads > 0; }
 
-bool cli_wait_cycles(int cycles, std::chrono::milliseconds timeout)
+int cli_wait_settings(std::chrono::milliseconds timeout)
 {
-    int wanted = g_cycles + cycles;
-    bool seen = cli_wait([&] { return g_cycles >= wanted || !cli_link_up(); }, timeout);
-    return seen && g_cycles >= wanted;
+    if (cli_wait([] { return cli_settings_loaded() || !cli_link_up(); }, timeout) && cli_settings_loaded())
+        return kExitOk;
+    if (cli_interrupted())
+        return kExitInterrupted;
+    cli_error("Настройки контроллера " + g_address.text + " не прочитаны за " + std::to_string(g_options.timeout_s) +
+              " с");
+    return kExitNoController;
 }
+
+int cli_wait_settings() { return cli_wait_settings(std::chrono::seconds(g_options.timeout_s)); }
 
 int cli_connect(const std::string& address_text)
 {

@@ -79,20 +79,20 @@ auto cli_as_window(F call)
 // now, for the first complete poll cycle. kExitOk, or the exit code with the
 // reason said on stderr.
 int cli_connect(const std::string& address_text);
-// The view of the last complete poll cycle and how many there were since
-// connecting.
+// The view of the last complete poll cycle.
 CycleView cli_last_view();
-int cli_complete_cycles();
 // The settings of the first cycle that read them have reached the edit copy
 // (as the window's page is loaded): the Controller's settings are known.
 bool cli_settings_loaded();
-// Waits until `cycles` more complete cycles than now have been seen, within
-// `timeout`. False on time-out, interrupt or a lost link.
-bool cli_wait_cycles(int cycles, std::chrono::milliseconds timeout);
+// Waits, within `timeout`, until the Controller's settings have been read
+// (cli_settings_loaded): the lists' masks and counts and the time zone the
+// Controller's times are shown in are in them. Ends early when the link does.
+// kExitOk, or the exit code with the reason said.
+int cli_wait_settings(std::chrono::milliseconds timeout);
+// The same within the link options' whole time-out from now.
+int cli_wait_settings();
 // The link is open (it may still end on its own: a lost link).
 bool cli_link_up();
 // Closes the link and waits for every worker (a modem hangs up).
 void cli_disconnect();
-// What the address parsed to (after cli_connect).
-const CliAddress& cli_address();
 

@@ -22,6 +22,16 @@ bool read_line(std::string* line)
     return c != EOF || !line->empty();
 }
 
+// The window's entry takes six characters; a longer one would be cut and
+// sent as some other password.
+bool password_fits(const std::string& password)
+{
+    if (g_utf8_strlen(password.c_str(), -1) <= 6)
+        return true;
+    cli_error("Пароль мониторинга — не более 6 символов");
+    return false;
+}
+
 }  // namespace
 
 bool cli_stdin_is_terminal() { return isatty(STDIN_FILENO) != 0; }
@@ -30,7 +40,7 @@ bool cli_read_password(std::string* password)
 {
     if (const char* given = std::getenv("RARUR_MONITORING_PASSWORD")) {
         *password = given;
-        return true;
+        return password_fits(*password);
     }
     if (!cli_stdin_is_terminal()) {
         cli_error("Нужен пароль мониторинга: задайте RARUR_MONITORING_PASSWORD или запустите команду в терминале");
@@ -54,7 +64,7 @@ bool cli_read_password(std::string* password)
         cli_error("Пароль не введен");
         return false;
     }
-    return true;
+    return password_fits(*password);
 }
 
 bool cli_confirm(const std::string& question)

@@ -10,7 +10,8 @@ bool cli_stdin_is_terminal();
 
 // The monitoring password, UTF-8: RARUR_MONITORING_PASSWORD when set,
 // otherwise typed on the terminal without echo. False when there is neither
-// (stdin is not a terminal) or the typing was interrupted; the reason is said.
+// (stdin is not a terminal), the typing was interrupted or the password is
+// longer than the window's six characters; the reason is said.
 bool cli_read_password(std::string* password);
 
 // Asks `question` followed by " [y/N] " on stderr and reads a line from the

@@ -4,18 +4,6 @@
 
 #include <cstdio>
 
-#include "cli/session.h"
-
-int cli_wait_settings()
-{
-    int timeout = cli_link_options().timeout_s;
-    if (cli_wait(cli_settings_loaded, std::chrono::seconds(timeout)))
-        return kExitOk;
-    if (cli_interrupted())
-        return kExitInterrupted;
-    cli_error("Контроллер не прислал настройки за " + std::to_string(timeout) + " с");
-    return kExitNoController;
-}
 
 CliProgress::CliProgress() : terminal_(isatty(STDERR_FILENO) != 0) {}
 

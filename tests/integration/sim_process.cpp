@@ -161,6 +161,25 @@ std::vector<std::string> SimProcess::record_lines() const
     return lines;
 }
 
+std::vector<std::string> SimProcess::recorded_writes() const
+{
+    std::vector<std::string> out;
+    for (const std::string& line : record_lines())
+        if (size_t at = line.find("fn=10"); at != std::string::npos)
+            out.push_back(line.substr(at));
+    return out;
+}
+
+std::string SimProcess::status_value(const std::string& key) const
+{
+    std::string s = control("status");
+    size_t at = s.find(" " + key + "=");
+    if (at == std::string::npos)
+        return "";
+    at += key.size() + 2;
+    return s.substr(at, s.find(' ', at) - at);
+}
+
 void SimProcess::clear_record() const
 {
     // The simulator appends, so truncating in place keeps its descriptor valid.

@@ -48,6 +48,10 @@ public:
     // newline ("ok", "ok ...", "error ..."); "" when the channel failed.
     std::string control(const std::string& command) const;
     std::vector<std::string> record_lines() const;
+    // The recorded writes ("fn=10 addr=… count=… data=…"), without the time.
+    std::vector<std::string> recorded_writes() const;
+    // The value of `key` in the simulator's status line ("" when absent).
+    std::string status_value(const std::string& key) const;
     void clear_record() const;
     // SIGTERM and wait; true when it exited with status 0.
     bool stop();

@@ -8,25 +8,6 @@
 #ifdef RARUR_SIM_PATH
 namespace {
 
-std::string sim_status(const SimProcess& sim, const std::string& key)
-{
-    std::string s = sim.control("status");
-    size_t at = s.find(" " + key + "=");
-    if (at == std::string::npos)
-        return "";
-    at += key.size() + 2;
-    return s.substr(at, s.find(' ', at) - at);
-}
-
-std::vector<std::string> writes(const SimProcess& sim)
-{
-    std::vector<std::string> out;
-    for (const std::string& line : sim.record_lines())
-        if (size_t at = line.find("fn=10"); at != std::string::npos)
-            out.push_back(line.substr(at));
-    return out;
-}
-
 class CliCommandsAgainstSim : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(sim.running()) << sim.log(); }
@@ -54,7 +35,7 @@ TEST_F(CliCommandsAgainstSim, ClockIsSetToTheComputersLocalTimeAndADateThatDoesN
 {
     CliResult set = run({"clock", "--set", "2024-01-01 00:00:00"});
     ASSERT_EQ(set.exit_code, 0) << set.err;
-    EXPECT_EQ(sim_status(sim, "time"), "1704056400");
+    EXPECT_EQ(sim.status_value("time"), "1704056400");
     EXPECT_EQ(set.out, "Установлено время контроллера: 01 Jan 2024 00:00:00 (31 Dec 2023 21:00:00 UTC), "
                        "по часам контроллера 01 Jan 2024 00:00:00\n");
 
@@ -62,7 +43,7 @@ TEST_F(CliCommandsAgainstSim, ClockIsSetToTheComputersLocalTimeAndADateThatDoesN
         CliResult refused = run({"clock", "--set", wrong});
         EXPECT_EQ(refused.exit_code, 2) << wrong << "\n" << refused.err;
     }
-    EXPECT_EQ(writes(sim), (std::vector<std::string>{"fn=10 addr=4100 count=5 data=3132333435366591D650"}));
+    EXPECT_EQ(sim.recorded_writes(), (std::vector<std::string>{"fn=10 addr=4100 count=5 data=3132333435366591D650"}));
 }
 
 TEST_F(CliCommandsAgainstSim, AServiceCommandSucceedsOnlyWhenTheControllerTookIt)
@@ -70,7 +51,7 @@ TEST_F(CliCommandsAgainstSim, AServiceCommandSucceedsOnlyWhenTheControllerTookIt
     CliResult on = run({"service", "eq-charge-on"});
     ASSERT_EQ(on.exit_code, 0) << on.err;
     EXPECT_EQ(on.out, "Выравнивающий заряд запущен\n");
-    EXPECT_EQ(sim_status(sim, "mode"), "3");
+    EXPECT_EQ(sim.status_value("mode"), "3");
 
     CliResult wrong_password = run({"service", "eq-charge-off"}, "654321");
     EXPECT_EQ(wrong_password.exit_code, 1);
@@ -82,11 +63,11 @@ TEST_F(CliCommandsAgainstSim, AServiceCommandSucceedsOnlyWhenTheControllerTookIt
     EXPECT_EQ(busy.exit_code, 4);
     EXPECT_EQ(busy.out, "");
     EXPECT_NE(busy.err.find("Ошибка остановки выравнивающего заряда [-1]"), std::string::npos) << busy.err;
-    EXPECT_EQ(sim_status(sim, "mode"), "3");   // still equalising: neither was taken
+    EXPECT_EQ(sim.status_value("mode"), "3");   // still equalising: neither was taken
 
     CliResult unknown = run({"service", "eq-charge"});
     EXPECT_EQ(unknown.exit_code, 2);
-    EXPECT_EQ(writes(sim).size(), 3u);
+    EXPECT_EQ(sim.recorded_writes().size(), 3u);
 }
 
 #endif

@@ -14,11 +14,7 @@
 #include "battery/record_export.h"
 #include "battery/records_read.h"
 #include "cli_process.h"
-#include "link/connection.h"
-#include "modbus/exchange.h"
-#include "sim_process.h"
-#include "status/display_hooks.h"
-#include "status/poll.h"
+#include "poll_sim_fixture.h"
 
 #ifdef RARUR_SIM_PATH
 namespace {
@@ -48,25 +44,13 @@ std::string file_text(const std::string& path)
 
 // The window's side, in this process: the same simulator read through the
 // workers the records page starts.
-class CliRecordsAgainstSim : public ::testing::Test {
+class CliRecordsAgainstSim : public PollSimFixture {
 protected:
     void SetUp() override
     {
         ASSERT_TRUE(sim.running()) << sim.log();
-        headless_ui_install();
-        headless_ui_clear();
-        display_hooks_headless();
-        display_record_clear();
-        status_data_reset();
-        connection_unsubscribe_all();
-        connection_init();
-        connection_subscribe(ConnectionEvent::LinkOpened, status_link_opened);
-        connection_subscribe(ConnectionEvent::ConnectStarted, status_connect_started);
-        headless_set_device_address("127.0.0.1:" + std::to_string(sim.port()));
-        {
-            GdkLock lock;
-            ASSERT_EQ(connect_ethernet(), 0) << headless_log();
-        }
+        PollSimFixture::SetUp();
+        ASSERT_EQ(connect(sim), 0) << headless_log();
         ASSERT_TRUE(wait_until([] { return display_record().complete_cycles >= 1 && display_record().settings_page_loads >= 1; }))
             << headless_log();
     }
@@ -78,9 +62,7 @@ protected:
                 link_close();
         }
         workers_wait(kRecordsLane);
-        wait_until([] { return !app.poll_running; });
-        exchange_wait_stopped();
-        connection_unsubscribe_all();
+        PollSimFixture::TearDown();
     }
     std::vector<std::string> address() const { return {"tcp:127.0.0.1:" + std::to_string(sim.port())}; }
     static SimOptions frozen()

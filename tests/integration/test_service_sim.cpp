@@ -22,27 +22,6 @@
 #ifdef RARUR_SIM_PATH
 namespace {
 
-// The value of `key` in the simulator's status line.
-std::string sim_status(const SimProcess& sim, const std::string& key)
-{
-    std::string s = sim.control("status");
-    size_t at = s.find(" " + key + "=");
-    if (at == std::string::npos)
-        return "";
-    at += key.size() + 2;
-    return s.substr(at, s.find(' ', at) - at);
-}
-
-// The recorded writes ("fn=10 addr=… count=… data=…"), without the time.
-std::vector<std::string> writes(const SimProcess& sim)
-{
-    std::vector<std::string> out;
-    for (const std::string& line : sim.record_lines())
-        if (size_t at = line.find("fn=10"); at != std::string::npos)
-            out.push_back(line.substr(at));
-    return out;
-}
-
 class ServiceAgainstSim : public ::testing::Test {
 protected:
     void SetUp() override
@@ -91,24 +70,24 @@ protected:
 
 TEST_F(ServiceAgainstSim, EachCommandIsOneWriteOfPasswordAndWordThatTheControllerCarriesOut)
 {
-    ASSERT_EQ(sim_status(sim, "mode"), "1");
+    ASSERT_EQ(sim.status_value("mode"), "1");
     ASSERT_EQ(service_command_start(ServiceCommand::EqChargeOn), 0);
     workers_wait(kCommandLane);
-    EXPECT_EQ(sim_status(sim, "mode"), "3");   // equalising
+    EXPECT_EQ(sim.status_value("mode"), "3");   // equalising
     ASSERT_EQ(service_command_start(ServiceCommand::EqChargeOff), 0);
     workers_wait(kCommandLane);
     ASSERT_EQ(service_command_start(ServiceCommand::BatteryTestOn), 0);
     workers_wait(kCommandLane);
-    EXPECT_EQ(sim_status(sim, "mode"), "6");   // battery test
+    EXPECT_EQ(sim.status_value("mode"), "6");   // battery test
     ASSERT_EQ(service_command_start(ServiceCommand::BatteryTestOff), 0);
     workers_wait(kCommandLane);
     ASSERT_EQ(service_command_start(ServiceCommand::SyncContactors), 0);
     workers_wait(kCommandLane);
     ASSERT_EQ(clock_command_start(1704056400), 0);
     workers_wait(kCommandLane);
-    EXPECT_EQ(sim_status(sim, "time"), "1704056400");
+    EXPECT_EQ(sim.status_value("time"), "1704056400");
 
-    EXPECT_EQ(writes(sim), (std::vector<std::string>{
+    EXPECT_EQ(sim.recorded_writes(), (std::vector<std::string>{
                                "fn=10 addr=4200 count=4 data=3132333435360003",
                                "fn=10 addr=4200 count=4 data=3132333435360002",
                                "fn=10 addr=4200 count=4 data=3132333435360001",
