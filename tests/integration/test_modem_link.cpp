@@ -303,6 +303,9 @@ protected:
         return connect_target(target);
     }
     static bool up() { return app.link_open && app.transport_running; }
+    // Up and said so: the transport thread marks itself running just before it
+    // hands the window the link's title and logs the connection.
+    static bool announced() { return up() && contains(headless_log(), "Подключен к"); }
     static SimOptions modem_sim(std::vector<std::string> args = {})
     {
         SimOptions o;
@@ -342,7 +345,7 @@ TEST_F(ModemLink, GsmSetsUpDialsPollsLikeEthernetAndHangsUpWithItsGuardTimes)
     ASSERT_FALSE(tap.path().empty());
     ASSERT_EQ(dial(LinkKind::Gsm, tap.path(), "89161234567", "+cbst=7,0,1"), 0);
     EXPECT_EQ(headless_connect_controls(), 0) << "the menu is connected while the modem dials";
-    ASSERT_TRUE(wait_for(up)) << headless_log() << "\n" << tap.sent() << "|" << sim.log();
+    ASSERT_TRUE(wait_for(announced)) << headless_log() << "\n" << tap.sent() << "|" << sim.log();
     std::string dialled = set_up(true, "+cbst=7,0,1") + "atd89161234567\r\n";
     EXPECT_EQ(tap.sent(), dialled);
     // A dot per step: five for the port, four for the reset, four and three
@@ -388,7 +391,7 @@ TEST_F(ModemLink, PstnDialsToneOrPulseAndTakesTheResultCodes)
         headless_ui_clear();
         ModemTap tap(sim.modem_path());
         ASSERT_EQ(dial(LinkKind::Pstn, tap.path(), "84951234567", "", c.tone), 0);
-        ASSERT_TRUE(wait_for(up)) << headless_log();
+        ASSERT_TRUE(wait_for(announced)) << headless_log();
         EXPECT_EQ(tap.sent(), set_up(false, "") + (c.tone ? "atdt" : "atdp") + "84951234567\r\n");
         EXPECT_TRUE(contains(headless_log_tagged(), c.logged)) << headless_log_tagged();
         EXPECT_EQ(headless_title(), "RARUR Service - PSTN [84951234567]");
