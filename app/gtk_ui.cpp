@@ -16,7 +16,7 @@
 #include "app/widgets.h"
 #include "link/backend.h"
 
-MainWidgets w;
+MainWidgets shell_widgets;
 
 namespace {
 
@@ -35,25 +35,25 @@ constexpr int kLogLinesKept = 10000;
 
 void append_to_log_pane(LogTag tag, const char* text)
 {
-    if (!w.log_buffer)
+    if (!shell_widgets.log_buffer)
         return;
     GtkTextIter end;
-    gtk_text_buffer_get_end_iter(w.log_buffer, &end);
-    gtk_text_buffer_insert_with_tags_by_name(w.log_buffer, &end, text, -1, log_tag_name(tag), nullptr);
+    gtk_text_buffer_get_end_iter(shell_widgets.log_buffer, &end);
+    gtk_text_buffer_insert_with_tags_by_name(shell_widgets.log_buffer, &end, text, -1, log_tag_name(tag), nullptr);
     // The last line is the empty one after the final newline.
-    int surplus = gtk_text_buffer_get_line_count(w.log_buffer) - 1 - kLogLinesKept;
+    int surplus = gtk_text_buffer_get_line_count(shell_widgets.log_buffer) - 1 - kLogLinesKept;
     if (surplus > 0) {
         GtkTextIter start, cut;
-        gtk_text_buffer_get_start_iter(w.log_buffer, &start);
-        gtk_text_buffer_get_iter_at_line(w.log_buffer, &cut, surplus);
-        gtk_text_buffer_delete(w.log_buffer, &start, &cut);
+        gtk_text_buffer_get_start_iter(shell_widgets.log_buffer, &start);
+        gtk_text_buffer_get_iter_at_line(shell_widgets.log_buffer, &cut, surplus);
+        gtk_text_buffer_delete(shell_widgets.log_buffer, &start, &cut);
     }
-    gtk_text_buffer_get_end_iter(w.log_buffer, &end);
-    GtkTextMark* mark = gtk_text_buffer_create_mark(w.log_buffer, "log_scroll", &end, TRUE);
-    gtk_text_buffer_move_mark(w.log_buffer, mark, &end);
-    if (w.log_view)
-        gtk_text_view_scroll_mark_onscreen(GTK_TEXT_VIEW(w.log_view), mark);
-    gtk_text_buffer_delete_mark(w.log_buffer, mark);
+    gtk_text_buffer_get_end_iter(shell_widgets.log_buffer, &end);
+    GtkTextMark* mark = gtk_text_buffer_create_mark(shell_widgets.log_buffer, "log_scroll", &end, TRUE);
+    gtk_text_buffer_move_mark(shell_widgets.log_buffer, mark, &end);
+    if (shell_widgets.log_view)
+        gtk_text_view_scroll_mark_onscreen(GTK_TEXT_VIEW(shell_widgets.log_view), mark);
+    gtk_text_buffer_delete_mark(shell_widgets.log_buffer, mark);
 }
 
 // The link's title, and the first-degree alarms shown after it, so that a
@@ -63,8 +63,8 @@ unsigned g_title_alarms = 0;
 
 void show_title()
 {
-    if (w.main_window)
-        gtk_window_set_title(GTK_WINDOW(w.main_window), title_with_alarms(g_title_base, g_title_alarms).c_str());
+    if (shell_widgets.main_window)
+        gtk_window_set_title(GTK_WINDOW(shell_widgets.main_window), title_with_alarms(g_title_base, g_title_alarms).c_str());
 }
 
 void set_window_title(const char* title)
@@ -82,30 +82,30 @@ void set_window_title(const char* title)
 
 void show_activity_dot(ActivityDot dot)
 {
-    if (!w.net_active)
+    if (!shell_widgets.net_active)
         return;
     switch (dot) {
     case ActivityDot::Hidden:
-        gtk_widget_hide(w.net_active);
+        gtk_widget_hide(shell_widgets.net_active);
         break;
     case ActivityDot::Shown:
-        gtk_widget_show(w.net_active);
+        gtk_widget_show(shell_widgets.net_active);
         break;
     case ActivityDot::Sending:
-        gtk_label_set_markup(GTK_LABEL(w.net_active), "<span color=\"#4040FF\" face=\"bold\">●</span>");
+        gtk_label_set_markup(GTK_LABEL(shell_widgets.net_active), "<span color=\"#4040FF\" face=\"bold\">●</span>");
         break;
     case ActivityDot::Receiving:
-        gtk_label_set_markup(GTK_LABEL(w.net_active), "<span color=\"#00AA00\" face=\"bold\">●</span>");
+        gtk_label_set_markup(GTK_LABEL(shell_widgets.net_active), "<span color=\"#00AA00\" face=\"bold\">●</span>");
         break;
     }
 }
 
 void show_transfer_counters(uint64_t sent, uint64_t received)
 {
-    if (w.transferred_send)
-        gtk_label_set_text(GTK_LABEL(w.transferred_send), format_byte_count(sent).c_str());
-    if (w.transferred_recv)
-        gtk_label_set_text(GTK_LABEL(w.transferred_recv), format_byte_count(received).c_str());
+    if (shell_widgets.transferred_send)
+        gtk_label_set_text(GTK_LABEL(shell_widgets.transferred_send), format_byte_count(sent).c_str());
+    if (shell_widgets.transferred_recv)
+        gtk_label_set_text(GTK_LABEL(shell_widgets.transferred_recv), format_byte_count(received).c_str());
 }
 
 void show_connect_controls(int disconnected) { set_connect_controls(disconnected); }
@@ -129,7 +129,7 @@ int ask_question_box(const char* markup)
 
 const char* entered_device_address()
 {
-    return w.device_address ? gtk_entry_get_text(GTK_ENTRY(w.device_address)) : "";
+    return shell_widgets.device_address ? gtk_entry_get_text(GTK_ENTRY(shell_widgets.device_address)) : "";
 }
 
 struct PostedTask {
@@ -198,8 +198,8 @@ void set_connect_controls(int disconnected)
     for (const LinkBackend* backend : link_backends())
         if (GtkWidget* item = widget_by_id(backend->menu_item))
             gtk_widget_set_sensitive(item, disconnected ? TRUE : FALSE);
-    if (w.connect_item)
-        gtk_widget_set_sensitive(w.connect_item, disconnected ? TRUE : FALSE);
-    if (w.disconnect_item)
-        gtk_widget_set_sensitive(w.disconnect_item, disconnected ? FALSE : TRUE);
+    if (shell_widgets.connect_item)
+        gtk_widget_set_sensitive(shell_widgets.connect_item, disconnected ? TRUE : FALSE);
+    if (shell_widgets.disconnect_item)
+        gtk_widget_set_sensitive(shell_widgets.disconnect_item, disconnected ? FALSE : TRUE);
 }

@@ -102,7 +102,7 @@ void apply_window_geometry()
     if (g_file_get_contents(geometry_path().c_str(), &text, &size, nullptr))
         geometry = geometry_from_text(text, size);
     g_free(text);
-    GtkWindow* window = GTK_WINDOW(w.main_window);
+    GtkWindow* window = GTK_WINDOW(shell_widgets.main_window);
     if (geometry.width <= 0 || geometry.height <= 0)
         gtk_window_get_default_size(window, &geometry.width, &geometry.height);
     GdkScreen* screen = gtk_window_get_screen(window);
@@ -119,28 +119,28 @@ void apply_window_geometry()
             gtk_paned_set_position(GTK_PANED(pane), geometry.pane);
     if (geometry.maximized)
         gtk_window_maximize(window);
-    g_signal_connect(w.main_window, "configure-event", G_CALLBACK(main_window_configured), nullptr);
+    g_signal_connect(shell_widgets.main_window, "configure-event", G_CALLBACK(main_window_configured), nullptr);
 }
 
 // On closing, while the window is still shown. A file that cannot be written
 // costs the next session its size, nothing else: the program is leaving.
 void save_window_geometry()
 {
-    if (!w.main_window || !gtk_widget_get_visible(w.main_window))
+    if (!shell_widgets.main_window || !gtk_widget_get_visible(shell_widgets.main_window))
         return;
     WindowGeometry geometry;
-    main_window_configured(w.main_window, nullptr, nullptr);
+    main_window_configured(shell_widgets.main_window, nullptr, nullptr);
     geometry.width = g_normal_width;
     geometry.height = g_normal_height;
     if (GtkWidget* pane = widget_by_id("vpaned1"))
         geometry.pane = gtk_paned_get_position(GTK_PANED(pane));
-    GdkWindow* gdk_window = gtk_widget_get_window(w.main_window);
+    GdkWindow* gdk_window = gtk_widget_get_window(shell_widgets.main_window);
     geometry.maximized = gdk_window && (gdk_window_get_state(gdk_window) & GDK_WINDOW_STATE_MAXIMIZED);
     if (geometry.maximized && geometry.pane >= 0) {
         // The pane as it stands in the normal size: maximising next time gives
         // the pages the extra height again, as it did this time.
         int width = 0, height = 0;
-        gtk_window_get_size(GTK_WINDOW(w.main_window), &width, &height);
+        gtk_window_get_size(GTK_WINDOW(shell_widgets.main_window), &width, &height);
         geometry.pane = std::max(0, geometry.pane - (height - g_normal_height));
     }
     std::string text = geometry_to_text(geometry);
@@ -158,15 +158,15 @@ GtkWidget* must(const char* id)
 
 void look_up_widgets()
 {
-    w.string_enter_dialog = must("StringEnterDialog");
-    w.device_address = must("DeviceAddress");
+    shell_widgets.string_enter_dialog = must("StringEnterDialog");
+    shell_widgets.device_address = must("DeviceAddress");
     must("label55");   // the address dialog's heading, set by the connection manager
-    w.main_window = must("MainWindow");
-    gtk_window_set_title(GTK_WINDOW(w.main_window), "RARUR Service");
-    w.categories = must("Categories");
+    shell_widgets.main_window = must("MainWindow");
+    gtk_window_set_title(GTK_WINDOW(shell_widgets.main_window), "RARUR Service");
+    shell_widgets.categories = must("Categories");
     app.link_kind = kDefaultLinkKind;
-    w.connect_item = must("imagemenuitem1");
-    w.disconnect_item = must("imagemenuitem2");
+    shell_widgets.connect_item = must("imagemenuitem1");
+    shell_widgets.disconnect_item = must("imagemenuitem2");
     for (const LinkBackend* backend : link_backends()) {
         GtkWidget* item = must(backend->menu_item);
         if (!item)
@@ -179,53 +179,53 @@ void look_up_widgets()
             gtk_widget_set_no_show_all(item, TRUE);
         }
     }
-    gtk_widget_set_sensitive(w.connect_item, TRUE);
-    gtk_widget_set_sensitive(w.disconnect_item, FALSE);
+    gtk_widget_set_sensitive(shell_widgets.connect_item, TRUE);
+    gtk_widget_set_sensitive(shell_widgets.disconnect_item, FALSE);
 
     // The status label written by the poll cycle, at the end of the status bar.
     GtkWidget* statusbar = must("statusbar1");
-    w.status_label = gtk_label_new("");
-    set_accessible_id(w.status_label, "StatusLabel");
-    gtk_box_pack_end(GTK_BOX(statusbar), w.status_label, FALSE, FALSE, 2);
-    gtk_widget_show(w.status_label);
-    add_object_id("StatusLabel", G_OBJECT(w.status_label));
+    shell_widgets.status_label = gtk_label_new("");
+    set_accessible_id(shell_widgets.status_label, "StatusLabel");
+    gtk_box_pack_end(GTK_BOX(statusbar), shell_widgets.status_label, FALSE, FALSE, 2);
+    gtk_widget_show(shell_widgets.status_label);
+    add_object_id("StatusLabel", G_OBJECT(shell_widgets.status_label));
 
-    w.about_dialog = must("AboutDialog");
+    shell_widgets.about_dialog = must("AboutDialog");
     // The About box holds the program's version; the device page repeats it
     // beside the Controller's, as the first thing support asks for.
-    if (const gchar* version = gtk_about_dialog_get_version(GTK_ABOUT_DIALOG(w.about_dialog)))
+    if (const gchar* version = gtk_about_dialog_get_version(GTK_ABOUT_DIALOG(shell_widgets.about_dialog)))
         gtk_label_set_text(GTK_LABEL(must("AboutProgramVersion")), (std::string("RARUR Service ") + version).c_str());
-    w.transferred_send = must("TranferredDataSend");
-    w.transferred_recv = must("TranferredDataRecv");
-    w.cycle_time = must("CycleTime");
-    w.net_active = must("NetActiveLabel");
-    w.log_buffer = GTK_TEXT_BUFFER(object_by_id("LogTextBuffer"));
-    w.log_view = must("LogTextView");
-    create_log_tags(w.log_buffer);
+    shell_widgets.transferred_send = must("TranferredDataSend");
+    shell_widgets.transferred_recv = must("TranferredDataRecv");
+    shell_widgets.cycle_time = must("CycleTime");
+    shell_widgets.net_active = must("NetActiveLabel");
+    shell_widgets.log_buffer = GTK_TEXT_BUFFER(object_by_id("LogTextBuffer"));
+    shell_widgets.log_view = must("LogTextView");
+    create_log_tags(shell_widgets.log_buffer);
 
-    w.global_mains_label = must("GlobalMainsLabel");
-    w.image_energosafe = must("imageEnergosafe");
-    if (w.icon)
-        gtk_image_set_from_pixbuf(GTK_IMAGE(w.image_energosafe), w.icon);
-    w.hbox_energosafe = must("hboxEnergosafe");
-    gtk_widget_hide(w.hbox_energosafe);
-    gtk_widget_set_no_show_all(w.hbox_energosafe, TRUE);
-    w.global_mains[0] = must("GlobalMainsL1");
-    w.global_mains[1] = must("GlobalMainsL2");
-    w.global_mains[2] = must("GlobalMainsL3");
-    w.global_load_label = must("GlobalLoadLabel");
-    w.global_load_voltage = must("GlobalLoadVoltage");
-    w.global_tk = must("GlobalTK");
-    gtk_widget_set_no_show_all(w.global_tk, TRUE);
-    w.global_load_current = must("GlobalLoadCurrent");
-    w.global_battery_label = must("GlobalBatteryLabel");
-    w.global_battery_current = must("GlobalBatteryCurrent");
-    w.global_battery_status = must("GlobalBatteryStatus");
-    w.global_alarm1_count = must("GlobalAlarm1Count");
-    w.global_alarm2_count = must("GlobalAlarm2Count");
-    w.global_alarm_label = must("GlobalAlarmLabel");
+    shell_widgets.global_mains_label = must("GlobalMainsLabel");
+    shell_widgets.image_energosafe = must("imageEnergosafe");
+    if (shell_widgets.icon)
+        gtk_image_set_from_pixbuf(GTK_IMAGE(shell_widgets.image_energosafe), shell_widgets.icon);
+    shell_widgets.hbox_energosafe = must("hboxEnergosafe");
+    gtk_widget_hide(shell_widgets.hbox_energosafe);
+    gtk_widget_set_no_show_all(shell_widgets.hbox_energosafe, TRUE);
+    shell_widgets.global_mains[0] = must("GlobalMainsL1");
+    shell_widgets.global_mains[1] = must("GlobalMainsL2");
+    shell_widgets.global_mains[2] = must("GlobalMainsL3");
+    shell_widgets.global_load_label = must("GlobalLoadLabel");
+    shell_widgets.global_load_voltage = must("GlobalLoadVoltage");
+    shell_widgets.global_tk = must("GlobalTK");
+    gtk_widget_set_no_show_all(shell_widgets.global_tk, TRUE);
+    shell_widgets.global_load_current = must("GlobalLoadCurrent");
+    shell_widgets.global_battery_label = must("GlobalBatteryLabel");
+    shell_widgets.global_battery_current = must("GlobalBatteryCurrent");
+    shell_widgets.global_battery_status = must("GlobalBatteryStatus");
+    shell_widgets.global_alarm1_count = must("GlobalAlarm1Count");
+    shell_widgets.global_alarm2_count = must("GlobalAlarm2Count");
+    shell_widgets.global_alarm_label = must("GlobalAlarmLabel");
     must("DeviceTime");   // the clock in the menu bar, written by the status display
-    w.settings_edited_image = must("imageSettingsEdited");
+    shell_widgets.settings_edited_image = must("imageSettingsEdited");
 }
 
 // Screen readers and AT-SPI test tools find every widget by the id the code uses.
@@ -239,7 +239,7 @@ void set_accessible_ids()
 
 bool build_main_window()
 {
-    w.icon = icon_pixbuf();
+    shell_widgets.icon = icon_pixbuf();
 
     uint8_t* text = unpack_blob(kInterfaceBlob, kInterfaceBlobCompressed, kInterfaceBlobSize + 1);
     if (!text) {
@@ -269,7 +269,7 @@ bool build_main_window()
     look_up_window_parts();
     set_accessible_ids();
 
-    gtk_widget_set_sensitive(gtk_notebook_get_nth_page(GTK_NOTEBOOK(w.categories), kSettingsNotebookPage), FALSE);
+    gtk_widget_set_sensitive(gtk_notebook_get_nth_page(GTK_NOTEBOOK(shell_widgets.categories), kSettingsNotebookPage), FALSE);
     reset_main_display();
 
     log_message(norm_text, "Программа запущена\n");
@@ -296,10 +296,10 @@ bool app_start(int* argc, char*** argv)
     gtk_init(argc, argv);
     if (!build_main_window())
         return false;
-    if (w.settings_edited_image)
-        gtk_widget_hide(w.settings_edited_image);
+    if (shell_widgets.settings_edited_image)
+        gtk_widget_hide(shell_widgets.settings_edited_image);
     apply_window_geometry();
-    gtk_widget_show(w.main_window);
+    gtk_widget_show(shell_widgets.main_window);
     gtk_ui_start_activity_timer();
     return true;
 }
@@ -310,8 +310,8 @@ void reset_main_display()
     for (const auto& entry : kSummaryPlaceholders)
         if (GtkWidget* label = widget_by_id(entry[0]))
             gtk_label_set_markup(GTK_LABEL(label), entry[1]);
-    if (w.categories)
-        gtk_widget_set_sensitive(gtk_notebook_get_nth_page(GTK_NOTEBOOK(w.categories), kSettingsNotebookPage), FALSE);
+    if (shell_widgets.categories)
+        gtk_widget_set_sensitive(gtk_notebook_get_nth_page(GTK_NOTEBOOK(shell_widgets.categories), kSettingsNotebookPage), FALSE);
 }
 
 bool close_main_window()
@@ -321,7 +321,7 @@ bool close_main_window()
                                   "<b>Внесенные Вами изменения настроек не применены!</b>\n"
                                   "Вы действительно хотите выйти?");
         if (answer != GTK_RESPONSE_YES) {
-            gtk_notebook_set_current_page(GTK_NOTEBOOK(w.categories), kSettingsNotebookPage);
+            gtk_notebook_set_current_page(GTK_NOTEBOOK(shell_widgets.categories), kSettingsNotebookPage);
             return false;
         }
     }
@@ -329,7 +329,7 @@ bool close_main_window()
     app.log_enabled = 0;
     // The window goes at once: the links end behind it, and a modem call
     // takes seconds to hang up.
-    for (GtkWidget* window : {w.string_enter_dialog, w.main_window})
+    for (GtkWidget* window : {shell_widgets.string_enter_dialog, shell_widgets.main_window})
         if (window)
             gtk_widget_hide(window);
     gdk_flush();
@@ -350,8 +350,8 @@ void menu_exit(GtkMenuItem*, gpointer) { close_main_window(); }
 
 void about_message(GtkMenuItem*, gpointer)
 {
-    gtk_dialog_run(GTK_DIALOG(w.about_dialog));
-    gtk_widget_hide(w.about_dialog);
+    gtk_dialog_run(GTK_DIALOG(shell_widgets.about_dialog));
+    gtk_widget_hide(shell_widgets.about_dialog);
 }
 
 gboolean about_key_press_event(GtkWidget* widget, GdkEventKey* event, gpointer)

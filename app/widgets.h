@@ -43,4 +43,4 @@ struct MainWidgets {
     GtkWidget* global_alarm_label = nullptr;
 };
 
-extern MainWidgets w;
+extern MainWidgets shell_widgets;

@@ -287,8 +287,8 @@ void watchdog_install()
     g_source_set_priority(source, G_PRIORITY_HIGH);
     g_source_attach(source, nullptr);
     g_source_unref(source);
-    g_signal_connect(w.main_window, "map-event", G_CALLBACK(window_mapped), nullptr);
-    g_signal_connect(w.main_window, "hide", G_CALLBACK(window_hidden), nullptr);
+    g_signal_connect(shell_widgets.main_window, "map-event", G_CALLBACK(window_mapped), nullptr);
+    g_signal_connect(shell_widgets.main_window, "hide", G_CALLBACK(window_hidden), nullptr);
 }
 
 // ---------------------------------------------------------------- widget state
@@ -382,12 +382,12 @@ int count_rows(GtkTreeModel* model, GtkTreeIter* parent)
 
 std::string log_text(bool tagged)
 {
-    if (!w.log_buffer)
+    if (!shell_widgets.log_buffer)
         return "";
     GtkTextIter start, end;
-    gtk_text_buffer_get_bounds(w.log_buffer, &start, &end);
+    gtk_text_buffer_get_bounds(shell_widgets.log_buffer, &start, &end);
     if (!tagged) {
-        gchar* t = gtk_text_buffer_get_text(w.log_buffer, &start, &end, FALSE);
+        gchar* t = gtk_text_buffer_get_text(shell_widgets.log_buffer, &start, &end, FALSE);
         std::string s = t;
         g_free(t);
         return s;
@@ -421,7 +421,7 @@ GtkWidget* find_widget(const std::string& id)
     if (GtkWidget* wd = widget_by_id(id.c_str()))
         return wd;
     if (id == "StatusLabel")
-        return w.status_label;
+        return shell_widgets.status_label;
     return nullptr;
 }
 
@@ -451,7 +451,7 @@ std::string property_of(const std::string& id, const std::string& prop, bool& ok
     }
     if (id == "log") {
         if (prop == "lines")
-            return std::to_string(w.log_buffer ? gtk_text_buffer_get_line_count(w.log_buffer) - 1 : 0);
+            return std::to_string(shell_widgets.log_buffer ? gtk_text_buffer_get_line_count(shell_widgets.log_buffer) - 1 : 0);
         if (prop == "first-line") {
             std::string text = log_text(false);
             return text.substr(0, text.find('\n'));
@@ -483,7 +483,7 @@ std::string property_of(const std::string& id, const std::string& prop, bool& ok
     }
     GObject* object = object_by_id(id.c_str());
     if (!object && id == "StatusLabel")
-        object = G_OBJECT(w.status_label);
+        object = G_OBJECT(shell_widgets.status_label);
     if (!object) {
         ok = false;
         return "";
@@ -604,7 +604,7 @@ std::string widget_json(const std::string& id)
 {
     GObject* object = object_by_id(id.c_str());
     if (!object && id == "StatusLabel")
-        object = G_OBJECT(w.status_label);
+        object = G_OBJECT(shell_widgets.status_label);
     if (id == "log")
         return q(id) + ":{\"text\":" + q(log_text(false)) + ",\"tagged\":" + q(log_text(true)) + "}";
     if (!object || g_closed)
@@ -1148,14 +1148,14 @@ bool sim_control(const std::string& command, int line)
 
 void screenshot(const std::string& path, int line)
 {
-    if (g_closed || !w.main_window) {
+    if (g_closed || !shell_widgets.main_window) {
         fail(line, "no window to photograph");
         return;
     }
     gdk_window_process_all_updates();
     while (gtk_events_pending())
         gtk_main_iteration_do(FALSE);
-    GdkWindow* win = gtk_widget_get_window(w.main_window);
+    GdkWindow* win = gtk_widget_get_window(shell_widgets.main_window);
     int width = 0, height = 0;
     gdk_drawable_get_size(GDK_DRAWABLE(win), &width, &height);
     GdkPixbuf* pixbuf = gdk_pixbuf_get_from_drawable(nullptr, GDK_DRAWABLE(win), nullptr, 0, 0, 0, 0, width, height);
@@ -1312,7 +1312,7 @@ bool run_line(const Line& line)
         if (GtkWidget* wd = widget(a[1]))
             gtk_combo_box_set_active(GTK_COMBO_BOX(wd), std::atoi(a[2].c_str()));
     } else if (cmd == "page" && need(2)) {
-        gtk_notebook_set_current_page(GTK_NOTEBOOK(w.categories), std::atoi(a[1].c_str()));
+        gtk_notebook_set_current_page(GTK_NOTEBOOK(shell_widgets.categories), std::atoi(a[1].c_str()));
     } else if (cmd == "answer" && need(2)) {
         g_answer = a[1];
         g_answer_text = a.size() > 2 ? a[2] : "";
@@ -1340,7 +1340,7 @@ bool run_line(const Line& line)
             fail(line.number, "unknown flag " + a[1]);
     } else if (cmd == "resize" && need(3)) {
         // As a user drags the window's corner.
-        gtk_window_resize(GTK_WINDOW(w.main_window), std::atoi(a[1].c_str()), std::atoi(a[2].c_str()));
+        gtk_window_resize(GTK_WINDOW(shell_widgets.main_window), std::atoi(a[1].c_str()), std::atoi(a[2].c_str()));
     } else if (cmd == "pane" && need(3)) {
         // As a user drags the handle between the two halves of a pane.
         if (GtkWidget* wd = widget(a[1]); wd && GTK_IS_PANED(wd))
@@ -1350,7 +1350,7 @@ bool run_line(const Line& line)
     } else if (cmd == "restart" || cmd == "close") {
         if (!g_closed) {
             GdkEvent* ev = gdk_event_new(GDK_DELETE);
-            ev->any.window = GDK_WINDOW(g_object_ref(gtk_widget_get_window(w.main_window)));
+            ev->any.window = GDK_WINDOW(g_object_ref(gtk_widget_get_window(shell_widgets.main_window)));
             ev->any.send_event = TRUE;
             gtk_main_do_event(ev);
             gdk_event_free(ev);
@@ -1727,7 +1727,7 @@ int main(int argc, char** argv)
         gdk_threads_leave();
         return 1;
     }
-    g_signal_connect(w.main_window, "destroy", G_CALLBACK(on_main_destroy), nullptr);
+    g_signal_connect(shell_widgets.main_window, "destroy", G_CALLBACK(on_main_destroy), nullptr);
     watchdog_install();
     g_started_us = g_get_monotonic_time();
     gdk_threads_add_timeout(20, step, nullptr);
