@@ -31,9 +31,11 @@ bool parse_on_off(const std::string& word, bool& value)
     return true;
 }
 
-int parse_exception(Faults& f, std::istringstream& in, std::string& error)
+// "fn=14 file=1 record=245 ms=2300": the selector, `times`, and the rule's
+// own value under `value_key` (code, ms).
+int parse_rule(std::istringstream& in, RequestRule& rule, const std::string& value_key, int value_max,
+               std::string& error)
 {
-    ExceptionRule rule;
     std::string field;
     while (in >> field) {
         size_t eq = field.find('=');
@@ -51,8 +53,8 @@ int parse_exception(Faults& f, std::istringstream& in, std::string& error)
             ok = parse_address(value, rule.file) && rule.file <= 0xFFFF;
         else if (key == "record")
             ok = parse_number(value, 10, rule.record) && rule.record <= 0xFFFF;
-        else if (key == "code")
-            ok = parse_number(value, 10, rule.code) && rule.code >= 1 && rule.code <= 255;
+        else if (key == value_key)
+            ok = parse_number(value, 10, rule.value) && rule.value >= 1 && rule.value <= value_max;
         else if (key == "times")
             ok = parse_number(value, 10, rule.times) && rule.times >= 1;
         else {
@@ -64,22 +66,47 @@ int parse_exception(Faults& f, std::istringstream& in, std::string& error)
             return -1;
         }
     }
-    if (rule.addr < 0 && rule.file < 0 && rule.fn < 0) {
-        error = "exception needs fn=, addr= or file=";
+    if (rule.addr < 0 && rule.file < 0 && rule.record < 0 && rule.fn < 0) {
+        error = "the rule needs fn=, addr=, file= or record=";
         return -1;
     }
-    if (rule.file >= 0 && rule.fn < 0)
+    if ((rule.file >= 0 || rule.record >= 0) && rule.fn < 0)
         rule.fn = 0x14;
-    f.exceptions.push_back(rule);
     return 0;
 }
 
-int take(Faults& f, size_t i)
+int take(std::vector<RequestRule>& rules, size_t i)
 {
-    int code = f.exceptions[i].code;
-    if (f.exceptions[i].times > 0 && --f.exceptions[i].times == 0)
-        f.exceptions.erase(f.exceptions.begin() + long(i));
-    return code;
+    int value = rules[i].value;
+    if (rules[i].times > 0 && --rules[i].times == 0)
+        rules.erase(rules.begin() + long(i));
+    return value;
+}
+
+int match_registers(std::vector<RequestRule>& rules, int fn, int addr, int count)
+{
+    for (size_t i = 0; i < rules.size(); ++i) {
+        const RequestRule& r = rules[i];
+        if (r.file >= 0 || r.record >= 0 || (r.fn >= 0 && r.fn != fn))
+            continue;
+        if (r.addr >= 0 && (r.addr < addr || r.addr >= addr + count))
+            continue;
+        return take(rules, i);
+    }
+    return 0;
+}
+
+int match_file(std::vector<RequestRule>& rules, int file, int record)
+{
+    for (size_t i = 0; i < rules.size(); ++i) {
+        const RequestRule& r = rules[i];
+        if ((r.fn >= 0 && r.fn != 0x14) || r.addr >= 0)
+            continue;
+        if ((r.file >= 0 && r.file != file) || (r.record >= 0 && r.record != record))
+            continue;
+        return take(rules, i);
+    }
+    return 0;
 }
 
 }  // namespace
@@ -101,8 +128,19 @@ int fault_command(Faults& f, const std::string& args, std::string& error)
     std::istringstream in(args);
     std::string what, arg;
     in >> what;
-    if (what == "exception")
-        return parse_exception(f, in, error);
+    if (what == "exception" || what == "late") {
+        RequestRule rule;
+        bool exception = what == "exception";
+        rule.value = exception ? 2 : 0;
+        if (parse_rule(in, rule, exception ? "code" : "ms", exception ? 255 : 600000, error) != 0)
+            return -1;
+        if (!exception && rule.value == 0) {
+            error = "late needs ms=";
+            return -1;
+        }
+        (exception ? f.exceptions : f.late).push_back(rule);
+        return 0;
+    }
     if (what == "clear") {
         f = Faults{};
         return 0;
@@ -132,35 +170,32 @@ int fault_command(Faults& f, const std::string& args, std::string& error)
             f.close_after = v;
         return 0;
     }
+    if (what == "tid") {
+        int v = -1;
+        if (arg != "off" && !(parse_number(arg, 10, v) && v <= 0xFFFF)) {
+            error = "expected a transaction id 0-65535 or off";
+            return -1;
+        }
+        f.transaction = v;
+        return 0;
+    }
     error = "unknown fault '" + what + "'";
     return -1;
 }
 
 int fault_exception_for_registers(Faults& f, int fn, int addr, int count)
 {
-    for (size_t i = 0; i < f.exceptions.size(); ++i) {
-        const ExceptionRule& r = f.exceptions[i];
-        if (r.file >= 0 || (r.fn >= 0 && r.fn != fn))
-            continue;
-        if (r.addr >= 0 && (r.addr < addr || r.addr >= addr + count))
-            continue;
-        return take(f, i);
-    }
-    return 0;
+    return match_registers(f.exceptions, fn, addr, count);
 }
 
-int fault_exception_for_file(Faults& f, int file, int record)
+int fault_exception_for_file(Faults& f, int file, int record) { return match_file(f.exceptions, file, record); }
+
+int fault_late_for_registers(Faults& f, int fn, int addr, int count)
 {
-    for (size_t i = 0; i < f.exceptions.size(); ++i) {
-        const ExceptionRule& r = f.exceptions[i];
-        if ((r.fn >= 0 && r.fn != 0x14) || r.addr >= 0)
-            continue;
-        if ((r.file >= 0 && r.file != file) || (r.record >= 0 && r.record != record))
-            continue;
-        return take(f, i);
-    }
-    return 0;
+    return match_registers(f.late, fn, addr, count);
 }
+
+int fault_late_for_file(Faults& f, int file, int record) { return match_file(f.late, file, record); }
 
 CloseAction fault_count_request(Faults& f)
 {

@@ -3,6 +3,7 @@
 #include "status_blocks.h"
 #include "wire.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
@@ -74,6 +75,7 @@ std::vector<uint8_t> serve_read(Sim& sim, const uint8_t* pdu, size_t length)
     }
     int addr = get_be16(pdu + 1), count = get_be16(pdu + 3);
     sim.recorder.line(fields("fn=%02X addr=%04X count=%d", fn, addr, count));
+    sim.hold_ms = fault_late_for_registers(sim.faults, fn, addr, count);
     if (count < 1 || count > 125)
         return exception(fn, ex_value);
     if (addr + count > 0x10000)
@@ -136,6 +138,7 @@ std::vector<uint8_t> serve_write(Sim& sim, const uint8_t* pdu, size_t length)
     int addr = get_be16(pdu + 1), count = get_be16(pdu + 3), bytes = pdu[5];
     size_t data_len = length - 6;
     sim.recorder.line(fields("fn=10 addr=%04X count=%d", addr, count, 0) + " data=" + hex(pdu + 6, data_len));
+    sim.hold_ms = fault_late_for_registers(sim.faults, fn, addr, count);
     if (count < 1 || count > 123 || bytes != 2 * count || data_len != size_t(bytes))
         return exception(fn, ex_value);
     if (addr + count > 0x10000)
@@ -172,6 +175,7 @@ std::vector<uint8_t> serve_file_record(Sim& sim, const uint8_t* pdu, size_t leng
         const uint8_t* sub = pdu + 2 + 7 * i;
         int type = sub[0], file = get_be16(sub + 1), record = get_be16(sub + 3), len = get_be16(sub + 5);
         sim.recorder.line(fields("fn=14 file=%04X record=%d length=%d", file, record, len));
+        sim.hold_ms = std::max(sim.hold_ms, fault_late_for_file(sim.faults, file, record));
         if (exception_code)
             continue;
         if (type != 6) {
@@ -202,6 +206,7 @@ std::vector<uint8_t> serve_file_record(Sim& sim, const uint8_t* pdu, size_t leng
 
 std::vector<uint8_t> serve_request(Sim& sim, const uint8_t* pdu, size_t length)
 {
+    sim.hold_ms = 0;
     if (length == 0)
         return {};
     ++sim.requests;

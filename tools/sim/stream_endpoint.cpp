@@ -156,7 +156,11 @@ void StreamEndpoint::process_frames(Conn& c, int64_t now)
         }
         std::vector<uint8_t> frame;
         if (framing_ == Framing::tcp) {
-            frame.insert(frame.end(), header.begin(), header.begin() + 4);  // transaction, protocol
+            if (sim_.faults.transaction >= 0)
+                put_be16(frame, uint16_t(sim_.faults.transaction));
+            else
+                frame.insert(frame.end(), header.begin(), header.begin() + 2);  // transaction as asked
+            frame.insert(frame.end(), header.begin() + 2, header.begin() + 4);  // protocol
             put_be16(frame, uint16_t(1 + reply.size()));
             frame.push_back(header[6]);  // unit id as asked
         } else {
@@ -166,7 +170,7 @@ void StreamEndpoint::process_frames(Conn& c, int64_t now)
         if (sim_.faults.truncate)
             frame.resize(frame.size() / 2);
         bool send = !sim_.faults.silence && !reply.empty();
-        c.pending.push_back({now + sim_.faults.delay_ms, std::move(frame), send, close == CloseAction::after_reply});
+        c.pending.push_back({now + sim_.faults.delay_ms + sim_.hold_ms, std::move(frame), send, close == CloseAction::after_reply});
     }
 }
 
