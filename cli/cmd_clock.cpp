@@ -78,6 +78,7 @@ int run_command(const std::string& address, const std::function<int()>& prepare,
         return kExitOk;
     case CommandOutcome::Refused:
         return kExitNo;
+    case CommandOutcome::Unknown:
     case CommandOutcome::Failed:
         break;
     }
@@ -112,7 +113,8 @@ int cli_clock(int argc, char** argv)
         "контроллер показывает его в своем часовом поясе.\n"
         "Пароль мониторинга: переменная RARUR_MONITORING_PASSWORD или ввод в терминале.\n"
         "Коды выхода: 0 часы установлены, 1 контроллер отказал (неверный пароль мониторинга),\n"
-        "2 неверные параметры, 3 нет связи, 4 ошибка обмена, 130 прервано.";
+        "2 неверные параметры, 3 нет связи, 4 ошибка обмена или ответ не получен (часы могли быть\n"
+        "установлены), 130 прервано.";
     if (!cli_parse_options(&argc, &argv, "АДРЕС --set now|\"ГГГГ-ММ-ДД ЧЧ:ММ:СС\"",
                            "Установка часов контроллера.", entries, true, description))
         return kExitUsage;
@@ -149,8 +151,8 @@ int cli_service(int argc, char** argv)
                  "»\n";
     names += "\nПароль мониторинга: переменная RARUR_MONITORING_PASSWORD или ввод в терминале.\n"
              "Коды выхода: 0 команда выполнена, 1 контроллер отказал (неверный пароль мониторинга\n"
-             "или команда сейчас невыполнима), 2 неверные параметры, 3 нет связи, 4 ошибка обмена,\n"
-             "130 прервано.";
+             "или команда сейчас невыполнима), 2 неверные параметры, 3 нет связи, 4 ошибка обмена\n"
+             "или ответ не получен (команда могла быть выполнена), 130 прервано.";
     if (!cli_parse_options(&argc, &argv, "АДРЕС НАЗВАНИЕ", "Сервисные команды страницы «Сервис».", nullptr, true,
                            names.c_str()))
         return kExitUsage;

@@ -33,16 +33,13 @@ constexpr int kWatchEvery = 10;   // steps between two looks at the modem lines
 constexpr auto kGuardTime = milliseconds(1500);
 constexpr auto kHangUpAnswerWait = milliseconds(1000);
 
-// During a call, one read of the exchange waits this long; with its budget of
-// 1000 empty reads a Controller that stays silent holds the line for 10 s.
-constexpr int kCallReadWaitMs = 10;
-
 constexpr int kReplyLine = 256;
 constexpr int kResetLine = 127;
 
 std::atomic<uint64_t> g_call{0};
 std::atomic<int> g_reply_wait_ms{ModemWaits{}.reply_ms};
 std::atomic<int> g_dial_wait_ms{ModemWaits{}.dial_ms};
+std::atomic<int> g_call_read_wait_ms{ModemWaits{}.call_read_ms};
 
 void say(LogTag tag, const char* text) { log_message(tag, "%s", text); }
 
@@ -99,7 +96,7 @@ std::shared_ptr<LinkIo> modem_link_io(const ModemCall& call, std::shared_ptr<Ser
 {
     auto io = std::make_shared<LinkIo>();
     io->kind = call.gsm ? LinkKind::Gsm : LinkKind::Pstn;
-    io->read_wait_ms = kCallReadWaitMs;
+    io->read_wait_ms = g_call_read_wait_ms;
     io->wanted = [] { return app.modem_wanted != 0; };
     io->title = format("RARUR Service - %s [%s]", call.gsm ? "GSM" : "PSTN", call.phone.c_str());
     io->connected_text = format("Подключен к %s\n", call.phone.c_str());
@@ -315,6 +312,7 @@ void modem_set_waits(const ModemWaits& waits)
 {
     g_reply_wait_ms = waits.reply_ms;
     g_dial_wait_ms = waits.dial_ms;
+    g_call_read_wait_ms = waits.call_read_ms;
 }
 
 int modem_start(ModemCall call)

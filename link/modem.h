@@ -49,6 +49,9 @@ struct ModemLineState {
 struct ModemWaits {
     int reply_ms = 5000;
     int dial_ms = 90000;
+    // During a call, one read of the exchange waits this long; with its budget
+    // of 1000 empty reads a Controller that stays silent holds the line for 10 s.
+    int call_read_ms = 10;
 };
 // Shorter waits for tests; every later call uses them.
 void modem_set_waits(const ModemWaits& waits);

@@ -22,9 +22,37 @@ struct ExchangeSession {
     bool closed = false;
     std::atomic<bool> closing{false};  // the same, readable without the lock during I/O
     std::atomic<int> queued{0};        // queue.size(), readable without the lock
+
+    // The transport thread's alone:
+    uint16_t last_transaction = 0;     // of the last numbered request; 0 is never sent
+    // Whether the Controller echoes the transaction identifier: unknown until
+    // its first reply that can tell.
+    enum class Numbering { Unknown, Echoed, Ignored } numbering = Numbering::Unknown;
+    bool quiet_first = false;          // the last request went without its reply
 };
 
 namespace {
+
+// The two halves of one exchange, run by the transport thread. Each failure
+// sets one status bit of the request (see carry_out).
+enum class SendResult : int {
+    Sent = 0,
+    NotUsable = -1,   // the link is closing or cannot carry an exchange now
+    Failed = -2,      // the send failed (the link is closed), or nothing to send
+};
+enum class ReceiveResult : int {
+    Complete = 0,
+    NotUsable = -1,   // the link is closing or failed
+    ShortReply = -2,  // some bytes, then silence
+    NoReply = -3,
+    Overrun = -4,     // a modem frame longer than the buffer
+};
+// Bytes left on the link by an earlier exchange are discarded first; after a
+// request that went without its reply, the link must fall quiet first.
+SendResult link_send(ExchangeSession& session, const uint8_t* frame, int length);
+// `transaction`: the request's identifier, where its frames carry one.
+ReceiveResult link_receive(ExchangeSession& session, uint8_t* buffer, int expected, uint16_t transaction,
+                           int* received_out);
 
 // Back-to-back requests (a poll cycle, a journal read) follow each other within
 // microseconds. Each side first looks for the other for this long, giving the
@@ -70,6 +98,13 @@ void close_session(ExchangeSession& s)
 // its reply fails the checks). Returns -1 when the link has failed.
 constexpr int kStaleBuffersMax = 8;
 
+void drop_stale(const uint8_t* bytes, int n)
+{
+    app.bytes_received += uint64_t(n);
+    if (app.log_frames)
+        activity_frame(err_text, bytes, n);
+}
+
 int discard_stale_bytes(ExchangeSession& s)
 {
     uint8_t stale[kResponseSize];
@@ -77,11 +112,39 @@ int discard_stale_bytes(ExchangeSession& s)
         int n = s.io->read_some(stale, sizeof stale, 0);
         if (n <= 0)
             return n < 0 ? -1 : 0;
-        app.bytes_received += uint64_t(n);
-        if (app.log_frames)
-            activity_frame(err_text, stale, n);
+        drop_stale(stale, n);
     }
     return 0;
+}
+
+// After a request went without its reply, that reply may still be on its way:
+// the next request waits until the link has been quiet for the link's quiet
+// time, dropping whatever comes. A peer that never falls silent holds the
+// link no longer than a missing reply would. Returns -1 when the link has
+// failed.
+int await_quiet(ExchangeSession& s)
+{
+    using Clock = std::chrono::steady_clock;
+    const auto quiet = std::chrono::milliseconds(std::max(s.io->quiet_ms, 0));
+    const auto give_up = Clock::now() + std::chrono::milliseconds(int64_t(kEmptyReadBudget) *
+                                                                  std::max(s.io->read_wait_ms, 1));
+    auto quiet_until = Clock::now() + quiet;
+    uint8_t stale[kResponseSize];
+    for (;;) {
+        auto now = Clock::now();
+        if (now >= quiet_until || now >= give_up || s.closing)
+            return 0;
+        int wait = int(std::chrono::ceil<std::chrono::milliseconds>(quiet_until - now).count());
+        int n = s.io->read_some(stale, sizeof stale, std::min(wait, std::max(s.io->read_wait_ms, 1)));
+        if (n < 0)
+            return -1;
+        if (n > 0) {
+            if (app.log_frames)
+                log_message(err_text, "Запоздавший ответ отброшен (%d байт)\n", n);
+            drop_stale(stale, n);
+            quiet_until = Clock::now() + quiet;
+        }
+    }
 }
 
 // A failed send closes the link, unless it failed because the link was being
@@ -127,19 +190,37 @@ uint16_t status_bits(ReceiveResult result)
     case ReceiveResult::NotUsable: return REQ_RECV_FAILED;
     case ReceiveResult::ShortReply: return REQ_SHORT_REPLY;
     case ReceiveResult::NoReply: return REQ_NO_REPLY;
+    case ReceiveResult::Overrun: return REQ_OVERRUN;
     }
     return REQ_RECV_FAILED;
+}
+
+
+uint16_t next_transaction(ExchangeSession& s)
+{
+    if (++s.last_transaction == 0)   // 0 is what a Controller that ignores the numbers answers
+        s.last_transaction = 1;
+    return s.last_transaction;
 }
 
 // One exchange of the transport thread; returns the status bits to set.
 uint16_t carry_out(ExchangeSession& s, ModbusRequest& r)
 {
+    const FrameFormat& format = *frame_format(s.io->kind);
+    uint16_t transaction = 0;
+    if (format.transaction_at >= 0 && r.request_length >= format.transaction_at + 2) {
+        transaction = next_transaction(s);
+        frame_set_transaction(format, r.request, transaction);
+    }
     SendResult sent = link_send(s, r.request, r.request_length);
     if (sent != SendResult::Sent)
         return status_bits(sent);
+    r.sent = true;
     int received = 0;
-    ReceiveResult result = link_receive(s, r.response, r.expected_length, &received);
+    ReceiveResult result = link_receive(s, r.response, r.expected_length, transaction, &received);
     r.received_length = uint16_t(received);
+    s.quiet_first = result == ReceiveResult::NoReply || result == ReceiveResult::ShortReply ||
+                    result == ReceiveResult::Overrun;
     return status_bits(result);
 }
 
@@ -265,9 +346,11 @@ SubmitResult exchange_submit(ExchangeSession& s, const std::shared_ptr<ModbusReq
 
 void exchange_wait_stopped() { workers_wait(kTransportLane); }
 
+LinkSession exchange_session_id(const ExchangeSession& session) { return session.id; }
+
 namespace {
+
 bool link_usable(const ExchangeSession& s) { return !s.closing && (!s.io->usable || s.io->usable()); }
-}  // namespace
 
 SendResult link_send(ExchangeSession& s, const uint8_t* frame, int length)
 {
@@ -277,7 +360,9 @@ SendResult link_send(ExchangeSession& s, const uint8_t* frame, int length)
         log_message(err_text, "Пустой буфер передачи\n");
         return SendResult::Failed;
     }
-    if (discard_stale_bytes(s) < 0) {
+    int cleared = s.quiet_first ? await_quiet(s) : discard_stale_bytes(s);
+    s.quiet_first = false;
+    if (cleared < 0) {
         // The peer has gone: nothing can be sent.
         send_failed(s, frame, 0);
         return SendResult::Failed;
@@ -294,7 +379,34 @@ SendResult link_send(ExchangeSession& s, const uint8_t* frame, int length)
     return SendResult::Sent;
 }
 
-ReceiveResult link_receive(ExchangeSession& s, uint8_t* buffer, int expected, int* received_out)
+// Whether a reply numbered `got` answers the request numbered `sent`. A
+// Controller that answers every request with 0 (never sent: see
+// next_transaction) is told on its first reply and then taken at its word,
+// reply by reply in order, with the quiet link after a missing reply as the
+// only guard; once it has echoed a number, a 0 is as stale as any other.
+bool answers_request(ExchangeSession& s, uint16_t sent, uint16_t got)
+{
+    using Numbering = ExchangeSession::Numbering;
+    if (s.numbering == Numbering::Ignored)
+        return true;
+    if (got == sent) {
+        s.numbering = Numbering::Echoed;
+        return true;
+    }
+    if (got != 0 || s.numbering != Numbering::Unknown)
+        return false;
+    s.numbering = Numbering::Ignored;
+    log_message(norm_text, "Контроллер не возвращает номер запроса (отвечает с номером 0): ответы принимаются "
+                           "по порядку\n");
+    return true;
+}
+
+// Largest frame a numbered link carries (Modbus TCP: 260 bytes); a stale
+// frame claiming more is garbage and is dropped only this far.
+constexpr int kStaleFrameMax = 262;
+
+ReceiveResult link_receive(ExchangeSession& s, uint8_t* buffer, int expected, uint16_t transaction,
+                           int* received_out)
 {
     if (s.closing)
         return ReceiveResult::NotUsable;
@@ -302,57 +414,28 @@ ReceiveResult link_receive(ExchangeSession& s, uint8_t* buffer, int expected, in
     activity_dot(ActivityDot::Receiving);
     const FrameFormat& format = *frame_format(s.io->kind);
     const bool until_end = expected == 0;   // modem frames end with a CR
+    const bool numbered = format.transaction_at >= 0 && !until_end;
     expected = std::min(expected, kReceiveLimit);
-    int target = until_end ? kReceiveLimit : expected;
-    bool target_known = format.length_prefix == 0;
     int got = 0;
+    int target = 0;
+    bool target_known = false;
+    auto begin_frame = [&] {
+        got = 0;
+        target = until_end ? kReceiveLimit : expected;
+        target_known = format.length_prefix == 0;
+    };
+    begin_frame();
+    int stale_left = 0;   // bytes of a stale frame still to drop
     int budget = kEmptyReadBudget;
     // The budget is also a time: a loaded machine stretches each short read,
     // and a missing reply must still be given up after about the same time.
+    // Stale frames earn the request no more time.
     using Clock = std::chrono::steady_clock;
     const auto budget_time = std::chrono::milliseconds(int64_t(kEmptyReadBudget) * std::max(s.io->read_wait_ms, 0));
     auto give_up_at = Clock::now() + budget_time;
+    auto give_up_before_frame = give_up_at;
 
-    for (;;) {
-        if (!until_end && got >= target)
-            break;
-        if (until_end && got > kReceiveLimit - 1)
-            return ReceiveResult::NotUsable;   // a modem frame longer than the buffer
-        if (s.io->usable && !s.io->usable()) {
-            *received_out = got;
-            return ReceiveResult::NotUsable;
-        }
-        int want = until_end ? 1
-                   : !target_known ? std::min(format.length_prefix, target) - got
-                                   : target - got;
-        int n = s.io->read_some(buffer + got, want, s.io->read_wait_ms);
-        if (s.closing) {
-            *received_out = 0;
-            return ReceiveResult::NotUsable;
-        }
-        if (n < 0) {
-            *received_out = got;
-            return ReceiveResult::NotUsable;
-        }
-        if (n > 0) {
-            app.bytes_received += uint64_t(n);
-            if (app.log_frames && until_end)
-                activity_frame(recv_text, buffer + got, n);
-            got += n;
-            budget = kEmptyReadBudget;
-            give_up_at = Clock::now() + budget_time;
-            if (until_end && buffer[got - 1] == kFrameEnd) {
-                buffer[--got] = 0;
-                break;
-            }
-            if (!target_known && got >= format.length_prefix) {
-                target = format.complete_length(buffer, got, expected);
-                target_known = true;
-            }
-            continue;
-        }
-        if (--budget >= 0 && Clock::now() < give_up_at)
-            continue;
+    auto give_up = [&] {
         if (got > 0) {
             if (app.log_frames)
                 log_hex_dump(err_text, buffer, got);
@@ -361,9 +444,83 @@ ReceiveResult link_receive(ExchangeSession& s, uint8_t* buffer, int expected, in
         }
         log_message(err_text, "Нет ответа контроллера: получено 0 из %d байт\n", expected);
         return ReceiveResult::NoReply;
+    };
+
+    for (;;) {
+        if (!until_end && got >= target)
+            break;
+        if (until_end && got > kReceiveLimit - 1)
+            return ReceiveResult::Overrun;   // a modem frame longer than the buffer
+        // A peer that never falls silent but never answers this request.
+        if (got == 0 && Clock::now() >= give_up_at)
+            return give_up();
+        if (s.io->usable && !s.io->usable()) {
+            *received_out = got;
+            return ReceiveResult::NotUsable;
+        }
+        uint8_t stale[kResponseSize];
+        uint8_t* into = stale_left > 0 ? stale : buffer + got;
+        int want = stale_left > 0   ? std::min(stale_left, int(sizeof stale))
+                   : until_end      ? 1
+                   : !target_known ? std::min(format.length_prefix, target) - got
+                                   : target - got;
+        int n = s.io->read_some(into, want, s.io->read_wait_ms);
+        if (s.closing) {
+            *received_out = 0;
+            return ReceiveResult::NotUsable;
+        }
+        if (n < 0) {
+            log_message(err_text, "Связь с контроллером прервалась во время ожидания ответа\n");
+            *received_out = got;
+            return ReceiveResult::NotUsable;
+        }
+        if (n > 0 && stale_left > 0) {
+            drop_stale(stale, n);
+            stale_left -= n;
+            budget = kEmptyReadBudget;
+            continue;
+        }
+        if (n > 0) {
+            app.bytes_received += uint64_t(n);
+            if (app.log_frames && until_end)
+                activity_frame(recv_text, buffer + got, n);
+            if (got == 0)
+                give_up_before_frame = give_up_at;
+            got += n;
+            budget = kEmptyReadBudget;
+            give_up_at = Clock::now() + budget_time;
+            if (until_end && buffer[got - 1] == kFrameEnd) {
+                buffer[--got] = 0;
+                break;
+            }
+            if (!target_known && got >= format.length_prefix) {
+                uint16_t number = numbered ? frame_transaction(format, buffer) : 0;
+                if (numbered && !answers_request(s, transaction, number)) {
+                    // A reply to a request given up earlier: dropped whole,
+                    // and the wait for this request's own goes on.
+                    stale_left = std::max(format.complete_length(buffer, got, kStaleFrameMax) - got, 0);
+                    if (app.log_frames) {
+                        log_message(err_text, "Отброшен ответ на запрос №%u: ожидается ответ на №%u\n",
+                                    number, transaction);
+                        activity_frame(err_text, buffer, got);
+                    }
+                    give_up_at = give_up_before_frame;
+                    begin_frame();
+                    continue;
+                }
+                target = format.complete_length(buffer, got, expected);
+                target_known = true;
+            }
+            continue;
+        }
+        if (--budget >= 0 && Clock::now() < give_up_at)
+            continue;
+        return give_up();
     }
     if (app.log_frames)
         activity_frame(recv_text, buffer, got);
     *received_out = got;
     return ReceiveResult::Complete;
 }
+
+}  // namespace

@@ -26,6 +26,8 @@
 #include "base/workers.h"
 #include "modbus/frame.h"
 
+constexpr int kLinkQuietMs = 500;
+
 // The byte stream under a link: two calls with a written contract, so tests
 // can put a fake under the exchange.
 struct LinkIo {
@@ -54,6 +56,14 @@ struct LinkIo {
     // How long one read waits: with the budget of empty reads it bounds a
     // missing or short reply.
     int read_wait_ms = 2;
+    // After a request went without its reply, the link must have been quiet
+    // this long before the next request goes out: what arrives meanwhile is
+    // the late reply (or the rest of a cut one) and is dropped, so it is never
+    // taken for the next request's answer. A reply a slow GPRS or VPN route
+    // holds back past the give-up comes a few hundred milliseconds after it
+    // (the 2.3 s reply of a 2 s link: 0.3 s), and a modem passes a reply on in
+    // bursts whose pauses are far shorter; the wait only follows a failure.
+    int quiet_ms = kLinkQuietMs;
     // Whether the user still wants the link (the modem's call). Once not, a
     // garbled reply is the line going down and not worth a log line.
     // nullptr: always.
@@ -65,10 +75,12 @@ constexpr uint16_t REQ_DONE = 0x0001;
 constexpr uint16_t REQ_RECV_FAILED = 0x0002;
 constexpr uint16_t REQ_SHORT_REPLY = 0x0004;
 constexpr uint16_t REQ_NO_REPLY = 0x0008;
+constexpr uint16_t REQ_OVERRUN = 0x0010;   // a modem frame longer than the buffer
 constexpr uint16_t REQ_LINK_CLOSED = 0x0200;
 constexpr uint16_t REQ_SEND_FAILED = 0x0400;
 constexpr uint16_t REQ_CONSUMED = 0x8000;
-constexpr uint16_t REQ_FAILED_MASK = REQ_SEND_FAILED | REQ_LINK_CLOSED | REQ_NO_REPLY | REQ_RECV_FAILED;
+constexpr uint16_t REQ_FAILED_MASK =
+    REQ_SEND_FAILED | REQ_LINK_CLOSED | REQ_NO_REPLY | REQ_RECV_FAILED | REQ_OVERRUN;
 
 // Empty reads in a row after which a reply is given up; also, whichever comes
 // first, that many read waits of time without a byte.
@@ -83,6 +95,10 @@ struct ModbusRequest {
     uint8_t response[kResponseSize] = {};
     uint16_t expected_length = 0;   // 0: read up to the frame end (modem)
     uint16_t received_length = 0;
+    // Set by the transport thread once the whole request is on the link: a
+    // caller whose link closed while it waited learns whether the
+    // Controller may have it.
+    std::atomic<bool> sent{false};
 };
 
 struct ExchangeSession;
@@ -113,6 +129,7 @@ void exchange_set_events(const ExchangeEvents& events);
 // The session of the open link, or nullptr.
 std::shared_ptr<ExchangeSession> exchange_current();
 LinkKind exchange_link_kind(const ExchangeSession& session);
+LinkSession exchange_session_id(const ExchangeSession& session);
 // Whether the user still wants the link of `session` (LinkIo::wanted).
 bool exchange_link_wanted(const ExchangeSession& session);
 enum class SubmitResult : int {
@@ -125,20 +142,3 @@ SubmitResult exchange_submit(ExchangeSession& session, const std::shared_ptr<Mod
 // not yet scheduled (tests, shutdown): the worker registry counts it. The
 // ending thread never waits for the window, so any thread may wait here.
 void exchange_wait_stopped();
-
-// The two halves of one exchange, run by the transport thread. Each failure
-// sets one status bit of the request (see carry_out).
-enum class SendResult : int {
-    Sent = 0,
-    NotUsable = -1,   // the link is closing or cannot carry an exchange now
-    Failed = -2,      // the send failed (the link is closed), or nothing to send
-};
-enum class ReceiveResult : int {
-    Complete = 0,
-    NotUsable = -1,   // the link is closing, failed, or a modem frame overran the buffer
-    ShortReply = -2,  // some bytes, then silence
-    NoReply = -3,
-};
-// Bytes left on the link by an earlier exchange are discarded first.
-SendResult link_send(ExchangeSession& session, const uint8_t* frame, int length);
-ReceiveResult link_receive(ExchangeSession& session, uint8_t* buffer, int expected, int* received_out);

@@ -118,7 +118,9 @@ int tcp_complete(const uint8_t* bytes, int got, int expected)
 ModbusResult tcp_unwrap(uint8_t* response, int received, int* pdu_offset, int* pdu_length)
 {
     // Header, function and at least one byte after it (an exception is 9 bytes).
-    if (received < kTcpHeader + 2 || kTcpLengthEnd + be16(response + 4) != received)
+    // The protocol identifier is 0 on every sound Modbus link; the reply's
+    // other fields are the request's own and are not compared.
+    if (received < kTcpHeader + 2 || be16(response + 2) != 0 || kTcpLengthEnd + be16(response + 4) != received)
         return ModbusResult::Invalid;
     *pdu_offset = kTcpHeader;
     *pdu_length = received - kTcpHeader;
@@ -158,11 +160,9 @@ ModbusResult modem_unwrap(uint8_t* response, int received, int* pdu_offset, int*
     return ModbusResult::Ok;
 }
 
-constexpr FrameFormat kUsbFrames{"USB", 1, 1, usb_wrap, usb_expected, usb_complete, usb_unwrap};
-constexpr FrameFormat kTcpFrames{"Ethernet", kTcpHeader, kTcpLengthEnd, tcp_wrap, tcp_expected, tcp_complete,
-                                 tcp_unwrap};
-constexpr FrameFormat kGsmFrames{"GSM", 0, 0, modem_wrap, modem_expected, modem_complete, modem_unwrap};
-constexpr FrameFormat kPstnFrames{"PSTN", 0, 0, modem_wrap, modem_expected, modem_complete, modem_unwrap};
+constexpr FrameFormat kUsbFrames{-1, 1, usb_wrap, usb_expected, usb_complete, usb_unwrap};
+constexpr FrameFormat kTcpFrames{0, kTcpLengthEnd, tcp_wrap, tcp_expected, tcp_complete, tcp_unwrap};
+constexpr FrameFormat kModemFrames{-1, 0, modem_wrap, modem_expected, modem_complete, modem_unwrap};
 
 // The one place a kind meets its wrapping. Looked up by the kind's number, so
 // the rows must stand in the order of LinkKind, one per kind: checked below.
@@ -173,8 +173,8 @@ struct KindFrames {
 constexpr KindFrames kFormats[] = {
     {LinkKind::Usb, &kUsbFrames},
     {LinkKind::Ethernet, &kTcpFrames},
-    {LinkKind::Gsm, &kGsmFrames},
-    {LinkKind::Pstn, &kPstnFrames},
+    {LinkKind::Gsm, &kModemFrames},
+    {LinkKind::Pstn, &kModemFrames},
     {LinkKind::Rs485, nullptr},
 };
 
@@ -212,6 +212,16 @@ const FrameFormat* frame_format(LinkKind kind)
     if (index < 0 || index >= kLinkKindCount)
         return nullptr;
     return kFormats[index].format;
+}
+
+uint16_t frame_transaction(const FrameFormat& format, const uint8_t* frame)
+{
+    return be16(frame + format.transaction_at);
+}
+
+void frame_set_transaction(const FrameFormat& format, uint8_t* frame, uint16_t id)
+{
+    put_be16(frame + format.transaction_at, id);
 }
 
 ModbusResult frame_read_registers(LinkKind kind, uint8_t function, uint16_t start, uint16_t count,

@@ -3,7 +3,7 @@
 //
 // Every link carries the standard Modbus PDU wrapped its own way:
 //   USB       length byte (whole frame, itself included), PDU
-//   Ethernet  7-byte header: transaction 0, protocol 0, length of what follows, unit 0xFF; PDU
+//   Ethernet  7-byte header: transaction, protocol 0, length of what follows, unit 0xFF; PDU
 //   modem     PDU + CRC-16 (low byte first), byte-stuffed, ended by one CR
 // Each wrapping is described once, as data plus a few functions (FrameFormat);
 // the rest of the exchange works from that description.
@@ -41,9 +41,9 @@ int frame_escape(uint8_t* bytes, int length, int capacity);
 int frame_unescape(uint8_t* bytes, int length);
 
 struct FrameFormat {
-    const char* name;
-    // Index of the function code in a response as received (after unstuffing).
-    int function_offset;
+    // Where a request carries its 2-byte transaction identifier (big-endian),
+    // which the reply echoes at the same place; -1: the wrapping has none.
+    int transaction_at;
     // Bytes to read before the frame's own length is known (0: the frame is
     // ended by a CR and read byte by byte).
     int length_prefix;
@@ -72,13 +72,20 @@ struct FrameRequest {
 };
 
 // Request builders. Ok, or Invalid when the link has no framing or the frame
-// would not fit into kRequestSize. Arguments are not range-checked here.
+// would not fit into kRequestSize. Arguments are not range-checked here. An
+// Ethernet request is built with transaction 0; the exchange numbers it
+// (frame_set_transaction) as it sends it.
 ModbusResult frame_read_registers(LinkKind kind, uint8_t function, uint16_t start, uint16_t count,
                          FrameRequest& out);
 ModbusResult frame_write_registers(LinkKind kind, uint16_t start, uint16_t count, const uint8_t* values,
                           FrameRequest& out);
 ModbusResult frame_read_file_record(LinkKind kind, uint16_t file, uint16_t record, uint16_t length,
                            FrameRequest& out);
+
+// The transaction identifier of a frame of `format` (at least
+// transaction_at + 2 bytes long), and the same written into one.
+uint16_t frame_transaction(const FrameFormat& format, const uint8_t* frame);
+void frame_set_transaction(const FrameFormat& format, uint8_t* frame, uint16_t id);
 
 // Outcome of checking one response.
 struct ResponseCheck {

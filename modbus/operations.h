@@ -11,22 +11,38 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
+#include "base/workers.h"
 #include "modbus/result.h"
+
+// Each returns its outcome: the result code callers compare with ModbusResult,
+// the failure behind it and, for an exception, the Controller's code.
 
 // Reads `count` (1..125) holding (0x03) or input (0x04) registers from `start`
 // into `out` (2 x count bytes).
-ModbusResult modbus_read_registers(uint16_t start, unsigned count, uint8_t* out, uint8_t function);
+ModbusOutcome modbus_read_registers(uint16_t start, unsigned count, uint8_t* out, uint8_t function);
 // Writes `count` (1..125) registers from `values` (2 x count bytes) at `start`.
-ModbusResult modbus_write_registers(uint16_t start, unsigned count, const uint8_t* values);
+// A write that went without its answer (outcome_unknown) may have been
+// carried out: its reply never turns up as another request's answer.
+ModbusOutcome modbus_write_registers(uint16_t start, unsigned count, const uint8_t* values);
 // Reads record `record` of file `file`, `length` (1..245) registers, into `out`
 // (2 x length bytes).
-ModbusResult modbus_read_file_record(uint16_t file, uint16_t record, unsigned length, uint8_t* out);
+ModbusOutcome modbus_read_file_record(uint16_t file, uint16_t record, unsigned length, uint8_t* out);
 
-// The exception code of the calling thread's last operation that reached the
-// link, 0 unless it returned ModbusResult::Exception: a caller that must tell one refusal from
-// another asks here.
-int modbus_last_exception();
+// The last failed request of any link, for whoever must say afterwards why
+// the Controller's answer is missing (a poll cycle, a command line's verdict).
+struct ModbusFailureReport {
+    LinkSession session = 0;   // the link it failed on; 0: none has failed yet
+    ModbusOutcome outcome;
+    // What failed and why, in the log's words: "Команда: x04 Смещение: 0000
+    // Количество: 15 Нет ответа контроллера".
+    std::string text;
+};
+ModbusFailureReport modbus_last_failure();
+
+// What a failure is called in the log and on the command line.
+const char* modbus_failure_text(ModbusFailure failure);
 
 // Text of a Modbus exception code.
 const char* exception_text(int code);

@@ -159,18 +159,19 @@ int settings_apply_run(const WorkerContext& context, const ApplyRequest& request
         }
 
     uint64_t reads_before = settings_device_reads_started();
-    if (modbus_write_registers(kSettingsCommandAddress, kSettingsCommandRegisters, command.data()) != ModbusResult::Ok) {
+    if (ModbusOutcome applied = modbus_write_registers(kSettingsCommandAddress, kSettingsCommandRegisters, command.data());
+        !applied.ok()) {
         // Exception 4 on this block is the Controller's answer to a wrong
         // monitoring password: ask for it again rather than send it once more.
-        int exception = modbus_last_exception();
-        bool wrong_password = exception == 4;
+        bool refused = applied.failure == ModbusFailure::Exception;
+        bool wrong_password = refused && applied.exception_code == 4;
         if (wrong_password) {
             app.password_entered = 0;
             log_message(err_text, "Контроллер отклонил пароль мониторинга\n");
         }
         set_text(wrong_password ? "Контроллер отклонил пароль мониторинга" : "Ошибка применения настроек");
         g_progress = 0;
-        return finish(exception != 0 ? kApplyCommandRefused : kApplyCommandUnanswered);
+        return finish(refused ? kApplyCommandRefused : kApplyCommandUnanswered);
     }
     set_text("Настройки применены");
     run_on_gui([] {

@@ -20,6 +20,9 @@ constexpr int kRefusedException = 4;
 constexpr const char* kRefusedText =
     "Контроллер отказал: неверный пароль мониторинга или команда сейчас невыполнима\n";
 
+constexpr const char* kUnknownText =
+    "Ответ контроллера не получен: команда могла быть выполнена. Проверьте состояние, прежде чем повторять её\n";
+
 std::string without_newline(std::string text)
 {
     while (!text.empty() && text.back() == '\n')
@@ -36,8 +39,9 @@ int start_write(uint16_t start, const std::array<uint8_t, N>& frame, std::string
     int started = worker_start(
         kCommandLane, link_session_current(),
         [=](const WorkerContext& context) {
-            ModbusResult result = modbus_write_registers(start, N / 2, frame.data());
-            bool refused = result == ModbusResult::Exception && modbus_last_exception() == kRefusedException;
+            ModbusOutcome written = modbus_write_registers(start, N / 2, frame.data());
+            ModbusResult result = written;
+            bool refused = written.failure == ModbusFailure::Exception && written.exception_code == kRefusedException;
             CommandOutcome outcome;
             outcome.result = int(result);
             // Told after the log lines, so whoever waits for it has them queued already.
@@ -54,6 +58,15 @@ int start_write(uint16_t start, const std::array<uint8_t, N>& frame, std::string
             }
             log_message(err_text, failed, int(result));
             outcome.text = without_newline(format(failed, int(result)));
+            if (written.outcome_unknown()) {
+                // The Controller may have the command and its answer may be
+                // lost on the way: sending it again could carry it out twice.
+                log_message(err_text, "%s", kUnknownText);
+                outcome.kind = CommandOutcome::Unknown;
+                outcome.text += "\n" + without_newline(kUnknownText);
+                tell();
+                return;
+            }
             if (!refused) {
                 tell();
                 return;

@@ -14,7 +14,8 @@ struct CommandOutcome {
     enum Kind {
         Done,      // the Controller took the command
         Refused,   // exception 4: a wrong monitoring password, or the plant cannot do it now
-        Failed,    // no link, time-out, any other exception or a damaged reply
+        Unknown,   // sent, but no readable answer came: the Controller may have carried it out
+        Failed,    // not sent (no link), or any other exception
     } kind = Failed;
     int result = 0;     // the exchange's result code (0 when done)
     std::string text;   // the line the log gave of the outcome, without its newline

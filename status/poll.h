@@ -11,7 +11,7 @@
 
 // The exchange operation the poll cycle reads through (modbus_read_registers
 // by default). Tests and benchmarks may put another in place before starting.
-using RegisterReader = ModbusResult (*)(uint16_t start, unsigned count, uint8_t* out, uint8_t function);
+using RegisterReader = ModbusOutcome (*)(uint16_t start, unsigned count, uint8_t* out, uint8_t function);
 void poll_set_register_reader(RegisterReader reader);
 // What closes the link when the Controller's protocol is refused (link_close
 // by default); called on the poll thread, without any lock.

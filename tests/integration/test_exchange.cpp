@@ -96,14 +96,16 @@ protected:
     }
     // Length of a frame carrying a PDU of `pdu_length` bytes on this link.
     int framed(int pdu_length) const { return pdu_length + (usb() ? 1 : 7); }
-    // The hex dump of `pdu` as this link frames it (transaction 0).
-    std::string dump(const Bytes& pdu) const
+    // The hex dump of `pdu` as this link frames it (Ethernet: as the
+    // `transaction`-th request of the link).
+    std::string dump(const Bytes& pdu, uint16_t transaction) const
     {
         Bytes frame;
         if (usb())
             frame = {uint8_t(pdu.size() + 1)};
         else
-            frame = {0, 0, 0, 0, uint8_t((pdu.size() + 1) >> 8), uint8_t(pdu.size() + 1), 0xFF};
+            frame = {uint8_t(transaction >> 8), uint8_t(transaction), 0, 0, uint8_t((pdu.size() + 1) >> 8),
+                     uint8_t(pdu.size() + 1), 0xFF};
         frame.insert(frame.end(), pdu.begin(), pdu.end());
         std::string text;
         char hex[4];
@@ -478,15 +480,15 @@ TEST_P(ExchangeOver, LateRepliesAndSurplusBytesAreNotTakenForTheNextAnswer)
     ASSERT_EQ(modbus_read_registers(200, 6, out, 0x04), ModbusResult::Ok);
     EXPECT_EQ(be16(out), 200);
     EXPECT_TRUE(contains(headless_log_tagged(), "[err_text]DE AD BE EF 00 \n")) << headless_log_tagged();
-    EXPECT_TRUE(contains(headless_log_tagged(), "[send_text]" + dump({0x04, 0x00, 0xC8, 0x00, 0x06}) + "\n"));
+    EXPECT_TRUE(contains(headless_log_tagged(), "[send_text]" + dump({0x04, 0x00, 0xC8, 0x00, 0x06}, 2) + "\n"));
     Bytes reply = {0x04, 0x0C};
     for (uint8_t r = 200; r < 206; ++r)
         reply.insert(reply.end(), {0x00, r});
-    EXPECT_TRUE(contains(headless_log_tagged(), "[recv_text]" + dump(reply) + "\n")) << headless_log_tagged();
+    EXPECT_TRUE(contains(headless_log_tagged(), "[recv_text]" + dump(reply, 2) + "\n")) << headless_log_tagged();
 
-    // The late reply reaches the link before the next request goes out. (One
-    // that arrives after it cannot be told from the real answer: the header's
-    // transaction identifier is always 0.)
+    // The late reply reaches the link while it must fall quiet before the
+    // next request goes out. (One that came later still would be told from
+    // the real answer on Ethernet by its transaction identifier.)
     server.push(Fault::Late);
     EXPECT_EQ(modbus_read_registers(300, 6, out, 0x04), ModbusResult::NoLink);
     ASSERT_TRUE(server.wait_late_sent(5000));

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "modbus/frame.h"
@@ -218,11 +219,15 @@ TEST_P(ResponseCheckPerLink, WriteAndFileRecordRepliesAreCheckedBySize)
     EXPECT_EQ(check(kind, kFnReadFileRecord, 6, wrap_response(kind, {0x94, 0x01})).result, ModbusResult::Exception);
 }
 
+std::string link_kind_test_name(LinkKind kind)
+{
+    static const char* const names[] = {"USB", "Ethernet", "GSM", "PSTN"};
+    return names[int(kind)];
+}
+
 INSTANTIATE_TEST_SUITE_P(EveryLink, ResponseCheckPerLink,
                          testing::Values(LinkKind::Usb, LinkKind::Ethernet, LinkKind::Gsm, LinkKind::Pstn),
-                         [](const testing::TestParamInfo<LinkKind>& info) {
-                             return frame_format(info.param)->name;
-                         });
+                         [](const testing::TestParamInfo<LinkKind>& info) { return link_kind_test_name(info.param); });
 
 TEST(ResponseCheck, EthernetHeaderLengthMustMatchWhatArrived)
 {

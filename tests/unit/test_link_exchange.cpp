@@ -164,13 +164,13 @@ TEST_F(FakeExchange, ModemChecksumErrorsAreLoggedOnlyWhileTheCallIsWanted)
               std::string::npos);
 }
 
-TEST_F(FakeExchange, ATooLongModemFrameFailsTheReceive)
+TEST_F(FakeExchange, ATooLongModemFrameIsAReplyOfTheWrongSize)
 {
     link.answer = [](const Bytes&) { return Bytes(600, 0x55); };
     open(LinkKind::Gsm);
     uint8_t out[2];
-    EXPECT_EQ(modbus_read_registers(0, 1, out, 0x04), ModbusResult::NoLink);
-    EXPECT_NE(headless_log().find("Ошибка обмена"), std::string::npos);
+    EXPECT_EQ(modbus_read_registers(0, 1, out, 0x04), ModbusResult::Invalid);
+    EXPECT_NE(headless_log().find("Количество: 1 Некорректный размер\n"), std::string::npos) << headless_log();
 }
 
 TEST_F(FakeExchange, WaitingForTheTransportThreadCoversAThreadNotYetRunning)
@@ -230,10 +230,79 @@ TEST_F(FakeExchange, EachWayAnExchangeFailsReachesTheCallerAsItsOwnResult)
     EXPECT_EQ(modbus_read_registers(0, 1, out, 0x04), ModbusResult::Ok) << "the link carries again";
 }
 
+TEST_F(FakeExchange, EthernetRepliesNumberedForAnotherRequestAreDroppedAndTheWaitGoesOnForItsOwn)
+{
+    // The first request gets its own reply; the second first a reply of
+    // another length numbered for the first (a late one), the third one
+    // numbered 0, each then its own: only its own is data.
+    link.answer = [](const Bytes& request) {
+        uint8_t hi = request[0], lo = request[1];
+        Bytes own{hi, lo, 0, 0, 0, 5, 0xFF, 0x04, 2, 0x12, 0x34};
+        if (lo == 1)
+            return own;
+        uint8_t earlier = lo == 2 ? 1 : 0;
+        Bytes stale{0, earlier, 0, 0, 0, 7, 0xFF, 0x04, 4, 0xDE, 0xAD, 0xBE, 0xEF};
+        stale.insert(stale.end(), own.begin(), own.end());
+        return stale;
+    };
+    app.log_frames = 1;
+    open(LinkKind::Ethernet);
+    uint8_t out[2];
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_EQ(modbus_read_registers(0, 1, out, 0x04), ModbusResult::Ok) << headless_log();
+        EXPECT_EQ(Bytes(out, out + 2), (Bytes{0x12, 0x34}));
+    }
+    // Numbered one by one from 1; 0, which a Controller that ignores the
+    // numbers answers, is never sent.
+    ASSERT_EQ(link.sent.size(), 3u);
+    for (size_t i = 0; i < 3; ++i)
+        EXPECT_EQ(link.sent[i][1], i + 1);
+    EXPECT_NE(headless_log().find("Отброшен ответ на запрос №1: ожидается ответ на №2\n"), std::string::npos)
+        << headless_log();
+    EXPECT_EQ(headless_log().find("не возвращает номер запроса"), std::string::npos)
+        << "a 0 after the link has echoed its numbers is as stale as any other";
+
+    // The protocol identifier is 0 on every sound link.
+    link.answer = [](const Bytes& request) { return Bytes{request[0], request[1], 0, 1, 0, 5, 0xFF, 0x04, 2, 1, 2}; };
+    ModbusOutcome foreign = modbus_read_registers(0, 1, out, 0x04);
+    EXPECT_EQ(foreign.failure, ModbusFailure::WrongSize);
+    EXPECT_EQ(foreign, ModbusResult::Invalid);
+}
+
+TEST_F(FakeExchange, AfterAMissingReplyTheNextRequestWaitsForAQuietLinkAndDropsTheLateReply)
+{
+    // No answer to the first request; its reply comes once it has been
+    // given up, while the link is waiting to fall quiet.
+    Bytes late{4, 0x04, 2, 0x0B, 0xAD};
+    auto io = link.io(LinkKind::Usb);
+    io->quiet_ms = 30;
+    int calls = 0;
+    link.answer = [&calls](const Bytes&) { return ++calls == 1 ? Bytes{} : Bytes{5, 0x04, 2, 0x12, 0x34}; };
+    auto read_some = io->read_some;
+    io->read_some = [this, read_some, late](uint8_t* buffer, int max, int wait_ms) {
+        if (link.empties() == kEmptyReadBudget + 1) {
+            std::lock_guard<std::mutex> g(link.lock);
+            link.incoming.insert(link.incoming.end(), late.begin(), late.end());
+        }
+        return read_some(buffer, max, wait_ms);
+    };
+    app.link_kind = LinkKind::Usb;
+    exchange_open(io);
+    uint8_t out[2];
+    ModbusOutcome missing = modbus_read_registers(0, 1, out, 0x04);
+    EXPECT_EQ(missing.failure, ModbusFailure::NoReply);
+    EXPECT_TRUE(missing.outcome_unknown());
+    EXPECT_NE(modbus_last_failure().text.find("Количество: 1 Нет ответа контроллера"), std::string::npos)
+        << modbus_last_failure().text;
+    ASSERT_EQ(modbus_read_registers(0, 1, out, 0x04), ModbusResult::Ok) << headless_log();
+    EXPECT_EQ(Bytes(out, out + 2), (Bytes{0x12, 0x34})) << "the late reply is not this request's answer";
+}
+
 TEST_F(FakeExchange, APeerThatNeverStopsSendingCannotHoldTheLinkBeforeASend)
 {
     // Bytes nobody asked for are dropped before each send, but a peer that
-    // streams without end must not keep the request from ever going out.
+    // streams without end must not keep the request from ever going out, nor
+    // the wait for its reply from ending: none of what it streams answers it.
     auto io = link.io(LinkKind::Ethernet);
     io->read_some = [](uint8_t* buffer, int max, int) {
         std::memset(buffer, 0x55, size_t(max));
@@ -251,7 +320,7 @@ TEST_F(FakeExchange, APeerThatNeverStopsSendingCannotHoldTheLinkBeforeASend)
         exchange_close();   // lets the stuck call go
     }
     ASSERT_TRUE(finished);
-    EXPECT_EQ(done.get(), ModbusResult::Invalid);
+    EXPECT_EQ(done.get().failure, ModbusFailure::NoReply);
     EXPECT_EQ(link.sent.size(), 1u);
 }
 

@@ -35,7 +35,7 @@ struct Script {
 Script g_script;
 bool g_link_closed = false;
 
-ModbusResult scripted_reader(uint16_t start, unsigned count, uint8_t* out, uint8_t function)
+ModbusOutcome scripted_reader(uint16_t start, unsigned count, uint8_t* out, uint8_t function)
 {
     g_script.seen.push_back({start, static_cast<uint16_t>(count), function});
     if (start == g_script.fail_start && function == g_script.fail_function)
@@ -136,9 +136,9 @@ std::mutex g_handover_lock;
 std::condition_variable g_handover;
 int g_handover_step = 0;   // 1: last settings read reached; 2: the test holds the lock
 
-ModbusResult reader_with_handover(uint16_t start, unsigned count, uint8_t* out, uint8_t function)
+ModbusOutcome reader_with_handover(uint16_t start, unsigned count, uint8_t* out, uint8_t function)
 {
-    ModbusResult result = scripted_reader(start, count, out, function);
+    ModbusOutcome result = scripted_reader(start, count, out, function);
     if (function == 3 && start + count == unsigned(settings_word_count(2))) {
         std::unique_lock<std::mutex> g(g_handover_lock);
         g_handover_step = 1;
