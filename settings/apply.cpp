@@ -159,7 +159,8 @@ int settings_apply_run(const WorkerContext& context, const ApplyRequest& request
         }
 
     uint64_t reads_before = settings_device_reads_started();
-    if (ModbusOutcome applied = modbus_write_registers(kSettingsCommandAddress, kSettingsCommandRegisters, command.data());
+    if (ModbusOutcome applied =
+            modbus_write_registers(kSettingsCommandAddress, kSettingsCommandRegisters, command.data());
         !applied.ok()) {
         // Exception 4 on this block is the Controller's answer to a wrong
         // monitoring password: ask for it again rather than send it once more.

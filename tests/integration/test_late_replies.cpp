@@ -210,7 +210,8 @@ TEST_P(LateReplies, AWriteAnsweredTooLateIsToldAsUnknownAndItsReplyNeverAnswersT
 
 INSTANTIATE_TEST_SUITE_P(
     EveryLink, LateReplies,
-    testing::Values(LinkCase{"Ethernet", LinkKind::Ethernet}, LinkCase{"EthernetAnsweringTransactionZero", LinkKind::Ethernet, true},
+    testing::Values(LinkCase{"Ethernet", LinkKind::Ethernet},
+                    LinkCase{"EthernetAnsweringTransactionZero", LinkKind::Ethernet, true},
                     LinkCase{"Usb", LinkKind::Usb}, LinkCase{"Gsm", LinkKind::Gsm}),
     [](const testing::TestParamInfo<LinkCase>& info) { return std::string(info.param.name); });
 

@@ -229,7 +229,8 @@ void ModemEndpoint::data_frame(int64_t now)
         wire.clear();
     // On a paced line the request is only there once its last byte is.
     int64_t arrived = byte_us_ ? std::max(now, (rx_free_us_ + 999) / 1000) : now;
-    pending_.push_back({arrived + sim_.faults.delay_ms + sim_.hold_ms, std::move(wire), close == CloseAction::after_reply});
+    pending_.push_back(
+        {arrived + sim_.faults.delay_ms + sim_.hold_ms, std::move(wire), close == CloseAction::after_reply});
 }
 
 void ModemEndpoint::data_byte(uint8_t b, int64_t now)

@@ -170,7 +170,8 @@ void StreamEndpoint::process_frames(Conn& c, int64_t now)
         if (sim_.faults.truncate)
             frame.resize(frame.size() / 2);
         bool send = !sim_.faults.silence && !reply.empty();
-        c.pending.push_back({now + sim_.faults.delay_ms + sim_.hold_ms, std::move(frame), send, close == CloseAction::after_reply});
+        c.pending.push_back({now + sim_.faults.delay_ms + sim_.hold_ms, std::move(frame), send,
+                             close == CloseAction::after_reply});
     }
 }
 
