@@ -100,7 +100,7 @@ TEST(SimFaults, UsbStandInCarriesLengthByteFramesAndExceptions)
     EXPECT_EQ(sim.control("status").substr(0, 3), "ok ");
 }
 
-TEST(SimFaults, SilenceTruncationDelayAndCloseAfterOnTcp)
+TEST(SimFaults, SilenceTruncationDelayLateRepliesTransactionIdsAndCloseAfterOnTcp)
 {
     SimProcess sim;
     ASSERT_TRUE(sim.running()) << sim.log();
@@ -143,7 +143,30 @@ TEST(SimFaults, SilenceTruncationDelayAndCloseAfterOnTcp)
         RawModbusTcp again(sim.port());
         EXPECT_EQ(again.exchange(read_id).size(), 32u);  // one-shot
     }
+    {
+        // A foreign transaction id on every reply, then the request's own again.
+        RawModbusTcp c(sim.port());
+        ASSERT_EQ(sim.control("fault tid 9"), "ok");
+        EXPECT_EQ(c.exchange(read_id, 2000, 0x1234).size(), 32u);
+        EXPECT_EQ(c.last_header().at(0), 0);
+        EXPECT_EQ(c.last_header().at(1), 9);
+        ASSERT_EQ(sim.control("fault tid off"), "ok");
+        EXPECT_EQ(c.exchange(read_id, 2000, 0x1234).size(), 32u);
+        EXPECT_EQ(c.last_header().at(0), 0x12);
+        EXPECT_EQ(c.last_header().at(1), 0x34);
+    }
+    {
+        // The reply to a request covering the chosen address is held back.
+        RawModbusTcp c(sim.port());
+        ASSERT_EQ(sim.control("fault late fn=04 addr=1 ms=300 times=1"), "ok");
+        auto t0 = std::chrono::steady_clock::now();
+        EXPECT_EQ(c.exchange(read_id).size(), 32u);
+        EXPECT_GE(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(280));
+    }
     EXPECT_EQ(sim.control("fault delay x"), "error expected a number");
+    EXPECT_EQ(sim.control("fault late ms=100"), "error the rule needs fn=, addr=, file= or record=");
+    EXPECT_EQ(sim.control("fault late fn=14 record=245"), "error late needs ms=");
+    EXPECT_EQ(sim.control("fault tid 70000"), "error expected a transaction id 0-65535 or off");
 }
 
 TEST(SimFaults, SurvivesGarbageAndExitsCleanlyOnSigterm)
