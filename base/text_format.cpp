@@ -7,6 +7,14 @@
 #include <cstdio>
 #include <vector>
 
+std::string printable_text(std::string text)
+{
+    for (char& c : text)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+            c = ' ';
+    return text;
+}
+
 std::string vformat(const char* format, va_list args)
 {
     va_list copy;

@@ -9,6 +9,12 @@
 std::string vformat(const char* format, va_list args);
 std::string format(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
+// The text with every control character (below the blank, and DEL) made a
+// blank: a text from the Controller or a file never moves a terminal's
+// cursor, starts an escape sequence or breaks a line of a log, a plugin's
+// output or a file. Characters above DEL are left alone.
+std::string printable_text(std::string text);
+
 // The text of a GLib key file, which is freed: settings files and the recent
 // connections are written this way.
 struct _GKeyFile;

@@ -10,10 +10,6 @@ namespace {
 
 constexpr const char* kRow = "<Row ss:AutoFitHeight=\"1\">";
 
-// Blocks per group of an elements-per-block index; an index the Controller
-// does not define has no block columns.
-int elements_per_block(int index) { return index == 0 ? 1 : index == 1 ? 3 : index == 2 ? 6 : 0; }
-
 // The offset of the Controller's zone, counted in minutes so that a zone
 // west of UTC keeps its sign below one hour.
 std::string zone_text(int16_t zone_quarters, bool summer)
@@ -112,9 +108,8 @@ RecordSettings record_settings_from(const SettingsImage& image)
     s.zone_quarters = settings_s16(image, SettingsField::Timezone);
     s.summer = settings_u16(image, SettingsField::SummerTime) & settings_bits::kSummerTime;
     s.groups = std::min<int>(settings_u16(image, SettingsField::BatteryGroupCount), kGroupRecords);
-    int per_block = elements_per_block(settings_u16(image, SettingsField::ElementsPerBlock));
     int cells = settings_u16(image, SettingsField::CellsPerGroup);
-    s.blocks = per_block ? std::min(cells / per_block, kRecordBlocks) : 0;
+    s.blocks = std::min(cells / cells_per_block(settings_u16(image, SettingsField::ElementsPerBlock)), kRecordBlocks);
     return s;
 }
 

@@ -26,8 +26,8 @@ int cli_check(int argc, char** argv)
                            "Проверка для системы мониторинга (Icinga 2, Nagios, Naemon, Checkmk, …): одна строка\n"
                            "«RARUR OK|WARNING|CRITICAL|UNKNOWN - сводка | данные» после одного цикла опроса.",
                            nullptr, true,
-                           "CRITICAL — активна авария 1 степени или нет сети; WARNING — авария 2 степени или разряд "
-                           "АБ;\nUNKNOWN — контроллер не ответил за время --timeout (10 с) или неверные параметры.\n"
+                           "CRITICAL — активна авария 1 степени или нет сети; WARNING — авария 2 степени, разряд "
+                           "АБ\nили состояние, код которого контроллер не определяет;\nUNKNOWN — контроллер не ответил за время --timeout (10 с) или неверные параметры.\n"
                            "Коды выхода: 0 OK, 1 WARNING, 2 CRITICAL, 3 UNKNOWN."))
         return report(plant_check_unknown("неверные параметры"));
     if (argc != 2) {

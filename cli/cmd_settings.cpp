@@ -17,6 +17,7 @@
 
 #include "base/app_state.h"
 #include "base/log.h"
+#include "base/text_format.h"
 #include "base/ui_hooks.h"
 #include "cli/commands.h"
 #include "cli/session.h"
@@ -39,16 +40,6 @@ constexpr const char* kDescription =
     "4 — ошибка записи файла или передачи, связь потеряна, запись не проверена; 130 — прервано.";
 constexpr const char* kNoDifference = "Настройки не отличаются от настроек контроллера.";
 
-// Values come from the Controller and from files: nothing in them may drive
-// the terminal.
-std::string printable(const std::string& text)
-{
-    std::string out = text;
-    for (char& c : out)
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
-            c = ' ';
-    return out;
-}
 
 // The review dialog's columns: aligned on a terminal, tab-separated for a
 // program reading the output.
@@ -57,8 +48,10 @@ void print_review(const std::vector<SettingsChange>& changes)
     const char* titles[3] = {"Настройка", "В контроллере", "Новое значение"};
     std::vector<std::vector<std::string>> rows;
     rows.push_back({titles[0], titles[1], titles[2]});
+    // Values come from the Controller and from files: nothing in them may
+    // drive the terminal.
     for (const SettingsChange& c : changes)
-        rows.push_back({printable(c.name), printable(c.from), printable(c.to)});
+        rows.push_back({printable_text(c.name), printable_text(c.from), printable_text(c.to)});
     bool aligned = isatty(STDOUT_FILENO) != 0;
     size_t widths[2] = {0, 0};
     auto chars = [](const std::string& s) { return static_cast<size_t>(g_utf8_strlen(s.c_str(), -1)); };
@@ -139,7 +132,7 @@ int load_over_controller(const std::string& path, const SettingsFile& file, Load
     bool other = file.header.serial != serial;
     if (other)
         cli_error("Файл сохранен с другого Контроллера (серийный номер " + std::to_string(file.header.serial) + ", " +
-                  printable(settings_quoted_value(file.header.site)) + "); подключен Контроллер с серийным номером " +
+                  printable_text(settings_quoted_value(file.header.site)) + "); подключен Контроллер с серийным номером " +
                   std::to_string(serial) + ", серийный номер останется прежним");
     std::string message;
     if (settings_file_load(file, out.device, other, out.load, message) != 0) {

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <string>
+#include <vector>
 
 #include <glib.h>
 
@@ -13,8 +15,6 @@
 namespace {
 
 // ---- markup ----
-
-bool is_alarm_tag(const std::string& tag) { return tag.find("#FF0000") != std::string::npos; }
 
 // One entity at `text[i]` ('&'); appends what it stands for and returns the
 // length taken, or 0 when it is no entity (the '&' is then kept as it is).
@@ -273,30 +273,15 @@ std::string some_texts(const std::vector<std::string>& rows)
 
 }  // namespace
 
-std::string markup_text(const std::string& markup, bool color)
+std::string markup_text(const std::string& markup)
 {
     std::string out;
-    std::vector<bool> red;   // per open tag: whether it started an alarm
-    int red_depth = 0;
     for (size_t i = 0; i < markup.size();) {
         char c = markup[i];
         if (c == '<') {
             size_t end = markup.find('>', i);
             if (end == std::string::npos)
                 break;   // a cut-off tag shows nothing
-            std::string tag = markup.substr(i + 1, end - i - 1);
-            if (!tag.empty() && tag[0] == '/') {
-                if (!red.empty()) {
-                    if (red.back() && --red_depth == 0 && color)
-                        out += "\033[0m";
-                    red.pop_back();
-                }
-            } else if (!tag.empty() && tag.back() != '/') {
-                bool alarm = is_alarm_tag(tag);
-                if (alarm && red_depth++ == 0 && color)
-                    out += "\033[1;31m";
-                red.push_back(alarm);
-            }
             i = end + 1;
             continue;
         }
@@ -310,14 +295,16 @@ std::string markup_text(const std::string& markup, bool color)
         out += c;
         ++i;
     }
-    if (red_depth > 0 && color)
-        out += "\033[0m";
     return out;
 }
 
 std::string plant_status_text(const CycleView& v, bool color)
 {
-    auto t = [color](const WidgetView& w) { return w.markup ? valid_utf8(markup_text(*w.markup, color)) : ""; };
+    // What the window shows as an alarm (red) is bold red on a terminal.
+    auto t = [color](const WidgetView& w) {
+        std::string text = plain(w);
+        return color && w.alarm && !text.empty() ? "\033[1;31m" + text + "\033[0m" : text;
+    };
     std::string s;
     auto line = [&s](const std::string& text) { s += text + "\n"; };
     const IdentificationView& id = v.identification;
@@ -422,14 +409,14 @@ std::string plant_status_text(const CycleView& v, bool color)
     return s;
 }
 
-std::string plant_status_json(const CycleView& v, const std::string& address)
+namespace {
+
+// A measured value or null, as its view marks it.
+double measured(bool is_measured, double value) { return is_measured ? value : NAN; }
+
+void json_controller(Json& j, const CycleView& v)
 {
     const StatusImage& s = v.status;
-    const PlantCondition& cond = v.condition;
-    Json j;
-    j.open('{');
-    j.field("address", valid_utf8(address));
-
     j.object("controller");
     j.field("device_code", static_cast<long long>(device_code(s)));
     j.field("protocol_version", static_cast<long long>(protocol_version(s)));
@@ -443,15 +430,13 @@ std::string plant_status_json(const CycleView& v, const std::string& address)
     j.field("newest_test_slot", static_cast<long long>(newest_test_slot(s)));
     j.field("newest_discharge_slot", static_cast<long long>(newest_discharge_slot(s)));
     j.close('}');
+}
 
-    j.object("alarms");
-    j.field("first_degree", static_cast<long long>(cond.alarm1));
-    j.field("second_degree", static_cast<long long>(cond.alarm2));
-    j.close('}');
-
+void json_mains(Json& j, const CycleView& v)
+{
     j.object("mains");
-    j.field("alarm", cond.mains_alarmed);
-    j.field("lost", cond.mains_lost);
+    j.field("alarm", v.condition.mains_alarmed);
+    j.field("lost", v.condition.mains_lost);
     j.field("energy_saving", v.summary_mains.energosafe.visible.value_or(false));
     j.array("phases");
     for (int i = 0; i < 3; ++i) {
@@ -461,39 +446,45 @@ std::string plant_status_json(const CycleView& v, const std::string& address)
         j.open('{');
         j.field("phase", static_cast<long long>(i + 1));
         j.field("voltage", scaled(v, series), decimals(series));
-        j.field("state", static_cast<long long>(phase_state(s, i + 1)));
+        j.field("state", static_cast<long long>(phase_state(v.status, i + 1)));
         j.field("state_text", plain(v.mains_page.phase_status[i]));
         j.close('}');
     }
     j.close(']');
     if (v.mains_page.lighting_status.visible.value_or(false))
         j.object("lightning_protection")
-            .field("state", static_cast<long long>(lightning_state(s)))
+            .field("state", static_cast<long long>(lightning_state(v.status)))
             .field("state_text", plain(v.mains_page.lighting_status))
             .close('}');
     else
         j.key("lightning_protection").null();
     j.close('}');
+}
 
+void json_load(Json& j, const CycleView& v)
+{
     j.object("load");
-    j.field("alarm", cond.load_alarmed);
+    j.field("alarm", v.condition.load_alarmed);
     j.field("voltage", scaled(v, TrendSeries::LoadVoltage), decimals(TrendSeries::LoadVoltage));
     j.field("current", scaled(v, TrendSeries::LoadCurrent), decimals(TrendSeries::LoadCurrent));
-    j.field("state", static_cast<long long>(load_state(s)));
+    j.field("state", static_cast<long long>(load_state(v.status)));
     j.field("thermal_compensation", v.load_page.tk.visible.value_or(false));
     j.array("breakers");
-    for (size_t i = 0; i < v.load_page.rows.size(); ++i) {
-        const AutomatRow& row = v.load_page.rows[i];
+    for (const AutomatRow& row : v.load_page.rows) {
         j.open('{');
         j.field("name", row.automat);
         j.field("label", valid_utf8(unquoted(row.name)));
-        j.field("state", static_cast<long long>(breaker_state(s, static_cast<int>(i + 1))));
+        j.field("state", static_cast<long long>(row.state.code));
         j.field("state_text", row.status_name);
         j.close('}');
     }
     j.close(']');
     j.close('}');
+}
 
+void json_battery(Json& j, const CycleView& v)
+{
+    const PlantCondition& cond = v.condition;
     j.object("battery");
     j.field("fitted", cond.battery_fitted);
     j.field("alarm", cond.battery_alarmed);
@@ -502,36 +493,38 @@ std::string plant_status_json(const CycleView& v, const std::string& address)
     j.field("discharging", cond.battery_discharging);
     j.field("current", scaled(v, TrendSeries::BatteryCurrent), decimals(TrendSeries::BatteryCurrent));
     j.array("groups");
-    for (size_t g = 0; g < v.battery_page.groups.size(); ++g) {
-        int group = static_cast<int>(g);
-        uint16_t status = group_status(s, group);
+    int group = 0;
+    for (const BatteryGroupView& g : v.battery_page.groups) {
         j.open('{');
-        j.field("group", static_cast<long long>(g + 1));
-        j.field("connection", static_cast<long long>(group_connection_state(status)));
-        j.field("connection_text", v.battery_page.groups[g].row.status);
-        j.field("breaker", static_cast<long long>(group_breaker_state(status)));
-        j.field("breaker_text", v.battery_page.groups[g].row.bga_status);
-        j.field("voltage", group_voltage(s, group) / 100.0, 2);
-        j.field("current", group_current(s, group) / 1000.0, 3);
+        j.field("group", static_cast<long long>(group + 1));
+        j.field("connection", static_cast<long long>(g.row.state.code));
+        j.field("connection_text", g.row.status);
+        j.field("breaker", static_cast<long long>(g.row.breaker.code));
+        j.field("breaker_text", g.row.bga_status);
+        j.field("voltage", measured(g.row.measured, group_voltage(v.status, group) / 100.0), 2);
+        j.field("current", measured(g.row.measured, group_current(v.status, group) / 1000.0), 3);
         j.array("blocks");
-        for (size_t b = 0; b < v.battery_page.groups[g].blocks.size(); ++b) {
-            int block = static_cast<int>(b);
-            unsigned state = block_state(s, group, block);
-            bool measured = state < 4;
+        int block = 0;
+        for (const BatteryRow& b : g.blocks) {
             j.open('{');
-            j.field("block", static_cast<long long>(b + 1));
-            j.field("state", static_cast<long long>(state));
-            j.field("state_text", v.battery_page.groups[g].blocks[b].status);
-            j.field("voltage", measured ? block_voltage(s, group, block) / 100.0 : NAN, 2);
-            j.field("temperature", measured ? block_temperature(s, group, block) / 10.0 : NAN, 1);
+            j.field("block", static_cast<long long>(block + 1));
+            j.field("state", static_cast<long long>(b.state.code));
+            j.field("state_text", b.status);
+            j.field("voltage", measured(b.measured, block_voltage(v.status, group, block) / 100.0), 2);
+            j.field("temperature", measured(b.measured, block_temperature(v.status, group, block) / 10.0), 1);
             j.close('}');
+            ++block;
         }
         j.close(']');
         j.close('}');
+        ++group;
     }
     j.close(']');
     j.close('}');
+}
 
+void json_active_lists(Json& j, const CycleView& v)
+{
     j.array("active_lists");
     for (int k = 0; k < kActiveListCount; ++k) {
         j.open('{');
@@ -553,47 +546,48 @@ std::string plant_status_json(const CycleView& v, const std::string& address)
         j.close('}');
     }
     j.close(']');
+}
 
+void json_equipment(Json& j, const CycleView& v)
+{
     j.array("contactors");
-    for (size_t i = 0; i < v.contactors.rows.size(); ++i) {
-        const ListRow& row = v.contactors.rows[i];
-        int n = static_cast<int>(i);
+    int n = 0;
+    for (const ListRow& row : v.contactors.rows) {
         j.open('{');
         j.field("name", cell(row, 1));
         j.field("label", unquoted(cell(row, 4)));
-        j.field("closed", contactor_closed(s, n));
-        j.field("state", static_cast<long long>(contactor_state(s, n)));
+        j.field("closed", contactor_closed(v.status, n++));
+        j.field("state", static_cast<long long>(row.state.code));
         j.field("state_text", cell(row, 3));
         j.close('}');
     }
     j.close(']');
 
     j.array("rectifiers");
-    for (size_t i = 0; i < v.rectifiers.rows.size(); ++i) {
-        const ListRow& row = v.rectifiers.rows[i];
-        int m = static_cast<int>(i);
-        unsigned state = rectifier_state(s, v.layout, m);
-        bool measured = state < 9;   // from "indeterminate" on, as the list shows "--,-"
+    int m = 0;
+    for (const ListRow& row : v.rectifiers.rows) {
         j.open('{');
         j.field("name", cell(row, 1));
-        j.field("state", static_cast<long long>(state));
+        j.field("state", static_cast<long long>(row.state.code));
         j.field("state_text", cell(row, 2));
-        j.field("voltage", measured ? rectifier_voltage(s, v.layout, m) / 100.0 : NAN, 2);
-        j.field("current", measured ? rectifier_current(s, v.layout, m) / 100.0 : NAN, 2);
+        j.field("voltage", measured(row.measured, rectifier_voltage(v.status, v.layout, m) / 100.0), 2);
+        j.field("current", measured(row.measured, rectifier_current(v.status, v.layout, m) / 100.0), 2);
         j.close('}');
+        ++m;
     }
     j.close(']');
 
+    const TemperaturesView& t = v.temperatures;
     j.object("temperatures");
     j.object("sensor1");
     j.field("temperature", scaled(v, TrendSeries::Temperature1), decimals(TrendSeries::Temperature1));
-    j.field("second_value", sensor1_state(s) == 1 ? NAN : sensor1_second_value(s) / 10.0, 1);
-    j.field("state", static_cast<long long>(sensor1_state(s)));
+    j.field("second_value", measured(t.t1.measured, sensor1_second_value(v.status) / 10.0), 1);
+    j.field("state", static_cast<long long>(sensor1_state(v.status)));
     j.close('}');
-    if (v.temperatures.t2.visible.value_or(false)) {
+    if (t.t2.visible.value_or(false)) {
         j.object("sensor2");
         j.field("temperature", scaled(v, TrendSeries::Temperature2), decimals(TrendSeries::Temperature2));
-        j.field("state", static_cast<long long>(sensor2_state(s)));
+        j.field("state", static_cast<long long>(sensor2_state(v.status)));
         j.close('}');
     } else {
         j.key("sensor2").null();
@@ -601,12 +595,11 @@ std::string plant_status_json(const CycleView& v, const std::string& address)
     j.close('}');
 
     j.array("dry_contacts");
-    for (size_t i = 0; i < v.dry_contacts.rows.size(); ++i) {
-        const ListRow& row = v.dry_contacts.rows[i];
+    for (const ListRow& row : v.dry_contacts.rows) {
         j.open('{');
         j.field("name", cell(row, 1));
         j.field("label", unquoted(cell(row, 2)));
-        j.field("state", static_cast<long long>(dry_contact_state(s, static_cast<int>(i))));
+        j.field("state", static_cast<long long>(row.state.code));
         j.field("state_text", cell(row, 3));
         j.close('}');
     }
@@ -624,10 +617,57 @@ std::string plant_status_json(const CycleView& v, const std::string& address)
         }
         j.close(']');
     };
-    units("ukdv", v.ukdv, s.extensions[1]);
-    units("upkb", v.upkb, s.extensions[0]);
+    units("ukdv", v.ukdv, v.status.extensions[1]);
+    units("upkb", v.upkb, v.status.extensions[0]);
     j.close('}');
+}
 
+// What of the plant is in a state the Controller defines no meaning for, by
+// the name the window gives it.
+std::vector<std::string> unknown_states(const CycleView& v)
+{
+    std::vector<std::string> names;
+    for (int i = 0; i < 3; ++i)
+        if (v.mains_page.phase_status[i].unknown_code || v.summary_mains.phase[i].unknown_code)
+            names.push_back("Ф" + std::to_string(i + 1));
+    if (v.load_page.voltage.unknown_code || v.summary_load.voltage.unknown_code)
+        names.push_back("нагрузка");
+    for (const AutomatRow& row : v.load_page.rows)
+        if (row.state.unknown)
+            names.push_back(row.automat);
+    for (const BatteryGroupView& g : v.battery_page.groups) {
+        if (g.row.state.unknown || g.row.breaker.unknown)
+            names.push_back(g.row.element_name);
+        for (const BatteryRow& b : g.blocks)
+            if (b.state.unknown)
+                names.push_back(g.row.element_name + ", " + b.element_name);
+    }
+    for (const ListView* list : {&v.contactors, &v.rectifiers, &v.dry_contacts})
+        for (const ListRow& row : list->rows)
+            if (row.state.unknown)
+                names.push_back(cell(row, 1));
+    if (v.temperatures.t2.unknown_code)
+        names.push_back("Т2");
+    return names;
+}
+
+}  // namespace
+
+std::string plant_status_json(const CycleView& v, const std::string& address)
+{
+    Json j;
+    j.open('{');
+    j.field("address", valid_utf8(address));
+    json_controller(j, v);
+    j.object("alarms");
+    j.field("first_degree", static_cast<long long>(v.condition.alarm1));
+    j.field("second_degree", static_cast<long long>(v.condition.alarm2));
+    j.close('}');
+    json_mains(j, v);
+    json_load(j, v);
+    json_battery(j, v);
+    json_active_lists(j, v);
+    json_equipment(j, v);
     j.close('}');
     return j.text() + "\n";
 }
@@ -664,6 +704,11 @@ CheckResult plant_check(const CycleView& v)
         // Said once when an alarm's text already says it.
         if (problems.find(battery_mode_text(c.battery_mode)) == std::string::npos)
             problems = join(problems, battery_mode_text(c.battery_mode), "; ");
+    }
+    // A state the Controller gives no meaning may stand for an alarm: never OK.
+    if (std::vector<std::string> unknown = unknown_states(v); !unknown.empty()) {
+        raise(CheckState::Warning);
+        problems = join(problems, "неизвестное состояние: " + some_texts(unknown), "; ");
     }
 
     std::string who = join(valid_utf8(v.device_comment), "№" + v.identification.serial_number);

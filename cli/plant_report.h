@@ -9,11 +9,11 @@
 #include "status/cycle_view.h"
 
 // A label's Pango markup as plain text: tags dropped, entities decoded.
-// With `color`, what the window shows as an alarm (red) is set off by the
-// terminal's bold red instead.
-std::string markup_text(const std::string& markup, bool color = false);
+std::string markup_text(const std::string& markup);
 
 // The plant as the window shows it, in its Russian words, one item a line.
+// With `color`, what the window shows as an alarm (red) is set off by the
+// terminal's bold red instead.
 std::string plant_status_text(const CycleView& view, bool color);
 
 // The same as one JSON object with stable English keys; numbers as numbers
@@ -30,7 +30,8 @@ struct CheckResult {
 };
 
 // CRITICAL: a first-degree alarm is active or the mains are lost; WARNING: a
-// second-degree alarm or the battery discharging; OK otherwise.
+// second-degree alarm, the battery discharging, or something in a state the
+// Controller defines no meaning for; OK otherwise.
 CheckResult plant_check(const CycleView& view);
 // The line when no cycle was seen: `why` says what went wrong.
 CheckResult plant_check_unknown(const std::string& why);

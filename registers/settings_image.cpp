@@ -8,6 +8,7 @@
 
 #include <glib.h>
 
+#include "base/text_format.h"
 #include "registers/event_bits.h"
 
 namespace {
@@ -269,7 +270,9 @@ std::string device_string_to_utf8(std::span<const uint8_t> field)
             return {}; // as the converter refuses the whole text
         result += table[byte];
     }
-    return result;
+    // A name reaches the window, the log, terminals, monitoring engines and
+    // files: a line feed or an escape sequence in it must reach none of them.
+    return printable_text(std::move(result));
 }
 
 std::string quoted_device_string(std::span<const uint8_t> field)

@@ -118,6 +118,11 @@ const SettingsFieldInfo& settings_field_info(SettingsField field);
 
 // First word of the field in the layout, -1 when the layout has none.
 int settings_word(SettingsField field, int layout);
+
+// Cells in one monitored battery block for the elements-per-block index:
+// 1, 3 or 6. An index the Controller does not define counts as 6, so the
+// blocks a Controller measures are shown and exported alike, never dropped.
+constexpr int cells_per_block(unsigned index) { return index == 0 ? 1 : index == 1 ? 3 : 6; }
 size_t settings_item_bytes(SettingsField field, int layout);
 
 // Flag bits of the words above.
@@ -167,9 +172,9 @@ std::span<uint8_t> settings_item(SettingsImage& image, SettingsField field, int 
 // Event mask k = 1..6 in host form: 40 or 56 bytes.
 std::span<const uint8_t> settings_event_mask(const SettingsImage& image, int k);
 
-// DeviceString: WINDOWS-1251 up to the first NUL or the end of the field.
-// Empty when the field is empty or does not convert (the caller shows its
-// unnamed text then).
+// DeviceString: WINDOWS-1251 up to the first NUL or the end of the field,
+// control characters made blanks (printable_text). Empty when the field is
+// empty or does not convert (the caller shows its unnamed text then).
 std::string device_string_to_utf8(std::span<const uint8_t> field);
 // The same text put in double quotes, as the lists show item names (at most
 // 150 bytes in all); empty when the field is empty or does not convert.

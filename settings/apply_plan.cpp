@@ -59,7 +59,6 @@ bool segment_wanted(When when, int layout, const uint8_t* wire)
 
 const char* const kMaskTitles[kEventMasks] = {"Авария 1ст", "Авария 2ст", "Реле 1", "Реле 2", "Реле 3", "Реле 4"};
 const char* const kModes[] = {"RS-485", "GSM", "PSTN"};
-const int kElements[] = {1, 3, 6};
 
 std::string empty_as_dash(std::string text) { return text.empty() ? "(пусто)" : text; }
 
@@ -90,8 +89,8 @@ std::string combo_text(const SettingsBinding& b, const SettingsImage& image)
             return kModes[raw];
         break;
     case F::ElementsPerBlock:
-        if (raw >= 0 && raw < 3)
-            return format("%d", kElements[raw]);
+        if (raw >= 0)
+            return format("%d", cells_per_block(static_cast<unsigned>(raw)));
         break;
     default: break;
     }

@@ -130,6 +130,16 @@ void ToolsClock_edited(GtkWidget*, gpointer)
         stop_following();
 }
 
+// A value the user set by the arrows, the mouse wheel, the Up and Down keys
+// or an assistive technology reaches the spin button's value, not its typed
+// text; its output handler below then rewrites the text as the program's own
+// filling, so it is the value that tells the user's change.
+void ToolsClock_value_changed(GtkSpinButton*, gpointer)
+{
+    if (!g_filling)
+        stop_following();
+}
+
 // "20:20:03": each field with two digits.
 gboolean ToolsClock_output(GtkSpinButton* spin, gpointer)
 {
@@ -165,5 +175,6 @@ void service_commands_register_handlers()
     register_handler("ToolsClock_map", G_CALLBACK(ToolsClock_map));
     register_handler("ToolsClock_unmap", G_CALLBACK(ToolsClock_unmap));
     register_handler("ToolsClock_edited", G_CALLBACK(ToolsClock_edited));
+    register_handler("ToolsClock_value_changed", G_CALLBACK(ToolsClock_value_changed));
     register_handler("ToolsClock_output", G_CALLBACK(ToolsClock_output));
 }

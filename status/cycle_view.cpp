@@ -1,5 +1,38 @@
 #include "status/cycle_view.h"
 
+#include <algorithm>
+
+namespace {
+
+constexpr unsigned kMaxMainsVolts = 999;
+
+void set(TrendPoint& p, TrendSeries series, float value) { p.value[static_cast<int>(series)] = value; }
+
+} // namespace
+
+TrendPoint trend_point(const CycleView& v)
+{
+    const StatusImage& s = v.status;
+    TrendPoint p = trend_gap(0);
+    // The phases the mains page shows with a voltage; without phase
+    // measurement the Controller gives a state for the whole mains, no volts.
+    for (int i = 0; i < 3; ++i)
+        if (v.mains_page.phase_value[i].measured)
+            set(p, static_cast<TrendSeries>(static_cast<int>(TrendSeries::MainsL1) + i),
+                static_cast<float>(std::min<unsigned>(phase_voltage(s, i + 1), kMaxMainsVolts)));
+    if (v.summary_load.voltage.measured)
+        set(p, TrendSeries::LoadVoltage, load_voltage(s));
+    if (v.summary_load.current.measured)
+        set(p, TrendSeries::LoadCurrent, static_cast<float>(load_current(s)));
+    if (v.summary_battery.current.measured)
+        set(p, TrendSeries::BatteryCurrent, static_cast<float>(battery_current(s)));
+    if (v.temperatures.t1.measured)
+        set(p, TrendSeries::Temperature1, sensor1_temperature(s));
+    if (v.temperatures.t2.measured)
+        set(p, TrendSeries::Temperature2, sensor2_temperature(s));
+    return p;
+}
+
 CycleView build_cycle_view(const StatusImage& status, const PreviousStatusImage& previous, int layout,
                            const SettingsImage& device, const SettingsImage& reference,
                            const SettingsImage* lists_built_from)
@@ -27,9 +60,9 @@ CycleView build_cycle_view(const StatusImage& status, const PreviousStatusImage&
     v.dry_contacts = dry_contact_list_view(status, device, reference);
     v.ukdv = ukdv_list_view(status, device, reference);
     v.upkb = upkb_list_view(status, device, reference);
-    v.trend = trend_point(status, device);
     v.alarm1_count = alarm1_count(status, layout);
     v.condition = present_condition(status, device);
     v.status = status;
+    v.trend = trend_point(v);
     return v;
 }

@@ -50,6 +50,9 @@ CycleView build_cycle_view(const StatusImage& status, const PreviousStatusImage&
                            const SettingsImage& device, const SettingsImage& reference,
                            const SettingsImage* lists_built_from);
 
+// The values of a cycle that its views mark as measured; time 0.
+TrendPoint trend_point(const CycleView& view);
+
 // Cycles given up in a row after which the values on screen are shown as no
 // longer live.
 constexpr int kStaleAfterGivenUp = 3;

@@ -95,46 +95,46 @@ const std::string* ListRow::cell(int column) const
     return nullptr;
 }
 
-ListView contactor_list_view(const SettingsImage& device, const SettingsImage& reference,
-                             std::span<const uint16_t> contactors)
+ListView contactor_list_view(const StatusImage& status, const SettingsImage& device, const SettingsImage& reference)
 {
     int count = 0;
     ListView view = view_for_count(device, reference, SettingsField::ContactorCount, count);
-    int rows = std::min<int>(count, 4);
-    for (int i = 1; i <= rows; ++i) {
-        uint16_t reg = word(contactors, i - 1);
+    int rows = std::min<int>(count, status_size::kContactors);
+    for (int n = 0; n < rows; ++n) {
+        unsigned code = static_cast<unsigned>(contactor_state(status, n));
+        StateLook state = contactor_state_look(code);
         ListRow row;
-        StateLook state = contactor_state_look((reg >> 1) & 3);
+        row.state = state_code(kContactorStates, code);
         row.cells.emplace_back(0, state.icon);
-        row.cells.emplace_back(1, format("K%d", i));
-        row.cells.emplace_back(2, (reg & 1) ? "Замкнут" : "Разомкнут");
+        row.cells.emplace_back(1, format("K%d", n + 1));
+        row.cells.emplace_back(2, contactor_closed(status, n) ? "Замкнут" : "Разомкнут");
         row.cells.emplace_back(3, state.text);
-        row.cells.emplace_back(4, quoted_device_string(settings_item(device, SettingsField::ContactorNames, i - 1)));
+        row.cells.emplace_back(4, quoted_device_string(settings_item(device, SettingsField::ContactorNames, n)));
         view.rows.push_back(std::move(row));
     }
     return view;
 }
 
-ListView rectifier_list_view(const SettingsImage& device, const SettingsImage& reference,
-                             std::span<const uint16_t> modules)
+ListView rectifier_list_view(const StatusImage& status, const SettingsImage& device, const SettingsImage& reference)
 {
     int count = 0;
     ListView view = view_for_count(device, reference, SettingsField::RectifierCount, count);
+    int layout = std::clamp(device.layout, 1, 3);
     // One row even without modules configured, so the list is never blank.
-    int rows = std::clamp<int>(count, 1, rectifier_records(device.layout));
-    for (int i = 1; i <= rows; ++i) {
-        size_t record = static_cast<size_t>(i - 1) * 3;
-        unsigned state = word(modules, record + 2);
-        StateLook look = rectifier_state_look(state);
-        ListRow row = state_row(0, 2, look);
-        row.cells.emplace_back(1, format("VUV%d", i));
+    int rows = std::clamp<int>(count, 1, rectifier_records(layout));
+    for (int m = 0; m < rows; ++m) {
+        unsigned code = rectifier_state(status, layout, m);
+        ListRow row = state_row(0, 2, rectifier_state_look(code));
+        row.state = state_code(kRectifierStates, code);
+        row.cells.emplace_back(1, format("VUV%d", m + 1));
         // From "indeterminate" on the module's measurements are not valid.
-        if (state >= kRectifierUnknown) {
+        row.measured = code < kRectifierUnknown;
+        if (row.measured) {
+            row.cells.emplace_back(3, format("%0.2fВ", rectifier_voltage(status, layout, m) / 100.0));
+            row.cells.emplace_back(4, format("%0.2fА", rectifier_current(status, layout, m) / 100.0));
+        } else {
             row.cells.emplace_back(3, "--,-В");
             row.cells.emplace_back(4, "--,-А");
-        } else {
-            row.cells.emplace_back(3, format("%0.2fВ", word(modules, record) / 100.0));
-            row.cells.emplace_back(4, format("%0.2fА", word(modules, record + 1) / 100.0));
         }
         view.rows.push_back(std::move(row));
     }
@@ -148,7 +148,9 @@ ListView dry_contact_list_view(const SettingsImage& device, const SettingsImage&
     ListView view = view_for_count(device, reference, SettingsField::DryContactCount, count);
     int rows = std::min<int>(count, 16);
     for (int i = 1; i <= rows; ++i) {
-        ListRow row = state_row(0, 3, dry_contact_state_look(word(dry_contacts, i - 1)));
+        unsigned code = word(dry_contacts, i - 1);
+        ListRow row = state_row(0, 3, dry_contact_state_look(code));
+        row.state = state_code(kDryContactStates, code);
         row.cells.emplace_back(1, format("СК%d", i));
         row.cells.emplace_back(2, quoted_device_string(settings_item(device, SettingsField::DryContactNames, i - 1)));
         view.rows.push_back(std::move(row));
@@ -188,23 +190,9 @@ ListView upkb_list_view(const SettingsImage& device, const SettingsImage& refere
                    elements != settings_u16(reference, SettingsField::ElementsPerBlock) ||
                    cells != settings_u16(reference, SettingsField::CellsPerGroup);
     // One channel per measured block: 1, 3 or 6 cells per block.
-    int cells_per_channel = elements == 0 ? 1 : elements == 1 ? 3 : 6;
-    int channels = highest + cells / cells_per_channel;
+    int channels = highest + cells / cells_per_block(elements);
     view.rows = unit_rows((channels + 7) / 8, missing_units);
     return view;
-}
-
-ListView contactor_list_view(const StatusImage& status, const SettingsImage& device, const SettingsImage& reference)
-{
-    return contactor_list_view(device, reference, status.contactors);
-}
-
-ListView rectifier_list_view(const StatusImage& status, const SettingsImage& device, const SettingsImage& reference)
-{
-    int layout = std::clamp(device.layout, 1, 3);
-    std::span<const uint16_t> modules(status.rectifiers[layout - 1].data(),
-                                      static_cast<size_t>(rectifier_registers(layout)));
-    return rectifier_list_view(device, reference, modules);
 }
 
 ListView dry_contact_list_view(const StatusImage& status, const SettingsImage& device,

@@ -12,6 +12,7 @@
 
 #include "registers/settings_image.h"
 #include "registers/status_image.h"
+#include "status/presenters.h"
 
 // Stock icons of list rows.
 inline constexpr const char* kIconNormal = "gtk-apply";
@@ -36,6 +37,8 @@ StateLook extension_unit_look(bool missing);
 // what they hold.
 struct ListRow {
     std::vector<std::pair<int, std::string>> cells;
+    StateCode state;         // the row's state code (modules, contactors, dry contacts)
+    bool measured = false;   // the row shows measured values (modules)
     const std::string* cell(int column) const;
 };
 
@@ -47,13 +50,8 @@ struct ListView {
 };
 
 // The layout is that of `device`; `reference` is the reference copy of the same layout.
-// contactors: the 4 registers from 2048; modules: 3 registers per record;
 // dry_contacts: 16 state registers; missing_units: the register of the
 // extension-units block for the list (+1 breaker monitors, +0 block monitors).
-ListView contactor_list_view(const SettingsImage& device, const SettingsImage& reference,
-                             std::span<const uint16_t> contactors);
-ListView rectifier_list_view(const SettingsImage& device, const SettingsImage& reference,
-                             std::span<const uint16_t> modules);
 ListView dry_contact_list_view(const SettingsImage& device, const SettingsImage& reference,
                                std::span<const uint16_t> dry_contacts);
 ListView ukdv_list_view(const SettingsImage& device, const SettingsImage& reference, uint16_t missing_units);

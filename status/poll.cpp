@@ -25,7 +25,25 @@
 
 namespace {
 
-constexpr int kSteps = 20;
+// The marks of the progress shown in the status bar, "N из 20", in the order
+// of the cycle. The battery groups take one step each, 5 to 12; the
+// rectifier modules of layout 1 a second step for their second request.
+enum PollStep : int {
+    kStepIdentification = 1,
+    kStepEvents = 2,
+    kStepLoad = 3,
+    kStepBattery = 4,
+    kStepBatteryGroups = 5,
+    kStepContactors = 13,
+    kStepRectifiers = 14,
+    kStepRectifiersRest = 15,
+    kStepMains = 16,
+    kStepTemperatures = 17,
+    kStepDryContacts = 18,
+    kStepExtensions = 19,
+    kStepSettings = 20,
+};
+constexpr int kSteps = kStepSettings;
 constexpr uint8_t kInputRegisters = 0x04;
 constexpr uint8_t kHoldingRegisters = 0x03;
 constexpr int kMaxInputRequest = 90;
@@ -138,7 +156,7 @@ bool read_events_block(PollState& p, int layout)
     // A Controller may answer block 256 in a later layout's length than its
     // version says; the buffer of the layout that answered is the one filled.
     for (int buffer = layout; buffer <= 3; ++buffer) {
-        show_progress(2);
+        show_progress(kStepEvents);
         if (read_block(status_address::kEvents, events_block_registers(buffer), p.status.events[buffer - 1].data(),
                        kInputRegisters) == ModbusResult::Ok) {
             convert_events(p.status, buffer);
@@ -153,7 +171,7 @@ bool read_rectifiers(PollState& p, int layout)
     uint16_t* buffer = p.status.rectifiers[layout - 1].data();
     int total = rectifier_registers(layout);
     for (int offset = 0; offset < total; offset += kMaxInputRequest) {
-        show_progress(layout == 1 && offset > 0 ? 15 : 14);
+        show_progress(layout == 1 && offset > 0 ? kStepRectifiersRest : kStepRectifiers);
         int count = std::min(kMaxInputRequest, total - offset);
         if (read_block(static_cast<uint16_t>(status_address::kRectifiers + offset), count, buffer + offset,
                        kInputRegisters) != ModbusResult::Ok)
@@ -162,6 +180,67 @@ bool read_rectifiers(PollState& p, int layout)
     convert_rectifiers(p.status, layout);
     return true;
 }
+
+// A battery group that does not answer costs the rest of the groups and
+// the settings read of this cycle, not the cycle.
+bool read_battery_groups(PollState& p, int)
+{
+    for (int group = 0; group < kBatteryGroupsRead && app.link_open && !p.cycle_failed; ++group) {
+        show_progress(kStepBatteryGroups + group);
+        if (read_block(static_cast<uint16_t>(status_address::kBatteryBlocks + 128 * group),
+                       status_size::kBatteryBlocks, p.status.battery_blocks[group].data(),
+                       kInputRegisters) != ModbusResult::Ok) {
+            request_failed(p);
+            break;
+        }
+        convert_battery_blocks(p.status, group);
+    }
+    return true;
+}
+
+// A status block read whole in one request and converted in place.
+struct BlockRead {
+    int step;
+    uint16_t (*address)(int layout);
+    int registers;
+    uint16_t* (*buffer)(StatusImage& s);
+    void (*convert)(StatusImage& s);
+};
+
+constexpr BlockRead kLoadBlock{kStepLoad, [](int) { return status_address::kLoad; }, status_size::kLoad,
+                               [](StatusImage& s) { return s.load.data(); }, convert_load};
+constexpr BlockRead kBatteryBlock{kStepBattery, [](int) { return status_address::kBattery; }, status_size::kBattery,
+                                  [](StatusImage& s) { return s.battery.data(); }, convert_battery};
+constexpr BlockRead kContactorBlock{kStepContactors, [](int) { return status_address::kContactors; },
+                                    status_size::kContactors, [](StatusImage& s) { return s.contactors.data(); },
+                                    convert_contactors};
+constexpr BlockRead kMainsBlock{kStepMains, mains_block_address, status_size::kMains,
+                                [](StatusImage& s) { return s.mains.data(); }, convert_mains};
+constexpr BlockRead kTemperatureBlock{kStepTemperatures, temperature_block_address, status_size::kTemperatures,
+                                      [](StatusImage& s) { return s.temperatures.data(); }, convert_temperatures};
+constexpr BlockRead kDryContactBlock{kStepDryContacts, dry_contact_block_address, status_size::kDryContacts,
+                                     [](StatusImage& s) { return s.dry_contacts.data(); }, convert_dry_contacts};
+constexpr BlockRead kExtensionBlock{kStepExtensions, extension_block_address, status_size::kExtensions,
+                                    [](StatusImage& s) { return s.extensions.data(); }, convert_extensions};
+
+template <const BlockRead& Block>
+bool read_status_block(PollState& p, int layout)
+{
+    show_progress(Block.step);
+    if (read_block(Block.address(layout), Block.registers, Block.buffer(p.status), kInputRegisters) != ModbusResult::Ok)
+        return false;
+    Block.convert(p.status);
+    return true;
+}
+
+// The status blocks after identification and block 256, in the order the
+// cycle reads them; a step that fails abandons the cycle.
+using StepRead = bool (*)(PollState& p, int layout);
+constexpr StepRead kStatusReads[] = {
+    read_status_block<kLoadBlock>,      read_status_block<kBatteryBlock>,     read_battery_groups,
+    read_status_block<kContactorBlock>, read_rectifiers,                      read_status_block<kMainsBlock>,
+    read_status_block<kTemperatureBlock>, read_status_block<kDryContactBlock>, read_status_block<kExtensionBlock>,
+};
 
 void read_settings(PollState& p, int layout)
 {
@@ -176,7 +255,7 @@ void read_settings(PollState& p, int layout)
     int total = settings_word_count(layout);
     for (int offset = 0; offset < total;) {
         int count = std::min(kMaxHoldingRequest, total - offset);
-        show_progress(20);
+        show_progress(kStepSettings);
         if (g_reader.load()(static_cast<uint16_t>(offset), static_cast<unsigned>(count), image.data() + 2 * offset,
                             kHoldingRegisters) != ModbusResult::Ok) {
             request_failed(p);
@@ -272,7 +351,7 @@ CycleResult poll_cycle()
         p.timer = g_timer_new();
     double start = g_timer_elapsed(p.timer, nullptr);
 
-    show_progress(1);
+    show_progress(kStepIdentification);
     if (read_block(status_address::kIdentification, status_size::kIdentification, p.status.identification.data(),
                    kInputRegisters) != ModbusResult::Ok)
         return abandon(p, session);
@@ -288,63 +367,9 @@ CycleResult poll_cycle()
     if (!read_events_block(p, layout))
         return abandon(p, session);
 
-    show_progress(3);
-    if (read_block(status_address::kLoad, status_size::kLoad, p.status.load.data(), kInputRegisters) !=
-        ModbusResult::Ok)
-        return abandon(p, session);
-    convert_load(p.status);
-
-    show_progress(4);
-    if (read_block(status_address::kBattery, status_size::kBattery, p.status.battery.data(), kInputRegisters) !=
-        ModbusResult::Ok)
-        return abandon(p, session);
-    convert_battery(p.status);
-
-    // A battery group that does not answer costs the rest of the groups and
-    // the settings read of this cycle, not the cycle.
-    for (int group = 0; group < kBatteryGroupsRead && app.link_open && !p.cycle_failed; ++group) {
-        show_progress(5 + group);
-        if (read_block(static_cast<uint16_t>(status_address::kBatteryBlocks + 128 * group),
-                       status_size::kBatteryBlocks, p.status.battery_blocks[group].data(),
-                       kInputRegisters) != ModbusResult::Ok) {
-            request_failed(p);
-            break;
-        }
-        convert_battery_blocks(p.status, group);
-    }
-
-    show_progress(13);
-    if (read_block(status_address::kContactors, status_size::kContactors, p.status.contactors.data(),
-                   kInputRegisters) != ModbusResult::Ok)
-        return abandon(p, session);
-    convert_contactors(p.status);
-
-    if (!read_rectifiers(p, layout))
-        return abandon(p, session);
-
-    show_progress(16);
-    if (read_block(mains_block_address(layout), status_size::kMains, p.status.mains.data(), kInputRegisters) !=
-        ModbusResult::Ok)
-        return abandon(p, session);
-    convert_mains(p.status);
-
-    show_progress(17);
-    if (read_block(temperature_block_address(layout), status_size::kTemperatures, p.status.temperatures.data(),
-                   kInputRegisters) != ModbusResult::Ok)
-        return abandon(p, session);
-    convert_temperatures(p.status);
-
-    show_progress(18);
-    if (read_block(dry_contact_block_address(layout), status_size::kDryContacts, p.status.dry_contacts.data(),
-                   kInputRegisters) != ModbusResult::Ok)
-        return abandon(p, session);
-    convert_dry_contacts(p.status);
-
-    show_progress(19);
-    if (read_block(extension_block_address(layout), status_size::kExtensions, p.status.extensions.data(),
-                   kInputRegisters) != ModbusResult::Ok)
-        return abandon(p, session);
-    convert_extensions(p.status);
+    for (StepRead read : kStatusReads)
+        if (!read(p, layout))
+            return abandon(p, session);
 
     read_settings(p, layout);
     double end = g_timer_elapsed(p.timer, nullptr);

@@ -42,6 +42,17 @@ const StateText& state_text(const StateText (&table)[N], unsigned state)
     return state < N ? table[state] : kStateError;
 }
 
+// Mains phases: 0 normal, 1 low, 2 high, 3 sensor error.
+constexpr unsigned kPhaseSensorError = 3;
+bool phase_state_known(unsigned state) { return state <= kPhaseSensorError; }
+// Load: 0 normal, 1 thermal compensation, 2 low, 3 high, 4 measurement error.
+constexpr unsigned kLoadMeasurementError = 4;
+// Temperature sensor 2: 0 normal, 1 below, 2 above, 3 error.
+constexpr unsigned kSensor2Error = 3;
+constexpr unsigned kSensor1Error = 1;
+// Battery blocks from 4, the error, on carry no measurement.
+constexpr unsigned kBlockError = 4;
+
 constexpr const char* kModeTexts[] = {"Заряд АБ", "АБ в содержании", "Ускоренный заряд АБ", "Выравнивающий заряд АБ",
                                       "Разряд АБ", "Батарея разряжена", "Тест АБ", "Нет батареи"};
 
@@ -54,9 +65,36 @@ constexpr int kEnergySavingCode = 341;
 
 int mains_first_code(int layout) { return layout <= 1 ? 224 : 352; }
 
-WidgetView text(std::string markup) { return {std::move(markup), std::nullopt}; }
-WidgetView shown(std::string markup) { return {std::move(markup), true}; }
-WidgetView visibility(bool visible) { return {std::nullopt, visible}; }
+WidgetView text(std::string markup) { return alarm_look(markup, false); }
+WidgetView shown(WidgetView view)
+{
+    view.visible = true;
+    return view;
+}
+WidgetView shown(std::string markup) { return shown(text(std::move(markup))); }
+WidgetView visibility(bool visible)
+{
+    WidgetView view;
+    view.visible = visible;
+    return view;
+}
+WidgetView as_measured(WidgetView view)
+{
+    view.measured = true;
+    return view;
+}
+WidgetView unknown(WidgetView view)
+{
+    view.unknown_code = true;
+    return view;
+}
+// The look of the text on a label whose visibility is decided elsewhere.
+void set_look(WidgetView& view, const WidgetView& look)
+{
+    std::optional<bool> visible = view.visible;
+    view = look;
+    view.visible = visible;
+}
 
 std::string mains_volts(unsigned v) { return format("%uВ", std::min(v, 999u)); }
 
@@ -67,6 +105,14 @@ bool low_or_high(unsigned state) { return state == 1 || state == 2; }
 std::string red(const std::string& text)
 {
     return "<span fgcolor=\"#FF0000\" font_weight=\"ultrabold\">" + text + "</span>";
+}
+
+WidgetView alarm_look(const std::string& text, bool alarm, const std::string& after)
+{
+    WidgetView view;
+    view.markup = (alarm ? red(text) : text) + after;
+    view.alarm = alarm;
+    return view;
 }
 
 bool event_range_alarmed(const StatusImage& s, const SettingsImage& device, int first, int last)
@@ -104,7 +150,7 @@ SummaryMainsView present_summary_mains(const StatusImage& s, const SettingsImage
     for (unsigned i = 0; i < 3; ++i)
         v.phase[i].visible = i < n;
     int first = mains_first_code(layout);
-    v.label = text(event_range_alarmed(s, device, first, first + 31) ? red("Сеть") : "Сеть");
+    v.label = alarm_look("Сеть", event_range_alarmed(s, device, first, first + 31));
     v.energosafe = visibility(layout_has_energy_saving(layout) && event_bit(event_bits(s, 3), kEnergySavingCode));
 
     unsigned phases = std::clamp(n, 1u, 3u);
@@ -112,16 +158,23 @@ SummaryMainsView present_summary_mains(const StatusImage& s, const SettingsImage
         unsigned state = phase_state(s, static_cast<int>(i));
         unsigned volts = phase_voltage(s, static_cast<int>(i));
         WidgetView& label = v.phase[i - 1];
-        if (state == 3) {
-            label.markup = "---В";
+        if (state == kPhaseSensorError) {
+            set_look(label, text("---В"));
             continue;
         }
+        // A state the Controller does not define may stand for an alarm.
+        if (!phase_state_known(state)) {
+            set_look(label, unknown(alarm_look(kError, true)));
+            if (measurement)
+                continue;
+            break;
+        }
         if (measurement) {
-            label.markup = low_or_high(state) ? red(mains_volts(volts)) : mains_volts(volts);
+            set_look(label, as_measured(alarm_look(mains_volts(volts), low_or_high(state))));
             continue;
         }
         // Without phase measurement one text stands for the whole mains.
-        label.markup = low_or_high(state) ? red("Понижено") : "Норма";
+        set_look(label, alarm_look(low_or_high(state) ? "Понижено" : "Норма", low_or_high(state)));
         break;
     }
     return v;
@@ -132,29 +185,31 @@ SummaryLoadView present_summary_load(const StatusImage& s, const SettingsImage& 
     SummaryLoadView v;
     unsigned shunt_type = settings_u16(device, F::LoadShuntType);
     bool shunt = settings_u16(device, F::LoadShuntFlags) & settings_bits::kLoadShuntPresent;
-    v.label = text(event_range_alarmed(s, device, kLoadRange[0], kLoadRange[1]) ? red("Нагрузка") : "Нагрузка");
+    v.label = alarm_look("Нагрузка", event_range_alarmed(s, device, kLoadRange[0], kLoadRange[1]));
     v.tk = visibility(false);
     double volts = load_voltage(s) / 100.0;
-    switch (load_state(s)) {
+    unsigned state = load_state(s);
+    switch (state) {
     case 0:
-        v.voltage = text(format("%0.1fВ", volts));
+        v.voltage = as_measured(text(format("%0.1fВ", volts)));
         break;
     case 1:
-        v.voltage = text(format("%0.1fВ", volts));
+        v.voltage = as_measured(text(format("%0.1fВ", volts)));
         v.tk.visible = true;
         break;
     case 2:
-        v.voltage = text(red(format("%0.1fВ Понижено", volts)));
+        v.voltage = as_measured(alarm_look(format("%0.1fВ Понижено", volts), true));
         break;
     case 3:
-        v.voltage = text(red(format("%0.1fВ Повышено", volts)));
+        v.voltage = as_measured(alarm_look(format("%0.1fВ Повышено", volts), true));
         break;
     default: // 4, and codes the Controller does not define: no valid measurement
         v.current = text("--,-А");
         v.voltage = text("--,-В");
+        v.voltage.unknown_code = state > kLoadMeasurementError;
         return v;
     }
-    v.current = text(load_current_text(load_current(s), shunt_type, shunt));
+    v.current = as_measured(text(load_current_text(load_current(s), shunt_type, shunt)));
     return v;
 }
 
@@ -167,9 +222,9 @@ SummaryBatteryView present_summary_battery(const StatusImage& s, const SettingsI
         v.current = visibility(false);
         return v;
     }
-    v.label = text(event_range_alarmed(s, device, kBatteryRange[0], kBatteryRange[1]) ? red("АБ") : "АБ");
+    v.label = alarm_look("АБ", event_range_alarmed(s, device, kBatteryRange[0], kBatteryRange[1]));
     v.status = text(battery_mode_text(battery_mode(s)));
-    v.current = shown(format("%0.2fА", battery_current(s) / 1000.0));
+    v.current = shown(as_measured(text(format("%0.2fА", battery_current(s) / 1000.0))));
     return v;
 }
 
@@ -180,7 +235,7 @@ SummaryAlarmsView present_summary_alarms(const StatusImage& s)
     bool alarm = false;
     for (int buffer = layout; buffer <= 3 && !alarm; ++buffer)
         alarm = alarm1_count(s, buffer) != 0 || alarm2_count(s, buffer) != 0;
-    v.label = text(alarm ? red("Аварии") : "Аварии");
+    v.label = alarm_look("Аварии", alarm);
     v.count1 = text(format("%u", alarm1_count(s, layout)));
     v.count2 = text(format("%u", alarm2_count(s, layout)));
     return v;
@@ -195,7 +250,7 @@ MainsPageView present_mains_page(const StatusImage& s, const SettingsImage& devi
     if (flags & settings_bits::kLighting) {
         unsigned state = lightning_state(s);
         v.lighting_label = visibility(true);
-        v.lighting_status = shown(state == 0 ? "Норма" : state == 2 ? red(kError) : red("Авария"));
+        v.lighting_status = shown(alarm_look(state == 0 ? "Норма" : state == 2 ? kError : "Авария", state != 0));
     } else {
         v.lighting_label = visibility(false);
         v.lighting_status = visibility(false);
@@ -206,7 +261,11 @@ MainsPageView present_mains_page(const StatusImage& s, const SettingsImage& devi
             v.phase_label[i] = v.phase_value[i] = v.phase_status[i] = visibility(false);
         v.phase_value[0] = visibility(false);
         v.phase_label[0] = visibility(true);
-        v.phase_status[0] = shown(low_or_high(phase_state(s, 1)) ? red("Понижено") : "Норма");
+        unsigned state = phase_state(s, 1);
+        if (!phase_state_known(state))
+            v.phase_status[0] = shown(unknown(alarm_look(kError, true)));
+        else
+            v.phase_status[0] = shown(alarm_look(low_or_high(state) ? "Понижено" : "Норма", low_or_high(state)));
         return v;
     }
 
@@ -220,13 +279,14 @@ MainsPageView present_mains_page(const StatusImage& s, const SettingsImage& devi
         unsigned state = phase_state(s, static_cast<int>(i));
         unsigned volts = phase_voltage(s, static_cast<int>(i));
         v.phase_label[k] = visibility(true);
-        if (state == 3) {
+        if (state >= kPhaseSensorError) {
             v.phase_value[k] = shown("---В");
-            v.phase_status[k] = shown(red(kError));
+            v.phase_status[k] = shown(alarm_look(kError, true));
+            v.phase_status[k].unknown_code = !phase_state_known(state);
             continue;
         }
-        v.phase_status[k] = shown(state == 2 ? red("Повышено") : state == 1 ? red("Понижено") : "Норма");
-        v.phase_value[k] = shown(low_or_high(state) ? red(mains_volts(volts)) : mains_volts(volts));
+        v.phase_status[k] = shown(alarm_look(state == 2 ? "Повышено" : state == 1 ? "Понижено" : "Норма", state != 0));
+        v.phase_value[k] = shown(as_measured(alarm_look(mains_volts(volts), low_or_high(state))));
     }
     return v;
 }
@@ -241,35 +301,38 @@ LoadPageView present_load_page(const StatusImage& s, const SettingsImage& device
 
     v.tk = visibility(false);
     double volts = load_voltage(s) / 100.0;
-    switch (load_state(s)) {
+    unsigned state = load_state(s);
+    switch (state) {
     case 0:
-        v.voltage = text(format("%0.2fВ", volts));
+        v.voltage = as_measured(text(format("%0.2fВ", volts)));
         break;
     case 1:
-        v.voltage = text(format("%0.2fВ", volts));
+        v.voltage = as_measured(text(format("%0.2fВ", volts)));
         v.tk.visible = true;
         break;
     case 2:
-        v.voltage = text(red(format("%0.2fВ", volts)) + " Понижено");
+        v.voltage = as_measured(alarm_look(format("%0.2fВ", volts), true, " Понижено"));
         break;
     case 3:
-        v.voltage = text(red(format("%0.2fВ", volts)) + " Повышено");
+        v.voltage = as_measured(alarm_look(format("%0.2fВ", volts), true, " Повышено"));
         break;
     default: // 4, and codes the Controller does not define
-        v.current = text(red("--,-А Ошибка"));
-        v.voltage = text(red("--,-В Ошибка"));
+        v.current = alarm_look("--,-А Ошибка", true);
+        v.voltage = alarm_look("--,-В Ошибка", true);
+        v.voltage.unknown_code = state > kLoadMeasurementError;
         return v;
     }
-    v.current = text(load_current_text(load_current(s), shunt_type, shunt));
+    v.current = as_measured(text(load_current_text(load_current(s), shunt_type, shunt)));
 
     v.update_list = true;
     v.rebuild = count != reference_count;
     unsigned rows = std::clamp(count, 1u, static_cast<unsigned>(kLoadBreakers));
     v.rows.reserve(rows);
     for (unsigned i = 1; i <= rows; ++i) {
-        const StateText& state = state_text(kBreakerStates, breaker_state(s, static_cast<int>(i)));
+        unsigned code = breaker_state(s, static_cast<int>(i));
+        const StateText& state = state_text(kBreakerStates, code);
         std::string name = quoted_device_string(settings_item(device, F::LoadBreakerNames, static_cast<int>(i - 1)));
-        v.rows.push_back({state.icon, format("QH%u", i), state.text, std::move(name)});
+        v.rows.push_back({state.icon, format("QH%u", i), state.text, std::move(name), state_code(kBreakerStates, code)});
     }
     return v;
 }
@@ -288,14 +351,16 @@ BatteryPageView present_battery_page(const StatusImage& s, const SettingsImage& 
                 cells != settings_u16(reference, F::CellsPerGroup) ||
                 elements != settings_u16(reference, F::ElementsPerBlock);
 
-    unsigned per_block = elements == 0 ? 1 : elements == 1 ? 3 : 6;
+    unsigned per_block = static_cast<unsigned>(cells_per_block(elements));
     unsigned blocks = block_control ? std::min(cells / per_block, static_cast<unsigned>(kBlocksPerGroup)) : 0;
 
     for (unsigned g = 1; g <= std::min(groups, 4u); ++g) {
         int group = static_cast<int>(g - 1);
         uint16_t status = group_status(s, group);
-        const StateText& connection = state_text(kConnectionStates, group_connection_state(status));
-        const StateText& breaker = state_text(kBreakerStates, group_breaker_state(status));
+        unsigned connection_code = static_cast<unsigned>(group_connection_state(status));
+        unsigned breaker_code = static_cast<unsigned>(group_breaker_state(status));
+        const StateText& connection = state_text(kConnectionStates, connection_code);
+        const StateText& breaker = state_text(kBreakerStates, breaker_code);
         BatteryGroupView view;
         view.row = {connection.icon,
                     format("Группа %u", g),
@@ -305,13 +370,18 @@ BatteryPageView present_battery_page(const StatusImage& s, const SettingsImage& 
                     breaker.icon,
                     true,
                     breaker.text,
+                    true,
+                    state_code(kConnectionStates, connection_code),
+                    state_code(kBreakerStates, breaker_code),
                     true};
         for (unsigned b = 1; b <= blocks; ++b) {
             int block = static_cast<int>(b - 1);
             unsigned state = block_state(s, group, block);
             const StateText& st = state_text(kBlockStates, state);
-            BatteryRow row{st.icon, format("Блок %u", b), st.text, "--,-В", "--,-°C", "", false, "", false};
-            if (state < 4) {
+            BatteryRow row{st.icon, format("Блок %u", b), st.text, "--,-В", "--,-°C", "", false, "", false,
+                           state_code(kBlockStates, state), {}, false};
+            row.measured = state < kBlockError;
+            if (row.measured) {
                 row.voltage = format("%0.2fВ", block_voltage(s, group, block) / 100.0);
                 row.current_temp = format("%0.1f°C", block_temperature(s, group, block) / 10.0);
             }
@@ -330,21 +400,24 @@ TemperaturesView present_temperatures(const StatusImage& s, const SettingsImage&
     } else {
         v.t2_label = visibility(true);
         unsigned state = sensor2_state(s);
-        if (state == 3) {
-            v.t2 = shown(red(kError));
+        if (state >= kSensor2Error) {
+            // A state the sensor does not define is no reading to trust.
+            v.t2 = shown(alarm_look(kError, true));
+            v.t2.unknown_code = state > kSensor2Error;
         } else {
             std::string t = format("%0.1f°C", sensor2_temperature(s) / 10.0);
             if (state == 1)
                 t += " &lt;T<sub>min</sub>";
             else if (state == 2)
                 t += " &gt;T<sub>max</sub>";
-            v.t2 = shown(std::move(t));
+            v.t2 = shown(as_measured(text(std::move(t))));
         }
     }
-    if (sensor1_state(s) == 1)
-        v.t1 = text(red(kError));
+    if (sensor1_state(s) == kSensor1Error)
+        v.t1 = alarm_look(kError, true);
     else
-        v.t1 = text(format("%0.1f°C &lt;%0.1f°C&gt;", sensor1_temperature(s) / 10.0, sensor1_second_value(s) / 10.0));
+        v.t1 = as_measured(
+            text(format("%0.1f°C &lt;%0.1f°C&gt;", sensor1_temperature(s) / 10.0, sensor1_second_value(s) / 10.0)));
     return v;
 }
 
@@ -393,7 +466,7 @@ PlantCondition present_condition(const StatusImage& s, const SettingsImage& devi
     unsigned out = 0, watched = 0;
     for (unsigned i = 1; i <= phases; ++i) {
         unsigned state = phase_state(s, static_cast<int>(i));
-        if (state == 3)
+        if (state >= kPhaseSensorError)
             continue;
         ++watched;
         out += low_or_high(state);

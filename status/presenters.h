@@ -3,6 +3,7 @@
 // view; a field left empty (std::nullopt) leaves its widget as it is.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <ctime>
 #include <optional>
@@ -12,13 +13,39 @@
 #include "registers/settings_image.h"
 #include "registers/status_image.h"
 
+// What a view means beside how it looks. Whoever reads a cycle's views (the
+// window's colours, the command line's report and JSON, the monitoring check,
+// the trends) reads these and never works them out again from the registers
+// or from the markup.
+//
+// A state code as the Controller sent it, and whether the Controller gives it
+// a meaning: one it does not is shown as an error, never as normal.
+struct StateCode {
+    unsigned code = 0;
+    bool unknown = false;
+    bool operator==(const StateCode&) const = default;
+};
+
+// A code past the end of its table of texts is one the Controller does not define.
+template <typename Look, size_t N>
+StateCode state_code(const Look (&)[N], unsigned code)
+{
+    return {code, code >= N};
+}
+
 struct WidgetView {
     std::optional<std::string> markup;
     std::optional<bool> visible;
+    bool alarm = false;          // shown as an alarm: the markup's red comes from this flag
+    bool measured = false;       // shows a value the Controller measured
+    bool unknown_code = false;   // shows a state code the Controller defines no meaning for
 };
 
 // Alarm markup around a text.
 std::string red(const std::string& text);
+// The label's text with the alarm look when `alarm` (the one place the flag
+// becomes the colour); `after` follows outside the red.
+WidgetView alarm_look(const std::string& text, bool alarm, const std::string& after = "");
 
 struct SummaryMainsView {
     WidgetView label;        // GlobalMainsLabel
@@ -59,6 +86,7 @@ struct AutomatRow {
     std::string automat;
     std::string status_name;
     std::string name;
+    StateCode state;
     bool operator==(const AutomatRow&) const = default;
 };
 
@@ -82,6 +110,9 @@ struct BatteryRow {
     bool bga_icon_visible = false;
     std::string bga_status;    // BGAStatus
     bool bga_status_visible = false;
+    StateCode state;           // connection state of a group, state of a block
+    StateCode breaker;         // group rows: the group breaker's state
+    bool measured = false;     // the voltage and current or temperature are measurements
     bool operator==(const BatteryRow&) const = default;
 };
 
@@ -140,7 +171,8 @@ IdentificationView present_identification(const StatusImage& s);
 struct PlantCondition {
     // Every phase the summary shows is out of range (state 1 or 2; without
     // phase measurement the one state of the whole mains): the plant runs on
-    // its battery. A phase with a sensor error does not count as lost.
+    // its battery. A phase with a sensor error, or in a state the Controller
+    // does not define, does not count as lost.
     bool mains_lost = false;
     bool mains_alarmed = false;     // the summary's red "Сеть"
     bool load_alarmed = false;      // red "Нагрузка"

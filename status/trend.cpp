@@ -28,11 +28,6 @@ const TrendSeriesInfo kSeries[kTrendSeries] = {
 
 const char* const kPanelTitles[kTrendPanels] = {"Сеть, В", "Нагрузка, В", "Ток, А", "Температура, °C"};
 
-constexpr unsigned kPhaseSensorError = 3;
-constexpr unsigned kLoadMeasurementError = 4;
-constexpr unsigned kSensor1Error = 1;
-constexpr unsigned kSensor2Error = 3;
-constexpr unsigned kMaxMainsVolts = 999;
 
 } // namespace
 
@@ -50,34 +45,6 @@ TrendPoint trend_gap(int64_t time_ms)
     TrendPoint p;
     p.time_ms = time_ms;
     std::fill(std::begin(p.value), std::end(p.value), kNone);
-    return p;
-}
-
-TrendPoint trend_point(const StatusImage& s, const SettingsImage& device)
-{
-    TrendPoint p = trend_gap(0);
-    auto set = [&p](TrendSeries series, float value) { p.value[static_cast<int>(series)] = value; };
-
-    // The phases the mains page shows with a voltage; without phase
-    // measurement the Controller gives a state for the whole mains, no volts.
-    unsigned n = settings_u16(device, F::MainsPhaseCount);
-    if (settings_u16(device, F::MainsFlags) & settings_bits::kMainsMeasurement) {
-        unsigned shown = n > 3 ? 3 : std::max(n, 1u);
-        for (unsigned i = 1; i <= shown; ++i)
-            if (phase_state(s, static_cast<int>(i)) != kPhaseSensorError)
-                set(static_cast<TrendSeries>(static_cast<int>(TrendSeries::MainsL1) + i - 1),
-                    static_cast<float>(std::min<unsigned>(phase_voltage(s, static_cast<int>(i)), kMaxMainsVolts)));
-    }
-    if (load_state(s) != kLoadMeasurementError) {
-        set(TrendSeries::LoadVoltage, load_voltage(s));
-        set(TrendSeries::LoadCurrent, static_cast<float>(load_current(s)));
-    }
-    if (settings_u16(device, F::BatteryGroupCount) != 0)
-        set(TrendSeries::BatteryCurrent, static_cast<float>(battery_current(s)));
-    if (sensor1_state(s) != kSensor1Error)
-        set(TrendSeries::Temperature1, sensor1_temperature(s));
-    if (settings_u16(device, F::TempSensorCount) > 1 && sensor2_state(s) != kSensor2Error)
-        set(TrendSeries::Temperature2, sensor2_temperature(s));
     return p;
 }
 

@@ -42,9 +42,8 @@ struct TrendPoint {
 inline bool trend_value_valid(float value) { return !std::isnan(value); }
 bool trend_is_gap(const TrendPoint& point);
 TrendPoint trend_gap(int64_t time_ms);
-// The values of a cycle, as the live display judges them valid; time 0.
-// `device` is the device copy of the settings of the layout in force.
-TrendPoint trend_point(const StatusImage& s, const SettingsImage& device);
+// A cycle's point is made with its views, from the values they mark as
+// measured (cycle_view.h).
 
 // A day of cycles at the quickest pace (one cycle a second at least, the
 // pause after the display): 86,400 points of 40 bytes, 3,456,000 bytes.

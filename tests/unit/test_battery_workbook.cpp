@@ -175,6 +175,10 @@ TEST(BatteryWorkbook, SettingsGiveBlocksPerGroupWithinTheirLimits)
     RecordSettings s = record_settings_from(image);
     EXPECT_EQ(s.groups, 8);
     EXPECT_EQ(s.blocks, 4);
+    // An index the Controller does not define counts as six cells, as the
+    // battery page counts it: the blocks it shows are the blocks exported.
+    settings_set_u16(image, SettingsField::ElementsPerBlock, 5);
+    EXPECT_EQ(record_settings_from(image).blocks, 4);
     settings_set_u16(image, SettingsField::CellsPerGroup, 240);
     settings_set_u16(image, SettingsField::ElementsPerBlock, 0);
     EXPECT_EQ(record_settings_from(image).blocks, 30);

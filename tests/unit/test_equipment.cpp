@@ -38,44 +38,47 @@ using Texts = std::vector<std::string>;
 TEST(ContactorList, ShowsAtMostFourContactorsAndNoneWhenCountIsZero)
 {
     SettingsImage device = image(1), reference = image(1);
-    uint16_t regs[4] = {0x0001, 0x0002, 0x0004, 0x0007};
-    ListView view = contactor_list_view(device, reference, regs);
+    StatusImage regs;
+    regs.contactors = {0x0001, 0x0002, 0x0004, 0x0007};
+    ListView view = contactor_list_view(regs, device, reference);
     EXPECT_TRUE(view.rows.empty());
     EXPECT_FALSE(view.rebuild);
 
     settings_set_u16(device, SettingsField::ContactorCount, 6);
     std::memcpy(settings_item(device, SettingsField::ContactorNames, 1).data(), "\xC1\xE0\xF2", 3);   // "Бат"
-    view = contactor_list_view(device, reference, regs);
+    view = contactor_list_view(regs, device, reference);
     EXPECT_TRUE(view.rebuild);
     EXPECT_EQ(column(view, 1), (Texts{"K1", "K2", "K3", "K4"}));
     EXPECT_EQ(column(view, 2), (Texts{"Замкнут", "Разомкнут", "Разомкнут", "Замкнут"}));
     EXPECT_EQ(column(view, 0), (Texts{"gtk-apply", "gtk-cancel", "gtk-dialog-error", "gtk-dialog-error"}));
     // State 3 has no text of its own: it shows as an error.
     EXPECT_EQ(column(view, 3), (Texts{"Норма", "Авария", "Ошибка", "Ошибка"}));
+    EXPECT_FALSE(view.rows[2].state.unknown);
+    EXPECT_TRUE(view.rows[3].state.unknown);
     EXPECT_EQ(column(view, 4), (Texts{"", "\"Бат\"", "", ""}));
 
     settings_set_u16(reference, SettingsField::ContactorCount, 6);
-    EXPECT_FALSE(contactor_list_view(device, reference, regs).rebuild);
+    EXPECT_FALSE(contactor_list_view(regs, device, reference).rebuild);
 }
 
 TEST(RectifierList, RowCountIsTheModuleCountClampedToOneAndTheLayoutsRecords)
 {
-    std::vector<uint16_t> modules(3 * 190, 0);
+    StatusImage modules;
     for (int layout = 1; layout <= 3; ++layout) {
         SettingsImage device = image(layout), reference = image(layout);
-        ListView view = rectifier_list_view(device, reference, modules);
+        ListView view = rectifier_list_view(modules, device, reference);
         ASSERT_EQ(view.rows.size(), 1u) << "layout " << layout;
         EXPECT_EQ(cell(view, 0, 1), "VUV1");
         EXPECT_FALSE(view.rebuild);
 
         settings_set_u16(device, SettingsField::RectifierCount, 250);
-        view = rectifier_list_view(device, reference, modules);
+        view = rectifier_list_view(modules, device, reference);
         EXPECT_TRUE(view.rebuild);
         EXPECT_EQ(view.rows.size(), static_cast<size_t>(rectifier_records(layout)));
     }
     SettingsImage device = image(3), reference = image(3);
     settings_set_u16(device, SettingsField::RectifierCount, 250);
-    ListView view = rectifier_list_view(device, reference, modules);
+    ListView view = rectifier_list_view(modules, device, reference);
     ASSERT_EQ(view.rows.size(), 180u);
     EXPECT_EQ(cell(view, 179, 1), "VUV180");
 }

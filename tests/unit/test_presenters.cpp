@@ -2,6 +2,7 @@
 
 #include <clocale>
 #include <cstring>
+#include <vector>
 
 #include "status/presenters.h"
 
@@ -77,6 +78,75 @@ TEST(SummaryMains, WithoutMeasurementOneTextStandsForTheMains)
     EXPECT_EQ(*v.phase[0].markup, "Норма");
     EXPECT_FALSE(v.phase[1].markup.has_value());
     EXPECT_FALSE(v.phase[2].markup.has_value());
+}
+
+TEST(SummaryMains, APhaseStateTheControllerDoesNotDefineShowsAsAnErrorNeverAsNormal)
+{
+    for (bool measurement : {true, false}) {
+        Plant p;
+        p.set(F::MainsPhaseCount, 3);
+        p.set(F::MainsFlags, measurement ? settings_bits::kMainsMeasurement : 0);
+        p.phase(1, 230, 7);
+        p.phase(2, 231, 0);
+        auto summary = present_summary_mains(p.s, p.device);
+        auto page = present_mains_page(p.s, p.device);
+        EXPECT_EQ(*summary.phase[0].markup, red("Ошибка")) << measurement;
+        EXPECT_TRUE(summary.phase[0].alarm && summary.phase[0].unknown_code && !summary.phase[0].measured);
+        EXPECT_EQ(*page.phase_status[0].markup, red("Ошибка")) << measurement;
+        EXPECT_TRUE(page.phase_status[0].unknown_code);
+        EXPECT_FALSE(page.phase_value[0].measured);
+        // With phase measurement the other phases are still shown and measured.
+        EXPECT_EQ(summary.phase[1].markup.value_or(""), measurement ? "231В" : "");
+        EXPECT_EQ(summary.phase[1].measured, measurement);
+        // Nor is a phase in an unknown state counted as lost, or as present.
+        p.phase(2, 0, 1);
+        p.phase(3, 0, 2);
+        EXPECT_EQ(present_condition(p.s, p.device).mains_lost, measurement);
+    }
+}
+
+// The window's red, the command line's colour and the monitoring check all
+// read the views' flags: a view's markup is red exactly when it says alarm.
+TEST(Views, MarkupIsRedExactlyWhenTheViewSaysAlarm)
+{
+    Plant p;
+    p.set(F::MainsPhaseCount, 3);
+    p.set(F::MainsFlags, settings_bits::kMainsMeasurement | settings_bits::kLighting);
+    p.set(F::TempSensorCount, 2);
+    p.set(F::BatteryGroupCount, 1);
+    p.set_event(3, 352);
+    p.set_mask(1, 352);
+    p.s.events[2][0] = 1;
+    const uint16_t phase_states[] = {0, 1, 2, 3, 9};
+    const uint16_t load_states[] = {0, 1, 2, 3, 4, 8};
+    const uint16_t sensor_states[] = {0, 1, 2, 3, 6};
+    for (int k = 0; k < 6; ++k) {
+        p.phase(1 + k % 3, 200, phase_states[k % 5]);
+        p.s.load[3] = load_states[k];
+        p.s.mains[6] = static_cast<uint16_t>(k % 3);
+        p.s.temperatures[2] = static_cast<uint16_t>(k % 2);
+        p.s.temperatures[4] = sensor_states[k % 5];
+        auto mains = present_summary_mains(p.s, p.device);
+        auto load = present_summary_load(p.s, p.device);
+        auto battery = present_summary_battery(p.s, p.device);
+        auto alarms = present_summary_alarms(p.s);
+        auto page = present_mains_page(p.s, p.device);
+        auto load_page = present_load_page(p.s, p.device, p.reference);
+        auto temperatures = present_temperatures(p.s, p.device);
+        std::vector<const WidgetView*> views = {&mains.label, &load.label, &load.voltage, &load.current,
+                                                &battery.label, &battery.current, &alarms.label,
+                                                &page.lighting_status, &load_page.voltage, &load_page.current,
+                                                &temperatures.t1, &temperatures.t2};
+        for (int i = 0; i < 3; ++i)
+            views.insert(views.end(), {&mains.phase[i], &page.phase_value[i], &page.phase_status[i]});
+        for (const WidgetView* w : views) {
+            if (!w->markup)
+                continue;
+            bool red_markup = w->markup->find("#FF0000") != std::string::npos;
+            EXPECT_EQ(red_markup, w->alarm) << *w->markup;
+            EXPECT_TRUE(!w->unknown_code || w->alarm || !w->measured) << *w->markup;
+        }
+    }
 }
 
 TEST(SummaryMains, MainsAlarmAndEnergySavingFollowTheLayoutCodes)
@@ -218,9 +288,9 @@ TEST(LoadPage, BreakerRowsNamesAndUnknownStates)
     EXPECT_TRUE(v.update_list);
     EXPECT_TRUE(v.rebuild);
     ASSERT_EQ(v.rows.size(), 3u);
-    EXPECT_EQ(v.rows[0], (AutomatRow{"gtk-cancel", "QH1", "Отключен", "\"Ввод\""}));
-    EXPECT_EQ(v.rows[1], (AutomatRow{"gtk-dialog-error", "QH2", "Ошибка", ""}));
-    EXPECT_EQ(v.rows[2], (AutomatRow{"gtk-apply", "QH3", "Включен", ""}));
+    EXPECT_EQ(v.rows[0], (AutomatRow{"gtk-cancel", "QH1", "Отключен", "\"Ввод\"", {1, false}}));
+    EXPECT_EQ(v.rows[1], (AutomatRow{"gtk-dialog-error", "QH2", "Ошибка", "", {7, true}}));
+    EXPECT_EQ(v.rows[2], (AutomatRow{"gtk-apply", "QH3", "Включен", "", {0, false}}));
 
     p.reference = p.device;
     EXPECT_FALSE(present_load_page(p.s, p.device, p.reference).rebuild);
@@ -257,15 +327,19 @@ TEST(BatteryPage, GroupsAndBlocksFollowTheSettings)
     ASSERT_EQ(v.groups.size(), 4u);
     const BatteryGroupView& g1 = v.groups[0];
     EXPECT_EQ(g1.row, (BatteryRow{"gtk-dialog-error", "Группа 1", "Ошибка", "53.50В", "0.00А", "gtk-dialog-error",
-                                  true, "Ошибка", true}));
+                                  true, "Ошибка", true, {3, true}, {3, false}, true}));
     EXPECT_EQ(v.groups[1].row.status, "Отключена");
     EXPECT_EQ(v.groups[1].row.bga_status, "Неизвестно");
     ASSERT_EQ(g1.blocks.size(), 8u);
-    EXPECT_EQ(g1.blocks[0], (BatteryRow{"gtk-dialog-error", "Блок 1", "Ошибка", "--,-В", "--,-°C", "", false, "", false}));
+    EXPECT_EQ(g1.blocks[0], (BatteryRow{"gtk-dialog-error", "Блок 1", "Ошибка", "--,-В", "--,-°C", "", false, "", false,
+                                        {4, false}, {}, false}));
     EXPECT_EQ(g1.blocks[1].voltage, "12.10В");
+    EXPECT_TRUE(g1.blocks[1].measured);
     EXPECT_EQ(g1.blocks[1].current_temp, "-10.0°C");
     EXPECT_EQ(g1.blocks[2].status, "Ошибка");
     EXPECT_EQ(g1.blocks[2].voltage, "--,-В");
+    EXPECT_TRUE(g1.blocks[2].state.unknown);
+    EXPECT_FALSE(g1.blocks[2].measured);
 
     p.set(F::ElementsPerBlock, 5);
     EXPECT_EQ(present_battery_page(p.s, p.device, p.reference).groups[0].blocks.size(), 4u);

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "status/cycle_view.h"
 #include "status/trend.h"
 
 namespace {
@@ -36,7 +37,7 @@ struct Plant {
     // 32-bit fields are one host-order value after conversion.
     static void put32(uint16_t* at, uint32_t v) { std::memcpy(at, &v, 4); }
     void set(F field, uint16_t v) { settings_set_u16(device, field, v); }
-    TrendPoint point() const { return trend_point(s, device); }
+    TrendPoint point() const { return build_cycle_view(s, s, device.layout, device, device, nullptr).trend; }
 };
 
 TEST(TrendPoint, TakesEveryValueInItsRegisterUnitsWhenAllAreMeasured)
@@ -59,9 +60,11 @@ TEST(TrendPoint, LeavesOutWhatTheWindowShowsAsAnErrorOrDoesNotShow)
     a.s.load[3] = 4;           // load measurement error
     a.s.temperatures[2] = 1;   // sensor 1 error
     a.s.temperatures[4] = 3;   // sensor 2 error
+    a.s.mains[5] = 9;          // L3 in a state the Controller does not define
     TrendPoint p = a.point();
     EXPECT_EQ(value(p, TrendSeries::MainsL1), 230);
     EXPECT_TRUE(std::isnan(value(p, TrendSeries::MainsL2)));
+    EXPECT_TRUE(std::isnan(value(p, TrendSeries::MainsL3)));
     EXPECT_TRUE(std::isnan(value(p, TrendSeries::LoadVoltage)));
     EXPECT_TRUE(std::isnan(value(p, TrendSeries::LoadCurrent)));
     EXPECT_TRUE(std::isnan(value(p, TrendSeries::Temperature1)));
