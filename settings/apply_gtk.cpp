@@ -259,7 +259,11 @@ extern "C" void S_ButtonApply_clicked_cb(GtkButton*, gpointer)
     if (!app.link_open || !settings_page_loaded() || settings_apply_running())
         return;
     int layout = settings_page_layout();
-    ApplyRequest request{settings_edit_copy(layout), settings_device_copy(layout), {}};
+    // The write is refused, writing nothing, when a read begun after the
+    // user's "Записать" finds the settings changed since this review: the
+    // whole body is written, so another client's change would be undone unseen.
+    ApplyRequest request{settings_edit_copy(layout), settings_device_copy(layout), {}, true};
+    settings_page_settle_conflicts(request.edit, request.device);
     std::vector<SettingsChange> changes = settings_review(request.device, request.edit);
     settings_file_mark_review(changes, request.edit);
     if (changes.empty()) {

@@ -147,6 +147,15 @@ gboolean entry_focus_out(GtkWidget* entry, GdkEventFocus*, gpointer data)
 
 // ---------------------------------------------------------------- list cells
 
+// Columns of the page's list stores, as the page fills them: the row's item
+// index is always the last.
+enum BreakerNameColumn { kBreakerNameLabel, kBreakerName, kBreakerNameIndex };
+enum BlockMonitorColumn { kBlockMonitorLabel, kBlockMonitorAddress, kBlockMonitorChannel, kBlockMonitorIndex };
+enum ContactorColumn { kContactorLabel, kContactorBySK, kContactorName, kContactorIndex };
+enum DryContactColumn { kDryContactLabel, kDryContactName, kDryContactType, kDryContactIndex };
+// Label, one toggle per option ("Нет", К1…К4), the kind of breaker, the index.
+enum BreakerContactorColumn { kBreakerContactorLabel, kBreakerContactorKind = 6, kBreakerContactorIndex };
+
 struct CellList {
     const char* store;
     int index_column;
@@ -191,9 +200,9 @@ struct NameCell {
 };
 const NameCell kNameCells[] = {
     {{"S_RelyNames", 2}, F::RelayNames, 0},
-    {{"S_AtomatsNamesListStore", 2}, F::LoadBreakerNames, section_bit(SettingsSection::Load)},
-    {{"S_ContactorsParametersListStore", 3}, F::ContactorNames, section_bit(SettingsSection::Contactors)},
-    {{"S_DCListStore", 3}, F::DryContactNames, section_bit(SettingsSection::DryContacts)},
+    {{"S_AtomatsNamesListStore", kBreakerNameIndex}, F::LoadBreakerNames, section_bit(SettingsSection::Load)},
+    {{"S_ContactorsParametersListStore", kContactorIndex}, F::ContactorNames, section_bit(SettingsSection::Contactors)},
+    {{"S_DCListStore", kDryContactIndex}, F::DryContactNames, section_bit(SettingsSection::DryContacts)},
 };
 
 void name_edited(GtkCellRendererText*, gchar* path, gchar* text, gpointer data)
@@ -210,7 +219,7 @@ void name_edited(GtkCellRendererText*, gchar* path, gchar* text, gpointer data)
         "Название: есть знаки, которых нет в кодировке контроллера (WINDOWS-1251)");
 }
 
-const CellList kBlockMonitors{"S_BatterySetUPKBListStore", 3};
+const CellList kBlockMonitors{"S_BatterySetUPKBListStore", kBlockMonitorIndex};
 
 void block_monitor_edited(GtkCellRendererText*, gchar* path, gchar* text, gpointer data)
 {
@@ -231,9 +240,9 @@ struct BitCell {
     F field;
     uint16_t sections;
 };
-const BitCell kDryContactTypes{{"S_DCListStore", 3}, F::DryContactTypes, section_bit(SettingsSection::DryContacts)};
+const BitCell kDryContactTypes{{"S_DCListStore", kDryContactIndex}, F::DryContactTypes, section_bit(SettingsSection::DryContacts)};
 const BitCell kContactorsByDC{
-    {"S_ContactorsParametersListStore", 3}, F::ContactorBySK, section_bit(SettingsSection::Contactors)};
+    {"S_ContactorsParametersListStore", kContactorIndex}, F::ContactorBySK, section_bit(SettingsSection::Contactors)};
 
 void bit_toggled(GtkCellRendererToggle*, gchar* path, gpointer data)
 {
@@ -252,10 +261,10 @@ void breaker_contactor_toggled(GtkCellRendererToggle*, gchar* path, gpointer dat
     GtkListStore* store;
     GtkTreeIter iter;
     int index = 0;
-    if (!cell_row({"S_ContactorsConfigurationListStore", 7}, path, &store, &iter, &index))
+    if (!cell_row({"S_ContactorsConfigurationListStore", kBreakerContactorIndex}, path, &store, &iter, &index))
         return;
     int kind = 0;
-    gtk_tree_model_get(GTK_TREE_MODEL(store), &iter, 6, &kind, -1);
+    gtk_tree_model_get(GTK_TREE_MODEL(store), &iter, kBreakerContactorKind, &kind, -1);
     cell_edit(section_bit(SettingsSection::Configuration), false,
               [&](SettingsImage& image) { return settings_set_breaker_contactor(image, kind, index, option); });
 }

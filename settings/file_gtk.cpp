@@ -19,6 +19,7 @@
 #include "settings/file_io.h"
 #include "settings/page_gtk.h"
 #include "settings/settings_file.h"
+#include "settings/setting_units.h"
 #include "status/poll.h"
 
 namespace {
@@ -128,19 +129,6 @@ std::string choose_file(bool save, const std::string& proposed, bool* passwords 
     return name;
 }
 
-// `edited` becomes the edit copy of the page's layout and shows as edits.
-void show_as_edits(const SettingsImage& edited)
-{
-    int layout = settings_page_layout();
-    {
-        std::lock_guard lock(app.settings_lock);
-        settings_edit(layout) = edited;
-    }
-    settings_page_refill(false);
-    if (!settings_changes(settings_device_copy(layout), edited).empty())
-        settings_page_mark_edited();
-}
-
 } // namespace
 
 extern "C" {
@@ -229,7 +217,7 @@ void LoadSettingsFile(GtkMenuItem*, gpointer)
         show_message(GTK_MESSAGE_ERROR, "Файл «%s» не загружен.\n%s", name.c_str(), message.c_str());
         return;
     }
-    show_as_edits(load.image);
+    settings_page_set_edits(device, load.image);
     g_limited = {serial, layout, load.limited};
     settings_file_log_load(name, file, load);
 }
@@ -271,7 +259,13 @@ void offer_on_gui(void*)
     g_kept.present = false;
     if (!ui().ask_question("Восстановить несохраненные изменения настроек?"))
         return;
-    show_as_edits(settings_carry_edits(g_kept.base, g_kept.edited, device));
+    // Setting by setting: where another client changed a setting the user
+    // had edited too, the user says which value stays.
+    SettingsCarried carried = settings_carry_edits(g_kept.base, g_kept.edited, device);
+    settings_page_set_edits(device, carried.image, carried.conflicts);
+    SettingsImage edit = carried.image;
+    if (settings_page_settle_conflicts(edit, device) && settings_changes(device, edit).empty())
+        settings_page_refill(true);
 }
 
 } // namespace

@@ -16,6 +16,7 @@
 #include "settings/bindings.h"
 #include "settings/masks.h"
 #include "settings/rules.h"
+#include "settings/setting_units.h"
 
 namespace {
 
@@ -82,6 +83,10 @@ struct KeyLines {
     int twice_line = 0, first_line = 0;
 };
 
+// What a key file trims around keys: every ASCII white-space character, a
+// form feed and a vertical tab included.
+constexpr const char* kKeyFileSpace = " \t\n\v\f\r";
+
 KeyLines key_lines(const char* text, size_t size)
 {
     KeyLines k;
@@ -93,7 +98,7 @@ KeyLines key_lines(const char* text, size_t size)
             ++end;
         std::string l(text + start, end - start);
         start = end + 1;
-        size_t first = l.find_first_not_of(" \t\r");
+        size_t first = l.find_first_not_of(kKeyFileSpace);
         if (first == std::string::npos || l[first] == '#')
             continue;
         if (l[first] == '[') {
@@ -104,7 +109,7 @@ KeyLines key_lines(const char* text, size_t size)
         size_t eq = l.find('=', first);
         if (eq == std::string::npos)
             continue;
-        size_t last = l.find_last_not_of(" \t", eq - 1);
+        size_t last = l.find_last_not_of(kKeyFileSpace, eq - 1);
         std::string key = last == std::string::npos || last < first ? "" : l.substr(first, last - first + 1);
         auto [at, fresh] = k.lines.emplace(group + "\n" + key, line);
         if (!fresh && !k.twice_line) {
@@ -524,6 +529,17 @@ int settings_file_read(const char* text, size_t size, SettingsFile& out, std::st
                          1 + static_cast<int>(std::count(text, static_cast<const char*>(nul), '\n')));
         return -2;
     }
+    // Windows Notepad starts a UTF-8 file with a byte-order mark.
+    if (text && size >= 3 && std::memcmp(text, "\xEF\xBB\xBF", 3) == 0) {
+        text += 3;
+        size -= 3;
+    }
+    if (const char* bad = nullptr; text && !g_utf8_validate(text, static_cast<gssize>(size), &bad)) {
+        message = format("Строка %d: текст не в кодировке UTF-8 (так бывает с файлом, сохраненным в WINDOWS-1251); "
+                         "файл настроек должен быть в UTF-8.",
+                         1 + static_cast<int>(std::count(text, bad, '\n')));
+        return -2;
+    }
     GKeyFile* file = g_key_file_new();
     GError* error = nullptr;
     bool parsed = g_key_file_load_from_data(file, text ? text : "", size, G_KEY_FILE_NONE, &error);
@@ -808,9 +824,9 @@ int settings_file_load(const SettingsFile& file, const SettingsImage& target, bo
             break;
     }
 
+    // A clamp that lands on the Controller's own value is said as any other:
+    // the file's value is not what is loaded.
     auto add_limited = [&](std::string name, F field, int item) {
-        if (same_item(image, target, field, item))
-            return;
         auto bytes = settings_item(image, field, item);
         for (const SettingsLimited& l : out.limited)
             if (l.name == name)
@@ -823,6 +839,25 @@ int settings_file_load(const SettingsFile& file, const SettingsImage& target, bo
         for (const ItemRule& rule : kItemRules)
             if (rule.field == field)
                 add_limited(format(rule.name, item + 1), field, item);
+    // A minimum above its maximum is no setting a Controller can work with.
+    for (auto [low, high] : {std::pair{"temperature.t2_min", "temperature.t2_max"},
+                             std::pair{"battery.block_low_voltage", "battery.block_high_voltage"}}) {
+        const SettingsBinding *lb = binding_by_key(low), *hb = binding_by_key(high);
+        if (!lb || !hb || !in_layout(*lb, target.layout) || !in_layout(*hb, target.layout))
+            continue;
+        double lv = settings_control_value(*lb, image).number, hv = settings_control_value(*hb, image).number;
+        if (lv > hv && (!same_item(image, target, lb->field, 0) || !same_item(image, target, hb->field, 0))) {
+            message = format("«%s» (%s = %s) больше, чем «%s» (%s = %s): минимум не может превышать максимум.",
+                             lb->label, low, value_text(*lb, image).c_str(), hb->label, high,
+                             value_text(*hb, image).c_str());
+            return -1;
+        }
+    }
+    // Bits no setting of the page owns stay the Controller's, said in the log.
+    std::vector<std::string> unshown;
+    settings_keep_unshown(image, target, &unshown);
+    for (const std::string& line : unshown)
+        out.not_carried.push_back("[raw] " + line);
     out.image = image;
     return 0;
 }
@@ -838,15 +873,4 @@ void settings_mark_limited(std::vector<SettingsChange>& changes, const SettingsI
             if (c.name == l.name && c.to.find("(ограничено)") == std::string::npos)
                 c.to += " (ограничено)";
     }
-}
-
-SettingsImage settings_carry_edits(const SettingsImage& base, const SettingsImage& edited, const SettingsImage& current)
-{
-    SettingsImage result = current;
-    if (base.layout != current.layout || edited.layout != current.layout)
-        return result;
-    for (size_t i = 6; i < current.word_count() * 2; ++i)
-        if (edited.bytes[i] != base.bytes[i])
-            result.bytes[i] = edited.bytes[i];
-    return result;
 }

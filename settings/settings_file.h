@@ -96,9 +96,3 @@ void settings_mark_limited(std::vector<SettingsChange>& changes, const SettingsI
 
 // At most `chars` characters of `text`, "…" after a cut: messages quote values.
 std::string settings_quoted_value(const std::string& text, size_t chars = 60);
-
-// The edits of one connection carried onto a new device copy: every word that
-// `edited` changed against `base` (both of `current`'s layout) goes over
-// `current`; the header words stay `current`'s.
-SettingsImage settings_carry_edits(const SettingsImage& base, const SettingsImage& edited,
-                                   const SettingsImage& current);
