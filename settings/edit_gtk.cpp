@@ -74,6 +74,14 @@ std::string quoted(const char* text)
     return std::string(text, g_utf8_offset_to_pointer(text, kQuoted) - text) + "…";
 }
 
+// A number typed with more decimals than its field holds: said once the spin
+// has stored what it keeps of it.
+struct Rounded {
+    const SettingsBinding* binding = nullptr;
+    std::string text;
+};
+Rounded g_rounded;
+
 // Says why a spin's text was refused or changed; a text taken as typed
 // clears the last such note.
 void spin_text_checked(GtkSpinButton* spin, const char* text, const double* value)
@@ -95,9 +103,12 @@ void spin_text_checked(GtkSpinButton* spin, const char* text, const double* valu
     double stored = std::clamp(settings_stored_number(*b, within), range.min, std::max(range.min, range.max));
     double scale = b->scale ? b->scale : 1;
     double result = stored / scale;
+    g_rounded = {};
     if (std::fabs(result - *value) * scale > 0.5)
         status_bar_note(kSettingsNote, format("%s: %s вне допустимых пределов, установлено %.*f", b->label,
                                               quoted(text).c_str(), b->digits, result).c_str());
+    else if (std::fabs(std::round(*value * scale) - *value * scale) > 1e-6)
+        g_rounded = {b, quoted(text)};
     else
         status_bar_note(kSettingsNote, "");
 }
@@ -107,6 +118,24 @@ void spin_changed(GtkSpinButton* spin, gpointer data)
     const auto& b = *static_cast<const SettingsBinding*>(data);
     double value = gtk_spin_button_get_value(spin);
     edit(b, [&](SettingsImage& image) { return settings_edit_number(image, b, value); });
+    if (g_rounded.binding == &b && edits_count()) {
+        SettingsBinding stored = b;
+        stored.shown_min = stored.shown_max = 0;
+        double kept = settings_control_value(stored, settings_edit_copy(settings_page_layout())).number;
+        static const char* const kHolds[] = {"целые числа", "один знак после запятой", "два знака после запятой",
+                                             "три знака после запятой"};
+        const char* holds = kHolds[std::min<size_t>(b.digits, std::size(kHolds) - 1)];
+        status_bar_note(kSettingsNote, format("%s: %s — поле хранит %s, установлено %.*f", b.label,
+                                              g_rounded.text.c_str(), holds, b.digits, kept)
+                                           .c_str());
+    }
+    g_rounded = {};
+    // A zero typed with a minus is still zero: the spin shows it without one.
+    if (value == 0 && std::string(gtk_entry_get_text(GTK_ENTRY(spin))).rfind('-', 0) == 0) {
+        gchar* zero = g_strdup_printf("%.*f", b.digits, 0.0);
+        gtk_entry_set_text(GTK_ENTRY(spin), zero);
+        g_free(zero);
+    }
 }
 
 void combo_changed(GtkComboBox* combo, gpointer data)

@@ -157,15 +157,17 @@ void SaveSettingsFile(GtkMenuItem*, gpointer)
             return;
         options.with_edits = answer == GTK_RESPONSE_YES;
     }
-    SettingsImage image = options.with_edits ? settings_edit_copy(layout) : settings_device_copy(layout);
     std::string date = settings_file_now();
-    std::string name = choose_file(true, settings_file_name(image, date), &options.passwords);
+    std::string name = choose_file(true, settings_file_name(settings_device_copy(layout), date), &options.passwords);
     if (name.empty())
         return;
     if (settings_apply_running()) {
         show_message(GTK_MESSAGE_WARNING, "%s", kApplyRunning);
         return;
     }
+    // Taken as the user presses «Сохранить»: a read or an edit that came in
+    // while the chooser was open belongs to the file.
+    SettingsImage image = options.with_edits ? settings_edit_copy(layout) : settings_device_copy(layout);
     std::string text = settings_file_text(image, status_identification_register(1), date, options);
     std::string message;
     if (!settings_file_save(name, text, message)) {
