@@ -117,7 +117,28 @@ void spin_changed(GtkSpinButton* spin, gpointer data)
 {
     const auto& b = *static_cast<const SettingsBinding*>(data);
     double value = gtk_spin_button_get_value(spin);
-    edit(b, [&](SettingsImage& image) { return settings_edit_number(image, b, value); });
+    // A minimum above its maximum is refused, naming both.
+    std::string inverted;
+    edit(b, [&](SettingsImage& image) {
+        SettingsImage after = image;
+        EditResult result = settings_edit_number(after, b, value);
+        SettingsPair pair = settings_inverted_pair(after);
+        if (pair.low && !settings_inverted_pair(image).low) {
+            inverted = format("%s %.*f больше, чем %s %.*f: минимум не может превышать максимум, оставлено прежнее "
+                              "значение",
+                              pair.low->label, pair.low->digits, settings_control_value(*pair.low, after).number,
+                              pair.high->label, pair.high->digits, settings_control_value(*pair.high, after).number);
+            return EditResult{};
+        }
+        image = after;
+        return result;
+    });
+    if (!inverted.empty()) {
+        g_rounded = {};
+        if (edits_count())
+            status_bar_note(kSettingsNote, inverted.c_str());
+        return;
+    }
     if (g_rounded.binding == &b && edits_count()) {
         SettingsBinding stored = b;
         stored.shown_min = stored.shown_max = 0;

@@ -839,19 +839,14 @@ int settings_file_load(const SettingsFile& file, const SettingsImage& target, bo
         for (const ItemRule& rule : kItemRules)
             if (rule.field == field)
                 add_limited(format(rule.name, item + 1), field, item);
-    // A minimum above its maximum is no setting a Controller can work with.
-    for (auto [low, high] : {std::pair{"temperature.t2_min", "temperature.t2_max"},
-                             std::pair{"battery.block_low_voltage", "battery.block_high_voltage"}}) {
-        const SettingsBinding *lb = binding_by_key(low), *hb = binding_by_key(high);
-        if (!lb || !hb || !in_layout(*lb, target.layout) || !in_layout(*hb, target.layout))
-            continue;
-        double lv = settings_control_value(*lb, image).number, hv = settings_control_value(*hb, image).number;
-        if (lv > hv && (!same_item(image, target, lb->field, 0) || !same_item(image, target, hb->field, 0))) {
-            message = format("«%s» (%s = %s) больше, чем «%s» (%s = %s): минимум не может превышать максимум.",
-                             lb->label, low, value_text(*lb, image).c_str(), hb->label, high,
-                             value_text(*hb, image).c_str());
-            return -1;
-        }
+    // A minimum above its maximum is no setting a Controller can work with;
+    // a Controller's own pair is its own business.
+    if (SettingsPair pair = settings_inverted_pair(image);
+        pair.low && !(same_item(image, target, pair.low->field, 0) && same_item(image, target, pair.high->field, 0))) {
+        message = format("«%s» (%s = %s) больше, чем «%s» (%s = %s): минимум не может превышать максимум.",
+                         pair.low->label, pair.low->key, value_text(*pair.low, image).c_str(), pair.high->label,
+                         pair.high->key, value_text(*pair.high, image).c_str());
+        return -1;
     }
     // Bits no setting of the page owns stay the Controller's, said in the log.
     std::vector<std::string> unshown;

@@ -643,3 +643,30 @@ TEST(SettingsFile, TheContactorsBySkWordIsFourSettingsAndTheRestStaysTheControll
 }
 
 } // namespace
+
+namespace {
+
+TEST(SettingsFile, AClampOntoTheControllersOwnValueIsSaidAndTextsCompareAsThePageShowsThem)
+{
+    SettingsImage device = plant(3);
+    settings_set_u16(device, F::MainsLow, 170);
+    // Saved on another Controller whose mains low (160) is below this one's range.
+    SettingsImage other = plant(3, 100999);
+    settings_set_u16(other, F::MainsLow, 160);
+    Loaded copied = load(settings_file_text(other, 410, "2026-12-08 10:15:00"), device, true);
+    ASSERT_EQ(copied.load, 0) << copied.message;
+    EXPECT_EQ(settings_u16(copied.result.image, F::MainsLow), 170);
+    EXPECT_TRUE(std::any_of(copied.result.limited.begin(), copied.result.limited.end(),
+                            [](const SettingsLimited& l) { return l.name == "Нижний порог напряжения"; }));
+
+    // Bytes after a text's end differ: the same comment, no row, and the
+    // Controller's bytes are what would be written.
+    SettingsImage tail = device;
+    settings_item(tail, F::Comment)[9] = 0x41;
+    Loaded same = load(settings_file_text(tail, 410, "2026-12-08 10:15:00"), device);
+    ASSERT_EQ(same.load, 0) << same.message;
+    EXPECT_TRUE(settings_changes(device, same.result.image).empty());
+    EXPECT_EQ(same.result.image.bytes, device.bytes);
+}
+
+} // namespace
