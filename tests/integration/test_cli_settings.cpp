@@ -10,6 +10,7 @@
 #include <regex>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "cli_process.h"
@@ -112,6 +113,34 @@ TEST_F(CliSettings, SavedFileDiffsEqualAnEditedKeyIsReviewedWrittenAndVerified)
     CliResult again = apply("123456", edited_file);
     EXPECT_EQ(again.exit_code, 0) << again.err;
     EXPECT_NE(again.out.find("Ничего не записано"), std::string::npos) << again.out;
+    EXPECT_EQ(settings_writes(*sim), 0);
+}
+
+// Another client changes the settings after the review was made: nothing is
+// written, the changed setting is named, and the answer is no (exit 1).
+TEST_F(CliSettings, SettingsChangedAfterTheReviewAreNotWrittenOverAndTheAnswerIsNo)
+{
+    ASSERT_EQ(run_cli({"settings", "save", address, file}).exit_code, 0);
+    std::string edited_file = sim->dir() + "/edited.rarur";
+    write_text(edited_file, with_value(read_text(file), "mains.low", "195.0"));
+    ASSERT_EQ(sim->control("fault delay 100"), "ok");
+    sim->clear_record();
+    CliResult result;
+    std::thread cli([&] { result = apply("123456", edited_file); });
+    // The last request of the first settings read: the review holds 260.
+    bool seen = wait_until(
+        [&] {
+            for (const std::string& line : sim->record_lines())
+                if (line.find("fn=03 addr=02BC") != std::string::npos)
+                    return true;
+            return false;
+        },
+        30000);
+    EXPECT_EQ(sim->control("settings write 582 250"), "ok");
+    cli.join();
+    ASSERT_TRUE(seen);
+    EXPECT_EQ(result.exit_code, 1) << result.err;
+    EXPECT_NE(result.err.find("Верхний порог напряжения: было 260, стало 250"), std::string::npos) << result.err;
     EXPECT_EQ(settings_writes(*sim), 0);
 }
 
