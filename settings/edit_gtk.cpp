@@ -290,7 +290,8 @@ struct BitCell {
     F field;
     uint16_t sections;
 };
-const BitCell kDryContactTypes{{"S_DCListStore", kDryContactIndex}, F::DryContactTypes, section_bit(SettingsSection::DryContacts)};
+const BitCell kDryContactTypes{
+    {"S_DCListStore", kDryContactIndex}, F::DryContactTypes, section_bit(SettingsSection::DryContacts)};
 const BitCell kContactorsByDC{
     {"S_ContactorsParametersListStore", kContactorIndex}, F::ContactorBySK, section_bit(SettingsSection::Contactors)};
 

@@ -44,14 +44,6 @@ Limited g_limited;
 constexpr const char* kApplyRunning =
     "Идет запись настроек в Контроллер. Дождитесь ее окончания, затем повторите.";
 
-std::string escaped(const std::string& text)
-{
-    gchar* e = g_markup_escape_text(text.c_str(), -1);
-    std::string s = e;
-    g_free(e);
-    return s;
-}
-
 // A file saved or loaded while settings are written would show or keep
 // values the Controller may not hold: neither starts then.
 bool page_ready()
@@ -202,7 +194,8 @@ void LoadSettingsFile(GtkMenuItem*, gpointer)
                               "<b>Файл сохранен с другого Контроллера</b> (серийный номер %u, %s).\n"
                               "Подключен Контроллер с серийным номером %u.\n"
                               "Загрузить настройки из файла? Серийный номер останется прежним.",
-                              file.header.serial, escaped(settings_quoted_value(file.header.site)).c_str(),
+                              file.header.serial,
+                              settings_markup_escaped(settings_quoted_value(file.header.site)).c_str(),
                               serial) != GTK_RESPONSE_YES)
         return;
     if (app.settings_modified &&

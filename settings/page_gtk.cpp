@@ -174,14 +174,6 @@ bool on_settings_page()
     return categories && gtk_notebook_get_current_page(GTK_NOTEBOOK(categories)) == kSettingsNotebookPage;
 }
 
-std::string escaped(const std::string& text)
-{
-    gchar* e = g_markup_escape_text(text.c_str(), -1);
-    std::string s = e;
-    g_free(e);
-    return s;
-}
-
 // A control whose setting is in conflict says both values in its tooltip;
 // its own tooltip comes back once the conflict is over.
 void show_conflicts()
@@ -205,7 +197,7 @@ void show_conflicts()
         }
         gtk_widget_set_tooltip_markup(
             widget, format("<b>Изменено и на странице, и в Контроллере</b>\nв Контроллере: %s\nна странице: %s",
-                           escaped(c.controller).c_str(), escaped(c.page).c_str())
+                           settings_markup_escaped(c.controller).c_str(), settings_markup_escaped(c.page).c_str())
                         .c_str());
         g_conflict_widgets.push_back(b->id);
     }
@@ -233,7 +225,8 @@ gboolean follow_device(gpointer)
     SettingsCarried carried = settings_carry_edits(g_base, settings_edit_copy(g_layout), device);
     std::vector<SettingsConflict> conflicts = settings_conflicts_open(g_conflicts, carried.image, device);
     for (const SettingsConflict& c : carried.conflicts)
-        if (std::none_of(conflicts.begin(), conflicts.end(), [&](const SettingsConflict& o) { return o.unit == c.unit; }))
+        if (std::none_of(conflicts.begin(), conflicts.end(),
+                         [&](const SettingsConflict& o) { return o.unit == c.unit; }))
             conflicts.push_back(c);
     {
         std::lock_guard lock(app.settings_lock);
@@ -359,7 +352,7 @@ bool settings_page_settle_conflicts(SettingsImage& edit, const SettingsImage& de
     int answer = ui().ask_question(
         format("<b>Эти настройки изменены и на странице, и в Контроллере (другим клиентом):</b>\n%s\n\n"
                "Оставить значения страницы? «Нет» — взять значения Контроллера.",
-               escaped(settings_conflicts_text(open)).c_str())
+               settings_markup_escaped(settings_conflicts_text(open)).c_str())
             .c_str());
     if (!answer)
         for (const SettingsConflict& c : open)
@@ -415,3 +408,11 @@ void settings_page_lock(bool locked)
 }
 
 int settings_page_layout() { return g_layout; }
+
+std::string settings_markup_escaped(const std::string& text)
+{
+    gchar* e = g_markup_escape_text(text.c_str(), -1);
+    std::string s = e;
+    g_free(e);
+    return s;
+}

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "settings/setting_units.h"
@@ -50,3 +51,6 @@ void settings_page_set_edits(const SettingsImage& base, const SettingsImage& edi
 // the user (the page's values or the Controller's); `edit` and the page take
 // the answer. False when there was none to ask.
 bool settings_page_settle_conflicts(SettingsImage& edit, const SettingsImage& device);
+// `text` for a dialog's or tooltip's markup: values from the Controller and
+// files may hold '<' and '&'.
+std::string settings_markup_escaped(const std::string& text);

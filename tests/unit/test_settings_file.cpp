@@ -609,7 +609,9 @@ TEST(SettingsFile, EveryWordOfEachLayoutIsReviewedByNameOrKeptAsTheControllerHol
             for (const SettingsChange& c : settings_changes(device, l.result.image))
                 EXPECT_NE(c.name.rfind("Слово", 0), 0u) << c.name;
             bool said = std::any_of(l.result.not_carried.begin(), l.result.not_carried.end(),
-                                    [&](const std::string& line) { return line.find(format("слово %d ", w)) != std::string::npos; });
+                                    [&](const std::string& line) {
+                                        return line.find(format("слово %d ", w)) != std::string::npos;
+                                    });
             uint16_t x, y;
             std::memcpy(&x, l.result.image.data() + 2 * w, 2);
             std::memcpy(&y, device.data() + 2 * w, 2);
