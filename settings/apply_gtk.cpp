@@ -258,6 +258,9 @@ extern "C" void S_ButtonApply_clicked_cb(GtkButton*, gpointer)
     settings_edit_commit_focus();
     if (!app.link_open || !settings_page_loaded() || settings_apply_running())
         return;
+    // A read the timer has not yet shown must not make the edits look older
+    // than the Controller's values.
+    settings_page_follow_device();
     int layout = settings_page_layout();
     // The write is refused, writing nothing, when a read begun after the
     // user's "Записать" finds the settings changed since this review: the

@@ -159,6 +159,7 @@ void SaveSettingsFile(GtkMenuItem*, gpointer)
     }
     // Taken as the user presses «Сохранить»: a read or an edit that came in
     // while the chooser was open belongs to the file.
+    settings_page_follow_device();
     SettingsImage image = options.with_edits ? settings_edit_copy(layout) : settings_device_copy(layout);
     std::string text = settings_file_text(image, status_identification_register(1), date, options);
     std::string message;

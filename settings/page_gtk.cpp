@@ -209,16 +209,24 @@ void show_conflicts()
 // user's value and is marked when the Controller's changed too.
 gboolean follow_device(gpointer)
 {
+    settings_page_follow_device();
+    return TRUE;
+}
+
+} // namespace
+
+void settings_page_follow_device()
+{
     if (!settings_page_loaded() || settings_apply_running() || g_filling || !app.link_open)
-        return TRUE;
+        return;
     SettingsImage device = settings_device_copy(g_layout);
     // The header words are not settings.
     if (device.layout != g_base.layout ||
         std::memcmp(device.data() + 6, g_base.data() + 6, device.word_count() * 2 - 6) == 0)
-        return TRUE;
+        return;
     if (!app.settings_modified) {
         settings_page_refill(true);
-        return TRUE;
+        return;
     }
     // A value being typed is the user's edit.
     settings_edit_commit_focus();
@@ -238,8 +246,9 @@ gboolean follow_device(gpointer)
     if (settings_changes(device, carried.image).empty())
         drop_edit_marks();
     show_conflicts();
-    return TRUE;
 }
+
+namespace {
 
 // The poll thread's load after the first good settings read of a connection:
 // it has copied the device copy into the edit copy of `layout` already.

@@ -47,6 +47,11 @@ void settings_page_lock(bool locked);
 // the settings both changed; shows as edits where it differs from `base`.
 void settings_page_set_edits(const SettingsImage& base, const SettingsImage& edited,
                              std::vector<SettingsConflict> conflicts = {});
+// Takes in a settings read the page has not yet shown (another client's
+// change): fields not edited show it, edited ones keep the user's value and
+// are marked where the Controller changed them too. On a timer, and before
+// anything is made of the page's edits.
+void settings_page_follow_device();
 // Before a write: the conflicts `edit` still holds against `device` are put to
 // the user (the page's values or the Controller's); `edit` and the page take
 // the answer. False when there was none to ask.
