@@ -209,7 +209,10 @@ void show_conflicts()
 // user's value and is marked when the Controller's changed too.
 gboolean follow_device(gpointer)
 {
-    settings_page_follow_device();
+    // Not while a dialog is open over the page (a review, a question, a file
+    // chooser): what it was opened for was made of the page as it stood.
+    if (!gtk_grab_get_current())
+        settings_page_follow_device();
     return TRUE;
 }
 
