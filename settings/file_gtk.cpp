@@ -260,8 +260,7 @@ void offer_on_gui(void*)
     SettingsCarried carried = settings_carry_edits(g_kept.base, g_kept.edited, device);
     settings_page_set_edits(device, carried.image, carried.conflicts);
     SettingsImage edit = carried.image;
-    if (settings_page_settle_conflicts(edit, device) && settings_changes(device, edit).empty())
-        settings_page_refill(true);
+    settings_page_settle_conflicts(edit, device);
 }
 
 } // namespace

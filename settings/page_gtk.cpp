@@ -182,6 +182,7 @@ void show_conflicts()
         if (GtkWidget* widget = widget_by_id(id)) {
             auto* own = static_cast<const char*>(g_object_get_data(G_OBJECT(widget), "own-tooltip"));
             gtk_widget_set_tooltip_markup(widget, own && *own ? own : nullptr);
+            g_object_set_data(G_OBJECT(widget), "own-tooltip", nullptr);
         }
     g_conflict_widgets.clear();
     const std::vector<SettingsUnit>& units = settings_units(g_layout);
@@ -375,6 +376,8 @@ bool settings_page_settle_conflicts(SettingsImage& edit, const SettingsImage& de
     }
     g_conflicts.clear();
     fill(edit, status_identification_register(1));
+    if (settings_changes(device, edit).empty())
+        drop_edit_marks();
     show_conflicts();
     return true;
 }
