@@ -60,10 +60,7 @@ struct Units {
     // Owner unit of every bit, so a control and a list over the same bits
     // (one setting shown twice) become one unit.
     std::vector<int> owner;
-    // Field and item of text units, parallel to `units`.
-    std::vector<std::pair<F, int>> texts;
-
-    void add(const std::vector<Bits>& region, const SettingsBinding* b, bool text, F field = F::Count_, int item = 0)
+    void add(const std::vector<Bits>& region, const SettingsBinding* b, bool text)
     {
         if (region.empty())
             return;
@@ -75,7 +72,6 @@ struct Units {
         if (into < 0) {
             into = static_cast<int>(units.size());
             units.push_back({b, text, {}});
-            texts.push_back({field, item});
         }
         SettingsUnit& u = units[static_cast<size_t>(into)];
         for (const Bits& x : region) {
@@ -120,13 +116,13 @@ Units build(int layout)
             item_bytes(region, image, b.field, b.item);
             break;
         }
-        u.add(region, &b, b.kind == ControlKind::Entry, b.field, b.item);
+        u.add(region, &b, b.kind == ControlKind::Entry);
     }
     for (F field : {F::RelayNames, F::LoadBreakerNames, F::ContactorNames, F::DryContactNames})
         for (int i = 0; i < settings_field_info(field).items; ++i) {
             std::vector<Bits> region;
             item_bytes(region, image, field, i);
-            u.add(region, nullptr, true, field, i);
+            u.add(region, nullptr, true);
         }
     for (F field : {F::BlockMonitorAddress, F::BatteryBreakerContactor, F::LoadBreakerContactor})
         for (int i = 0; i < settings_field_info(field).items; ++i) {
