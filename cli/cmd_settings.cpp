@@ -35,7 +35,8 @@ constexpr const char* kSummary =
     "  apply ФАЙЛ АДРЕС   записать настройки файла в контроллер и проверить запись";
 constexpr const char* kDescription =
     "Коды выхода: 0 — настройки совпадают (diff), сохранены (save), записаны и проверены (apply);\n"
-    "1 — настройки отличаются (diff), контроллер не принял запись или запись отменена (apply);\n"
+    "1 — настройки отличаются (diff), контроллер не принял запись, запись отменена или настройки контроллера\n"
+    "изменились после просмотра и ничего не записано (apply);\n"
     "2 — неверные параметры или файл не является файлом настроек; 3 — нет связи с контроллером;\n"
     "4 — ошибка записи файла или передачи, связь потеряна, запись не проверена; 130 — прервано.";
 constexpr const char* kNoDifference = "Настройки не отличаются от настроек контроллера.";
@@ -217,7 +218,8 @@ int exit_code(int result)
     switch (result) {
     case kApplyVerified: return kExitOk;
     case kApplyMismatch:
-    case kApplyCommandRefused: return kExitNo;
+    case kApplyCommandRefused:
+    case kApplyDeviceChanged: return kExitNo;
     default: return kExitFailed;
     }
 }

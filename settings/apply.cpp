@@ -1,9 +1,11 @@
 #include "settings/apply.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "base/app_state.h"
 #include "base/log.h"
@@ -70,30 +72,84 @@ void transfer_failed()
     g_progress = 0;
 }
 
+enum class Command { Taken, Unanswered, Refused };
+
+// Rows of a check: `row.from` written, `row.to` read back.
+void log_rows(const char* title, const std::vector<SettingsChange>& rows)
+{
+    if (rows.empty())
+        return;
+    log_message(err_text, title, rows.size());
+    for (const SettingsChange& c : rows)
+        log_message(err_text, "%s: записано %s, прочитано %s\n", c.name.c_str(), c.from.c_str(), c.to.c_str());
+}
+
 // The next settings read that began after the command block, against what
-// the Controller should now hold.
-int verify(const WorkerContext& context, const ApplyRequest& request, uint64_t reads_before)
+// the Controller should now hold. After a command whose outcome the reply did
+// not give (none came, or an exception), the read says what happened; a value
+// that is neither what this write sent nor what the review showed was put
+// there by another client meanwhile.
+int verify(const WorkerContext& context, const ApplyRequest& request, uint64_t reads_before, Command command)
 {
     SettingsImage expected = settings_expected_after_write(request.device, request.edit);
     SettingsImage read;
     if (!settings_wait_device_read(reads_before, request.edit.layout, read, context,
                                    std::chrono::milliseconds(g_verify_timeout_ms.load()))) {
+        if (command == Command::Unanswered) {
+            log_message(err_text, "Контроллер не ответил на команду записи настроек; применены ли они, неизвестно\n");
+            set_text("Ошибка применения настроек: применены ли они, неизвестно");
+            return kApplyCommandUnanswered;
+        }
+        if (command == Command::Refused) {
+            set_text("Ошибка применения настроек");
+            return kApplyCommandRefused;
+        }
         set_text("Настройки применены, но не проверены");
         if (!context.live())
             return kApplyLinkLost;
         log_message(err_text, "Настройки не проверены: контроллер не ответил на чтение настроек\n");
         return kApplyUnverified;
     }
-    std::vector<SettingsChange> refused = settings_changes(expected, read);
-    if (refused.empty()) {
+    std::vector<SettingsChange> differ = settings_changes(expected, read);
+    // The settings this write changes: the Controller's value before it by name.
+    std::vector<SettingsChange> ours = settings_changes(request.device, expected);
+    std::vector<SettingsChange> not_taken, other;
+    for (const SettingsChange& c : differ) {
+        auto mine = std::find_if(ours.begin(), ours.end(), [&](const SettingsChange& o) { return o.name == c.name; });
+        const std::string& before = mine == ours.end() ? c.from : mine->from;
+        (c.to == before ? not_taken : other).push_back(c);
+    }
+    bool none_taken = not_taken.size() == ours.size() && !ours.empty();
+    if (command == Command::Unanswered)
+        log_message(err_text, "Контроллер не ответил на команду записи настроек; настройки прочитаны снова\n");
+    if (differ.empty() && command != Command::Refused) {
         log_message(norm_text, "Настройки применены и проверены\n");
         set_text("Настройки применены и проверены");
         return kApplyVerified;
     }
-    log_message(err_text, "Контроллер не принял настройки (%zu):\n", refused.size());
-    for (const SettingsChange& c : refused)
-        log_message(err_text, "%s: записано %s, прочитано %s\n", c.name.c_str(), c.from.c_str(), c.to.c_str());
-    set_text("Контроллер не принял часть настроек");
+    if (!other.empty() || command == Command::Refused) {
+        // A refused command with the settings changed is another client's
+        // block carried out between this write's data and its command.
+        bool changed_by_other = !other.empty() || !settings_changes(request.device, read).empty();
+        if (changed_by_other) {
+            log_rows("Другой клиент изменил настройки во время записи (%zu):\n", other);
+            if (differ.empty())
+                log_message(err_text, "Контроллер держит записанные значения, но принял их командой другого "
+                                      "клиента\n");
+            log_rows("Контроллер не принял настройки (%zu):\n", not_taken);
+            set_text("Другой клиент изменил настройки во время записи");
+            return command == Command::Refused ? kApplyCommandRefused : kApplyMismatch;
+        }
+        set_text("Ошибка применения настроек");
+        return kApplyCommandRefused;
+    }
+    if (command == Command::Unanswered && none_taken) {
+        log_message(err_text, "Настройки не применены: контроллер держит прежние значения\n");
+        set_text("Настройки не применены");
+        return kApplyCommandUnanswered;
+    }
+    log_rows("Контроллер не принял настройки (%zu):\n", not_taken);
+    set_text(command == Command::Unanswered ? "Настройки применены частично" : "Контроллер не принял часть настроек");
     return kApplyMismatch;
 }
 
@@ -170,16 +226,28 @@ int settings_apply_run(const WorkerContext& context, const ApplyRequest& request
             app.password_entered = 0;
             log_message(err_text, "Контроллер отклонил пароль мониторинга\n");
         }
-        set_text(wrong_password ? "Контроллер отклонил пароль мониторинга" : "Ошибка применения настроек");
         g_progress = 0;
-        return finish(refused ? kApplyCommandRefused : kApplyCommandUnanswered);
+        if (wrong_password || !context.live()) {
+            set_text(wrong_password ? "Контроллер отклонил пароль мониторинга" : "Ошибка применения настроек");
+            return finish(refused ? kApplyCommandRefused : kApplyCommandUnanswered);
+        }
+        // The block may have been carried out all the same (its reply lost),
+        // or another client's block may have taken this one's data: the
+        // settings read back say which.
+        int result = verify(context, request, reads_before, refused ? Command::Refused : Command::Unanswered);
+        if (result == kApplyVerified || result == kApplyMismatch)
+            run_on_gui([] {
+                if (g_hooks.written)
+                    g_hooks.written();
+            });
+        return finish(result);
     }
     set_text("Настройки применены");
     run_on_gui([] {
         if (g_hooks.written)
             g_hooks.written();
     });
-    return finish(verify(context, request, reads_before));
+    return finish(verify(context, request, reads_before, Command::Taken));
 }
 
 int settings_apply_start(const ApplyRequest& request)

@@ -16,6 +16,7 @@
 #include "settings/file_gtk.h"
 #include "settings/file_io.h"
 #include "settings/page_gtk.h"
+#include "settings/setting_units.h"
 
 namespace {
 
@@ -258,8 +259,17 @@ extern "C" void S_ButtonApply_clicked_cb(GtkButton*, gpointer)
     settings_edit_commit_focus();
     if (!app.link_open || !settings_page_loaded() || settings_apply_running())
         return;
+    // A read the timer has not yet shown must not make the edits look older
+    // than the Controller's values.
+    settings_page_follow_device();
     int layout = settings_page_layout();
-    ApplyRequest request{settings_edit_copy(layout), settings_device_copy(layout), {}};
+    // The write is refused, writing nothing, when a read begun after the
+    // user's "Записать" finds the settings changed since this review: the
+    // whole body is written, so another client's change would be undone unseen.
+    ApplyRequest request{settings_edit_copy(layout), settings_device_copy(layout), {}, true};
+    settings_page_settle_conflicts(request.edit, request.device);
+    // Whatever the page does not show is written as the Controller holds it.
+    settings_keep_unshown(request.edit, request.device);
     std::vector<SettingsChange> changes = settings_review(request.device, request.edit);
     settings_file_mark_review(changes, request.edit);
     if (changes.empty()) {

@@ -9,6 +9,7 @@
 #include "registers/catalogue.h"
 #include "settings/bindings.h"
 #include "settings/masks.h"
+#include "settings/setting_units.h"
 
 namespace {
 
@@ -125,36 +126,18 @@ bool same_bytes(const SettingsImage& a, const SettingsImage& b, F field, int ite
     return x.size() == y.size() && std::equal(x.begin(), x.end(), y.begin());
 }
 
-// Words of the image that rows have explained, as bit masks of host-order words.
-struct Coverage {
-    std::vector<uint16_t> bits;
-    int layout;
-    void field(F f, int item = -1)
-    {
-        int word = settings_word(f, layout);
-        if (word < 0)
-            return;
-        const SettingsFieldInfo& info = settings_field_info(f);
-        size_t item_bytes = settings_item_bytes(f, layout);
-        size_t first = item < 0 ? 0 : item_bytes * static_cast<size_t>(item);
-        size_t bytes = item < 0 ? item_bytes * info.items : item_bytes;
-        for (size_t w = (static_cast<size_t>(word) * 2 + first) / 2;
-             w < (static_cast<size_t>(word) * 2 + first + bytes + 1) / 2 && w < bits.size(); ++w)
-            bits[w] = 0xFFFF;
-    }
-    void bit(F f, uint16_t mask)
-    {
-        int word = settings_word(f, layout);
-        if (word >= 0)
-            bits[static_cast<size_t>(word)] |= mask;
-    }
-};
+// Texts as the page shows them: bytes after the terminating NUL mean nothing.
+bool same_text(const SettingsImage& a, const SettingsImage& b, F field, int item = 0)
+{
+    auto x = settings_item(a, field, item), y = settings_item(b, field, item);
+    auto end_x = std::find(x.begin(), x.end(), 0), end_y = std::find(y.begin(), y.end(), 0);
+    return std::equal(x.begin(), end_x, y.begin(), end_y);
+}
 
 struct ChangeList {
     const SettingsImage& from;
     const SettingsImage& to;
     std::vector<SettingsChange> rows;
-    Coverage covered;
 
     void add(std::string name, std::string a, std::string b)
     {
@@ -179,7 +162,6 @@ void binding_rows(ChangeList& c)
         if ((b.field == F::FloatVoltage && (std::string(b.id) == "S_EPUVoltage") == batteries))
             continue;
         if (b.kind == ControlKind::Check) {
-            c.covered.bit(b.field, b.bit);
             c.add(b.label, binding_text(b, c.from), binding_text(b, c.to));
             continue;
         }
@@ -187,7 +169,6 @@ void binding_rows(ChangeList& c)
             if (rectifier_done)
                 continue;
             rectifier_done = true;
-            c.covered.field(b.field);
             uint16_t x = settings_u16(c.from, b.field), y = settings_u16(c.to, b.field);
             if (x != y)
                 c.add_always((y & settings_bits::kRectifierModelRow) ? "Модель выпрямителей" : "Тип выпрямителей",
@@ -200,9 +181,9 @@ void binding_rows(ChangeList& c)
                 continue;
             addresses_done.push_back(key);
         }
-        c.covered.field(b.field, b.item);
         if (b.kind == ControlKind::Entry || b.kind == ControlKind::AddressByte) {
-            if (!same_bytes(c.from, c.to, b.field, b.item))
+            if (b.kind == ControlKind::Entry ? !same_text(c.from, c.to, b.field, b.item)
+                                             : !same_bytes(c.from, c.to, b.field, b.item))
                 c.add_always(b.label, binding_text(b, c.from), binding_text(b, c.to));
         } else {
             c.add(b.label, binding_text(b, c.from), binding_text(b, c.to));
@@ -212,23 +193,20 @@ void binding_rows(ChangeList& c)
 
 void name_rows(ChangeList& c, F field, const char* label)
 {
-    c.covered.field(field);
     for (int i = 0; i < settings_field_info(field).items; ++i)
-        if (!same_bytes(c.from, c.to, field, i))
+        if (!same_text(c.from, c.to, field, i))
             c.add_always(format(label, i + 1), empty_as_dash(settings_name(c.from, field, i)),
                          empty_as_dash(settings_name(c.to, field, i)));
 }
 
 void word_rows(ChangeList& c, F field, const char* label, std::string (*text)(unsigned))
 {
-    c.covered.field(field);
     for (int i = 0; i < settings_field_info(field).items; ++i)
         c.add(format(label, i + 1), text(settings_u16(c.from, field, i)), text(settings_u16(c.to, field, i)));
 }
 
 void bit_rows(ChangeList& c, F field, int bits, const char* label)
 {
-    c.covered.field(field);
     for (int i = 0; i < bits; ++i)
         c.add(format(label, i + 1), (settings_u16(c.from, field) >> i & 1) ? "вкл." : "выкл.",
               (settings_u16(c.to, field) >> i & 1) ? "вкл." : "выкл.");
@@ -236,7 +214,6 @@ void bit_rows(ChangeList& c, F field, int bits, const char* label)
 
 void mask_rows(ChangeList& c)
 {
-    c.covered.field(F::EventMasks);
     CatalogueSettings names = catalogue_settings(c.to);
     char text[401];
     for (int code = 0; code < event_code_count(c.to.layout); ++code)
@@ -249,15 +226,18 @@ void mask_rows(ChangeList& c)
         }
 }
 
-// Whatever no row has explained is listed by word, so a difference is never
-// hidden from the user or from the check after writing.
+// Whatever no setting of the page owns is listed by word, so a difference is
+// never hidden from the user or from the check after writing.
 void other_words(ChangeList& c)
 {
+    const std::vector<uint8_t>& owned = settings_unit_bits(c.to.layout);
     for (size_t w = 3; w < c.to.word_count(); ++w) {
-        uint16_t x, y;
+        uint16_t x, y, mask;
         std::memcpy(&x, c.from.data() + 2 * w, 2);
         std::memcpy(&y, c.to.data() + 2 * w, 2);
-        if ((x ^ y) & ~c.covered.bits[w])
+        uint8_t bytes[2] = {owned[2 * w], owned[2 * w + 1]};
+        std::memcpy(&mask, bytes, 2);
+        if ((x ^ y) & ~mask)
             c.add_always(format("Слово %zu", w), format("0x%04X", x), format("0x%04X", y));
     }
 }
@@ -305,7 +285,7 @@ SettingsImage settings_expected_after_write(const SettingsImage& device, const S
 
 std::vector<SettingsChange> settings_changes(const SettingsImage& from, const SettingsImage& to)
 {
-    ChangeList c{from, to, {}, {std::vector<uint16_t>(to.word_count(), 0), to.layout}};
+    ChangeList c{from, to, {}};
     binding_rows(c);
     mask_rows(c);
     name_rows(c, F::RelayNames, "Название реле %d");

@@ -74,6 +74,14 @@ std::string quoted(const char* text)
     return std::string(text, g_utf8_offset_to_pointer(text, kQuoted) - text) + "…";
 }
 
+// A number typed with more decimals than its field holds: said once the spin
+// has stored what it keeps of it.
+struct Rounded {
+    const SettingsBinding* binding = nullptr;
+    std::string text;
+};
+Rounded g_rounded;
+
 // Says why a spin's text was refused or changed; a text taken as typed
 // clears the last such note.
 void spin_text_checked(GtkSpinButton* spin, const char* text, const double* value)
@@ -95,9 +103,12 @@ void spin_text_checked(GtkSpinButton* spin, const char* text, const double* valu
     double stored = std::clamp(settings_stored_number(*b, within), range.min, std::max(range.min, range.max));
     double scale = b->scale ? b->scale : 1;
     double result = stored / scale;
+    g_rounded = {};
     if (std::fabs(result - *value) * scale > 0.5)
         status_bar_note(kSettingsNote, format("%s: %s вне допустимых пределов, установлено %.*f", b->label,
                                               quoted(text).c_str(), b->digits, result).c_str());
+    else if (std::fabs(std::round(*value * scale) - *value * scale) > 1e-6)
+        g_rounded = {b, quoted(text)};
     else
         status_bar_note(kSettingsNote, "");
 }
@@ -106,7 +117,46 @@ void spin_changed(GtkSpinButton* spin, gpointer data)
 {
     const auto& b = *static_cast<const SettingsBinding*>(data);
     double value = gtk_spin_button_get_value(spin);
-    edit(b, [&](SettingsImage& image) { return settings_edit_number(image, b, value); });
+    // A minimum above its maximum is refused, naming both.
+    std::string inverted;
+    edit(b, [&](SettingsImage& image) {
+        SettingsImage after = image;
+        EditResult result = settings_edit_number(after, b, value);
+        SettingsPair pair = settings_inverted_pair(after);
+        if (pair.low && !settings_inverted_pair(image).low) {
+            inverted = format("%s %.*f больше, чем %s %.*f: минимум не может превышать максимум, оставлено прежнее "
+                              "значение",
+                              pair.low->label, pair.low->digits, settings_control_value(*pair.low, after).number,
+                              pair.high->label, pair.high->digits, settings_control_value(*pair.high, after).number);
+            return EditResult{};
+        }
+        image = after;
+        return result;
+    });
+    if (!inverted.empty()) {
+        g_rounded = {};
+        if (edits_count())
+            status_bar_note(kSettingsNote, inverted.c_str());
+        return;
+    }
+    if (g_rounded.binding == &b && edits_count()) {
+        SettingsBinding stored = b;
+        stored.shown_min = stored.shown_max = 0;
+        double kept = settings_control_value(stored, settings_edit_copy(settings_page_layout())).number;
+        static const char* const kHolds[] = {"целые числа", "один знак после запятой", "два знака после запятой",
+                                             "три знака после запятой"};
+        const char* holds = kHolds[std::min<size_t>(b.digits, std::size(kHolds) - 1)];
+        status_bar_note(kSettingsNote, format("%s: %s — поле хранит %s, установлено %.*f", b.label,
+                                              g_rounded.text.c_str(), holds, b.digits, kept)
+                                           .c_str());
+    }
+    g_rounded = {};
+    // A zero typed with a minus is still zero: the spin shows it without one.
+    if (value == 0 && std::string(gtk_entry_get_text(GTK_ENTRY(spin))).rfind('-', 0) == 0) {
+        gchar* zero = g_strdup_printf("%.*f", b.digits, 0.0);
+        gtk_entry_set_text(GTK_ENTRY(spin), zero);
+        g_free(zero);
+    }
 }
 
 void combo_changed(GtkComboBox* combo, gpointer data)
@@ -146,6 +196,15 @@ gboolean entry_focus_out(GtkWidget* entry, GdkEventFocus*, gpointer data)
 }
 
 // ---------------------------------------------------------------- list cells
+
+// Columns of the page's list stores, as the page fills them: the row's item
+// index is always the last.
+enum BreakerNameColumn { kBreakerNameLabel, kBreakerName, kBreakerNameIndex };
+enum BlockMonitorColumn { kBlockMonitorLabel, kBlockMonitorAddress, kBlockMonitorChannel, kBlockMonitorIndex };
+enum ContactorColumn { kContactorLabel, kContactorBySK, kContactorName, kContactorIndex };
+enum DryContactColumn { kDryContactLabel, kDryContactName, kDryContactType, kDryContactIndex };
+// Label, one toggle per option ("Нет", К1…К4), the kind of breaker, the index.
+enum BreakerContactorColumn { kBreakerContactorLabel, kBreakerContactorKind = 6, kBreakerContactorIndex };
 
 struct CellList {
     const char* store;
@@ -191,9 +250,9 @@ struct NameCell {
 };
 const NameCell kNameCells[] = {
     {{"S_RelyNames", 2}, F::RelayNames, 0},
-    {{"S_AtomatsNamesListStore", 2}, F::LoadBreakerNames, section_bit(SettingsSection::Load)},
-    {{"S_ContactorsParametersListStore", 3}, F::ContactorNames, section_bit(SettingsSection::Contactors)},
-    {{"S_DCListStore", 3}, F::DryContactNames, section_bit(SettingsSection::DryContacts)},
+    {{"S_AtomatsNamesListStore", kBreakerNameIndex}, F::LoadBreakerNames, section_bit(SettingsSection::Load)},
+    {{"S_ContactorsParametersListStore", kContactorIndex}, F::ContactorNames, section_bit(SettingsSection::Contactors)},
+    {{"S_DCListStore", kDryContactIndex}, F::DryContactNames, section_bit(SettingsSection::DryContacts)},
 };
 
 void name_edited(GtkCellRendererText*, gchar* path, gchar* text, gpointer data)
@@ -210,7 +269,7 @@ void name_edited(GtkCellRendererText*, gchar* path, gchar* text, gpointer data)
         "Название: есть знаки, которых нет в кодировке контроллера (WINDOWS-1251)");
 }
 
-const CellList kBlockMonitors{"S_BatterySetUPKBListStore", 3};
+const CellList kBlockMonitors{"S_BatterySetUPKBListStore", kBlockMonitorIndex};
 
 void block_monitor_edited(GtkCellRendererText*, gchar* path, gchar* text, gpointer data)
 {
@@ -231,9 +290,10 @@ struct BitCell {
     F field;
     uint16_t sections;
 };
-const BitCell kDryContactTypes{{"S_DCListStore", 3}, F::DryContactTypes, section_bit(SettingsSection::DryContacts)};
+const BitCell kDryContactTypes{
+    {"S_DCListStore", kDryContactIndex}, F::DryContactTypes, section_bit(SettingsSection::DryContacts)};
 const BitCell kContactorsByDC{
-    {"S_ContactorsParametersListStore", 3}, F::ContactorBySK, section_bit(SettingsSection::Contactors)};
+    {"S_ContactorsParametersListStore", kContactorIndex}, F::ContactorBySK, section_bit(SettingsSection::Contactors)};
 
 void bit_toggled(GtkCellRendererToggle*, gchar* path, gpointer data)
 {
@@ -252,10 +312,10 @@ void breaker_contactor_toggled(GtkCellRendererToggle*, gchar* path, gpointer dat
     GtkListStore* store;
     GtkTreeIter iter;
     int index = 0;
-    if (!cell_row({"S_ContactorsConfigurationListStore", 7}, path, &store, &iter, &index))
+    if (!cell_row({"S_ContactorsConfigurationListStore", kBreakerContactorIndex}, path, &store, &iter, &index))
         return;
     int kind = 0;
-    gtk_tree_model_get(GTK_TREE_MODEL(store), &iter, 6, &kind, -1);
+    gtk_tree_model_get(GTK_TREE_MODEL(store), &iter, kBreakerContactorKind, &kind, -1);
     cell_edit(section_bit(SettingsSection::Configuration), false,
               [&](SettingsImage& image) { return settings_set_breaker_contactor(image, kind, index, option); });
 }

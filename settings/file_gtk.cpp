@@ -19,6 +19,7 @@
 #include "settings/file_io.h"
 #include "settings/page_gtk.h"
 #include "settings/settings_file.h"
+#include "settings/setting_units.h"
 #include "status/poll.h"
 
 namespace {
@@ -42,14 +43,6 @@ Limited g_limited;
 
 constexpr const char* kApplyRunning =
     "Идет запись настроек в Контроллер. Дождитесь ее окончания, затем повторите.";
-
-std::string escaped(const std::string& text)
-{
-    gchar* e = g_markup_escape_text(text.c_str(), -1);
-    std::string s = e;
-    g_free(e);
-    return s;
-}
 
 // A file saved or loaded while settings are written would show or keep
 // values the Controller may not hold: neither starts then.
@@ -128,19 +121,6 @@ std::string choose_file(bool save, const std::string& proposed, bool* passwords 
     return name;
 }
 
-// `edited` becomes the edit copy of the page's layout and shows as edits.
-void show_as_edits(const SettingsImage& edited)
-{
-    int layout = settings_page_layout();
-    {
-        std::lock_guard lock(app.settings_lock);
-        settings_edit(layout) = edited;
-    }
-    settings_page_refill(false);
-    if (!settings_changes(settings_device_copy(layout), edited).empty())
-        settings_page_mark_edited();
-}
-
 } // namespace
 
 extern "C" {
@@ -169,15 +149,18 @@ void SaveSettingsFile(GtkMenuItem*, gpointer)
             return;
         options.with_edits = answer == GTK_RESPONSE_YES;
     }
-    SettingsImage image = options.with_edits ? settings_edit_copy(layout) : settings_device_copy(layout);
     std::string date = settings_file_now();
-    std::string name = choose_file(true, settings_file_name(image, date), &options.passwords);
+    std::string name = choose_file(true, settings_file_name(settings_device_copy(layout), date), &options.passwords);
     if (name.empty())
         return;
     if (settings_apply_running()) {
         show_message(GTK_MESSAGE_WARNING, "%s", kApplyRunning);
         return;
     }
+    // Taken as the user presses «Сохранить»: a read or an edit that came in
+    // while the chooser was open belongs to the file.
+    settings_page_follow_device();
+    SettingsImage image = options.with_edits ? settings_edit_copy(layout) : settings_device_copy(layout);
     std::string text = settings_file_text(image, status_identification_register(1), date, options);
     std::string message;
     if (!settings_file_save(name, text, message)) {
@@ -212,7 +195,8 @@ void LoadSettingsFile(GtkMenuItem*, gpointer)
                               "<b>Файл сохранен с другого Контроллера</b> (серийный номер %u, %s).\n"
                               "Подключен Контроллер с серийным номером %u.\n"
                               "Загрузить настройки из файла? Серийный номер останется прежним.",
-                              file.header.serial, escaped(settings_quoted_value(file.header.site)).c_str(),
+                              file.header.serial,
+                              settings_markup_escaped(settings_quoted_value(file.header.site)).c_str(),
                               serial) != GTK_RESPONSE_YES)
         return;
     if (app.settings_modified &&
@@ -229,7 +213,7 @@ void LoadSettingsFile(GtkMenuItem*, gpointer)
         show_message(GTK_MESSAGE_ERROR, "Файл «%s» не загружен.\n%s", name.c_str(), message.c_str());
         return;
     }
-    show_as_edits(load.image);
+    settings_page_set_edits(device, load.image);
     g_limited = {serial, layout, load.limited};
     settings_file_log_load(name, file, load);
 }
@@ -271,7 +255,12 @@ void offer_on_gui(void*)
     g_kept.present = false;
     if (!ui().ask_question("Восстановить несохраненные изменения настроек?"))
         return;
-    show_as_edits(settings_carry_edits(g_kept.base, g_kept.edited, device));
+    // Setting by setting: where another client changed a setting the user
+    // had edited too, the user says which value stays.
+    SettingsCarried carried = settings_carry_edits(g_kept.base, g_kept.edited, device);
+    settings_page_set_edits(device, carried.image, carried.conflicts);
+    SettingsImage edit = carried.image;
+    settings_page_settle_conflicts(edit, device);
 }
 
 } // namespace

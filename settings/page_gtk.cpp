@@ -2,17 +2,26 @@
 
 #include <gtk/gtk.h>
 
+#include <algorithm>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <vector>
+
 #include "gui/handlers.h"
 #include "gui/widgets.h"
 #include "base/app_state.h"
+#include "base/text_format.h"
 #include "base/ui_hooks.h"
 #include "registers/settings_store.h"
 #include "settings/apply_gtk.h"
 #include "settings/bindings.h"
 #include "settings/edit_gtk.h"
 #include "settings/apply.h"
+#include "settings/apply_plan.h"
 #include "settings/masks_gtk.h"
 #include "settings/page_view.h"
+#include "settings/setting_units.h"
 #include "settings/store_fill_gtk.h"
 #include "status/display_gtk.h"
 #include "status/poll.h"
@@ -33,6 +42,11 @@ struct Filling {
     Filling& operator=(const Filling&) = delete;
 };
 void (*g_after_load)() = nullptr;
+// The Controller's settings the edit copy was made against, and the settings
+// the page changed that the Controller changed too since then.
+SettingsImage g_base;
+std::vector<SettingsConflict> g_conflicts;
+std::vector<const char*> g_conflict_widgets;
 
 void show_widget(const char* id, bool on)
 {
@@ -148,6 +162,7 @@ void fill(const SettingsImage& image, int protocol_version, uint16_t sections = 
 void drop_edit_marks()
 {
     app.settings_modified = 0;
+    g_conflicts.clear();
     settings_edit_clear_note();
     show_widget("S_ControlButtons", false);
     show_widget("imageSettingsEdited", false);
@@ -159,12 +174,93 @@ bool on_settings_page()
     return categories && gtk_notebook_get_current_page(GTK_NOTEBOOK(categories)) == kSettingsNotebookPage;
 }
 
+// A control whose setting is in conflict says both values in its tooltip;
+// its own tooltip comes back once the conflict is over.
+void show_conflicts()
+{
+    for (const char* id : g_conflict_widgets)
+        if (GtkWidget* widget = widget_by_id(id)) {
+            auto* own = static_cast<const char*>(g_object_get_data(G_OBJECT(widget), "own-tooltip"));
+            gtk_widget_set_tooltip_markup(widget, own && *own ? own : nullptr);
+            g_object_set_data(G_OBJECT(widget), "own-tooltip", nullptr);
+        }
+    g_conflict_widgets.clear();
+    const std::vector<SettingsUnit>& units = settings_units(g_layout);
+    for (const SettingsConflict& c : g_conflicts) {
+        const SettingsBinding* b = c.unit < units.size() ? units[c.unit].binding : nullptr;
+        GtkWidget* widget = b ? widget_by_id(b->id) : nullptr;
+        if (!widget)
+            continue;
+        if (!g_object_get_data(G_OBJECT(widget), "own-tooltip")) {
+            gchar* own = gtk_widget_get_tooltip_markup(widget);
+            g_object_set_data_full(G_OBJECT(widget), "own-tooltip", g_strdup(own ? own : ""), g_free);
+            g_free(own);
+        }
+        gtk_widget_set_tooltip_markup(
+            widget, format("<b>Изменено и на странице, и в Контроллере</b>\nв Контроллере: %s\nна странице: %s",
+                           settings_markup_escaped(c.controller).c_str(), settings_markup_escaped(c.page).c_str())
+                        .c_str());
+        g_conflict_widgets.push_back(b->id);
+    }
+}
+
+// The poll has read settings that differ from those the page was made
+// against (another client, the Controller's own panel): the page shows them
+// at once in every field the user has not edited; an edited field keeps the
+// user's value and is marked when the Controller's changed too.
+gboolean follow_device(gpointer)
+{
+    // Not while a dialog is open over the page (a review, a question, a file
+    // chooser): what it was opened for was made of the page as it stood.
+    if (!gtk_grab_get_current())
+        settings_page_follow_device();
+    return TRUE;
+}
+
+} // namespace
+
+void settings_page_follow_device()
+{
+    if (!settings_page_loaded() || settings_apply_running() || g_filling || !app.link_open)
+        return;
+    SettingsImage device = settings_device_copy(g_layout);
+    // The header words are not settings.
+    if (device.layout != g_base.layout ||
+        std::memcmp(device.data() + 6, g_base.data() + 6, device.word_count() * 2 - 6) == 0)
+        return;
+    if (!app.settings_modified) {
+        settings_page_refill(true);
+        return;
+    }
+    // A value being typed is the user's edit.
+    settings_edit_commit_focus();
+    SettingsCarried carried = settings_carry_edits(g_base, settings_edit_copy(g_layout), device);
+    std::vector<SettingsConflict> conflicts = settings_conflicts_open(g_conflicts, carried.image, device);
+    for (const SettingsConflict& c : carried.conflicts)
+        if (std::none_of(conflicts.begin(), conflicts.end(),
+                         [&](const SettingsConflict& o) { return o.unit == c.unit; }))
+            conflicts.push_back(c);
+    {
+        std::lock_guard lock(app.settings_lock);
+        settings_edit(g_layout) = carried.image;
+    }
+    g_base = device;
+    g_conflicts = std::move(conflicts);
+    fill(carried.image, status_identification_register(1));
+    if (settings_changes(device, carried.image).empty())
+        drop_edit_marks();
+    show_conflicts();
+}
+
+namespace {
+
 // The poll thread's load after the first good settings read of a connection:
 // it has copied the device copy into the edit copy of `layout` already.
 void load_page(int layout)
 {
     Filling filling;
     g_layout = layout;
+    g_base = settings_device_copy(layout);
     settings_page_refill(false);
     settings_page_set_loaded(true);
     show_widget("buttonRefreshSettings", on_settings_page());
@@ -213,6 +309,7 @@ void settings_page_register_handlers()
 
 void settings_page_install()
 {
+    gdk_threads_add_timeout(500, follow_device, nullptr);
     status_set_settings_page_fill(load_page);
     settings_edit_install();
     settings_apply_install();
@@ -226,8 +323,10 @@ void settings_page_refill(bool copy_device)
     if (copy_device) {
         g_layout = status_layout_in_force();
         settings_device_to_edit(g_layout);
+        g_base = settings_edit_copy(g_layout);
     }
     fill(settings_edit_copy(g_layout), status_identification_register(1));
+    show_conflicts();
 }
 
 void settings_page_reset()
@@ -238,7 +337,49 @@ void settings_page_reset()
     g_layout = status_layout_in_force();
     SettingsImage empty;
     empty.layout = g_layout;
+    g_base = empty;
     fill(empty, 0);
+    show_conflicts();
+}
+
+void settings_page_set_edits(const SettingsImage& base, const SettingsImage& edited,
+                             std::vector<SettingsConflict> conflicts)
+{
+    {
+        std::lock_guard lock(app.settings_lock);
+        settings_edit(g_layout) = edited;
+    }
+    settings_page_refill(false);
+    g_base = base;
+    g_conflicts = std::move(conflicts);
+    show_conflicts();
+    if (!settings_changes(base, edited).empty())
+        settings_page_mark_edited();
+}
+
+bool settings_page_settle_conflicts(SettingsImage& edit, const SettingsImage& device)
+{
+    std::vector<SettingsConflict> open = settings_conflicts_open(g_conflicts, edit, device);
+    if (open.empty())
+        return false;
+    int answer = ui().ask_question(
+        format("<b>Эти настройки изменены и на странице, и в Контроллере (другим клиентом):</b>\n%s\n\n"
+               "Оставить значения страницы? «Нет» — взять значения Контроллера.",
+               settings_markup_escaped(settings_conflicts_text(open)).c_str())
+            .c_str());
+    if (!answer)
+        for (const SettingsConflict& c : open)
+            settings_take_controller_value(edit, device, c);
+    {
+        std::lock_guard lock(app.settings_lock);
+        settings_edit(g_layout) = edit;
+    }
+    g_conflicts.clear();
+    fill(edit, status_identification_register(1));
+    if (settings_changes(device, edit).empty())
+        drop_edit_marks();
+    show_conflicts();
+    return true;
 }
 
 void settings_page_mark_edited()
@@ -282,3 +423,11 @@ void settings_page_lock(bool locked)
 }
 
 int settings_page_layout() { return g_layout; }
+
+std::string settings_markup_escaped(const std::string& text)
+{
+    gchar* e = g_markup_escape_text(text.c_str(), -1);
+    std::string s = e;
+    g_free(e);
+    return s;
+}

@@ -5,6 +5,10 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
+
+#include "settings/setting_units.h"
 
 // Handlers named in the interface description; before the window is built.
 void settings_page_register_handlers();
@@ -38,3 +42,20 @@ struct SettingsBinding;
 void settings_page_show_stored(const SettingsBinding& binding);
 // While settings are written the page takes no edits, refresh or cancel.
 void settings_page_lock(bool locked);
+
+// `edited` becomes the edit copy, made against the Controller's `base`, with
+// the settings both changed; shows as edits where it differs from `base`.
+void settings_page_set_edits(const SettingsImage& base, const SettingsImage& edited,
+                             std::vector<SettingsConflict> conflicts = {});
+// Takes in a settings read the page has not yet shown (another client's
+// change): fields not edited show it, edited ones keep the user's value and
+// are marked where the Controller changed them too. On a timer, and before
+// anything is made of the page's edits.
+void settings_page_follow_device();
+// Before a write: the conflicts `edit` still holds against `device` are put to
+// the user (the page's values or the Controller's); `edit` and the page take
+// the answer. False when there was none to ask.
+bool settings_page_settle_conflicts(SettingsImage& edit, const SettingsImage& device);
+// `text` for a dialog's or tooltip's markup: values from the Controller and
+// files may hold '<' and '&'.
+std::string settings_markup_escaped(const std::string& text);

@@ -281,12 +281,3 @@ void present_settings_section(SettingsSection section, const SettingsImage& imag
     case SettingsSection::Count_: break;
     }
 }
-
-SettingsPageView present_settings_page(const SettingsImage& image, int protocol_version)
-{
-    SettingsPageView view;
-    for (int s = 0; s < static_cast<int>(SettingsSection::Count_); ++s)
-        present_settings_section(static_cast<SettingsSection>(s), image, protocol_version, view);
-    present_energy_saving(image, view);
-    return view;
-}

@@ -77,8 +77,6 @@ struct SettingsPageView {
 // rectifier type is shown. Appends to `view`.
 void present_settings_section(SettingsSection section, const SettingsImage& image, int protocol_version,
                               SettingsPageView& view);
-// Every section in order, then the energy-saving requirements.
-SettingsPageView present_settings_page(const SettingsImage& image, int protocol_version);
 
 // Layout 3: the energy-saving check and its label are sensitive with no
 // tooltip when the plant meets every requirement; otherwise insensitive with

@@ -304,3 +304,23 @@ std::string settings_refusal_reason(const SettingsBinding& b, const char* utf8)
         why = "есть знаки, которых нет в кодировке контроллера (WINDOWS-1251)";
     return std::string(b.label) + ": " + why;
 }
+
+SettingsPair settings_inverted_pair(const SettingsImage& image)
+{
+    static constexpr std::pair<SettingsField, SettingsField> kPairs[] = {
+        {SettingsField::T2Min, SettingsField::T2Max},
+        {SettingsField::BlockLowVoltage, SettingsField::BlockHighVoltage}};
+    auto spin_of = [&](SettingsField field) -> const SettingsBinding* {
+        for (const SettingsBinding& b : settings_bindings())
+            if (b.field == field && b.kind == ControlKind::Spin && (b.layouts >> (image.layout - 1) & 1) &&
+                settings_word(field, image.layout) >= 0)
+                return &b;
+        return nullptr;
+    };
+    for (auto [low, high] : kPairs) {
+        const SettingsBinding *l = spin_of(low), *h = spin_of(high);
+        if (l && h && settings_control_value(*l, image).number > settings_control_value(*h, image).number)
+            return {l, h};
+    }
+    return {};
+}

@@ -54,3 +54,13 @@ int settings_set_breaker_contactor(SettingsImage& image, int kind, int index, in
 // Why settings_edit_text refused `utf8` for the binding, as the status bar
 // says it: "<label>: <reason>". Empty for a text the rule takes.
 std::string settings_refusal_reason(const SettingsBinding& b, const char* utf8);
+
+// Two settings of which one is the other's minimum (Т2, the block voltages).
+struct SettingsPair {
+    const SettingsBinding* low = nullptr;
+    const SettingsBinding* high = nullptr;
+};
+// The first pair whose minimum the image holds above its maximum; both
+// nullptr when there is none. Such an image is refused whole: neither value
+// alone is wrong, and which the user meant to change is theirs to say.
+SettingsPair settings_inverted_pair(const SettingsImage& image);

@@ -83,7 +83,10 @@ struct SettingsFileLoad {
 // another Controller or layout, and a name too long for the page are brought
 // into range as the page would and listed in `limited`.
 // With keep_serial the target's serial number stays (a file of another
-// Controller); without a password key the target's password stays. 0 loaded;
+// Controller); without a password key the target's password stays. Bits no
+// setting of the page owns, and texts that read the same, stay the target's
+// (each such word in `not_carried`): nothing unseen is taken from a file. A
+// minimum above its maximum is refused with both keys. 0 loaded;
 // -1 refused (`message` says where and why), `out` then unusable.
 int settings_file_load(const SettingsFile& file, const SettingsImage& target, bool keep_serial, SettingsFileLoad& out,
                        std::string& message);
@@ -96,9 +99,3 @@ void settings_mark_limited(std::vector<SettingsChange>& changes, const SettingsI
 
 // At most `chars` characters of `text`, "…" after a cut: messages quote values.
 std::string settings_quoted_value(const std::string& text, size_t chars = 60);
-
-// The edits of one connection carried onto a new device copy: every word that
-// `edited` changed against `base` (both of `current`'s layout) goes over
-// `current`; the header words stay `current`'s.
-SettingsImage settings_carry_edits(const SettingsImage& base, const SettingsImage& edited,
-                                   const SettingsImage& current);

@@ -10,6 +10,7 @@
 #include <regex>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "cli_process.h"
@@ -113,6 +114,65 @@ TEST_F(CliSettings, SavedFileDiffsEqualAnEditedKeyIsReviewedWrittenAndVerified)
     EXPECT_EQ(again.exit_code, 0) << again.err;
     EXPECT_NE(again.out.find("Ничего не записано"), std::string::npos) << again.out;
     EXPECT_EQ(settings_writes(*sim), 0);
+}
+
+// Another client changes the settings after the review was made: nothing is
+// written, the changed setting is named, and the answer is no (exit 1).
+TEST_F(CliSettings, SettingsChangedAfterTheReviewAreNotWrittenOverAndTheAnswerIsNo)
+{
+    ASSERT_EQ(run_cli({"settings", "save", address, file}).exit_code, 0);
+    std::string edited_file = sim->dir() + "/edited.rarur";
+    write_text(edited_file, with_value(read_text(file), "mains.low", "195.0"));
+    ASSERT_EQ(sim->control("fault delay 100"), "ok");
+    sim->clear_record();
+    CliResult result;
+    std::thread cli([&] { result = apply("123456", edited_file); });
+    // The last request of the first settings read: the review holds 260.
+    bool seen = wait_until(
+        [&] {
+            for (const std::string& line : sim->record_lines())
+                if (line.find("fn=03 addr=02BC") != std::string::npos)
+                    return true;
+            return false;
+        },
+        30000);
+    EXPECT_EQ(sim->control("settings write 582 250"), "ok");
+    cli.join();
+    ASSERT_TRUE(seen);
+    EXPECT_EQ(result.exit_code, 1) << result.err;
+    EXPECT_NE(result.err.find("Верхний порог напряжения: было 260, стало 250"), std::string::npos) << result.err;
+    EXPECT_EQ(settings_writes(*sim), 0);
+}
+
+// Bits of a word no setting of the page shows (the contactors' "по СК" word
+// has four): a file's [raw] value for them is kept out of the write, said on
+// standard error, and the Controller keeps its own.
+TEST_F(CliSettings, AFilesBitsNoSettingShowsAreNeitherWrittenNorHidden)
+{
+    ASSERT_EQ(run_cli({"settings", "save", address, file}).exit_code, 0);
+    std::string text = read_text(file);
+    std::smatch line;
+    ASSERT_TRUE(std::regex_search(text, line, std::regex("\nw0480=([0-9A-F ]+)\n"))) << text;
+    std::string words = line[1];
+    std::string held = words.substr(words.size() - 4);
+    std::string raw = text.replace(line.position(1) + words.size() - 4, 4, "FFF0");
+    std::string raw_file = sim->dir() + "/raw.rarur";
+    write_text(raw_file, raw);
+
+    CliResult diff = run_cli({"settings", "diff", raw_file, address});
+    EXPECT_EQ(diff.exit_code, 0) << diff.out << diff.err;
+    EXPECT_NE(diff.err.find("слово 495 = 0xFFF0"), std::string::npos) << diff.err;
+
+    write_text(raw_file, with_value(raw, "mains.low", "190"));
+    CliResult written = apply("123456", raw_file);
+    EXPECT_EQ(written.exit_code, 0) << written.err;
+    EXPECT_EQ(written.out.find("Слово"), std::string::npos) << written.out;
+    std::string after = sim->dir() + "/after.rarur";
+    ASSERT_EQ(run_cli({"settings", "save", address, after}).exit_code, 0);
+    std::string saved = read_text(after);
+    ASSERT_TRUE(std::regex_search(saved, line, std::regex("\nw0480=([0-9A-F ]+)\n")));
+    EXPECT_EQ(std::string(line[1]).substr(words.size() - 4), held);
+    EXPECT_NE(saved.find("\nmains.low=190\n"), std::string::npos);
 }
 
 TEST_F(CliSettings, AWrongPasswordIsNotAcceptedAndAScriptWithoutYesWritesNothing)

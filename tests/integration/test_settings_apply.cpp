@@ -256,3 +256,91 @@ TEST_F(ApplyAgainstSim, ARecheckedWriteRefusesSettingsChangedSinceTheReviewAndWr
     EXPECT_EQ(settings_u16(settings_device_copy(3), F::CellsPerGroup), cells + 1);
 }
 #endif
+
+#ifdef RARUR_SIM_PATH
+namespace {
+
+bool recorded(const SimProcess& sim, const std::string& what)
+{
+    for (const std::string& line : sim.record_lines())
+        if (line.find(what) != std::string::npos)
+            return true;
+    return false;
+}
+
+int word_of(const SettingsImage& image, F field)
+{
+    return int(settings_item(image, field).data() - image.data()) / 2;
+}
+
+} // namespace
+
+// Another client writes while this write is under way: after our command
+// block (the check reads a value neither we nor the review held), or between
+// our data and our command (its command carries our data, ours is refused).
+// Either way the result names another client and lists its rows.
+TEST_F(ApplyAgainstSim, AnotherClientsWriteDuringOursIsNamedAndItsRowsListed)
+{
+    SimProcess sim(frozen(410));
+    ASSERT_TRUE(sim.running()) << sim.log();
+    SettingsImage device = connect(sim, 3);
+    SettingsImage edit = device;
+    settings_set_u16(edit, F::MainsLow, 195);
+    const std::string other_write = "settings write " + std::to_string(word_of(device, F::MainsHigh)) + " 270";
+    for (const char* between : {"addr=4000 count=6", "addr=32E5 count=7"}) {
+        SCOPED_TRACE(between);
+        // Each reply late enough for the other client to come in between.
+        ASSERT_EQ(sim.control("fault delay 200"), "ok");
+        sim.clear_record();
+        headless_ui_clear();
+        SettingsImage before = settings_device_copy(3);
+        int result = 0;
+        std::thread writer([&] { result = apply(before, edit); });
+        bool seen = wait_until([&] { return recorded(sim, between); }, 20000);
+        EXPECT_EQ(sim.control(other_write), "ok");
+        writer.join();
+        ASSERT_TRUE(seen) << sim.log();
+        EXPECT_EQ(result, std::string(between).find("4000") != std::string::npos ? kApplyMismatch
+                                                                                  : kApplyCommandRefused)
+            << headless_log();
+        EXPECT_EQ(g_texts.back(), "Другой клиент изменил настройки во время записи");
+        EXPECT_NE(headless_log().find("Другой клиент изменил настройки во время записи (1):\n"
+                                      "Верхний порог напряжения: записано 260, прочитано 270\n"),
+                  std::string::npos)
+            << headless_log();
+        EXPECT_EQ(settings_u16(settings_device_copy(3), F::MainsHigh), 270);
+        ASSERT_EQ(sim.control("fault delay 0"), "ok");
+        ASSERT_EQ(sim.control("settings write " + std::to_string(word_of(device, F::MainsHigh)) + " 260"), "ok");
+        ASSERT_TRUE(wait_until([&] { return settings_u16(settings_device_copy(3), F::MainsHigh) == 260; }));
+    }
+}
+
+// The command block is carried out but its reply is lost: with the link still
+// up the settings are read back, and the result is what the Controller holds.
+TEST_F(ApplyAgainstSim, ACommandWhoseReplyIsLostIsReadBackAndSaidAsTheControllerHoldsIt)
+{
+    SimProcess sim(frozen(410));
+    ASSERT_TRUE(sim.running()) << sim.log();
+    SettingsImage device = connect(sim, 3);
+    SettingsImage edit = device;
+    settings_set_u16(edit, F::MainsLow, 195);
+    ASSERT_EQ(sim.control("fault delay 200"), "ok");
+    sim.clear_record();
+    int result = 0;
+    std::thread writer([&] { result = apply(device, edit); });
+    // Silent from the last data segment's reply on: the command is taken unanswered.
+    bool seen = wait_until([&] { return recorded(sim, "addr=32E5 count=7"); }, 20000);
+    EXPECT_EQ(sim.control("fault silence on"), "ok");
+    seen = seen && wait_until([&] { return recorded(sim, "addr=4000 count=6"); }, 20000);
+    EXPECT_EQ(sim.control("fault silence off"), "ok");
+    EXPECT_EQ(sim.control("fault delay 0"), "ok");
+    writer.join();
+    ASSERT_TRUE(seen);
+    EXPECT_EQ(result, kApplyVerified) << headless_log();
+    EXPECT_EQ(g_texts.back(), "Настройки применены и проверены");
+    EXPECT_NE(headless_log().find("Контроллер не ответил на команду записи настроек; настройки прочитаны снова"),
+              std::string::npos)
+        << headless_log();
+    EXPECT_EQ(settings_u16(settings_device_copy(3), F::MainsLow), 195);
+}
+#endif

@@ -2,8 +2,11 @@
 // loading it changes in the edit copy, across layouts and locales.
 #include <gtest/gtest.h>
 
+#include <glib.h>
+
 #include <algorithm>
 #include <clocale>
+#include <cstring>
 #include <string>
 
 #include "base/text_format.h"
@@ -11,6 +14,7 @@
 #include "settings/bindings.h"
 #include "settings/masks.h"
 #include "settings/settings_file.h"
+#include "settings/setting_units.h"
 
 namespace {
 
@@ -171,6 +175,14 @@ TEST(SettingsFile, RefusesABadValueOrADamagedFileNamingKeyAndLine)
         {"octet", replaced(text, "network.ip1=0", "network.ip1=256"), 0, -1, "network.ip1"},
         {"unknown key", replaced(text, "mains.low=", "mains.lowest=1\nmains.low="), -2, 0,
          format("Строка %d: «mains.lowest»", line_of(text, "mains.low="))},
+        {"two points", replaced(text, "battery.float_voltage=54.0", "battery.float_voltage=53.5.9"), 0, -1,
+         "«battery.float_voltage = 53.5.9» — не число"},
+        {"a key given twice behind a form feed", replaced(text, "mains.low=", "mains.low\f=200\nmains.low="), -2, 0,
+         format("Строка %d: «mains.low» уже задан", line_of(text, "mains.low=") + 1)},
+        {"WINDOWS-1251", replaced(text, "site=", "site=\xD3\xE7\xE5\xEB"), -2, 0,
+         format("Строка %d: текст не в кодировке UTF-8", line_of(text, "site="))},
+        {"a minimum above its maximum", replaced(text, "temperature.t2_min=-5.0", "temperature.t2_min=6.0"), 0, -1,
+         "«Минимум Т2» (temperature.t2_min = 6.0) больше, чем «Максимум Т2» (temperature.t2_max = 0.0)"},
         {"not a settings file", "<html>не то</html>", -1, 0, "не является файлом настроек"},
         {"a key file of something else", "[Desktop Entry]\nName=x\n", -1, 0, "не является файлом настроек"},
         {"truncated", text.substr(0, text.size() - 30), -2, 0, "обрезан"},
@@ -185,6 +197,10 @@ TEST(SettingsFile, RefusesABadValueOrADamagedFileNamingKeyAndLine)
         }
         EXPECT_NE(l.message.find(c.names), std::string::npos) << l.message;
     }
+    // What Windows Notepad saves: a byte-order mark before the text.
+    Loaded notepad = load("\xEF\xBB\xBF" + replaced(text, "mains.low=180", "mains.low=190"), device);
+    EXPECT_EQ(notepad.load, 0) << notepad.message;
+    EXPECT_EQ(settings_u16(notepad.result.image, F::MainsLow), 190);
     // A layout-3 file that says it is layout 1 keeps a key layout 1 lacks.
     Loaded other = load(replaced(replaced(text, "protocol_version=410", "protocol_version=300"), "layout=3",
                                  "layout=1"), device);
@@ -522,19 +538,137 @@ TEST(SettingsFile, AHandEditWinsOverTheOtherKeyOfTheSameSettingLeftAsSaved)
     EXPECT_NE(both.message.find("задает эту же настройку иначе"), std::string::npos) << both.message;
 }
 
-TEST(SettingsFile, CarriesLostEditsOntoANewerDeviceCopy)
+TEST(SettingsCarry, EachSettingIsWhollyThePagesOrTheControllersAndBothChangedIsAsked)
 {
     SettingsImage base = plant(2);
+    settings_set_u16(base, F::BatteryCapacity, 4000);
     SettingsImage edited = base;
+    settings_set_u16(edited, F::BatteryCapacity, 4095); // only the low byte differs
     settings_set_u16(edited, F::MainsLow, 190);
+    settings_set_u16(edited, F::FloatVoltage, 545);
     SettingsImage now = base;
-    settings_set_u16(now, F::MainsHigh, 270); // changed meanwhile by someone else
-    SettingsImage carried = settings_carry_edits(base, edited, now);
-    EXPECT_EQ(settings_u16(carried, F::MainsLow), 190);
-    EXPECT_EQ(settings_u16(carried, F::MainsHigh), 270);
-    EXPECT_EQ(settings_changes(now, carried).size(), 1u);
+    settings_set_u16(now, F::BatteryCapacity, 4864);   // another client, high byte
+    settings_set_u16(now, F::MainsHigh, 270);          // another client, a setting nobody edited
+    settings_set_u16(now, F::CellsPerGroup, 18);       // the float voltage's limits follow it
+    SettingsCarried carried = settings_carry_edits(base, edited, now);
+    EXPECT_EQ(settings_u16(carried.image, F::BatteryCapacity), 4095);
+    EXPECT_EQ(settings_u16(carried.image, F::MainsLow), 190);
+    EXPECT_EQ(settings_u16(carried.image, F::MainsHigh), 270);
+    EXPECT_LE(settings_u16(carried.image, F::FloatVoltage), 414) << "18 cells hold at most 41.4 V";
+    ASSERT_EQ(carried.conflicts.size(), 1u);
+    EXPECT_EQ(settings_conflicts_text(carried.conflicts), "Ёмкость группы: в Контроллере 4864, на странице 4095");
+    SettingsImage controllers = carried.image;
+    settings_take_controller_value(controllers, now, carried.conflicts[0]);
+    EXPECT_EQ(settings_u16(controllers, F::BatteryCapacity), 4864);
+    EXPECT_TRUE(settings_conflicts_open(carried.conflicts, controllers, now).empty());
+    // The Controller changed again: the recorded value no longer holds.
+    settings_set_u16(now, F::BatteryCapacity, 4800);
+    EXPECT_TRUE(settings_conflicts_open(carried.conflicts, carried.image, now).empty());
+
+    // A text the Controller rewrote with the same letters is no conflict, and
+    // what lies after its end stays the Controller's.
+    SettingsImage same = base;
+    settings_item(same, F::Comment)[9] = 0x55;
+    device_string_from_utf8(settings_item(edited, F::Comment), "Узел 2");
+    SettingsCarried texts = settings_carry_edits(base, base, same);
+    EXPECT_TRUE(texts.conflicts.empty());
+    EXPECT_EQ(texts.image.bytes, same.bytes);
     // Kept from another layout: nothing is carried.
-    EXPECT_EQ(settings_carry_edits(plant(3), edited, now).bytes, now.bytes);
+    EXPECT_EQ(settings_carry_edits(plant(3), edited, now).image.bytes, now.bytes);
+}
+
+// The whole image, word by word in every layout: a [raw] word changed in a
+// file is either a setting the review names, refused with its word named, or
+// kept as the Controller holds it with a line saying so. Never written unseen.
+TEST(SettingsFile, EveryWordOfEachLayoutIsReviewedByNameOrKeptAsTheControllerHoldsIt)
+{
+    for (int layout = 1; layout <= 3; ++layout) {
+        SettingsImage device = plant(layout);
+        const std::string text =
+            settings_file_text(device, layout == 1 ? 300 : layout == 2 ? 400 : 410, "2026-12-08 10:15:00");
+        const std::vector<uint8_t>& owned = settings_unit_bits(layout);
+        int named = 0, kept = 0, refused = 0;
+        for (int w = 3; w < settings_word_count(layout); ++w) {
+            SCOPED_TRACE(format("layout %d, word %d", layout, w));
+            std::string key = format("\nw%04d=", w / 16 * 16);
+            size_t at = text.find(key);
+            ASSERT_NE(at, std::string::npos);
+            std::string changed = text;
+            for (size_t i = at + key.size() + 5 * static_cast<size_t>(w % 16), n = 0; n < 4; ++i, ++n)
+                changed[i] = "FEDCBA9876543210"[g_ascii_xdigit_value(changed[i])];
+            Loaded l = load(changed, device);
+            ASSERT_EQ(l.read, 0) << l.message;
+            if (l.load != 0) {
+                // Refused with the word, or with the key that now disagrees with it.
+                EXPECT_TRUE(l.message.find(format("Слово %d", w)) != std::string::npos ||
+                            l.message.rfind("Строка ", 0) == 0)
+                    << l.message;
+                ++refused;
+                continue;
+            }
+            for (const SettingsChange& c : settings_changes(device, l.result.image))
+                EXPECT_NE(c.name.rfind("Слово", 0), 0u) << c.name;
+            bool said = std::any_of(l.result.not_carried.begin(), l.result.not_carried.end(),
+                                    [&](const std::string& line) {
+                                        return line.find(format("слово %d ", w)) != std::string::npos;
+                                    });
+            uint16_t x, y;
+            std::memcpy(&x, l.result.image.data() + 2 * w, 2);
+            std::memcpy(&y, device.data() + 2 * w, 2);
+            uint16_t mask;
+            uint8_t bytes[2] = {owned[2 * w], owned[2 * w + 1]};
+            std::memcpy(&mask, bytes, 2);
+            bool hidden = mask != 0xFFFF;
+            EXPECT_EQ(x & ~mask, y & ~mask) << "a bit no setting owns was taken from the file";
+            EXPECT_EQ(said, hidden);
+            (x != y ? named : kept)++;
+        }
+        EXPECT_GT(named, 0);
+        EXPECT_GT(kept, 0);
+        (void)refused;
+    }
+}
+
+TEST(SettingsFile, TheContactorsBySkWordIsFourSettingsAndTheRestStaysTheControllers)
+{
+    SettingsImage device = plant(2);
+    SettingsImage file = device;
+    settings_set_u16(file, F::ContactorBySK, 0xFFF2);
+    Loaded l = load(settings_file_text(file, 400, "2026-12-08 10:15:00"), device);
+    ASSERT_EQ(l.load, 0) << l.message;
+    EXPECT_EQ(settings_u16(l.result.image, F::ContactorBySK), 0x0002);
+    std::vector<SettingsChange> review = settings_changes(device, l.result.image);
+    ASSERT_EQ(review.size(), 1u);
+    EXPECT_EQ(review[0].name, "K2 по СК");
+    ASSERT_EQ(l.result.not_carried.size(), 1u);
+    EXPECT_NE(l.result.not_carried[0].find("0xFFF0"), std::string::npos) << l.result.not_carried[0];
+}
+
+} // namespace
+
+namespace {
+
+TEST(SettingsFile, AClampOntoTheControllersOwnValueIsSaidAndTextsCompareAsThePageShowsThem)
+{
+    SettingsImage device = plant(3);
+    settings_set_u16(device, F::MainsLow, 170);
+    // Saved on another Controller whose mains low (160) is below this one's range.
+    SettingsImage other = plant(3, 100999);
+    settings_set_u16(other, F::MainsLow, 160);
+    Loaded copied = load(settings_file_text(other, 410, "2026-12-08 10:15:00"), device, true);
+    ASSERT_EQ(copied.load, 0) << copied.message;
+    EXPECT_EQ(settings_u16(copied.result.image, F::MainsLow), 170);
+    EXPECT_TRUE(std::any_of(copied.result.limited.begin(), copied.result.limited.end(),
+                            [](const SettingsLimited& l) { return l.name == "Нижний порог напряжения"; }));
+
+    // Bytes after a text's end differ: the same comment, no row, and the
+    // Controller's bytes are what would be written.
+    SettingsImage tail = device;
+    settings_item(tail, F::Comment)[9] = 0x41;
+    Loaded same = load(settings_file_text(tail, 410, "2026-12-08 10:15:00"), device);
+    ASSERT_EQ(same.load, 0) << same.message;
+    EXPECT_TRUE(settings_changes(device, same.result.image).empty());
+    EXPECT_EQ(same.result.image.bytes, device.bytes);
 }
 
 } // namespace

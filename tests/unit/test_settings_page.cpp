@@ -17,6 +17,16 @@
 
 namespace {
 
+// Every section in order, then the energy-saving requirements, as a fill shows them.
+SettingsPageView whole_page(const SettingsImage& image, int protocol_version)
+{
+    SettingsPageView view;
+    for (int s = 0; s < static_cast<int>(SettingsSection::Count_); ++s)
+        present_settings_section(static_cast<SettingsSection>(s), image, protocol_version, view);
+    present_energy_saving(image, view);
+    return view;
+}
+
 using F = SettingsField;
 
 std::string interface_description()
@@ -125,7 +135,7 @@ TEST(SettingsPageView, NamesOnlyWidgetsOfTheDescriptionAndListsItsModels)
         for (uint16_t mode = 0; mode <= 2; ++mode) {
             SettingsImage i = example_plant(layout_for_version(version));
             settings_set_u16(i, F::MonitoringMode, mode);
-            SettingsPageView view = present_settings_page(i, version);
+            SettingsPageView view = whole_page(i, version);
             for (const auto* list : {&view.visible, &view.sensitive})
                 for (const WidgetFlag& f : *list)
                     EXPECT_TRUE(objects.count(f.id)) << f.id;
@@ -170,12 +180,12 @@ TEST(SettingsBindings, ShowCellCountsTimeZonesAndModelsAsThePageShowsThem)
 TEST(SettingsPageView, WithoutBatteryGroupsOffersTheLoadVoltageInsteadOfBatteryAndContactors)
 {
     SettingsImage i = example_plant(2);
-    SettingsPageView with = present_settings_page(i, 400);
+    SettingsPageView with = whole_page(i, 400);
     EXPECT_TRUE(shown(with, "S_BatteryExpander"));
     EXPECT_TRUE(shown(with, "S_ContactorsExpander"));
     EXPECT_FALSE(shown(with, "S_EPUVoltage"));
     settings_set_u16(i, F::BatteryGroupCount, 0);
-    SettingsPageView without = present_settings_page(i, 400);
+    SettingsPageView without = whole_page(i, 400);
     EXPECT_FALSE(shown(without, "S_BatteryExpander"));
     EXPECT_FALSE(shown(without, "S_ContactorsExpander"));
     EXPECT_FALSE(shown(without, "S_BatteryShuntCombo"));
@@ -190,7 +200,7 @@ TEST(SettingsPageView, ClampsControllerCountsToTheTablesTheyIndex)
     for (F count : {F::LoadBreakerCount, F::BatteryGroupCount, F::ContactorCount, F::DryContactCount,
                     F::RelayCount})
         settings_set_u16(i, count, 65535);
-    SettingsPageView view = present_settings_page(i, 410);
+    SettingsPageView view = whole_page(i, 410);
     EXPECT_EQ(view.breaker_names->size(), 52u);
     EXPECT_EQ(view.block_monitors->size(), 4u);
     EXPECT_EQ(view.contactors->size(), 4u);
@@ -202,7 +212,7 @@ TEST(SettingsPageView, ClampsControllerCountsToTheTablesTheyIndex)
     settings_set_u16(i, F::ContactorCount, 2);
     settings_set_u16(i, F::BatteryBreakerContactor, 9, 0);
     settings_item(i, F::ContactorNames, 1)[0] = 'A';
-    view = present_settings_page(i, 410);
+    view = whole_page(i, 410);
     EXPECT_EQ(view.breaker_contactors->front().option, 4) << "values above 3 select К4";
     EXPECT_FALSE(shown(view, "S_K3Voltage"));
     EXPECT_TRUE(shown(view, "S_K2Voltage"));
@@ -220,7 +230,7 @@ TEST(SettingsPageView, ProtocolVersionAndTypeWordChooseHowTheRectifierTypeShows)
         SCOPED_TRACE(t.version);
         SettingsImage j = image(layout_for_version(t.version));
         settings_set_u16(j, F::RectifierType, t.word);
-        SettingsPageView view = present_settings_page(j, t.version);
+        SettingsPageView view = whole_page(j, t.version);
         EXPECT_EQ(shown(view, "S_VUVType_ComboBox"), t.model);
         EXPECT_EQ(shown(view, "S_VUVClass_ComboBox"), t.type_class);
         EXPECT_EQ(shown(view, "S_VUVType"), t.number);
@@ -235,24 +245,24 @@ TEST(SettingsPageView, EnergySavingNamesEachUnmetRequirementInLayout3Only)
     i = example_plant(3);
     settings_set_u16(i, F::MainsFlags, settings_bits::kMainsMeasurement);
     settings_set_u16(i, F::RectifierType, 0x800C);
-    SettingsPageView met = present_settings_page(i, 410);
+    SettingsPageView met = whole_page(i, 410);
     EXPECT_EQ(tooltip(met, "S_Energosafe"), "");
     EXPECT_EQ(tooltip(met, "labelSEnergosafe"), "");
     EXPECT_TRUE(met.sensitive.back().on);
 
     settings_set_u16(i, F::MainsFlags, 0);
     settings_set_u16(i, F::RectifierCount, 5);
-    SettingsPageView unmet = present_settings_page(i, 410);
+    SettingsPageView unmet = whole_page(i, 410);
     EXPECT_EQ(tooltip(unmet, "S_Energosafe"), "Для использования должно быть: <b>VUV >= 6</b>: <b>Фаз сети 3</b>");
     EXPECT_FALSE(unmet.sensitive.back().on);
     // Switched on while the requirements held: it stays sensitive so it can be switched off.
     settings_set_u16(i, F::EnergySaving, settings_bits::kEnergySaving);
-    SettingsPageView on = present_settings_page(i, 410);
+    SettingsPageView on = whole_page(i, 410);
     EXPECT_EQ(tooltip(on, "S_Energosafe"), tooltip(unmet, "S_Energosafe"));
     EXPECT_TRUE(on.sensitive.back().on);
 
     i.layout = 2;
-    EXPECT_EQ(tooltip(present_settings_page(i, 400), "S_Energosafe"), "(none)");
+    EXPECT_EQ(tooltip(whole_page(i, 400), "S_Energosafe"), "(none)");
 }
 
 TEST(SettingsRefusals, SayWhyATextSnapsBackAndNothingForATextTaken)
