@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
 # Installs what RARUR Service needs on Debian 12:
-#   --run   building the programs and running them, also without a display
-#           (what tools/start.sh needs);
+#   --run   building the programs and running them here: Xvfb only where
+#           there is no display (what tools/start.sh needs);
 #   --test  that and everything the tests, sanitizer builds, fuzzers and the
 #           package check need (what tools/test.sh needs). The default.
 set -euo pipefail
 run_packages=(build-essential cmake ninja-build pkg-config libgtk2.0-dev zlib1g-dev libglib2.0-dev
-              xvfb xauth fonts-dejavu-core)
+              fonts-dejavu-core)
+# The X server the UI tests run in, and the window where there is no display;
+# it brings Mesa, a quarter of the download.
+headless_packages=(xvfb xauth)
 test_packages=(libgtest-dev libgmock-dev libmodbus-dev imagemagick
                clang libclang-rt-14-dev libxml2-dev libatk-adaptor socat
                desktop-file-utils appstream dpkg-dev lintian locales python3-dbusmock dbus libglib2.0-bin
@@ -18,7 +21,8 @@ case "${1:-}" in
   *) echo "usage: $0 [--run|--test]" >&2; exit 2 ;;
 esac
 packages=("${run_packages[@]}")
-[ "$set_name" = test ] && packages+=("${test_packages[@]}")
+if [ "$set_name" = test ] || [ -z "${DISPLAY:-}" ]; then packages+=("${headless_packages[@]}"); fi
+if [ "$set_name" = test ]; then packages+=("${test_packages[@]}"); fi
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
