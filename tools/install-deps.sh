@@ -1,11 +1,28 @@
 #!/usr/bin/env bash
-# Installs what building, running and testing RARUR Service needs (Debian 12).
+# Installs what RARUR Service needs on Debian 12:
+#   --run   building the programs and running them here: Xvfb only where
+#           there is no display (what tools/start.sh needs);
+#   --test  that and everything the tests, sanitizer builds, fuzzers and the
+#           package check need (what tools/test.sh needs). The default.
 set -euo pipefail
-packages=(build-essential cmake ninja-build pkg-config libgtk2.0-dev zlib1g-dev libglib2.0-dev
-          libgtest-dev libgmock-dev libmodbus-dev xvfb xauth imagemagick fonts-dejavu-core
-          clang libclang-rt-14-dev libxml2-dev libatk-adaptor socat
-          desktop-file-utils appstream dpkg-dev lintian locales python3-dbusmock dbus libglib2.0-bin
-          nagios4-core)
+run_packages=(build-essential cmake ninja-build pkg-config libgtk2.0-dev zlib1g-dev libglib2.0-dev
+              fonts-dejavu-core)
+# The X server the UI tests run in, and the window where there is no display;
+# it brings Mesa, a quarter of the download.
+headless_packages=(xvfb xauth)
+test_packages=(libgtest-dev libgmock-dev libmodbus-dev imagemagick
+               clang libclang-rt-14-dev libxml2-dev libatk-adaptor socat
+               desktop-file-utils appstream dpkg-dev lintian locales python3-dbusmock dbus libglib2.0-bin
+               nagios4-core)
+set_name=test
+case "${1:-}" in
+  --run) set_name=run ;;
+  --test|"") ;;
+  *) echo "usage: $0 [--run|--test]" >&2; exit 2 ;;
+esac
+packages=("${run_packages[@]}")
+if [ "$set_name" = test ] || [ -z "${DISPLAY:-}" ]; then packages+=("${headless_packages[@]}"); fi
+if [ "$set_name" = test ]; then packages+=("${test_packages[@]}"); fi
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -49,5 +66,6 @@ if [[ " ${missing[*]} " == *" nagios4-core "* ]]; then
     $sudo invoke-rc.d nagios4 stop >/dev/null 2>&1 || true
   fi
 fi
+[ "$set_name" = test ] || exit 0
 # Russian desktops run in ru_RU.UTF-8; the export is tested in it too.
 locale -a | grep -qi '^ru_RU\.utf-\?8$' || $sudo localedef -i ru_RU -f UTF-8 ru_RU.UTF-8

@@ -2,9 +2,17 @@
 # Builds RARUR Service and starts it with the Controller simulator beside it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-tools/install-deps.sh
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build
+tools/install-deps.sh --run
+# Only the programs this script starts: the tests, benchmarks and fuzzers are
+# tools/test.sh's. A build folder of its own making leaves the tests out, so
+# that neither their framework nor their build stands before the window.
+tests=()
+[ -f build/CMakeCache.txt ] || tests=(-DRARUR_TESTS=OFF)
+tools/configure.sh build -DCMAKE_BUILD_TYPE=RelWithDebInfo "${tests[@]}"
+targets=(rarur-service rarur-sim rarur-cli)
+# Without a display the window is driven by ui-driver under Xvfb (below).
+[ -n "${DISPLAY:-}" ] || targets+=(ui-driver)
+cmake --build build --target "${targets[@]}"
 
 sim_pid=""
 cleanup() { [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null || true; }
@@ -39,9 +47,9 @@ fi
 if [ -z "${DISPLAY:-}" ]; then
   echo "No display found (DISPLAY is not set): running the program under Xvfb."
   shot="$PWD/build/rarur-service.png"
+  script=$(mktemp --suffix=.uitest)
   if [ -n "$address" ]; then
     # Connect to the simulator as a user would, so the picture shows a live plant.
-    script=$(mktemp --suffix=.uitest)
     cat > "$script" <<SCRIPT
 activate imagemenuitem1
 set-text DeviceAddress $address
@@ -49,12 +57,11 @@ click SED_ButtonOk
 wait 4000
 screenshot $shot
 SCRIPT
-    xvfb-run -a -s "-screen 0 1024x768x24" build/ui-driver --script "$script" >/dev/null || true
-    rm -f "$script"
   else
-    xvfb-run -a -s "-screen 0 1024x768x24" bash -c \
-      "build/rarur-service & pid=\$!; sleep 4; import -window root '$shot'; kill \$pid"
+    printf 'wait 4000\nscreenshot %s\n' "$shot" > "$script"
   fi
+  xvfb-run -a -s "-screen 0 1024x768x24" build/ui-driver --script "$script" >/dev/null || true
+  rm -f "$script"
   echo "Screenshot of the window: $shot"
 else
   build/rarur-service "$@"

@@ -5,11 +5,12 @@
 # for a bounded time.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-tools/install-deps.sh
+tools/install-deps.sh --test
 jobs=$(nproc)
 
 echo "== build and test"
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+# The tests on, also in a build folder tools/start.sh made without them.
+tools/configure.sh build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRARUR_TESTS=ON
 cmake --build build -j "$jobs"
 (cd build && ctest --output-on-failure -j "$jobs")
 
@@ -17,13 +18,13 @@ echo "== package"
 tools/check_package.sh build
 
 echo "== address and undefined-behaviour sanitizers"
-cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DRARUR_SANITIZE=address,undefined >/dev/null
+tools/configure.sh build-asan -DCMAKE_BUILD_TYPE=Debug -DRARUR_SANITIZE=address,undefined
 cmake --build build-asan -j "$jobs"
 (cd build-asan && UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 ASAN_OPTIONS=detect_leaks=0 \
    ctest --output-on-failure -j "$jobs")
 
 echo "== thread sanitizer (integration tests)"
-cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DRARUR_SANITIZE=thread >/dev/null
+tools/configure.sh build-tsan -DCMAKE_BUILD_TYPE=Debug -DRARUR_SANITIZE=thread
 # A thread-sanitizer build that does not build fails the run: it must never
 # fall back quietly to weaker checks.
 cmake --build build-tsan -j "$jobs" --target integration-tests unit-tests
@@ -31,8 +32,8 @@ cmake --build build-tsan -j "$jobs" --target integration-tests unit-tests
 
 echo "== fuzzers"
 # Optimised, as the fuzzers run for a fixed time: more inputs in it.
-CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRARUR_FUZZ=ON \
-  -DRARUR_TESTS=ON -DRARUR_SANITIZE=address,undefined >/dev/null
+CC=clang CXX=clang++ tools/configure.sh build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRARUR_FUZZ=ON \
+  -DRARUR_TESTS=ON -DRARUR_SANITIZE=address,undefined
 cmake --build build-fuzz -j "$jobs" --target fuzzers >/dev/null
 # Every fuzzer by name: one that is missing or was not built fails the run
 # rather than being skipped. Eight of them at FUZZ_SECONDS each: about five

@@ -88,13 +88,13 @@ public:
         held_prefix_ = prefix;
         held_reply_ = reply;
     }
-    // The program's end of the line goes away, as an unplugged adapter does.
-    void vanish()
+    // The program's end of the line goes away, as an unplugged adapter does;
+    // false when the tap's thread did not let it go in time.
+    bool vanish()
     {
         unlink(path_.c_str());
         vanish_ = true;
-        while (!gone_)
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        return wait_until([this] { return gone_.load(); });
     }
     std::vector<Chunk> chunks()
     {
@@ -219,17 +219,9 @@ private:
     std::string held_prefix_, held_reply_;
 };
 
-template <typename Condition>
-bool wait_for(Condition condition, int milliseconds = 20000)
-{
-    auto end = Clock::now() + std::chrono::milliseconds(milliseconds);
-    while (!condition()) {
-        if (Clock::now() > end)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
-}
+// A call takes the modem's set-up, dialling and guard times, several times
+// longer in the sanitizer builds.
+constexpr int kCallMs = 20000;
 
 bool contains(const std::string& haystack, const std::string& needle)
 {
@@ -329,7 +321,7 @@ TEST_F(ModemLink, GsmSetsUpDialsPollsLikeEthernetAndHangsUpWithItsGuardTimes)
         GdkLock g;
         ASSERT_EQ(connect_ethernet(), 0);
     }
-    ASSERT_TRUE(wait_for(up));
+    ASSERT_TRUE(wait_until(up, kCallMs));
     ASSERT_EQ(poll_cycle(), CycleResult::Complete) << headless_log();
     StatusImage over_ethernet = status_image();
     {
@@ -345,7 +337,7 @@ TEST_F(ModemLink, GsmSetsUpDialsPollsLikeEthernetAndHangsUpWithItsGuardTimes)
     ASSERT_FALSE(tap.path().empty());
     ASSERT_EQ(dial(LinkKind::Gsm, tap.path(), "89161234567", "+cbst=7,0,1"), 0);
     EXPECT_EQ(headless_connect_controls(), 0) << "the menu is connected while the modem dials";
-    ASSERT_TRUE(wait_for(announced)) << headless_log() << "\n" << tap.sent() << "|" << sim.log();
+    ASSERT_TRUE(wait_until(announced, kCallMs)) << headless_log() << "\n" << tap.sent() << "|" << sim.log();
     std::string dialled = set_up(true, "+cbst=7,0,1") + "atd89161234567\r\n";
     EXPECT_EQ(tap.sent(), dialled);
     // A dot per step: five for the port, four for the reset, four and three
@@ -391,7 +383,7 @@ TEST_F(ModemLink, PstnDialsToneOrPulseAndTakesTheResultCodes)
         headless_ui_clear();
         ModemTap tap(sim.modem_path());
         ASSERT_EQ(dial(LinkKind::Pstn, tap.path(), "84951234567", "", c.tone), 0);
-        ASSERT_TRUE(wait_for(announced)) << headless_log();
+        ASSERT_TRUE(wait_until(announced, kCallMs)) << headless_log();
         EXPECT_EQ(tap.sent(), set_up(false, "") + (c.tone ? "atdt" : "atdp") + "84951234567\r\n");
         EXPECT_TRUE(contains(headless_log_tagged(), c.logged)) << headless_log_tagged();
         EXPECT_EQ(headless_title(), "RARUR Service - PSTN [84951234567]");
@@ -407,9 +399,9 @@ TEST_F(ModemLink, ABusyLineIsRedialledAfterFiveSecondsUntilTheUserGivesUp)
     ASSERT_TRUE(sim.running()) << sim.log();
     ModemTap tap(sim.modem_path());
     ASSERT_EQ(dial(LinkKind::Gsm, tap.path(), "89161234567"), 0);
-    ASSERT_TRUE(wait_for([&] {
+    ASSERT_TRUE(wait_until([&] {
         return count(tap.sent(), "atd89161234567\r\n") >= 2 && count(headless_log(), "ЗАНЯТО") >= 2;
-    })) << headless_log();
+    }, kCallMs)) << headless_log();
     int64_t first = tap.sent_at("atd8"), second = tap.sent_at("atd8", first + 1);
     EXPECT_GE(second - first, 5000);
     EXPECT_EQ(count(tap.sent(), "atz\r\n"), 2u) << "each try sets the modem up afresh";
@@ -429,7 +421,7 @@ TEST_F(ModemLink, CancellingWhileTheModemDialsStopsTheDialAndOpensNothing)
     ModemTap tap(sim.modem_path());
     tap.answer("atd8");   // the modem dials and dials
     ASSERT_EQ(dial(LinkKind::Gsm, tap.path(), "89161234567"), 0);
-    ASSERT_TRUE(wait_for([&] { return tap.sent_at("atd8") >= 0; })) << headless_log();
+    ASSERT_TRUE(wait_until([&] { return tap.sent_at("atd8") >= 0; }, kCallMs)) << headless_log();
     hang_up();
     EXPECT_TRUE(contains(tap.sent(), "atd89161234567\r\natdt\r\n")) << tap.sent();
     std::string log = headless_log();
@@ -447,19 +439,19 @@ TEST_F(ModemLink, ADroppedCallEndsTheLinkResetsTheWindowAndIsRedialled)
     ASSERT_TRUE(sim.running()) << sim.log();
     ModemTap tap(sim.modem_path());
     ASSERT_EQ(dial(LinkKind::Gsm, tap.path(), "89161234567"), 0);
-    ASSERT_TRUE(wait_for(up)) << headless_log();
+    ASSERT_TRUE(wait_until(up, kCallMs)) << headless_log();
     ASSERT_EQ(poll_cycle(), CycleResult::Complete) << headless_log();
 
     ASSERT_EQ(sim.control("fault drop-carrier"), "ok");
     int64_t dropped = tap.now_ms();
     // The next exchange finds the modem's "NO CARRIER" on the line.
     EXPECT_NE(poll_cycle(), CycleResult::Complete);
-    ASSERT_TRUE(wait_for([] { return g_links_ended.load() == 1; })) << headless_log();
+    ASSERT_TRUE(wait_until([] { return g_links_ended.load() == 1; }, kCallMs)) << headless_log();
     EXPECT_EQ(app.link_open.load(), 0);
     EXPECT_TRUE(contains(headless_log_tagged(), "[err_text]НЕТ НЕСУЩЕЙ\n[norm_text]Отключен\n"))
         << headless_log_tagged();
 
-    ASSERT_TRUE(wait_for(up)) << headless_log();
+    ASSERT_TRUE(wait_until(up, kCallMs)) << headless_log();
     EXPECT_GE(tap.sent_at("atz", dropped) - dropped, 5000) << "redialled after the pause";
     EXPECT_EQ(count(headless_log(), "Подключен к 89161234567\n"), 2u);
     EXPECT_EQ(poll_cycle(), CycleResult::Complete) << headless_log();
@@ -474,11 +466,11 @@ TEST_F(ModemLink, APortThatDiesWhileTheModemDialsIsRetriedAfterThePauseNotSpunOn
     tap.answer("atdt8");
     std::string port = tap.path();
     ASSERT_EQ(dial(LinkKind::Pstn, port, "84951234567"), 0);
-    ASSERT_TRUE(wait_for([&] { return tap.sent_at("atdt8") >= 0; })) << headless_log();
-    tap.vanish();
+    ASSERT_TRUE(wait_until([&] { return tap.sent_at("atdt8") >= 0; }, kCallMs)) << headless_log();
+    ASSERT_TRUE(tap.vanish());
     // The dial gives up on the dead port and the thread waits before it
     // tries again, where the port can no longer be opened.
-    ASSERT_TRUE(wait_for([] { return contains(headless_log(), "ОШИБКА открытия порта"); })) << headless_log();
+    ASSERT_TRUE(wait_until([] { return contains(headless_log(), "ОШИБКА открытия порта"); }, kCallMs)) << headless_log();
     std::string log = headless_log();
     EXPECT_TRUE(contains(log, ".ОШИБКА: Input/output error\nПодключение к контроллеру.ОШИБКА открытия порта '" + port))
         << log;
@@ -494,11 +486,11 @@ TEST_F(ModemLink, APortThatDiesDuringTheCallIsALostCall)
     ASSERT_TRUE(sim.running()) << sim.log();
     ModemTap tap(sim.modem_path());
     ASSERT_EQ(dial(LinkKind::Gsm, tap.path(), "89161234567"), 0);
-    ASSERT_TRUE(wait_for(up)) << headless_log();
-    tap.vanish();
+    ASSERT_TRUE(wait_until(up, kCallMs)) << headless_log();
+    ASSERT_TRUE(tap.vanish());
     uint8_t out[2];
     EXPECT_EQ(modbus_read_registers(0, 1, out, 0x04), ModbusResult::NoLink);
-    ASSERT_TRUE(wait_for([] { return g_links_ended.load() == 1; })) << headless_log();
+    ASSERT_TRUE(wait_until([] { return g_links_ended.load() == 1; }, kCallMs)) << headless_log();
     EXPECT_EQ(app.link_open.load(), 0);
     EXPECT_TRUE(contains(headless_log(), "Отключен\n"));
     EXPECT_EQ(headless_connect_controls(), 0) << "the call is still wanted: the thread redials";
@@ -512,7 +504,7 @@ TEST_F(ModemLink, ASilentModemOrAnUnansweredDialFailsWithinItsWaitAndIsTriedAgai
     ModemTap tap(sim.modem_path());
     tap.answer("atz");   // switched off
     ASSERT_EQ(dial(LinkKind::Gsm, tap.path(), "89161234567"), 0);
-    ASSERT_TRUE(wait_for([] { return contains(headless_log(), "ОШИБКА конфигурации модема\n"); }, 8000))
+    ASSERT_TRUE(wait_until([] { return contains(headless_log(), "ОШИБКА конфигурации модема\n"); }, 8000))
         << headless_log();
     EXPECT_TRUE(contains(headless_log(), "Подключение к контроллеру.......Модем не отвечает: проверьте питание "
                                          "модема, кабель и скорость порта\nОШИБКА конфигурации модема\n"))
@@ -522,7 +514,7 @@ TEST_F(ModemLink, ASilentModemOrAnUnansweredDialFailsWithinItsWaitAndIsTriedAgai
     // Switched on, but the call it dials is never answered, not even by the
     // modem's own "NO ANSWER": a failed dial, stopped and redialled.
     tap.answer("atd8");
-    ASSERT_TRUE(wait_for([&] { return count(tap.sent(), "atd89161234567\r\n") >= 2; }))
+    ASSERT_TRUE(wait_until([&] { return count(tap.sent(), "atd89161234567\r\n") >= 2; }, kCallMs))
         << headless_log() << tap.both_ways();
     int64_t first = tap.sent_at("atd8"), second = tap.sent_at("atd8", first + 1);
     EXPECT_GE(second - first, 2000 + 5000) << "the wait, then the pause before a redial";
@@ -539,21 +531,21 @@ TEST_F(ModemLink, ACarrierLostWhileARequestWaitsFailsItAsALostLinkNotAsAReply)
     ASSERT_TRUE(sim.running()) << sim.log();
     ModemTap tap(sim.modem_path());
     ASSERT_EQ(dial(LinkKind::Gsm, tap.path(), "89161234567"), 0);
-    ASSERT_TRUE(wait_for(up)) << headless_log();
+    ASSERT_TRUE(wait_until(up, kCallMs)) << headless_log();
     ASSERT_EQ(poll_cycle(), CycleResult::Complete) << headless_log();
 
     // The next request drops the call: its answer is the modem's "3".
     ASSERT_EQ(sim.control("fault close-after 0"), "ok");
     uint8_t out[2];
     EXPECT_EQ(modbus_read_registers(1, 1, out, 0x04), ModbusResult::NoLink);
-    ASSERT_TRUE(wait_for([] { return g_links_ended.load() == 1; })) << headless_log();
+    ASSERT_TRUE(wait_until([] { return g_links_ended.load() == 1; }, kCallMs)) << headless_log();
     std::string log = headless_log_tagged();
     EXPECT_TRUE(contains(log, "[err_text]НЕТ НЕСУЩЕЙ\n[norm_text]Отключен\n")) << log;
     EXPECT_FALSE(contains(log, "Некорректный размер")) << log;
     EXPECT_FALSE(contains(log, "Ошибка обмена")) << log;
     EXPECT_EQ(count(log, "НЕТ НЕСУЩЕЙ"), 1u) << log;
     EXPECT_EQ(app.link_open.load(), 0);
-    ASSERT_TRUE(wait_for(up)) << "redialled: " << headless_log();
+    ASSERT_TRUE(wait_until(up, kCallMs)) << "redialled: " << headless_log();
     EXPECT_EQ(modbus_read_registers(1, 1, out, 0x04), ModbusResult::Ok) << headless_log();
 }
 
@@ -568,7 +560,7 @@ TEST_F(ModemLink, APortThatRefusesTheSettingsSaysSoOnceAndIsNotRetried)
     app.data_bits_index = 0;
     app.stop_bits_index = 1;
     ASSERT_EQ(dial(LinkKind::Gsm, tap.path(), "89161234567"), 0);
-    ASSERT_TRUE(wait_for([] { return headless_connect_controls() == 1; }, 5000)) << headless_log();
+    ASSERT_TRUE(wait_until([] { return headless_connect_controls() == 1; }, 5000)) << headless_log();
     std::string log = headless_log();
     EXPECT_TRUE(contains(log, "Порт не поддерживает ")) << log;
     EXPECT_EQ(count(log, "Порт не поддерживает"), 1u) << log;
@@ -587,7 +579,7 @@ TEST_F(ModemLink, ALongGarbledAnswerFailsTheResetCleanly)
     ModemTap tap(sim.modem_path());
     tap.answer("atz", std::string(300, 'x') + "\r\n");
     ASSERT_EQ(dial(LinkKind::Gsm, tap.path(), "89161234567"), 0);
-    ASSERT_TRUE(wait_for([] { return contains(headless_log(), "ОШИБКА конфигурации модема\n"); }))
+    ASSERT_TRUE(wait_until([] { return contains(headless_log(), "ОШИБКА конфигурации модема\n"); }, kCallMs))
         << headless_log();
     EXPECT_FALSE(contains(tap.sent(), "atd"));
 }

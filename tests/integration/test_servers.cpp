@@ -3,6 +3,8 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <linux/sockios.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -258,6 +260,16 @@ bool FaultyServer::handle(int fd)
         for (int i = 0; i < 50 && !stop_; ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         send_all(fd, reply);
+        // Sent is not yet there: over TCP the reply has reached the caller's
+        // socket once the caller's end has acknowledged it. (A Unix socket
+        // hands the bytes over within send.)
+        if (wire_ == Wire::Tcp) {
+            auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+            int unacknowledged = 0;
+            while (!stop_ && ::ioctl(fd, SIOCOUTQ, &unacknowledged) == 0 && unacknowledged > 0 &&
+                   std::chrono::steady_clock::now() < end)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
         {
             std::lock_guard<std::mutex> g(lock_);
             late_sent_ = true;

@@ -81,7 +81,7 @@ public:
     // frames that were not one well-formed request.
     int overlaps() const { return overlaps_; }
     int malformed() const { return malformed_; }
-    // Waits until a late reply has gone out.
+    // Waits until a late reply has reached the caller's socket.
     bool wait_late_sent(int wait_ms);
 
 private:

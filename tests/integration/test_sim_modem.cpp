@@ -6,6 +6,7 @@
 
 #ifdef RARUR_SIM_PATH
 #include <chrono>
+#include <thread>
 #include <fcntl.h>
 #include <poll.h>
 #include <termios.h>
@@ -153,14 +154,21 @@ TEST(SimModem, DialsCarriesOneFrameEachWayAndHangsUp)
     EXPECT_EQ(ex[1], 0x02);
     EXPECT_EQ(crc16(ex), 0);
 
-    // A frame with a broken checksum gets no answer.
+    // A frame with a broken checksum gets no answer: the next reply is the
+    // next frame's (one register, not fifteen). That reply also says the
+    // simulator has taken every byte before it, so the line has been quiet
+    // since it came.
     Bytes bad = modem_frame({0x04, 0x00, 0x00, 0x00, 0x0F});
     bad[5] ^= 0x40;
     port.send(bad);
-    EXPECT_EQ(port.read_until("\r", 300), "");
+    port.send(modem_frame({0x04, 0x00, 0x00, 0x00, 0x01}));
+    Bytes one = unescape(port.read_until("\r").substr(0, 6));
+    ASSERT_EQ(one.size(), 6u);
+    EXPECT_EQ(one[1], 2);
+    auto quiet_since = std::chrono::steady_clock::now();
 
     // Guard time, "+++", guard time: back to commands; then hang up.
-    usleep(300 * 1000);
+    std::this_thread::sleep_until(quiet_since + std::chrono::milliseconds(o.modem_guard_ms));
     port.send("+++");
     EXPECT_EQ(port.read_until("\r", 2000), "0\r");
     port.send("ath\r\n");
@@ -170,8 +178,9 @@ TEST(SimModem, DialsCarriesOneFrameEachWayAndHangsUp)
     EXPECT_EQ(port.read_until("\r"), "4\r");
 
     std::vector<std::string> lines = sim.record_lines();
-    ASSERT_EQ(lines.size(), 2u);
+    ASSERT_EQ(lines.size(), 3u);
     EXPECT_NE(lines[0].find("fn=04 addr=0000 count=15"), std::string::npos);
+    EXPECT_NE(lines[2].find("fn=04 addr=0000 count=1"), std::string::npos);
 }
 
 TEST(SimModem, BusyLineAndFaultsOnTheCall)

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
+#include <future>
 #include <mutex>
 #include <thread>
 #include <string>
@@ -158,7 +159,7 @@ TEST_F(PollCycle, ACycleEndingAfterADisconnectShowsNothing)
     g_script.version = 405;
     g_handover_step = 0;
     poll_set_register_reader(reader_with_handover);
-    std::thread poll([] { poll_cycle(); });
+    std::future<void> cycle = std::async(std::launch::async, [] { poll_cycle(); });
     {
         std::unique_lock<std::mutex> g(g_handover_lock);
         g_handover.wait(g, [] { return g_handover_step == 1; });
@@ -170,12 +171,13 @@ TEST_F(PollCycle, ACycleEndingAfterADisconnectShowsNothing)
             g_handover_step = 2;
         }
         g_handover.notify_all();
-        // Time for the cycle to come up against the lock.
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        // The cycle never waits for the window: it ends with what it shows
+        // handed over, still to run, while the link looked open.
+        EXPECT_EQ(cycle.wait_for(std::chrono::seconds(20)), std::future_status::ready);
         app.link_open = 0;   // what link_close does under this lock
         status_data_reset();
     }
-    poll.join();
+    cycle.get();
     DisplayRecord r = display_record();
     EXPECT_EQ(r.complete_cycles, 0);
     EXPECT_EQ(r.settings_page_loads, 0);
