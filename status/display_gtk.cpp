@@ -4,6 +4,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include <gtk/gtk.h>
 
@@ -340,10 +341,51 @@ const char* const kDisplayedIds[] = {
     "NewestDischargeSlot", "IdentificationOther", "CycleTime",
 };
 
-// Containers whose values turn grey while the data is stale: the summary
-// strip and the three live pages of the notebook.
+// What turns grey while the data is stale: the values the cycle writes, never
+// a control. The summary strip holds nothing but values; on the «События» and
+// «Параметры» pages the live lists and tables of values do, while the journal
+// (read once, searched and exported at any time) and every button, entry and
+// scroll bar stay usable: a command still goes out and says what the
+// Controller answered, a read can still be stopped.
 const char* const kLiveAreas[] = {"MainStatus"};
-constexpr int kLivePages = 3;
+constexpr int kValuePages[] = {0, 1};
+const char* const kNotLive[] = {"JournalExpander"};
+std::vector<GtkWidget*> g_stale_values;
+
+bool is_not_live(GtkWidget* widget)
+{
+    const char* name = gtk_buildable_get_name(GTK_BUILDABLE(widget));
+    for (const char* id : kNotLive)
+        if (name && std::strcmp(name, id) == 0)
+            return true;
+    return false;
+}
+
+void collect_values(GtkWidget* widget, gpointer)
+{
+    if (is_not_live(widget))
+        return;
+    if (GTK_IS_TREE_VIEW(widget) || GTK_IS_TABLE(widget)) {
+        g_stale_values.push_back(widget);
+        return;
+    }
+    if (GTK_IS_CONTAINER(widget))
+        gtk_container_forall(GTK_CONTAINER(widget), collect_values, nullptr);
+}
+
+void collect_stale_values()
+{
+    g_stale_values.clear();
+    for (const char* id : kLiveAreas)
+        if (GtkWidget* widget = widget_by_id(id))
+            g_stale_values.push_back(widget);
+    if (GtkWidget* notebook = widget_by_id("Categories"); notebook && GTK_IS_NOTEBOOK(notebook))
+        for (int page : kValuePages)
+            if (GtkWidget* child = gtk_notebook_get_nth_page(GTK_NOTEBOOK(notebook), page))
+                collect_values(child, nullptr);
+    if (g_device_time)
+        g_stale_values.push_back(g_device_time);
+}
 
 struct InitialLook {
     std::string label;
@@ -367,20 +409,13 @@ void remember_initial_look()
     }
 }
 
-void set_live_areas_sensitive(bool sensitive)
+void set_values_sensitive(bool sensitive)
 {
-    for (const char* id : kLiveAreas)
-        if (GtkWidget* widget = widget_by_id(id))
-            gtk_widget_set_sensitive(widget, sensitive);
-    if (GtkWidget* notebook = widget_by_id("Categories"); notebook && GTK_IS_NOTEBOOK(notebook))
-        for (int page = 0; page < kLivePages; ++page)
-            if (GtkWidget* child = gtk_notebook_get_nth_page(GTK_NOTEBOOK(notebook), page))
-                gtk_widget_set_sensitive(child, sensitive);
-    if (g_device_time)
-        gtk_widget_set_sensitive(g_device_time, sensitive);
+    for (GtkWidget* widget : g_stale_values)
+        gtk_widget_set_sensitive(widget, sensitive);
 }
 
-void show_staleness(bool stale) { set_live_areas_sensitive(!stale); }
+void show_staleness(bool stale) { set_values_sensitive(!stale); }
 
 void show_or_hide(const char* id, bool visible)
 {
@@ -427,6 +462,7 @@ void status_display_install()
     display_set_applier(DisplayStep::BatteryPage, apply_battery_page);
     display_set_applier(DisplayStep::Temperatures, apply_temperatures);
     remember_initial_look();
+    collect_stale_values();
 }
 
 void status_display_reset()
@@ -448,7 +484,7 @@ void status_display_reset()
         g_pending_progress.pending = false;
     }
     show_progress_mark("");
-    set_live_areas_sensitive(true);
+    set_values_sensitive(true);
     LoadPageView no_breakers;
     no_breakers.update_list = no_breakers.rebuild = true;
     apply_automats(no_breakers);

@@ -136,6 +136,8 @@ TEST(JournalRead, StartsInsideTheRingAndGoesBackwardsRoundZero)
     EXPECT_EQ(journal_previous_record(0), 4095);
     EXPECT_EQ(journal_progress_text(100, 10.0), "5.0% [3:10]");
     EXPECT_EQ(journal_progress_text(2000, 31.0), "100.0% [0:00]");
+    // Four time-outs in 14 s promise no two hours to go.
+    EXPECT_EQ(journal_progress_text(4, 14.0, 2000, false), "0.2%, Контроллер не отвечает");
 }
 
 TEST(JournalRead, TenFailedRecordsInARowEndTheReadAsSilentKeepingWhatWasReadAndFewerGoOn)
