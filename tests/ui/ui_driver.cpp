@@ -532,6 +532,16 @@ std::string property_of(const std::string& id, const std::string& prop, bool& ok
         }
         return std::to_string(prop == "width" ? width : height);
     }
+    if (prop == "right" || prop == "bottom") {
+        // Where the widget ends inside its window: beyond the window's size,
+        // it is cut off.
+        GtkAllocation allocation;
+        gtk_widget_get_allocation(wd, &allocation);
+        int x = 0, y = 0;
+        if (!gtk_widget_translate_coordinates(wd, gtk_widget_get_toplevel(wd), 0, 0, &x, &y))
+            return "-1";
+        return std::to_string(prop == "right" ? x + allocation.width : y + allocation.height);
+    }
     if (prop == "request-width" || prop == "request-height") {
         GtkRequisition requisition;
         gtk_widget_size_request(wd, &requisition);
