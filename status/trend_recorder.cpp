@@ -5,19 +5,31 @@
 #include <condition_variable>
 #include <deque>
 #include <mutex>
+#include <system_error>
+#include <thread>
 
 #include <glib.h>
 #include <unistd.h>
 
 #include "base/log.h"
-#include "base/workers.h"
 #include "status/trend.h"
 
 namespace {
 
-constexpr const char* kValuesLane = "values";
-// How often a waiting recorder looks whether the program is exiting.
-constexpr auto kExitCheck = std::chrono::milliseconds(200);
+// Recorders still writing, and whether the program is closing. A recorder is
+// no link's worker: it outlives links, and a file that blocks (a FIFO nobody
+// reads, a hung share) must not hold the program's exit for good.
+struct Running {
+    std::mutex lock;
+    std::condition_variable changed;
+    int count = 0;
+};
+
+Running& running()
+{
+    static Running* instance = new Running;   // a recorder may outlive static teardown
+    return *instance;
+}
 
 } // namespace
 
@@ -47,7 +59,7 @@ struct TrendRecorderState {
 
 namespace {
 
-void record(const WorkerContext& c, const std::shared_ptr<TrendRecorderState>& s, const std::string& path,
+void record(const std::shared_ptr<TrendRecorderState>& s, const std::string& path,
             const std::string& name, const std::function<void(std::string)>& failed)
 {
     // Opened here, not on the window's thread: a FIFO waits for its reader.
@@ -64,9 +76,9 @@ void record(const WorkerContext& c, const std::shared_ptr<TrendRecorderState>& s
         bool closing;
         {
             std::unique_lock g(s->lock);
-            s->wake.wait_for(g, kExitCheck, [&] { return s->closing || !s->rows.empty(); });
+            s->wake.wait(g, [&] { return s->closing || !s->rows.empty(); });
             batch.swap(s->rows);
-            closing = s->closing || !c.live();
+            closing = s->closing;
         }
         for (const std::string& row : batch) {
             if ((error = trend_append_row(file, row, good_end)) != 0)
@@ -88,6 +100,14 @@ void record(const WorkerContext& c, const std::shared_ptr<TrendRecorderState>& s
     log_message(norm_text, "Запись значений остановлена: %s, строк: %lu\n", name.c_str(), rows);
 }
 
+void counted_out()
+{
+    Running& r = running();
+    std::lock_guard g(r.lock);
+    --r.count;
+    r.changed.notify_all();
+}
+
 } // namespace
 
 int TrendRecorder::start(const std::string& path, const std::string& name,
@@ -95,12 +115,20 @@ int TrendRecorder::start(const std::string& path, const std::string& name,
 {
     stop();
     auto s = std::make_shared<TrendRecorderState>();
-    // Bound to no link: the recording goes on across a drop of the link.
-    int started = worker_start(kValuesLane, 0, [s, path, name, failed = std::move(failed)](const WorkerContext& c) {
-        record(c, s, path, name, failed);
-    });
-    if (started != 0)
+    Running& r = running();
+    {
+        std::lock_guard g(r.lock);
+        ++r.count;
+    }
+    try {
+        std::thread([s, path, name, failed = std::move(failed)] {
+            record(s, path, name, failed);
+            counted_out();
+        }).detach();
+    } catch (const std::system_error&) {
+        counted_out();
         return -1;
+    }
     state_ = std::move(s);
     return 0;
 }
@@ -124,4 +152,11 @@ void TrendRecorder::stop()
         state_->wake.notify_one();
     }
     state_.reset();
+}
+
+bool trend_recorders_finish(std::chrono::milliseconds bound)
+{
+    Running& r = running();
+    std::unique_lock g(r.lock);
+    return r.changed.wait_for(g, bound, [&] { return r.count == 0; });
 }

@@ -5,6 +5,7 @@
 // not at all.
 #pragma once
 
+#include <chrono>
 #include <cstdio>
 #include <functional>
 #include <memory>
@@ -34,3 +35,8 @@ public:
 private:
     std::shared_ptr<TrendRecorderState> state_;
 };
+
+// The program is closing: waits up to `bound` for recorders told to stop to
+// have written their rows and closed their files. True when all have; one
+// stuck on its file is left behind. Any thread, no lock held.
+bool trend_recorders_finish(std::chrono::milliseconds bound);

@@ -667,6 +667,14 @@ void trends_install()
     display_add_stale_listener(went_stale);
 }
 
+void trends_finish_for_exit()
+{
+    // Two seconds cover any disk; a file that blocks for longer is given up.
+    constexpr auto kExitBound = std::chrono::seconds(2);
+    stop_recording();
+    trend_recorders_finish(kExitBound);
+}
+
 void trends_link_ended()
 {
     // The recording waits for its Controller to answer again: the gap row
