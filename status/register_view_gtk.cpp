@@ -3,6 +3,7 @@
 #include <gtk/gtk.h>
 
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "gui/helpers.h"
@@ -21,6 +22,7 @@ namespace {
 struct RegisterReadResult {
     RegisterQuery query;
     ModbusResult result = ModbusResult::Ok;
+    int exception = 0;   // the Controller's exception code, with ModbusResult::Exception
     std::vector<uint8_t> wire;
 };
 
@@ -50,10 +52,12 @@ void show_result(const RegisterReadResult* r)
         return;
     gtk_list_store_clear(store);
     if (r->result != ModbusResult::Ok) {
-        // The exchange has logged the details (exception code, time-out).
-        set_status(r->result == ModbusResult::Exception ? "Контроллер ответил исключением; подробности в журнале программы"
-                   : r->result == ModbusResult::NoLink  ? "Нет ответа: связь с контроллером потеряна или он не ответил"
-                                                       : "Ошибка чтения; подробности в журнале программы");
+        // The exchange has logged the details (the request, the time-out).
+        std::string text = r->result == ModbusResult::Exception
+                               ? format("Контроллер ответил исключением %d: %s", r->exception, exception_text(r->exception))
+                           : r->result == ModbusResult::NoLink ? "Нет ответа: связь с Контроллером потеряна или он не ответил"
+                                                               : "Ошибка чтения; подробности в журнале программы";
+        set_status(text.c_str());
         return;
     }
     for (const RegisterRow& row : register_rows(r->query.start, r->wire.data(), r->query.count)) {
@@ -78,7 +82,7 @@ void registers_read_clicked(GtkButton*, gpointer)
         return;
     }
     if (!app.link_open) {
-        set_status("Нет подключения к контроллеру");
+        set_status("Нет подключения к Контроллеру");
         return;
     }
     set_reading(true);
@@ -88,6 +92,7 @@ void registers_read_clicked(GtkButton*, gpointer)
         r->query = q;
         r->wire.resize(2 * q.count);
         r->result = modbus_read_registers(q.start, q.count, r->wire.data(), q.function);
+        r->exception = modbus_last_exception();
         run_on_gui([r] { show_result(r.get()); });
     });
     if (started != 0) {
@@ -110,6 +115,8 @@ void registers_dialog_response(GtkDialog* dialog, gint, gpointer) { gtk_widget_h
 
 void show_register_viewer(GtkMenuItem*, gpointer)
 {
+    // The description's range is not the function's: set it before the first read.
+    registers_function_changed(nullptr, nullptr);
     if (GtkWidget* dialog = widget_by_id("RegistersDialog"))
         gtk_window_present(GTK_WINDOW(dialog));
 }
