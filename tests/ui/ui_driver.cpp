@@ -1454,7 +1454,8 @@ bool run_line(const Line& line)
             (connect(filler, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 && errno != EINPROGRESS)) {
             fail(line.number, "cannot listen on 127.0.0.1");
         } else {
-            g_vars["SILENT_ADDR"] = "127.0.0.1:" + std::to_string(ntohs(addr.sin_port));
+            g_vars["SILENT_PORT"] = std::to_string(ntohs(addr.sin_port));
+            g_vars["SILENT_ADDR"] = "127.0.0.1:" + g_vars["SILENT_PORT"];
         }
     } else if (cmd == "log-fill" && a.size() >= 2) {
         // Lines as a long session with -L would leave them, numbered from 1.
