@@ -188,6 +188,24 @@ void apply_battery_tree(const BatteryPageView& view)
     }
 }
 
+// The mains frame of the summary strip takes a share of a wide strip only
+// while its energy-saving note shows: the note then shortens to "Эн…" on a
+// small screen instead of pushing the alarm box off it, and without the note
+// the frame stays as narrow as its values.
+void set_mains_frame_expands(bool expands)
+{
+    GtkWidget* frame = widget_by_id("frame9");
+    GtkWidget* strip = frame ? gtk_widget_get_parent(frame) : nullptr;
+    if (!strip || !GTK_IS_BOX(strip))
+        return;
+    gboolean expand, fill;
+    guint padding;
+    GtkPackType pack;
+    gtk_box_query_child_packing(GTK_BOX(strip), frame, &expand, &fill, &padding, &pack);
+    if ((expand != FALSE) != expands)
+        gtk_box_set_child_packing(GTK_BOX(strip), frame, expands, expands, padding, pack);
+}
+
 void apply_summary_mains(const CycleView& c)
 {
     const SummaryMainsView& v = c.summary_mains;
@@ -196,6 +214,8 @@ void apply_summary_mains(const CycleView& c)
     apply("GlobalMainsL2", v.phase[1]);
     apply("GlobalMainsL3", v.phase[2]);
     apply("hboxEnergosafe", v.energosafe);
+    if (v.energosafe.visible)
+        set_mains_frame_expands(*v.energosafe.visible);
 }
 
 void apply_summary_load(const CycleView& c)
@@ -212,6 +232,14 @@ void apply_summary_battery(const CycleView& c)
     const SummaryBatteryView& v = c.summary_battery;
     apply("GlobalBatteryLabel", v.label);
     apply("GlobalBatteryStatus", v.status);
+    // The mode shortens on a small screen; the whole of it is a hover away.
+    if (GtkWidget* label = widget_by_id("GlobalBatteryStatus"); label && GTK_IS_LABEL(label)) {
+        const char* text = gtk_label_get_text(GTK_LABEL(label));
+        gchar* shown = gtk_widget_get_tooltip_text(label);
+        if (g_strcmp0(shown, text) != 0)
+            gtk_widget_set_tooltip_text(label, *text ? text : nullptr);
+        g_free(shown);
+    }
     apply("GlobalBatteryCurrent", v.current);
 }
 
@@ -485,6 +513,7 @@ void status_display_reset()
     }
     show_progress_mark("");
     set_values_sensitive(true);
+    set_mains_frame_expands(false);
     LoadPageView no_breakers;
     no_breakers.update_list = no_breakers.rebuild = true;
     apply_automats(no_breakers);
