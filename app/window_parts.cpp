@@ -94,4 +94,8 @@ void reset_window_parts()
     link_controls_update();
 }
 
-void close_link_for_exit() { link_close_for_exit(); }
+void close_link_for_exit()
+{
+    link_close_for_exit();
+    trends_finish_for_exit();
+}

@@ -11,9 +11,9 @@ std::string title_with_alarms(const std::string& base, unsigned alarm1_count)
     return alarm1_count ? base + format(" — аварий: %u", alarm1_count) : base;
 }
 
-std::string since_text(int64_t time_ms)
+std::string since_text(int64_t local_ms)
 {
-    GDateTime* t = g_date_time_new_from_unix_local(time_ms / 1000);
+    GDateTime* t = g_date_time_new_from_unix_utc(local_ms / 1000);
     if (!t)
         return "";
     gchar* text = g_date_time_format(t, "с %H:%M:%S");
@@ -44,6 +44,14 @@ ActiveSince::Update ActiveSince::update(const std::array<std::vector<uint16_t>, 
     std::sort(active_.begin(), active_.end());
     primed_ = true;
     return out;
+}
+
+void ActiveSince::follow(const std::string& controller)
+{
+    if (controller == controller_)
+        return;
+    reset();
+    controller_ = controller;
 }
 
 void ActiveSince::reset()

@@ -3,21 +3,34 @@
 #include <gio/gio.h>
 #include <gtk/gtk.h>
 
+#include <map>
+#include <memory>
+#include <string>
+
 #include "gui/widgets.h"
 #include "base/text_format.h"
 
 namespace {
 
 struct Notice {
+    std::string plant;
     std::string summary;
     std::string body;
 };
 
-void notified(GObject* bus, GAsyncResult* result, gpointer)
+// The id the service gave each plant's last notice, for the next to replace.
+std::map<std::string, guint32> g_shown;
+
+void notified(GObject* bus, GAsyncResult* result, gpointer data)
 {
+    std::unique_ptr<std::string> plant(static_cast<std::string*>(data));
     // No notification service on this desktop is no fault of the program's.
-    if (GVariant* reply = g_dbus_connection_call_finish(G_DBUS_CONNECTION(bus), result, nullptr))
+    if (GVariant* reply = g_dbus_connection_call_finish(G_DBUS_CONNECTION(bus), result, nullptr)) {
+        guint32 id = 0;
+        g_variant_get(reply, "(u)", &id);
+        g_shown[*plant] = id;
         g_variant_unref(reply);
+    }
 }
 
 void bus_ready(GObject*, GAsyncResult* result, gpointer data)
@@ -30,9 +43,10 @@ void bus_ready(GObject*, GAsyncResult* result, gpointer data)
         g_variant_builder_add(&hints, "{sv}", "desktop-entry", g_variant_new_string("rarur-service"));
         g_dbus_connection_call(bus, "org.freedesktop.Notifications", "/org/freedesktop/Notifications",
                                "org.freedesktop.Notifications", "Notify",
-                               g_variant_new("(susssasa{sv}i)", "RARUR Service", 0u, "dialog-error",
+                               g_variant_new("(susssasa{sv}i)", "RARUR Service", g_shown[notice->plant], "dialog-error",
                                              notice->summary.c_str(), notice->body.c_str(), nullptr, &hints, -1),
-                               G_VARIANT_TYPE("(u)"), G_DBUS_CALL_FLAGS_NONE, -1, nullptr, notified, nullptr);
+                               G_VARIANT_TYPE("(u)"), G_DBUS_CALL_FLAGS_NONE, -1, nullptr, notified,
+                               new std::string(notice->plant));
         g_object_unref(bus);
     }
     delete notice;
@@ -46,7 +60,7 @@ gboolean send(gpointer data)
 
 } // namespace
 
-void notify_new_alarms(const std::vector<std::string>& texts)
+void notify_new_alarms(const std::string& plant, const std::vector<std::string>& texts)
 {
     GtkWindow* window = main_window();
     if (texts.empty() || !window || gtk_window_is_active(window))
@@ -56,6 +70,7 @@ void notify_new_alarms(const std::vector<std::string>& texts)
     if (!g_getenv("DBUS_SESSION_BUS_ADDRESS"))
         return;
     auto* notice = new Notice;
+    notice->plant = plant;
     notice->summary = texts.size() == 1 ? "Новая авария" : format("Новые аварии: %zu", texts.size());
     // The body may carry markup: only what would start a tag or an entity is
     // escaped, so a server that shows it as text shows the names as they are.

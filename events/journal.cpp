@@ -46,10 +46,12 @@ std::optional<JournalRow> journal_row(const JournalRecord& record, int16_t zone,
     return row;
 }
 
-std::string journal_progress_text(int done, double elapsed, int total)
+std::string journal_progress_text(int done, double elapsed, int total, bool answering)
 {
     if (total <= 0)
         total = 1;
+    if (!answering)
+        return format("%.1f%%, Контроллер не отвечает", 100.0 * done / total);
     int remaining = done > 0 ? static_cast<int>(elapsed / done * (total - done)) : 0;
     return format("%.1f%% [%d:%02d]", 100.0 * done / total, remaining / 60, remaining % 60);
 }

@@ -71,8 +71,10 @@ std::optional<JournalRow> journal_row(const JournalRecord& record, int16_t zone,
                                       const CatalogueSettings& settings);
 
 // Progress after `done` of `total` records in `elapsed` seconds:
-// "%.1f%% [%d:%02d]" with the remaining time the mean so far gives.
-std::string journal_progress_text(int done, double elapsed, int total = kJournalReadCount);
+// "%.1f%% [%d:%02d]" with the remaining time the mean so far gives. While the
+// last record went unanswered (`answering` false) no time is promised: the
+// time-outs of a silent Controller would extrapolate to hours.
+std::string journal_progress_text(int done, double elapsed, int total = kJournalReadCount, bool answering = true);
 
 // A Controller that fails this many records in a row has stopped answering:
 // the read ends there instead of spending its time-out on each of 2000.

@@ -1,6 +1,7 @@
 #include "events/journal_filter.h"
 
 #include <algorithm>
+#include <utility>
 
 #include <glib.h>
 
@@ -20,10 +21,31 @@ std::string journal_fold(std::string_view text)
         for (char& c : folded)
             c = g_ascii_tolower(c);
     }
-    static constexpr std::string_view kYo = "ё", kYe = "е";
-    for (size_t at = folded.find(kYo); at != std::string::npos; at = folded.find(kYo, at + kYe.size()))
-        folded.replace(at, kYo.size(), kYe);
-    return folded;
+    // Device names are typed by people in either keyboard layout: a Cyrillic
+    // "Т2" and a Latin "T2" look alike on the Controller's display. Each
+    // Cyrillic letter with a Latin twin (by its capital) reads as that twin,
+    // "ё" as "е" first.
+    static constexpr std::pair<std::string_view, char> kTwins[] = {
+        {"ё", 'e'}, {"а", 'a'}, {"в", 'b'}, {"е", 'e'}, {"к", 'k'}, {"м", 'm'}, {"н", 'h'},
+        {"о", 'o'}, {"р", 'p'}, {"с", 'c'}, {"т", 't'}, {"у", 'y'}, {"х", 'x'},
+    };
+    std::string out;
+    out.reserve(folded.size());
+    for (size_t at = 0; at < folded.size();) {
+        bool twin = false;
+        // Every letter of the table is two bytes, starting 0xD0 or 0xD1.
+        if (static_cast<unsigned char>(folded[at]) >= 0xD0 && at + 1 < folded.size())
+            for (const auto& [cyrillic, latin] : kTwins)
+                if (folded.compare(at, cyrillic.size(), cyrillic) == 0) {
+                    out += latin;
+                    at += cyrillic.size();
+                    twin = true;
+                    break;
+                }
+        if (!twin)
+            out += folded[at++];
+    }
+    return out;
 }
 
 JournalSearchKey journal_search_key(std::string_view kind_text, std::string_view date, std::string_view event)

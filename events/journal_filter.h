@@ -11,8 +11,10 @@
 // The kinds the filter offers, in the order of JournalKindListStore's rows.
 enum class JournalKind { All, Beginning, End, Service };
 
-// Lower case without regard to the script, "ё" read as "е", so that what a
-// user types finds the text however either was written.
+// Lower case without regard to the script, "ё" read as "е", and each
+// Cyrillic letter that looks like a Latin one read as that one ("Т2" as
+// "T2"), so that what a user types finds the text however either was written
+// and in whichever keyboard layout.
 std::string journal_fold(std::string_view text);
 
 // What a row is searched in: its kind text, date and event text, folded.

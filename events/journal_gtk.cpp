@@ -158,11 +158,12 @@ std::string ask_export_file(uint32_t identification_serial)
         GTK_STOCK_CANCEL, GTK_RESPONSE_CANCEL, GTK_STOCK_SAVE, GTK_RESPONSE_ACCEPT, nullptr);
     set_accessible_id(dialog, "JournalExportDialog");
     gtk_file_chooser_set_do_overwrite_confirmation(GTK_FILE_CHOOSER(dialog), TRUE);
-    gtk_file_chooser_set_current_folder(GTK_FILE_CHOOSER(dialog), ".");
+    file_chooser_start_in_last_folder(GTK_FILE_CHOOSER(dialog));
     gtk_file_chooser_set_current_name(GTK_FILE_CHOOSER(dialog),
                                       journal_export_file_name(identification_serial).c_str());
     std::string name;
     if (gtk_dialog_run(GTK_DIALOG(dialog)) == GTK_RESPONSE_ACCEPT) {
+        file_chooser_remember_folder(GTK_FILE_CHOOSER(dialog));
         if (gchar* file = gtk_file_chooser_get_filename(GTK_FILE_CHOOSER(dialog))) {
             gchar* utf8 = g_filename_to_utf8(file, -1, nullptr, nullptr, nullptr);
             name = utf8 ? utf8 : "";

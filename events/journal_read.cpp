@@ -88,8 +88,8 @@ void read_journal(const WorkerContext& c, const JournalReadPlan& plan)
             if (row)
                 row->position = record;
         }
-        publish(j, done, plan.count, journal_progress_text(done, g_timer_elapsed(timer, nullptr), plan.count),
-                std::move(row));
+        double elapsed = g_timer_elapsed(timer, nullptr);
+        publish(j, done, plan.count, journal_progress_text(done, elapsed, plan.count, bytes != nullptr), std::move(row));
         c.sleep_for(kPause);
     };
     control.last = plan.last;

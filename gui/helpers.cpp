@@ -14,6 +14,7 @@ void show_message(GtkMessageType kind, const char* fmt, ...)
     va_end(args);
     GtkWidget* dialog = gtk_message_dialog_new(main_window(), GTK_DIALOG_DESTROY_WITH_PARENT, kind, GTK_BUTTONS_OK,
                                                "%s", text.c_str());
+    gtk_window_set_title(GTK_WINDOW(dialog), "RARUR Service");
     set_accessible_id(dialog, "MessageDialog");
     gtk_dialog_run(GTK_DIALOG(dialog));
     gtk_widget_destroy(dialog);
@@ -55,6 +56,33 @@ void status_bar_note(const char* context, const char* text)
     gtk_statusbar_pop(GTK_STATUSBAR(bar), id);
     if (text && *text)
         gtk_statusbar_push(GTK_STATUSBAR(bar), id, text);
+}
+
+namespace {
+
+// The folder of the file chosen last in any of the program's choosers.
+std::string g_last_folder;
+
+}  // namespace
+
+void file_chooser_start_in_last_folder(GtkFileChooser* chooser)
+{
+    const char* folder = g_last_folder.c_str();
+    if (g_last_folder.empty() || !g_file_test(folder, G_FILE_TEST_IS_DIR))
+        folder = g_get_user_special_dir(G_USER_DIRECTORY_DOCUMENTS);
+    if (!folder || !g_file_test(folder, G_FILE_TEST_IS_DIR))
+        folder = g_get_home_dir();
+    gtk_file_chooser_set_current_folder(chooser, folder);
+}
+
+void file_chooser_remember_folder(GtkFileChooser* chooser)
+{
+    if (gchar* file = gtk_file_chooser_get_filename(chooser)) {
+        gchar* folder = g_path_get_dirname(file);
+        g_last_folder = folder;
+        g_free(folder);
+        g_free(file);
+    }
 }
 
 namespace {

@@ -13,6 +13,12 @@ int ask_question(GtkMessageType kind, GtkButtonsType buttons, const char* markup
 
 void set_accessible_id(GtkWidget* widget, const char* id);
 
+// A save dialog opens in the folder the user last chose a file in, at first in
+// the Documents folder (the home folder when there is none), not in GTK's
+// list of recent files; remember the folder once the dialog was accepted.
+void file_chooser_start_in_last_folder(GtkFileChooser* chooser);
+void file_chooser_remember_folder(GtkFileChooser* chooser);
+
 // A note in the status bar under `context`, replacing the context's last one;
 // an empty text only removes it.
 void status_bar_note(const char* context, const char* text);

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "base/app_state.h"
+#include "base/log.h"
 #include "base/ui_hooks.h"
 #include "gui/helpers.h"
 #include "gui/handlers.h"
@@ -19,6 +20,7 @@
 #include "link/modem_gtk.h"
 #include "link/recent_file.h"
 #include "link/tcp.h"
+#include "link/tcp_address.h"
 #include "link/usb_gtk.h"
 
 namespace {
@@ -64,14 +66,21 @@ void window_going(GtkWidget*, gpointer data)
     decide(static_cast<ConnectWait*>(data), -1);
 }
 
-// Turns the main loop until `wait` is decided, with both link commands and the
-// kinds insensitive meanwhile; the window going away decides -1. GUI thread,
-// GDK lock held.
-int turn_main_loop_until_decided(ConnectWait* wait)
+// A connect the user may give up with "Отключиться" while it waits, and
+// whether the user did.
+ConnectWait* g_cancellable = nullptr;
+bool g_connect_cancelled = false;
+
+// Turns the main loop until `wait` is decided, with the link commands and the
+// kinds insensitive meanwhile, but for "Отключиться" when the wait is
+// `cancellable`; the window going away decides -1. GUI thread, GDK lock held.
+int turn_main_loop_until_decided(ConnectWait* wait, bool cancellable = false)
 {
     ui().set_connect_controls(0);
     if (GtkWidget* disconnect = widget_by_id("imagemenuitem2"))
-        gtk_widget_set_sensitive(disconnect, FALSE);
+        gtk_widget_set_sensitive(disconnect, cancellable ? TRUE : FALSE);
+    if (cancellable)
+        g_cancellable = wait;
     GtkWindow* window = main_window();
     gulong hidden = g_signal_connect(window, "hide", G_CALLBACK(window_going), wait);
     gulong destroyed = g_signal_connect(window, "destroy", G_CALLBACK(window_going), wait);
@@ -79,6 +88,8 @@ int turn_main_loop_until_decided(ConnectWait* wait)
     gdk_threads_leave();
     g_main_loop_run(wait->loop);
     gdk_threads_enter();
+    if (cancellable)
+        g_cancellable = nullptr;
 
     // A destroyed window has dropped its handlers already.
     for (gulong handler : {hidden, destroyed})
@@ -112,7 +123,14 @@ int wait_keeping_window_alive(int fd, int timeout_ms)
     wait.watch = g_io_add_watch(channel, GIOCondition(G_IO_OUT | G_IO_ERR | G_IO_HUP), connect_ready, &wait);
     g_io_channel_unref(channel);
     wait.timer = g_timeout_add(guint(timeout_ms - kQuickMs), connect_timed_out, &wait);
-    int result = turn_main_loop_until_decided(&wait);
+    // A name server may take seconds: the status bar says what is waited for.
+    std::string address = ui().device_address ? ui().device_address() : "";
+    TcpAddress parsed;
+    bool name = parse_tcp_address(address, &parsed) == 0 && !g_hostname_is_ip_address(parsed.host.c_str());
+    status_bar_note("connect", (name ? "Поиск адреса " + parsed.host + " …" : "Подключение к " + address + " …").c_str());
+    int result = turn_main_loop_until_decided(&wait, true);
+    if (!g_window_closing)   // a window gone has no status bar left
+        status_bar_note("connect", "");
     if (wait.watch)
         g_source_remove(wait.watch);
     if (wait.timer)
@@ -233,7 +251,9 @@ void ConnectToDeviceOK(GtkButton*, gpointer)
         return;
     hide_address_dialog();
     std::string address = ui().device_address();
-    if (connect_ethernet() != 0)
+    g_connect_cancelled = false;
+    // A connect the user gave up does not ask for the address again.
+    if (connect_ethernet() != 0 && !g_connect_cancelled)
         show_address_dialog();
     else
         recent_remember_address(address);
@@ -249,6 +269,13 @@ void ConnectToDeviceCancel(GtkButton*, gpointer) { hide_address_dialog(); }
 
 void DisconnectFromDevice(GtkMenuItem*, gpointer)
 {
+    // A connect still waiting for its name or its peer is given up.
+    if (g_cancellable) {
+        g_connect_cancelled = true;
+        log_message(norm_text, "Подключение отменено пользователем\n");
+        decide(g_cancellable, -1);
+        return;
+    }
     if (!confirm_disconnect())
         return;
     // Neither command is offered while the link goes down.
@@ -273,8 +300,8 @@ int ask_monitoring_password()
         return 1;
     GtkWidget* dialog = gtk_dialog_new_with_buttons(
         "Пароль мониторинга", main_window(),
-        GtkDialogFlags(GTK_DIALOG_MODAL | GTK_DIALOG_DESTROY_WITH_PARENT), GTK_STOCK_OK,
-        GTK_RESPONSE_ACCEPT, GTK_STOCK_CANCEL, GTK_RESPONSE_REJECT, nullptr);
+        GtkDialogFlags(GTK_DIALOG_MODAL | GTK_DIALOG_DESTROY_WITH_PARENT), GTK_STOCK_CANCEL,
+        GTK_RESPONSE_REJECT, GTK_STOCK_OK, GTK_RESPONSE_ACCEPT, nullptr);
     set_accessible_id(dialog, "MonitoringPasswordDialog");
     gtk_window_set_resizable(GTK_WINDOW(dialog), FALSE);
     gtk_dialog_set_default_response(GTK_DIALOG(dialog), GTK_RESPONSE_ACCEPT);

@@ -2,7 +2,7 @@
 
 #include <arpa/inet.h>
 
-const char* const kTcpAddressHint = "Адрес: имя или IP-адрес, например 192.168.1.100:502";
+const char* const kTcpAddressHint = "Адрес: имя или IP-адрес, например 192.168.1.100:502 или [::1]:502";
 const char* const kTcpAddressHintV6 = "IPv6-адрес пишется в квадратных скобках: [fd00::10]:502";
 
 namespace {

@@ -13,8 +13,8 @@ int choose_controller(const std::vector<uint32_t>& ids)
 {
     GtkWidget* dialog = gtk_dialog_new_with_buttons(
         "Выбор контроллера RARUR", main_window(),
-        GtkDialogFlags(GTK_DIALOG_MODAL | GTK_DIALOG_DESTROY_WITH_PARENT), GTK_STOCK_OK, GTK_RESPONSE_ACCEPT,
-        GTK_STOCK_CANCEL, GTK_RESPONSE_REJECT, nullptr);
+        GtkDialogFlags(GTK_DIALOG_MODAL | GTK_DIALOG_DESTROY_WITH_PARENT), GTK_STOCK_CANCEL, GTK_RESPONSE_REJECT,
+        GTK_STOCK_OK, GTK_RESPONSE_ACCEPT, nullptr);
     set_accessible_id(dialog, "UsbChooserDialog");
     gtk_dialog_set_default_response(GTK_DIALOG(dialog), GTK_RESPONSE_ACCEPT);
     GtkWidget* combo = gtk_combo_box_new_text();

@@ -4,6 +4,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include <gtk/gtk.h>
 
@@ -187,6 +188,24 @@ void apply_battery_tree(const BatteryPageView& view)
     }
 }
 
+// The mains frame of the summary strip takes a share of a wide strip only
+// while its energy-saving note shows: the note then shortens to "Эн…" on a
+// small screen instead of pushing the alarm box off it, and without the note
+// the frame stays as narrow as its values.
+void set_mains_frame_expands(bool expands)
+{
+    GtkWidget* frame = widget_by_id("frame9");
+    GtkWidget* strip = frame ? gtk_widget_get_parent(frame) : nullptr;
+    if (!strip || !GTK_IS_BOX(strip))
+        return;
+    gboolean expand, fill;
+    guint padding;
+    GtkPackType pack;
+    gtk_box_query_child_packing(GTK_BOX(strip), frame, &expand, &fill, &padding, &pack);
+    if ((expand != FALSE) != expands)
+        gtk_box_set_child_packing(GTK_BOX(strip), frame, expands, expands, padding, pack);
+}
+
 void apply_summary_mains(const CycleView& c)
 {
     const SummaryMainsView& v = c.summary_mains;
@@ -195,6 +214,8 @@ void apply_summary_mains(const CycleView& c)
     apply("GlobalMainsL2", v.phase[1]);
     apply("GlobalMainsL3", v.phase[2]);
     apply("hboxEnergosafe", v.energosafe);
+    if (v.energosafe.visible)
+        set_mains_frame_expands(*v.energosafe.visible);
 }
 
 void apply_summary_load(const CycleView& c)
@@ -211,6 +232,14 @@ void apply_summary_battery(const CycleView& c)
     const SummaryBatteryView& v = c.summary_battery;
     apply("GlobalBatteryLabel", v.label);
     apply("GlobalBatteryStatus", v.status);
+    // The mode shortens on a small screen; the whole of it is a hover away.
+    if (GtkWidget* label = widget_by_id("GlobalBatteryStatus"); label && GTK_IS_LABEL(label)) {
+        const char* text = gtk_label_get_text(GTK_LABEL(label));
+        gchar* shown = gtk_widget_get_tooltip_text(label);
+        if (g_strcmp0(shown, text) != 0)
+            gtk_widget_set_tooltip_text(label, *text ? text : nullptr);
+        g_free(shown);
+    }
     apply("GlobalBatteryCurrent", v.current);
 }
 
@@ -340,10 +369,51 @@ const char* const kDisplayedIds[] = {
     "NewestDischargeSlot", "IdentificationOther", "CycleTime",
 };
 
-// Containers whose values turn grey while the data is stale: the summary
-// strip and the three live pages of the notebook.
+// What turns grey while the data is stale: the values the cycle writes, never
+// a control. The summary strip holds nothing but values; on the «События» and
+// «Параметры» pages the live lists and tables of values do, while the journal
+// (read once, searched and exported at any time) and every button, entry and
+// scroll bar stay usable: a command still goes out and says what the
+// Controller answered, a read can still be stopped.
 const char* const kLiveAreas[] = {"MainStatus"};
-constexpr int kLivePages = 3;
+constexpr int kValuePages[] = {0, 1};
+const char* const kNotLive[] = {"JournalExpander"};
+std::vector<GtkWidget*> g_stale_values;
+
+bool is_not_live(GtkWidget* widget)
+{
+    const char* name = gtk_buildable_get_name(GTK_BUILDABLE(widget));
+    for (const char* id : kNotLive)
+        if (name && std::strcmp(name, id) == 0)
+            return true;
+    return false;
+}
+
+void collect_values(GtkWidget* widget, gpointer)
+{
+    if (is_not_live(widget))
+        return;
+    if (GTK_IS_TREE_VIEW(widget) || GTK_IS_TABLE(widget)) {
+        g_stale_values.push_back(widget);
+        return;
+    }
+    if (GTK_IS_CONTAINER(widget))
+        gtk_container_forall(GTK_CONTAINER(widget), collect_values, nullptr);
+}
+
+void collect_stale_values()
+{
+    g_stale_values.clear();
+    for (const char* id : kLiveAreas)
+        if (GtkWidget* widget = widget_by_id(id))
+            g_stale_values.push_back(widget);
+    if (GtkWidget* notebook = widget_by_id("Categories"); notebook && GTK_IS_NOTEBOOK(notebook))
+        for (int page : kValuePages)
+            if (GtkWidget* child = gtk_notebook_get_nth_page(GTK_NOTEBOOK(notebook), page))
+                collect_values(child, nullptr);
+    if (g_device_time)
+        g_stale_values.push_back(g_device_time);
+}
 
 struct InitialLook {
     std::string label;
@@ -367,20 +437,13 @@ void remember_initial_look()
     }
 }
 
-void set_live_areas_sensitive(bool sensitive)
+void set_values_sensitive(bool sensitive)
 {
-    for (const char* id : kLiveAreas)
-        if (GtkWidget* widget = widget_by_id(id))
-            gtk_widget_set_sensitive(widget, sensitive);
-    if (GtkWidget* notebook = widget_by_id("Categories"); notebook && GTK_IS_NOTEBOOK(notebook))
-        for (int page = 0; page < kLivePages; ++page)
-            if (GtkWidget* child = gtk_notebook_get_nth_page(GTK_NOTEBOOK(notebook), page))
-                gtk_widget_set_sensitive(child, sensitive);
-    if (g_device_time)
-        gtk_widget_set_sensitive(g_device_time, sensitive);
+    for (GtkWidget* widget : g_stale_values)
+        gtk_widget_set_sensitive(widget, sensitive);
 }
 
-void show_staleness(bool stale) { set_live_areas_sensitive(!stale); }
+void show_staleness(bool stale) { set_values_sensitive(!stale); }
 
 void show_or_hide(const char* id, bool visible)
 {
@@ -427,6 +490,7 @@ void status_display_install()
     display_set_applier(DisplayStep::BatteryPage, apply_battery_page);
     display_set_applier(DisplayStep::Temperatures, apply_temperatures);
     remember_initial_look();
+    collect_stale_values();
 }
 
 void status_display_reset()
@@ -448,7 +512,8 @@ void status_display_reset()
         g_pending_progress.pending = false;
     }
     show_progress_mark("");
-    set_live_areas_sensitive(true);
+    set_values_sensitive(true);
+    set_mains_frame_expands(false);
     LoadPageView no_breakers;
     no_breakers.update_list = no_breakers.rebuild = true;
     apply_automats(no_breakers);

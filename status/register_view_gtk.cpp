@@ -3,6 +3,7 @@
 #include <gtk/gtk.h>
 
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "gui/helpers.h"
@@ -20,7 +21,7 @@ namespace {
 // What a read brought back, handed from the worker to the GUI thread.
 struct RegisterReadResult {
     RegisterQuery query;
-    ModbusResult result = ModbusResult::Ok;
+    ModbusOutcome outcome;
     std::vector<uint8_t> wire;
 };
 
@@ -49,11 +50,14 @@ void show_result(const RegisterReadResult* r)
     if (!store)
         return;
     gtk_list_store_clear(store);
-    if (r->result != ModbusResult::Ok) {
-        // The exchange has logged the details (exception code, time-out).
-        set_status(r->result == ModbusResult::Exception ? "Контроллер ответил исключением; подробности в журнале программы"
-                   : r->result == ModbusResult::NoLink  ? "Нет ответа: связь с контроллером потеряна или он не ответил"
-                                                       : "Ошибка чтения; подробности в журнале программы");
+    if (!r->outcome.ok()) {
+        // The exchange has logged the details (the request, the time-out).
+        int code = r->outcome.exception_code;
+        std::string text = r->outcome.failure == ModbusFailure::Exception
+                               ? format("Контроллер ответил исключением %d: %s", code, exception_text(code))
+                           : r->outcome.result() == ModbusResult::NoLink ? "Нет ответа: связь с Контроллером потеряна или он не ответил"
+                                                               : "Ошибка чтения; подробности в журнале программы";
+        set_status(text.c_str());
         return;
     }
     for (const RegisterRow& row : register_rows(r->query.start, r->wire.data(), r->query.count)) {
@@ -78,7 +82,7 @@ void registers_read_clicked(GtkButton*, gpointer)
         return;
     }
     if (!app.link_open) {
-        set_status("Нет подключения к контроллеру");
+        set_status("Нет подключения к Контроллеру");
         return;
     }
     set_reading(true);
@@ -87,7 +91,7 @@ void registers_read_clicked(GtkButton*, gpointer)
         auto r = std::make_shared<RegisterReadResult>();
         r->query = q;
         r->wire.resize(2 * q.count);
-        r->result = modbus_read_registers(q.start, q.count, r->wire.data(), q.function);
+        r->outcome = modbus_read_registers(q.start, q.count, r->wire.data(), q.function);
         run_on_gui([r] { show_result(r.get()); });
     });
     if (started != 0) {
@@ -110,6 +114,8 @@ void registers_dialog_response(GtkDialog* dialog, gint, gpointer) { gtk_widget_h
 
 void show_register_viewer(GtkMenuItem*, gpointer)
 {
+    // The description's range is not the function's: set it before the first read.
+    registers_function_changed(nullptr, nullptr);
     if (GtkWidget* dialog = widget_by_id("RegistersDialog"))
         gtk_window_present(GTK_WINDOW(dialog));
 }

@@ -1,10 +1,10 @@
 #include "status/trends_gtk.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -18,10 +18,11 @@
 #include "base/text_format.h"
 #include "status/display_hooks.h"
 #include "status/trend.h"
+#include "status/trend_recorder.h"
 
 namespace {
 
-// «Показать:» rows: the whole day kept, the last hour, the last ten minutes.
+// «Показать:» rows: the day kept («Сутки»), the last hour, the last ten minutes.
 constexpr int64_t kRangeMs[] = {0, 3600 * 1000LL, 600 * 1000LL};
 // A session shorter than this fills the charts from the right.
 constexpr int64_t kMinSpanMs = 60 * 1000;
@@ -38,9 +39,10 @@ const double kColours[kTrendSeries][3] = {
 };
 
 struct Recording {
-    FILE* file = nullptr;
-    std::string name;   // UTF-8, for the log
-    unsigned long rows = 0;
+    TrendRecorder recorder;
+    std::string name;         // UTF-8, for the log
+    std::string controller;   // whose values the file holds; "" until its first cycle
+    unsigned generation = 0;  // tells a failure of this recording from one of an earlier
 };
 
 struct Trends {
@@ -80,42 +82,45 @@ void show_recording_label()
     Trends& t = trends();
     if (!t.recording_label)
         return;
-    std::string text = t.recording.file ? "Запись в файл: " + t.recording.name : "";
+    std::string text = t.recording.recorder.active() ? "Запись в файл: " + t.recording.name : "";
     gtk_label_set_text(GTK_LABEL(t.recording_label), text.c_str());
 }
 
 void stop_recording()
 {
     Recording& r = trends().recording;
-    if (!r.file)
+    if (!r.recorder.active())
         return;
-    bool closed = std::fclose(r.file) == 0;
-    r.file = nullptr;
-    if (closed)
-        log_message(norm_text, "Запись значений остановлена: %s, строк: %lu\n", r.name.c_str(), r.rows);
-    else
-        log_message(err_text, "Не удается записать значения в файл %s: %s\n", r.name.c_str(), g_strerror(errno));
+    r.recorder.stop();
     set_record_item(false);
     show_recording_label();
 }
 
-// A row that does not reach the file stops the recording at once, with a
-// log line: a file that silently misses rows would be worse than none.
+struct RecordingFailure {
+    unsigned generation;
+    std::string name, error;
+};
+
+// The recorder's thread could not write a row (the file is then left with
+// whole rows only): the menu item comes off and a message box says why, as
+// the exports do.
+gboolean recording_failed(gpointer data)
+{
+    std::unique_ptr<RecordingFailure> failure(static_cast<RecordingFailure*>(data));
+    Recording& r = trends().recording;
+    if (failure->generation != r.generation || !r.recorder.active())
+        return G_SOURCE_REMOVE;
+    stop_recording();
+    show_message(GTK_MESSAGE_ERROR, "Не удается записать значения в файл %s: %s\nЗапись значений остановлена.",
+                 failure->name.c_str(), failure->error.c_str());
+    return G_SOURCE_REMOVE;
+}
+
 void record_point(const TrendPoint& point)
 {
     Recording& r = trends().recording;
-    if (!r.file)
-        return;
-    std::string row = trend_csv_row(point, local_utc_offset_s(point.time_ms));
-    if (std::fputs(row.c_str(), r.file) == EOF || std::fflush(r.file) != 0) {
-        log_message(err_text, "Не удается записать значения в файл %s: %s\n", r.name.c_str(), g_strerror(errno));
-        std::fclose(r.file);
-        r.file = nullptr;
-        set_record_item(false);
-        show_recording_label();
-        return;
-    }
-    ++r.rows;
+    if (r.recorder.active())
+        r.recorder.add(trend_csv_row(point, local_utc_offset_s(point.time_ms)));
 }
 
 // Only a page on screen is drawn again; a hidden one is drawn when shown.
@@ -147,6 +152,15 @@ void apply_cycle(const CycleView& view)
 {
     Trends& t = trends();
     std::string controller = view.identification.device_code + "/" + view.identification.serial_number;
+    // A recording follows its Controller across drops of the link; another
+    // Controller's values do not belong in its file.
+    Recording& r = t.recording;
+    if (r.recorder.active() && r.controller.empty())
+        r.controller = controller;
+    if (r.recorder.active() && r.controller != controller) {
+        log_message(norm_text, "Ответил другой Контроллер: запись значений в файл %s остановлена\n", r.name.c_str());
+        stop_recording();
+    }
     if (controller != t.controller) {
         t.ring.clear();
         t.controller = controller;
@@ -417,8 +431,16 @@ void draw_panel(cairo_t* cr, GtkWidget* widget, const TrendRing& ring, const Spa
         }
         int ticks = std::max(1, static_cast<int>(plot.height / (2.5 * line)));
         double step = nice_step((high - low) / ticks);
-        low = std::floor(low / step) * step;
-        high = std::ceil(high / step) * step;
+        double lowest = low, highest = high;
+        low = std::floor(lowest / step) * step;
+        high = std::ceil(highest / step) * step;
+        // Rounding out to whole steps can add a step at each end; on a low
+        // chart the labels would then stand on each other: fewer, wider steps.
+        while (plot.height * step / (high - low) < 2 * line && (high - low) / step > 1) {
+            step = nice_step(step * 1.5);
+            low = std::floor(lowest / step) * step;
+            high = std::ceil(highest / step) * step;
+        }
         int decimals = step_decimals(step);
         cairo_set_line_width(cr, 1.0);
         for (double v = low; v <= high + step / 2; v += step) {
@@ -543,9 +565,11 @@ std::string choose_file(std::string& utf8_name)
     gtk_file_filter_add_pattern(filter, "*.csv");
     gtk_file_chooser_add_filter(GTK_FILE_CHOOSER(dialog), filter);
     gtk_file_chooser_set_do_overwrite_confirmation(GTK_FILE_CHOOSER(dialog), TRUE);
+    file_chooser_start_in_last_folder(GTK_FILE_CHOOSER(dialog));
     gtk_file_chooser_set_current_name(GTK_FILE_CHOOSER(dialog), proposed_file_name().c_str());
     std::string name;
     if (gtk_dialog_run(GTK_DIALOG(dialog)) == GTK_RESPONSE_ACCEPT) {
+        file_chooser_remember_folder(GTK_FILE_CHOOSER(dialog));
         if (gchar* file = gtk_file_chooser_get_filename(GTK_FILE_CHOOSER(dialog))) {
             name = file;
             gchar* utf8 = g_filename_display_name(file);
@@ -579,16 +603,18 @@ void start_recording()
         show_message(GTK_MESSAGE_INFO, "%s", not_connected);
         return;
     }
-    FILE* file = std::fopen(name.c_str(), "w");
-    std::string header = trend_csv_header();
-    if (!file || std::fputs(header.c_str(), file) == EOF || std::fflush(file) != 0) {
-        log_message(err_text, "Не удается записать значения в файл %s: %s\n", utf8.c_str(), g_strerror(errno));
-        if (file)
-            std::fclose(file);
+    Recording& r = t.recording;
+    unsigned generation = ++r.generation;
+    int started = r.recorder.start(name, utf8, [generation, utf8](std::string error) {
+        gdk_threads_add_idle(recording_failed, new RecordingFailure{generation, utf8, std::move(error)});
+    });
+    if (started != 0) {
+        log_message(err_text, "Не удается записать значения в файл %s: система не дала создать поток\n", utf8.c_str());
         set_record_item(false);
         return;
     }
-    t.recording = Recording{file, utf8, 0};
+    r.name = utf8;
+    r.controller = t.controller;
     log_message(norm_text, "Запись значений в файл %s\n", utf8.c_str());
     show_recording_label();
 }
@@ -641,8 +667,17 @@ void trends_install()
     display_add_stale_listener(went_stale);
 }
 
+void trends_finish_for_exit()
+{
+    // Two seconds cover any disk; a file that blocks for longer is given up.
+    constexpr auto kExitBound = std::chrono::seconds(2);
+    stop_recording();
+    trend_recorders_finish(kExitBound);
+}
+
 void trends_link_ended()
 {
+    // The recording waits for its Controller to answer again: the gap row
+    // marks the time without values.
     add_gap();
-    stop_recording();
 }

@@ -297,7 +297,7 @@ TEST_F(Exchange, AFailedConnectLogsTheSocketErrorWithItsMeaning)
     headless_ui_clear();
     EXPECT_EQ(connect(502, "192.168.1"), -1);
     EXPECT_EQ(headless_log(), "Не удается подключиться к '192.168.1:502': Адрес: имя или IP-адрес, например "
-                              "192.168.1.100:502\n");
+                              "192.168.1.100:502 или [::1]:502\n");
 }
 
 TEST_F(Exchange, NamesAndBracketedIpv6AddressesReachTheSimulator)

@@ -532,6 +532,16 @@ std::string property_of(const std::string& id, const std::string& prop, bool& ok
         }
         return std::to_string(prop == "width" ? width : height);
     }
+    if (prop == "right" || prop == "bottom") {
+        // Where the widget ends inside its window: beyond the window's size,
+        // it is cut off.
+        GtkAllocation allocation;
+        gtk_widget_get_allocation(wd, &allocation);
+        int x = 0, y = 0;
+        if (!gtk_widget_translate_coordinates(wd, gtk_widget_get_toplevel(wd), 0, 0, &x, &y))
+            return "-1";
+        return std::to_string(prop == "right" ? x + allocation.width : y + allocation.height);
+    }
     if (prop == "request-width" || prop == "request-height") {
         GtkRequisition requisition;
         gtk_widget_size_request(wd, &requisition);
@@ -1494,7 +1504,8 @@ bool run_line(const Line& line)
             (connect(filler, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 && errno != EINPROGRESS)) {
             fail(line.number, "cannot listen on 127.0.0.1");
         } else {
-            g_vars["SILENT_ADDR"] = "127.0.0.1:" + std::to_string(ntohs(addr.sin_port));
+            g_vars["SILENT_PORT"] = std::to_string(ntohs(addr.sin_port));
+            g_vars["SILENT_ADDR"] = "127.0.0.1:" + g_vars["SILENT_PORT"];
         }
     } else if (cmd == "log-fill" && a.size() >= 2) {
         // Lines as a long session with -L would leave them, numbered from 1.

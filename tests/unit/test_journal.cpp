@@ -136,6 +136,8 @@ TEST(JournalRead, StartsInsideTheRingAndGoesBackwardsRoundZero)
     EXPECT_EQ(journal_previous_record(0), 4095);
     EXPECT_EQ(journal_progress_text(100, 10.0), "5.0% [3:10]");
     EXPECT_EQ(journal_progress_text(2000, 31.0), "100.0% [0:00]");
+    // Four time-outs in 14 s promise no two hours to go.
+    EXPECT_EQ(journal_progress_text(4, 14.0, 2000, false), "0.2%, Контроллер не отвечает");
 }
 
 TEST(JournalRead, TenFailedRecordsInARowEndTheReadAsSilentKeepingWhatWasReadAndFewerGoOn)
@@ -212,6 +214,14 @@ TEST(JournalSearch, ARowStaysInViewWhenEveryWordTypedIsInOneOfItsTextsInAnyCase)
     EXPECT_TRUE(shown(capacity, "емкость"));
     EXPECT_TRUE(shown(capacity, "ЁМКОСТЬ аб"));
     EXPECT_TRUE(shown(journal_search_key("", "", "Емкость"), "ёмкость"));
+    // A device named in either keyboard layout: Latin "T2" finds Cyrillic
+    // «Т2» and the other way round, a look-alike in the middle of a word too.
+    const JournalSearchKey t2 = journal_search_key("", "", "Обрыв датчика температуры Т2 'Шкаф ЕРС'");
+    EXPECT_TRUE(shown(t2, "T2"));
+    EXPECT_TRUE(shown(t2, "EPC"));
+    EXPECT_TRUE(shown(t2, "шкаф"));
+    EXPECT_TRUE(shown(qh3, "QН3"));   // its "Н" Cyrillic
+    EXPECT_FALSE(shown(t2, "T3"));
 
     // The kind comes from the row's kind text: empty is a service event.
     EXPECT_EQ(qh3.kind, JournalKind::Beginning);

@@ -1,12 +1,19 @@
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <clocale>
+#include <csignal>
+#include <cstdio>
 #include <cmath>
 #include <cstring>
 #include <string>
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include "status/cycle_view.h"
 #include "status/trend.h"
+#include "status/trend_recorder.h"
 
 namespace {
 
@@ -152,3 +159,42 @@ TEST(TrendCsv, WritesIsoTimesAndPointDecimalsWhateverTheLocaleAndGapsAsEmptyFiel
 }
 
 } // namespace
+
+TEST(TrendCsv, AFileThatTakesNoMoreKeepsOnlyWholeRowsAndSaysWhy)
+{
+    // A file size limit stands in for a full disk: the write that reaches it
+    // is cut short part way through a row.
+    char path[] = "/tmp/rarur-trend-XXXXXX";
+    int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    close(fd);
+    FILE* file = std::fopen(path, "wb");
+    ASSERT_NE(file, nullptr);
+    std::setvbuf(file, nullptr, _IONBF, 0);
+    const std::string row = "2026-12-08T14:02:11+03:00,231.0,229.5,,53.50,12.3,-1.20,21.5,\r\n";
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    auto old_handler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = saved;
+    small.rlim_cur = 2 * row.size() + row.size() / 2;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    long good_end = 0;
+    int errors[3];
+    for (int& error : errors)
+        error = trend_append_row(file, row, good_end);
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, old_handler);
+    std::fclose(file);
+
+    EXPECT_EQ(errors[0], 0);
+    EXPECT_EQ(errors[1], 0);
+    EXPECT_EQ(errors[2], EFBIG);
+    EXPECT_EQ(good_end, long(2 * row.size()));
+    FILE* in = std::fopen(path, "rb");
+    ASSERT_NE(in, nullptr);
+    std::string text(4 * row.size(), '\0');
+    text.resize(std::fread(text.data(), 1, text.size(), in));
+    std::fclose(in);
+    std::remove(path);
+    EXPECT_EQ(text, row + row);
+}
