@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
-#include <mutex>
 
 #include "base/text_format.h"
 #include "registers/event_bits.h"
@@ -152,12 +151,8 @@ Units build(int layout)
 
 const Units& units_of(int layout)
 {
-    static std::once_flag once;
-    static std::array<Units, 3> all;
-    std::call_once(once, [] {
-        for (int l = 1; l <= 3; ++l)
-            all[static_cast<size_t>(l - 1)] = build(l);
-    });
+    // Built once, on the first call of any thread (a static's initialisation is guarded).
+    static const std::array<Units, 3> all = {build(1), build(2), build(3)};
     return all[static_cast<size_t>(std::clamp(layout, 1, 3) - 1)];
 }
 
