@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <ctime>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 
@@ -14,16 +13,11 @@
 #include "cli/commands.h"
 #include "cli/session.h"
 #include "cli/terminal.h"
+#include "cli/work.h"
 #include "status/commands.h"
 #include "status/commands_run.h"
 
 namespace {
-
-// The outcome as the worker tells it, on whichever thread plays the window.
-struct Awaited {
-    std::mutex lock;
-    std::optional<CommandOutcome> outcome;
-};
 
 // Connects, stores the password and runs `start` with a callback; waits for
 // the worker's outcome and closes the link. `prepare` runs once connected,
@@ -47,28 +41,18 @@ int run_command(const std::string& address, const std::function<int()>& prepare,
         cli_disconnect();
         return kExitUsage;
     }
-    auto awaited = std::make_shared<Awaited>();
+    // The outcome as the worker tells it, on whichever thread plays the window.
+    auto awaited = std::make_shared<Awaited<CommandOutcome>>();
     int started = cli_as_window([&] {
-        return start([awaited](const CommandOutcome& outcome, LinkSession) {
-            std::lock_guard<std::mutex> g(awaited->lock);
-            awaited->outcome = outcome;
-        });
+        return start([awaited](const CommandOutcome& outcome, LinkSession) { awaited->set(outcome); });
     });
-    auto known = [awaited] {
-        std::lock_guard<std::mutex> g(awaited->lock);
-        return awaited->outcome.has_value();
-    };
     // The exchange bounds the write (a silent Controller times out, a lost link
     // fails it at once); Ctrl-C closes the link, which ends the write as well.
     if (started == 0)
-        cli_wait(known, std::chrono::hours(1));
+        cli_wait([awaited] { return awaited->known(); }, std::chrono::hours(1));
     // The worker has ended (and told its outcome) once this returns.
     cli_disconnect();
-    std::optional<CommandOutcome> outcome;
-    {
-        std::lock_guard<std::mutex> g(awaited->lock);
-        outcome = awaited->outcome;
-    }
+    std::optional<CommandOutcome> outcome = awaited->take();
     if (!outcome)
         return cli_interrupted() ? kExitInterrupted : kExitFailed;
     switch (outcome->kind) {

@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -21,23 +20,6 @@
 #include "cli/work.h"
 
 namespace {
-
-// A read's report, kept until the main thread takes it.
-template <class T>
-struct Awaited {
-    std::mutex lock;
-    std::optional<T> value;
-    void set(T v)
-    {
-        std::lock_guard<std::mutex> g(lock);
-        value = std::move(v);
-    }
-    bool known()
-    {
-        std::lock_guard<std::mutex> g(lock);
-        return value.has_value();
-    }
-};
 
 // A read ends by itself (every request is bounded by the exchange and tried a
 // few times); Ctrl-C closes the link, which ends it at once.
@@ -92,12 +74,13 @@ std::optional<RecordListRead> read_list(RecordKind kind, const RecordSettings& s
         return std::nullopt;
     }
     cli_wait([awaited] { return awaited->known(); }, kReadBound);
-    if (!awaited->known()) {
+    std::optional<RecordListRead> taken = awaited->take();
+    if (!taken) {
         *exit_code = cli_interrupted() ? kExitInterrupted : kExitFailed;
         return std::nullopt;
     }
     progress->show("");
-    RecordListRead read = *awaited->value;
+    RecordListRead read = std::move(*taken);
     if (read.link_lost) {
         cli_error(kind == RecordKind::Test ? "Связь с контроллером потеряна: список тестов не прочитан"
                                            : "Связь с контроллером потеряна: список разрядов не прочитан");
@@ -130,7 +113,8 @@ int export_record(const RecordRow& row, const RecordSettings& settings, const ch
     }
     cli_wait([awaited] { return awaited->known(); }, kReadBound);
     progress->show("");
-    if (!awaited->known() || (*awaited->value)->result == -2) {
+    std::optional<std::shared_ptr<FileRead>> taken = awaited->take();
+    if (!taken || (*taken)->result == -2) {
         if (cli_interrupted()) {
             cli_error("Прервано: файл не сохранен");
             return kExitInterrupted;
@@ -138,7 +122,7 @@ int export_record(const RecordRow& row, const RecordSettings& settings, const ch
         cli_error("Связь с контроллером потеряна: файл не сохранен");
         return kExitFailed;
     }
-    const FileRead& read = **awaited->value;
+    const FileRead& read = **taken;
     if (read.result != 0)   // the reader has said which read failed
         return kExitFailed;
     RecordExportState state = record_export_state(read.file, uint16_t(row.descriptor), row.start);

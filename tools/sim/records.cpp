@@ -1,5 +1,7 @@
 #include "records.h"
 
+#include "wire.h"
+
 namespace sim {
 
 void Journal::add(uint32_t time, uint16_t kind, uint16_t code)
@@ -11,12 +13,6 @@ void Journal::add(uint32_t time, uint16_t kind, uint16_t code)
     e.time = time;
     e.kind = kind;
     e.code = code;
-}
-
-static void push32(std::vector<uint16_t>& out, uint32_t v)
-{
-    out.push_back(uint16_t(v >> 16));
-    out.push_back(uint16_t(v & 0xFFFF));
 }
 
 static void encode_journal(const JournalEntry& e, std::vector<uint16_t>& out)

@@ -3,18 +3,14 @@
 #include <algorithm>
 #include <cmath>
 
+#include "wire.h"
+
 namespace sim {
 
 namespace {
 
 uint16_t u16(double v) { return uint16_t(std::clamp<long>(std::lround(v), 0, 0xFFFF)); }
 uint16_t s16(double v) { return uint16_t(int16_t(std::clamp<long>(std::lround(v), -32768, 32767))); }
-
-void push32(std::vector<uint16_t>& r, uint32_t v)
-{
-    r.push_back(uint16_t(v >> 16));
-    r.push_back(uint16_t(v & 0xFFFF));
-}
 
 }  // namespace
 

@@ -22,5 +22,11 @@ inline void put_be16(std::vector<uint8_t>& out, uint16_t v)
     out.push_back(uint8_t(v >> 8));
     out.push_back(uint8_t(v & 0xFF));
 }
+// A 32-bit value as two registers, the high word first, as the Controller keeps them.
+inline void push32(std::vector<uint16_t>& out, uint32_t v)
+{
+    out.push_back(uint16_t(v >> 16));
+    out.push_back(uint16_t(v & 0xFFFF));
+}
 
 }  // namespace sim
