@@ -34,6 +34,15 @@ void set_text(const char* text)
     });
 }
 
+// The Controller holds this write's values (taken, or found on the read back).
+void tell_written()
+{
+    run_on_gui([] {
+        if (g_hooks.written)
+            g_hooks.written();
+    });
+}
+
 // The page unlocks in the hook: from then on an edit is the user's next one,
 // not part of this write, so the worker no longer counts as running.
 int finish(int result)
@@ -236,17 +245,11 @@ int settings_apply_run(const WorkerContext& context, const ApplyRequest& request
         // settings read back say which.
         int result = verify(context, request, reads_before, refused ? Command::Refused : Command::Unanswered);
         if (result == kApplyVerified || result == kApplyMismatch)
-            run_on_gui([] {
-                if (g_hooks.written)
-                    g_hooks.written();
-            });
+            tell_written();
         return finish(result);
     }
     set_text("Настройки применены");
-    run_on_gui([] {
-        if (g_hooks.written)
-            g_hooks.written();
-    });
+    tell_written();
     return finish(verify(context, request, reads_before, Command::Taken));
 }
 
